@@ -1,0 +1,19 @@
+#pragma once
+
+#include "update/file_system_port.h"
+
+namespace kqget {
+
+// The run's file system on POSIX.
+class LocalFileSystem final : public FileSystemPort
+{
+public:
+    std::vector<std::string> searchCardEntries(std::string_view dataFolder, char letter) override;
+    bool isDirectory(std::string_view path) override;
+    std::uint64_t fileSize(std::string_view path) noexcept override;
+    void replaceFile(std::string_view path, std::string_view content) override;
+    std::unique_ptr<LogFile> createLog(std::string_view path) override;
+    char separator() const noexcept override { return '/'; }
+};
+
+} // namespace kqget

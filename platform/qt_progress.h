@@ -1,0 +1,3 @@
+#pragma once
+
+// Placeholder until the window lands.

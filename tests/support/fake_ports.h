@@ -1,0 +1,151 @@
+#pragma once
+
+// In-memory stand-ins for the run's ports, for tests of the run's own logic.
+// Tests of the adapters use real folders and a real local server instead.
+
+#include "update/file_system_port.h"
+#include "update/progress_port.h"
+#include "update/run_error.h"
+#include "update/transfer_port.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace kqget::testing {
+
+// Records every call as one text, e.g. "Text1=12" or "events".
+class RecordingProgress : public ProgressPort
+{
+public:
+    void setUpdateEnabled(bool enabled) override { record("Command1.Enabled=", enabled); }
+    void setUpdateCaption(std::string_view text) override { record("Command1.Caption=", text); }
+    void setConfirmEnabled(bool enabled) override { record("Check1.Enabled=", enabled); }
+    void setResetEnabled(bool enabled) override { record("Command2.Enabled=", enabled); }
+    void setDataFolderText(std::string_view text) override { record("tDATA=", text); }
+    void setSizeText(std::string_view text) override { record("Text1=", text); }
+    void setStatusText(std::string_view text) override { record("Text2=", text); }
+    void processPendingEvents() override
+    {
+        calls.emplace_back("events");
+        if (onEvents) {
+            onEvents();
+        }
+    }
+    bool stopRequested() override { return stop; }
+
+    std::vector<std::string> calls;
+    std::function<void()> onEvents;
+    bool stop = false;
+
+private:
+    void record(std::string_view name, bool value)
+    {
+        calls.emplace_back(std::string(name) + (value ? "true" : "false"));
+    }
+    void record(std::string_view name, std::string_view value)
+    {
+        calls.emplace_back(std::string(name).append(value));
+    }
+};
+
+// A log that keeps what was written in memory.
+class MemoryLogFile : public LogFile
+{
+public:
+    explicit MemoryLogFile(std::string& text, bool& closed) : m_text(text), m_closed(closed) {}
+    void write(std::string_view text) override { m_text.append(text); }
+    void close() override { m_closed = true; }
+
+private:
+    std::string& m_text;
+    bool& m_closed;
+};
+
+// A folder tree with '/' separators: folders and files with their contents.
+class MemoryFileSystem : public FileSystemPort
+{
+public:
+    void addFolder(const std::string& path) { folders.insert(path); }
+    void addFile(const std::string& path, std::string content) { files[path] = std::move(content); }
+
+    std::vector<std::string> searchCardEntries(std::string_view dataFolder, char letter) override
+    {
+        if (!folders.contains(std::string(dataFolder))) {
+            throw RunError(ErrorNumber::DataFolder, "no folder " + std::string(dataFolder));
+        }
+        std::vector<std::string> names;
+        const auto collect = [&](const std::string& path) {
+            if (path.size() > dataFolder.size() && path.starts_with(dataFolder)) {
+                const std::string name = path.substr(dataFolder.size());
+                if (name.find('/') == std::string::npos && name.size() <= 5 &&
+                    (name[0] == letter || name[0] == letter + ('a' - 'A'))) {
+                    names.push_back(name);
+                }
+            }
+        };
+        for (const auto& folder : folders) {
+            collect(folder);
+        }
+        for (const auto& [path, content] : files) {
+            collect(path);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    bool isDirectory(std::string_view path) override { return folders.contains(std::string(path)); }
+    std::uint64_t fileSize(std::string_view path) noexcept override
+    {
+        const auto found = files.find(std::string(path));
+        return found == files.end() ? 0 : found->second.size();
+    }
+    void replaceFile(std::string_view path, std::string_view content) override
+    {
+        if (failReplace) {
+            throw RunError(ErrorNumber::CardFile, "cannot store '" + std::string(path) + "'");
+        }
+        files[std::string(path)] = std::string(content);
+    }
+    std::unique_ptr<LogFile> createLog(std::string_view path) override
+    {
+        logPath = path;
+        log.clear();
+        logClosed = false;
+        return std::make_unique<MemoryLogFile>(log, logClosed);
+    }
+    char separator() const noexcept override { return '/'; }
+
+    std::set<std::string> folders;
+    std::map<std::string, std::string> files;
+    bool failReplace = false;
+    std::string logPath;
+    std::string log;
+    bool logClosed = false;
+};
+
+// Answers every URL with a body that names it, unless told otherwise.
+class ScriptedTransfer : public TransferPort
+{
+public:
+    FetchResult get(std::string_view url) override
+    {
+        requested.emplace_back(url);
+        const auto found = replies.find(std::string(url));
+        if (found != replies.end()) {
+            return found->second;
+        }
+        if (failAll) {
+            throw RunError(ErrorNumber::Transfer, "cannot reach " + std::string(url));
+        }
+        return {200, "body of " + std::string(url), false};
+    }
+
+    std::map<std::string, FetchResult> replies;
+    std::vector<std::string> requested;
+    bool failAll = false;
+};
+
+} // namespace kqget::testing

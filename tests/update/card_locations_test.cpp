@@ -1,0 +1,38 @@
+#include "update/card_locations.h"
+
+#include <gtest/gtest.h>
+
+namespace kqget {
+namespace {
+
+TEST(CardLocations, FormsPathsAndUrlsByPlainConcatenation)
+{
+    const ServiceHosts hosts{"http://info.test", "http://img.test"};
+    const CardLocations cards(hosts, "K Y#", "us er", "/data/", '/');
+
+    EXPECT_EQ(cards.folderPath("A0001"), "/data/A0001");
+    EXPECT_EQ(cards.xmlPath("A0001"), "/data/A0001/A0001.xml");
+    EXPECT_EQ(cards.illustrationPath("A0001"), "/data/A0001/A0001_full.png");
+    EXPECT_EQ(cards.infoUrl("A0001"), "http://info.test/bof/bof.php?cmd=cardinfo&mlunkey=K Y#"
+                                      "&mlunusername=us er&cardids=A0001&xmlonly=1");
+    EXPECT_EQ(cards.imageUrl("A0001"),
+              "http://img.test/free/sets/A0001/illustrations/A0001_full.png");
+}
+
+TEST(CardLocations, UsesTheGivenSeparator)
+{
+    const CardLocations cards({"http://i", "http://p"}, "k", "u", "C:\\cards\\", '\\');
+    EXPECT_EQ(cards.xmlPath("B12"), "C:\\cards\\B12\\B12.xml");
+    EXPECT_EQ(cards.illustrationPath("B12"), "C:\\cards\\B12\\B12_full.png");
+}
+
+TEST(ServiceHosts, ConfiguredHostsArePlainHttp)
+{
+    const ServiceHosts hosts = ServiceHosts::configured();
+    EXPECT_TRUE(hosts.infoBase.starts_with("http://"));
+    EXPECT_TRUE(hosts.imageBase.starts_with("http://"));
+    EXPECT_NE(hosts.infoBase, hosts.imageBase);
+}
+
+} // namespace
+} // namespace kqget

@@ -1,0 +1,328 @@
+#include "update/card_update_run.h"
+
+#include "tests/support/fake_ports.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace kqget {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+const ServiceHosts kHosts{"http://info.test", "http://img.test"};
+
+std::string infoUrl(std::string_view card, std::string_view key = "KEY",
+                    std::string_view user = "USER")
+{
+    return std::string("http://info.test/bof/bof.php?cmd=cardinfo&mlunkey=")
+        .append(key)
+        .append("&mlunusername=")
+        .append(user)
+        .append("&cardids=")
+        .append(card)
+        .append("&xmlonly=1");
+}
+
+std::string imageUrl(std::string_view card)
+{
+    return std::string("http://img.test/free/sets/")
+        .append(card)
+        .append("/illustrations/")
+        .append(card)
+        .append("_full.png");
+}
+
+class CardUpdateRunTest : public ::testing::Test
+{
+protected:
+    CardUpdateRunTest() { files.addFolder("/data/"); }
+
+    // A card whose files are both in order.
+    void addGoodCard(const std::string& id)
+    {
+        files.addFolder("/data/" + id);
+        files.addFile("/data/" + id + "/" + id + ".xml", "<card/>");
+        files.addFile("/data/" + id + "/" + id + "_full.png", std::string(12000, 'p'));
+    }
+
+    RunTally run(std::string key = "KEY", std::string user = "USER",
+                 std::string folder = "/data/")
+    {
+        CardUpdateRun job(progress, files, transfer, kHosts, "run.log");
+        return job.run({std::move(key), std::move(user), std::move(folder)});
+    }
+
+    std::vector<std::string> logLines() const
+    {
+        std::vector<std::string> lines;
+        std::string_view rest = files.log;
+        while (!rest.empty()) {
+            const auto end = rest.find("\r\n");
+            EXPECT_NE(end, std::string_view::npos) << "unterminated line: " << rest;
+            if (end == std::string_view::npos) {
+                break;
+            }
+            lines.emplace_back(rest.substr(0, end));
+            rest.remove_prefix(end + 2);
+        }
+        return lines;
+    }
+
+    testing::RecordingProgress progress;
+    testing::MemoryFileSystem files;
+    testing::ScriptedTransfer transfer;
+};
+
+TEST_F(CardUpdateRunTest, WritesTheWindowInTheRunsOrder)
+{
+    files.addFolder("/data/A1");
+    run("KEY", "USER", "/data");
+
+    EXPECT_THAT(progress.calls,
+                ElementsAre("Command1.Enabled=false", "Check1.Enabled=false", "events",
+                            "tDATA=/data/", "events",                 // separator appended
+                            "Text1=0", "events",                      // XML sized
+                            "Text2=Get " + infoUrl("A1"), "events",   // XML fetched
+                            "Text1=" + std::to_string(("body of " + infoUrl("A1")).size()),
+                            "events",                                 // XML re-sized
+                            "Text1=0", "events",                      // illustration sized
+                            "Text2=Get " + imageUrl("A1"), "events", // illustration fetched
+                            "Text1=" + std::to_string(("body of " + imageUrl("A1")).size()),
+                            "events",
+                            "events", // after the card
+                            "Text2=DONE !", "Command1.Caption=DONE !", "Command2.Enabled=true",
+                            "events"));
+}
+
+TEST_F(CardUpdateRunTest, LogsAFetchedCardAsFiveLines)
+{
+    files.addFolder("/data/A0001");
+    run();
+
+    const std::string xmlBody = "body of " + infoUrl("A0001");
+    const std::string pngBody = "body of " + imageUrl("A0001");
+    EXPECT_THAT(logLines(),
+                ElementsAre("A0001", "/data/A0001/A0001.xml size 0",
+                            "Download File: " + infoUrl("A0001") + " New size " +
+                                std::to_string(xmlBody.size()),
+                            "/data/A0001/A0001_full.png size 0",
+                            "Download File: " + imageUrl("A0001") + " New size " +
+                                std::to_string(pngBody.size())));
+    EXPECT_EQ(files.files["/data/A0001/A0001.xml"], xmlBody);
+    EXPECT_EQ(files.files["/data/A0001/A0001_full.png"], pngBody);
+    EXPECT_EQ(files.logPath, "run.log");
+    EXPECT_TRUE(files.logClosed);
+}
+
+TEST_F(CardUpdateRunTest, CardInOrderGetsThreeLinesAndNoFetch)
+{
+    addGoodCard("B0002");
+    const RunTally tally = run();
+
+    EXPECT_THAT(logLines(), ElementsAre("B0002", "/data/B0002/B0002.xml size 7",
+                                        "/data/B0002/B0002_full.png size 12000"));
+    EXPECT_THAT(transfer.requested, IsEmpty());
+    EXPECT_EQ(tally.cardsChecked, 1u);
+    EXPECT_EQ(tally.filesStored, 0u);
+}
+
+TEST_F(CardUpdateRunTest, FetchesOnlyBelowTheThresholds)
+{
+    const struct
+    {
+        std::size_t xmlSize;
+        std::size_t pngSize;
+        bool xmlFetched;
+        bool pngFetched;
+    } cases[] = {
+        {0, 11000, true, false},
+        {1, 11000, false, false},
+        {1, 10999, false, true},
+        {1, 0, false, true},
+        {0, 0, true, true},
+        {5, 250000, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "xml " << c.xmlSize << ", png " << c.pngSize);
+        files.files.clear();
+        transfer.requested.clear();
+        files.addFolder("/data/C7");
+        files.addFile("/data/C7/C7.xml", std::string(c.xmlSize, 'x'));
+        if (c.pngSize != 0) {
+            files.addFile("/data/C7/C7_full.png", std::string(c.pngSize, 'p'));
+        }
+        run();
+        std::vector<std::string> expected;
+        if (c.xmlFetched) {
+            expected.push_back(infoUrl("C7"));
+        }
+        if (c.pngFetched) {
+            expected.push_back(imageUrl("C7"));
+        }
+        EXPECT_EQ(transfer.requested, expected);
+    }
+}
+
+TEST_F(CardUpdateRunTest, VisitsFoldersOfLettersAToDOnlyAndSkipsPlainFiles)
+{
+    for (const char* id : {"E0001", "D0004", "A0001", "Z1", "C0003", "b0002", "10000"}) {
+        addGoodCard(id);
+    }
+    files.addFile("/data/B1234", "a plain file named like a card");
+
+    const RunTally tally = run();
+
+    std::vector<std::string> cards;
+    for (const auto& line : logLines()) {
+        if (line.find('/') == std::string::npos) {
+            cards.push_back(line);
+        }
+    }
+    EXPECT_THAT(cards, ElementsAre("A0001", "b0002", "C0003", "D0004"));
+    EXPECT_EQ(tally.cardsChecked, 4u);
+}
+
+TEST_F(CardUpdateRunTest, TrimsSpacesAndKeepsInnerOnesInTheUrl)
+{
+    files.addFolder("/data/A1");
+    files.addFile("/data/A1/A1_full.png", std::string(11000, 'p'));
+    run("  K E Y ", " a user  ", "  /data/  ");
+
+    EXPECT_THAT(transfer.requested, ElementsAre(infoUrl("A1", "K E Y", "a user")));
+    // The folder already ended in its separator once trimmed: no write-back.
+    for (const auto& call : progress.calls) {
+        EXPECT_FALSE(call.starts_with("tDATA=")) << call;
+    }
+}
+
+TEST_F(CardUpdateRunTest, EmptyDataFolderBecomesTheRoot)
+{
+    files.addFolder("/");
+    const RunTally tally = run("KEY", "USER", "   ");
+    EXPECT_EQ(progress.calls[3], "tDATA=/");
+    EXPECT_EQ(tally.cardsChecked, 0u);
+}
+
+TEST_F(CardUpdateRunTest, NoCardsLeavesAnEmptyLogAndEndsDone)
+{
+    files.addFolder("/data/E1");
+    const RunTally tally = run();
+
+    EXPECT_EQ(files.log, "");
+    EXPECT_TRUE(files.logClosed);
+    EXPECT_EQ(progress.calls.back(), "events");
+    EXPECT_EQ(progress.calls[progress.calls.size() - 2], "Command2.Enabled=true");
+    EXPECT_FALSE(tally.stopped);
+}
+
+TEST_F(CardUpdateRunTest, ErrorStatusesAndOversizeBodiesAreNotStored)
+{
+    files.addFolder("/data/A1");
+    files.addFile("/data/A1/A1_full.png", "old");
+    transfer.replies[infoUrl("A1")] = {404, "<html>not found</html>", false};
+    transfer.replies[imageUrl("A1")] = {200, "", true};
+
+    const RunTally tally = run();
+
+    EXPECT_THAT(logLines(), ElementsAre("A1", "/data/A1/A1.xml size 0",
+                                        "Download File: " + infoUrl("A1") +
+                                            " Not stored: HTTP 404",
+                                        "/data/A1/A1_full.png size 3",
+                                        "Download File: " + imageUrl("A1") +
+                                            " Not stored: response over 64 MiB"));
+    EXPECT_FALSE(files.files.contains("/data/A1/A1.xml"));
+    EXPECT_EQ(files.files["/data/A1/A1_full.png"], "old");
+    ASSERT_EQ(tally.notStored.size(), 2u);
+    EXPECT_EQ(tally.notStored[0].reason, "HTTP 404");
+    EXPECT_EQ(tally.notStored[0].path, "/data/A1/A1.xml");
+    EXPECT_EQ(tally.notStored[1].url, imageUrl("A1"));
+    EXPECT_EQ(tally.filesStored, 0u);
+}
+
+TEST_F(CardUpdateRunTest, SuccessfulEmptyBodyIsStoredAsAnEmptyFile)
+{
+    files.addFolder("/data/A1");
+    files.addFile("/data/A1/A1.xml", "x");
+    transfer.replies[imageUrl("A1")] = {200, "", false};
+    const RunTally tally = run();
+
+    EXPECT_EQ(logLines().back(), "Download File: " + imageUrl("A1") + " New size 0");
+    EXPECT_EQ(files.files["/data/A1/A1_full.png"], "");
+    EXPECT_EQ(tally.filesStored, 1u);
+}
+
+TEST_F(CardUpdateRunTest, FailureEndsTheRunWithTheLogClosedAndNoDoneWrites)
+{
+    addGoodCard("A1");
+    files.addFolder("/data/B2");
+    transfer.failAll = true;
+
+    try {
+        run();
+        FAIL() << "the run should have failed";
+    } catch (const RunError& error) {
+        EXPECT_EQ(error.number(), ErrorNumber::Transfer);
+        EXPECT_THAT(error.what(), ::testing::HasSubstr(infoUrl("B2")));
+    }
+    EXPECT_TRUE(files.logClosed);
+    EXPECT_THAT(logLines(), ElementsAre("A1", "/data/A1/A1.xml size 7",
+                                        "/data/A1/A1_full.png size 12000", "B2",
+                                        "/data/B2/B2.xml size 0"));
+    for (const auto& call : progress.calls) {
+        EXPECT_NE(call, "Command2.Enabled=true");
+    }
+}
+
+TEST_F(CardUpdateRunTest, StoreFailureEndsTheRun)
+{
+    files.addFolder("/data/A1");
+    files.failReplace = true;
+    EXPECT_THROW(run(), RunError);
+    EXPECT_TRUE(files.logClosed);
+    EXPECT_TRUE(files.log.ends_with("Download File: " + infoUrl("A1")));
+}
+
+TEST_F(CardUpdateRunTest, MissingDataFolderIsAFailureNotAnEmptyRun)
+{
+    try {
+        run("KEY", "USER", "/nowhere");
+        FAIL() << "the run should have failed";
+    } catch (const RunError& error) {
+        EXPECT_EQ(error.number(), ErrorNumber::DataFolder);
+        EXPECT_THAT(error.what(), ::testing::HasSubstr("/nowhere/"));
+    }
+}
+
+TEST_F(CardUpdateRunTest, StopRequestEndsBeforeTheNextFetch)
+{
+    files.addFolder("/data/A1");
+    files.addFolder("/data/A2");
+    progress.onEvents = [this] {
+        if (!transfer.requested.empty()) {
+            progress.stop = true;
+        }
+    };
+    const RunTally tally = run();
+
+    EXPECT_TRUE(tally.stopped);
+    EXPECT_THAT(transfer.requested, ElementsAre(infoUrl("A1")));
+    EXPECT_TRUE(files.logClosed);
+    EXPECT_TRUE(files.log.ends_with("\r\n"));
+    EXPECT_THAT(progress.calls, ::testing::Not(::testing::Contains("Text2=DONE !")));
+}
+
+TEST_F(CardUpdateRunTest, SecondRunReplacesTheFirstRunsLog)
+{
+    addGoodCard("A1");
+    run();
+    files.folders.erase("/data/A1");
+    addGoodCard("D9");
+    run();
+    EXPECT_EQ(logLines().front(), "D9");
+    EXPECT_EQ(logLines().size(), 3u);
+}
+
+} // namespace
+} // namespace kqget

@@ -1,0 +1,39 @@
+#include "update/run_log.h"
+
+#include "tests/support/fake_ports.h"
+
+#include <gtest/gtest.h>
+
+namespace kqget {
+namespace {
+
+TEST(RunLog, EndsLinesInCrLfAndJoinsPieces)
+{
+    std::string text;
+    bool closed = false;
+    {
+        RunLog log(std::make_unique<testing::MemoryLogFile>(text, closed));
+        log.writeLine("A0001");
+        log.writePiece("Download File: ");
+        log.writePiece("http://x/y");
+        log.writeLine(" New size 5");
+        log.close();
+        EXPECT_TRUE(closed);
+    }
+    EXPECT_EQ(text, "A0001\r\nDownload File: http://x/y New size 5\r\n");
+}
+
+TEST(RunLog, ClosesItsFileWhenDroppedByAnError)
+{
+    std::string text;
+    bool closed = false;
+    {
+        RunLog log(std::make_unique<testing::MemoryLogFile>(text, closed));
+        log.writePiece("Download File: ");
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(text, "Download File: ");
+}
+
+} // namespace
+} // namespace kqget

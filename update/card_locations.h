@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kqget {
+
+// Where the card service lives: "http://" + host for each of its two hosts.
+struct ServiceHosts
+{
+    std::string infoBase;
+    std::string imageBase;
+
+    // The hosts this build was configured with.
+    static ServiceHosts configured();
+};
+
+// The files and URLs of one card, formed by plain concatenation: the key,
+// user name and card id go into the query exactly as typed and found.
+class CardLocations
+{
+public:
+    CardLocations(const ServiceHosts& hosts, std::string_view key, std::string_view userName,
+                  std::string_view dataFolder, char separator);
+
+    std::string folderPath(std::string_view cardId) const;
+    std::string xmlPath(std::string_view cardId) const;
+    std::string illustrationPath(std::string_view cardId) const;
+    std::string infoUrl(std::string_view cardId) const;
+    std::string imageUrl(std::string_view cardId) const;
+
+private:
+    std::string m_infoPrefix;  // up to "&cardids="
+    std::string m_imagePrefix; // up to "/free/sets/"
+    std::string m_dataFolder;  // ends in the separator
+    char m_separator;
+};
+
+} // namespace kqget

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kqget {
+
+// The three values the user types, as typed.
+struct RunInputs
+{
+    std::string key;
+    std::string userName;
+    std::string dataFolder;
+};
+
+// Drops spaces (code 32 only) at both ends; tabs and inner spaces stay.
+std::string_view trimSpaces(std::string_view text) noexcept;
+
+// The data folder with `separator` appended when it does not already end in it;
+// an empty folder becomes the separator alone.
+std::string withTrailingSeparator(std::string_view folder, char separator);
+
+} // namespace kqget

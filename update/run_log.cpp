@@ -1,0 +1,46 @@
+#include "update/run_log.h"
+
+#include "update/run_error.h"
+
+#include <string>
+
+namespace kqget {
+
+namespace {
+constexpr std::string_view kLineEnd = "\r\n";
+}
+
+RunLog::RunLog(std::unique_ptr<LogFile> file) : m_file(std::move(file)) {}
+
+RunLog::~RunLog()
+{
+    // A run that ends in an error still leaves every line written so far; the
+    // error already in flight is the one worth reporting.
+    if (m_file) {
+        try {
+            m_file->close();
+        } catch (const RunError&) {
+        }
+    }
+}
+
+void RunLog::writeLine(std::string_view text)
+{
+    std::string line;
+    line.reserve(text.size() + kLineEnd.size());
+    line.append(text).append(kLineEnd);
+    m_file->write(line);
+}
+
+void RunLog::writePiece(std::string_view text)
+{
+    m_file->write(text);
+}
+
+void RunLog::close()
+{
+    auto file = std::move(m_file);
+    file->close();
+}
+
+} // namespace kqget
