@@ -1,0 +1,18 @@
+#pragma once
+
+namespace kqget {
+
+// Turns the first Ctrl-C into a request to stop at the run's next safe point.
+// A second Ctrl-C ends the program at once, as usual.
+class InterruptFlag
+{
+public:
+    InterruptFlag();
+    ~InterruptFlag();
+    InterruptFlag(const InterruptFlag&) = delete;
+    InterruptFlag& operator=(const InterruptFlag&) = delete;
+
+    bool raised() const noexcept;
+};
+
+} // namespace kqget

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "update/progress_port.h"
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace kqget {
+
+// Progress of a headless run: one line on a terminal's stderr, redrawn a few
+// times a second at most; nothing at all when stderr is not a terminal.
+class TerminalProgress final : public ProgressPort
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // `out` null means no progress line. `stop` is asked at the run's safe points.
+    TerminalProgress(std::FILE* out, std::function<bool()> stop,
+                     std::function<Clock::time_point()> now = Clock::now);
+    ~TerminalProgress() override;
+
+    void setUpdateEnabled(bool) override {}
+    void setUpdateCaption(std::string_view) override {}
+    void setConfirmEnabled(bool) override {}
+    void setResetEnabled(bool) override {}
+    void setDataFolderText(std::string_view) override {}
+    void setSizeText(std::string_view) override {}
+    void setStatusText(std::string_view text) override;
+    void processPendingEvents() override;
+    bool stopRequested() override { return m_stop && m_stop(); }
+    void tallyChanged(const RunTally& tally) override;
+
+    // Clears the line so that what follows starts at the left margin.
+    void finish();
+
+private:
+    void redraw();
+
+    std::FILE* m_out;
+    std::function<bool()> m_stop;
+    std::function<Clock::time_point()> m_now;
+    Clock::time_point m_lastDraw{};
+    bool m_dirty = false;
+    bool m_drawn = false;
+    std::size_t m_cards = 0;
+    std::size_t m_stored = 0;
+    std::size_t m_notStored = 0;
+    std::string m_action;
+};
+
+} // namespace kqget

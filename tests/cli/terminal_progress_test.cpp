@@ -1,0 +1,84 @@
+#include "cli/terminal_progress.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace kqget {
+namespace {
+
+struct FileCloser
+{
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+
+class TerminalProgressTest : public ::testing::Test
+{
+protected:
+    std::string written()
+    {
+        std::fflush(m_file.get());
+        return std::string(m_buffer, m_size);
+    }
+
+    TerminalProgress::Clock::time_point now{};
+    char* m_buffer = nullptr;
+    std::size_t m_size = 0;
+    std::unique_ptr<std::FILE, FileCloser> m_file{open_memstream(&m_buffer, &m_size)};
+
+    ~TerminalProgressTest() override
+    {
+        m_file.reset();
+        std::free(m_buffer);
+    }
+};
+
+TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond)
+{
+    TerminalProgress progress(m_file.get(), nullptr, [this] { return now; });
+    RunTally tally;
+    for (int i = 0; i < 50; ++i) {
+        tally.cardsChecked = i + 1;
+        progress.tallyChanged(tally);
+        progress.processPendingEvents();
+        now += std::chrono::milliseconds(10); // 50 events over half a second
+    }
+    progress.finish();
+    const std::string text = written();
+    std::size_t draws = 0;
+    for (std::size_t pos = 0; (pos = text.find("cards ", pos)) != std::string::npos; ++pos) {
+        ++draws;
+    }
+    EXPECT_GE(draws, 4u);
+    EXPECT_LE(draws, 6u);
+    EXPECT_TRUE(text.ends_with("\r\x1b[K")) << "the line is cleared at the end";
+}
+
+TEST_F(TerminalProgressTest, ShowsCountsAndTheCurrentAction)
+{
+    TerminalProgress progress(m_file.get(), nullptr, [this] { return now; });
+    RunTally tally;
+    tally.cardsChecked = 3;
+    tally.filesStored = 2;
+    tally.notStored.push_back({"u", "p", "HTTP 404"});
+    progress.tallyChanged(tally);
+    progress.setStatusText("Get http://x/y");
+    progress.processPendingEvents();
+    EXPECT_NE(written().find("cards 3, fetched 2, not stored 1: Get http://x/y"), std::string::npos);
+}
+
+TEST(TerminalProgressOff, WritesNothingAndPassesStopRequestsOn)
+{
+    bool stop = false;
+    TerminalProgress progress(nullptr, [&stop] { return stop; });
+    progress.setStatusText("Get x");
+    progress.processPendingEvents();
+    progress.finish();
+    EXPECT_FALSE(progress.stopRequested());
+    stop = true;
+    EXPECT_TRUE(progress.stopRequested());
+}
+
+} // namespace
+} // namespace kqget
