@@ -1,0 +1,131 @@
+#include "tests/support/child_process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kqget::testing {
+
+namespace {
+
+struct Pipe
+{
+    int read = -1;
+    int write = -1;
+    Pipe()
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+        }
+        read = fds[0];
+        write = fds[1];
+    }
+    ~Pipe()
+    {
+        closeRead();
+        closeWrite();
+    }
+    void closeRead()
+    {
+        if (read >= 0) {
+            ::close(read);
+            read = -1;
+        }
+    }
+    void closeWrite()
+    {
+        if (write >= 0) {
+            ::close(write);
+            write = -1;
+        }
+    }
+};
+
+} // namespace
+
+ChildResult runChild(const std::string& program, const ChildOptions& options)
+{
+    Pipe in;
+    Pipe out;
+    Pipe err;
+
+    std::vector<std::string> argvText{program};
+    argvText.insert(argvText.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (auto& text : argvText) {
+        argv.push_back(text.data());
+    }
+    argv.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    }
+    if (pid == 0) {
+        ::dup2(in.read, STDIN_FILENO);
+        ::dup2(out.write, STDOUT_FILENO);
+        ::dup2(err.write, STDERR_FILENO);
+        for (const auto& name : options.unsetEnv) {
+            ::unsetenv(name.c_str());
+        }
+        for (const auto& [name, value] : options.setEnv) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::signal(SIGINT, SIG_DFL);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    in.closeRead();
+    out.closeWrite();
+    err.closeWrite();
+    if (!options.input.empty()) {
+        [[maybe_unused]] const auto written =
+            ::write(in.write, options.input.data(), options.input.size());
+    }
+    in.closeWrite();
+
+    ChildResult result;
+    const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+    pollfd fds[2] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        if (::poll(fds, 2, 10) < 0 && errno != EINTR) {
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP))) {
+                char buffer[4096];
+                const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    sinks[i]->append(buffer, static_cast<std::size_t>(n));
+                } else {
+                    fds[i].fd = -1;
+                    --open;
+                }
+            }
+        }
+        if (options.whileRunning) {
+            options.whileRunning(pid);
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+} // namespace kqget::testing

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kqget::testing {
+
+struct ChildResult
+{
+    int exitStatus = -1; // the exit code, or 128 + signal when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+struct ChildOptions
+{
+    std::vector<std::string> arguments;         // after the program's path
+    std::map<std::string, std::string> setEnv;   // set in the child
+    std::vector<std::string> unsetEnv;           // removed in the child
+    std::string workingDirectory;                // empty: the test's own
+    std::string input;                           // written to stdin, then closed
+    // Called about every 10 ms while the child runs, with its pid.
+    std::function<void(int pid)> whileRunning;
+    std::chrono::seconds timeout{60};
+};
+
+// Runs a program to its end and collects what it printed.
+ChildResult runChild(const std::string& program, const ChildOptions& options);
+
+} // namespace kqget::testing
