@@ -1,0 +1,333 @@
+#include "tools/card-service/card_service.h"
+
+#include "tools/card-service/card_content.h"
+#include "tools/card-service/request_target.h"
+#include "update/transfer_port.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <charconv>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <set>
+#include <stdexcept>
+
+namespace kqget::testing {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kLoopback = "127.0.0.1";
+// Matches every path, line breaks included ('.' would stop at a decoded %0A).
+constexpr std::string_view kAnyPath = "[\\s\\S]*";
+constexpr std::string_view kHopPrefix = "/hop/";
+// Clients reuse connections; a short idle time-out keeps shutdown quick when
+// one is still open.
+constexpr std::size_t kKeepAliveMaxCount = 1000;
+constexpr time_t kKeepAliveSeconds = 2;
+constexpr std::size_t kOversizedBytes = kBodySizeCapBytes + 1024 * 1024;
+constexpr std::size_t kOversizedPieceBytes = 64 * 1024;
+
+struct Reply
+{
+    int status = 200;
+    std::string body;
+    std::string contentType;
+};
+
+Reply errorReply(int status)
+{
+    return {status, errorPage(status), "text/html"};
+}
+
+Reply contentFor(const RequestTarget& target)
+{
+    if (target.path == "/bof/bof.php") {
+        const auto command = queryValue(target.query, "cmd");
+        const auto cardId = queryValue(target.query, "cardids");
+        if (command != "cardinfo" || !cardId) {
+            return errorReply(400);
+        }
+        return {200,
+                cardXml(*cardId, queryValue(target.query, "mlunkey").value_or(""),
+                        queryValue(target.query, "mlunusername").value_or("")),
+                "text/xml"};
+    }
+    static const std::regex illustration("/free/sets/([^/]+)/illustrations/([^/]+)_full\\.png");
+    const std::string path = percentDecode(target.path);
+    std::smatch match;
+    if (std::regex_match(path, match, illustration) && match[1] == match[2]) {
+        return {200, cardPng(match[1].str()), "image/png"};
+    }
+    return errorReply(404);
+}
+
+// A redirect chain is "/hop/<hops still to go><origin form>", so each hop
+// needs no state in the service and the last one serves the real content.
+struct Hop
+{
+    int remaining = 0;
+    std::string_view rest;
+};
+
+std::optional<Hop> parseHop(std::string_view originForm)
+{
+    if (!originForm.starts_with(kHopPrefix)) {
+        return std::nullopt;
+    }
+    const std::string_view tail = originForm.substr(kHopPrefix.size());
+    Hop hop;
+    const auto [end, error] =
+        std::from_chars(tail.data(), tail.data() + tail.size(), hop.remaining);
+    if (error != std::errc() || end == tail.data() + tail.size() || *end != '/') {
+        return std::nullopt;
+    }
+    hop.rest = tail.substr(static_cast<std::size_t>(end - tail.data()));
+    return hop;
+}
+
+std::string hopTarget(int remaining, std::string_view originForm)
+{
+    return std::string(kHopPrefix) + std::to_string(remaining) + std::string(originForm);
+}
+
+void redirect(httplib::Response& response, const std::string& location)
+{
+    response.set_redirect(location, 302);
+    // A body the client must not take for the content it asked for.
+    response.set_content("<html><body>moved</body></html>\n", "text/html");
+}
+
+} // namespace
+
+class CardService::Server
+{
+public:
+    explicit Server(CardService& service) : m_service(service)
+    {
+        m_http.Get(std::string(kAnyPath),
+                   [this](const httplib::Request& request, httplib::Response& response) {
+                       answer(request, response);
+                   });
+        m_http.set_keep_alive_max_count(kKeepAliveMaxCount);
+        m_http.set_keep_alive_timeout(kKeepAliveSeconds);
+    }
+
+    httplib::Server& http() noexcept { return m_http; }
+
+private:
+    void answer(const httplib::Request& request, httplib::Response& response)
+    {
+        m_service.record({request.target, request.get_header_value("Host"), request.remote_port});
+        response.status = 503; // stands if the service stops while waiting
+        if (!m_service.pause(m_service.latency())) {
+            return;
+        }
+        const RequestTarget target = splitTarget(request.target);
+        if (const auto hop = parseHop(target.originForm)) {
+            if (hop->remaining > 0) {
+                redirect(response, hopTarget(hop->remaining - 1, hop->rest));
+            } else {
+                send(response, contentFor(splitTarget(hop->rest)), Fault{});
+            }
+            return;
+        }
+
+        const Fault fault = m_service.faultFor(request.target);
+        if (!m_service.pause(fault.delay)) {
+            return;
+        }
+        if (fault.redirectLoop) {
+            redirect(response, std::string(target.originForm));
+        } else if (fault.redirectHops > 0) {
+            redirect(response, hopTarget(fault.redirectHops - 1, target.originForm));
+        } else if (fault.status != 200) {
+            send(response, errorReply(fault.status), fault);
+        } else {
+            send(response, contentFor(target), fault);
+        }
+    }
+
+    void send(httplib::Response& response, Reply reply, const Fault& fault)
+    {
+        response.status = reply.status;
+        if (fault.emptyBody) {
+            reply.body.clear();
+        }
+        if (fault.oversizedBody) {
+            sendOversized(response, reply.contentType);
+            return;
+        }
+        if (fault.stallAfterHeaders == 0ms && fault.dripBytes == 0 && !fault.dropMidBody) {
+            response.set_content(reply.body, reply.contentType);
+            return;
+        }
+
+        auto body = std::make_shared<const std::string>(std::move(reply.body));
+        const std::size_t sent = fault.dropMidBody ? body->size() / 2 : body->size();
+        response.set_content_provider(
+            body->size(), reply.contentType,
+            [this, body, fault, sent](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset == 0 && !m_service.pause(fault.stallAfterHeaders)) {
+                    return false;
+                }
+                if (offset >= sent) {
+                    return false; // closes the connection short of the announced length
+                }
+                if (offset > 0 && !m_service.pause(fault.dripPause)) {
+                    return false;
+                }
+                std::size_t piece = sent - offset;
+                if (fault.dripBytes > 0 && fault.dripBytes < piece) {
+                    piece = fault.dripBytes;
+                }
+                return sink.write(body->data() + offset, piece);
+            });
+    }
+
+    // Chunked, so the client cannot refuse it by its announced length, and
+    // produced piece by piece, so the service never holds it.
+    static void sendOversized(httplib::Response& response, const std::string& contentType)
+    {
+        auto piece = std::make_shared<const std::string>(kOversizedPieceBytes, 'x');
+        response.set_chunked_content_provider(
+            contentType, [piece](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= kOversizedBytes) {
+                    sink.done();
+                    return true;
+                }
+                return sink.write(piece->data(), std::min(piece->size(), kOversizedBytes - offset));
+            });
+    }
+
+    CardService& m_service;
+    httplib::Server m_http;
+};
+
+CardService::CardService(CardServiceOptions options)
+    : m_latency(options.latency), m_server(std::make_unique<Server>(*this))
+{
+    httplib::Server& http = m_server->http();
+    const std::string host(kLoopback);
+    if (options.port == 0) {
+        m_port = http.bind_to_any_port(host);
+    } else if (http.bind_to_port(host, options.port)) {
+        m_port = options.port;
+    } else {
+        m_port = -1;
+    }
+    if (m_port <= 0) {
+        throw std::runtime_error("card service: cannot listen on " + host + ":" +
+                                 std::to_string(options.port));
+    }
+
+    auto listenEnded = std::make_shared<std::atomic<bool>>(false);
+    m_thread = std::thread([&http, listenEnded] {
+        http.listen_after_bind();
+        *listenEnded = true;
+    });
+    // stop() does nothing until the server runs, and the destructor relies on it.
+    while (!http.is_running() && !*listenEnded) {
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
+CardService::~CardService()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_stopped.notify_all();
+    m_server->http().stop();
+    m_thread.join();
+}
+
+std::string CardService::baseUrl() const
+{
+    return "http://" + std::string(kLoopback) + ":" + std::to_string(m_port);
+}
+
+void CardService::addFault(std::string match, const Fault& fault)
+{
+    const std::lock_guard lock(m_mutex);
+    m_rules.push_back({std::move(match), fault});
+}
+
+void CardService::clearFaults()
+{
+    const std::lock_guard lock(m_mutex);
+    m_rules.clear();
+}
+
+void CardService::setLatency(std::chrono::milliseconds latency)
+{
+    const std::lock_guard lock(m_mutex);
+    m_latency = latency;
+}
+
+std::vector<ReceivedRequest> CardService::requests() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::size_t CardService::connectionCount() const
+{
+    const std::lock_guard lock(m_mutex);
+    std::set<int> ports;
+    for (const ReceivedRequest& request : m_requests) {
+        ports.insert(request.remotePort);
+    }
+    return ports.size();
+}
+
+std::string CardService::expectedXml(std::string_view cardId, std::string_view key,
+                                     std::string_view user)
+{
+    return cardXml(cardId, key, user);
+}
+
+std::string CardService::expectedPng(std::string_view cardId)
+{
+    return cardPng(cardId);
+}
+
+std::string CardService::expectedErrorPage(int status)
+{
+    return errorPage(status);
+}
+
+Fault CardService::faultFor(std::string_view target) const
+{
+    const std::lock_guard lock(m_mutex);
+    for (const Rule& rule : m_rules) {
+        if (target.find(rule.match) != std::string_view::npos) {
+            return rule.fault;
+        }
+    }
+    return {};
+}
+
+void CardService::record(ReceivedRequest request)
+{
+    const std::lock_guard lock(m_mutex);
+    m_requests.push_back(std::move(request));
+}
+
+bool CardService::pause(std::chrono::milliseconds duration) const
+{
+    std::unique_lock lock(m_mutex);
+    return !m_stopped.wait_for(lock, duration, [this] { return m_stopping; });
+}
+
+std::chrono::milliseconds CardService::latency() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_latency;
+}
+
+} // namespace kqget::testing

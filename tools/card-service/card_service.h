@@ -1,0 +1,88 @@
+#pragma once
+
+#include "tools/card-service/fault.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace kqget::testing {
+
+// One request as the service received it.
+struct ReceivedRequest
+{
+    std::string target; // the request target as on the wire (absolute form via a proxy)
+    std::string host;   // the Host header
+    int remotePort = 0; // tells the client's connections apart
+};
+
+struct CardServiceOptions
+{
+    int port = 0;                         // 0: any free port
+    std::chrono::milliseconds latency{0}; // added before every response
+};
+
+// A stand-in for both hosts of the card service, on 127.0.0.1 only. It answers
+//   GET /bof/bof.php?cmd=cardinfo&mlunkey=K&mlunusername=U&cardids=ID&xmlonly=1
+//   GET /free/sets/ID/illustrations/ID_full.png
+// in origin form and in the absolute form a proxy gets, on its own threads,
+// from construction until destruction.
+class CardService
+{
+public:
+    explicit CardService(CardServiceOptions options = {});
+    ~CardService();
+    CardService(const CardService&) = delete;
+    CardService& operator=(const CardService&) = delete;
+
+    int port() const noexcept { return m_port; }
+    // "http://127.0.0.1:<port>", the base of either service path.
+    std::string baseUrl() const;
+
+    // Requests whose raw target contains `match` (all of them when it is empty)
+    // get `fault`. The first rule added that matches applies.
+    void addFault(std::string match, const Fault& fault);
+    void clearFaults();
+    void setLatency(std::chrono::milliseconds latency);
+
+    std::vector<ReceivedRequest> requests() const;
+    // Distinct client connections seen so far.
+    std::size_t connectionCount() const;
+
+    static std::string expectedXml(std::string_view cardId, std::string_view key,
+                                   std::string_view user);
+    static std::string expectedPng(std::string_view cardId);
+    static std::string expectedErrorPage(int status);
+
+private:
+    class Server;
+    struct Rule
+    {
+        std::string match;
+        Fault fault;
+    };
+
+    Fault faultFor(std::string_view target) const;
+    void record(ReceivedRequest request);
+    // Waits unless the service is stopping; false when it is.
+    bool pause(std::chrono::milliseconds duration) const;
+    std::chrono::milliseconds latency() const;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_stopped;
+    bool m_stopping = false;
+    std::chrono::milliseconds m_latency;
+    std::vector<Rule> m_rules;
+    std::vector<ReceivedRequest> m_requests;
+
+    std::unique_ptr<Server> m_server;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+} // namespace kqget::testing

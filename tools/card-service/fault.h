@@ -1,0 +1,24 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+
+namespace kqget::testing {
+
+// What the service does wrong for a request that a rule matches. The fields
+// combine: a delay, then the reply; a body can stall, drip and be dropped.
+struct Fault
+{
+    int status = 200;                               // anything else sends an error page with it
+    std::chrono::milliseconds delay{0};             // before any byte, headers included
+    std::chrono::milliseconds stallAfterHeaders{0}; // headers sent, body held back
+    std::size_t dripBytes = 0;                      // send the body this many bytes at a time...
+    std::chrono::milliseconds dripPause{0};         // ...with this pause between pieces
+    bool dropMidBody = false;                       // announce the whole length, send half, close
+    bool emptyBody = false;                         // 200 with nothing in it
+    int redirectHops = 0;                           // this many redirects before the real content
+    bool redirectLoop = false;                      // redirect to the same target, forever
+    bool oversizedBody = false;                     // a chunked body over the client's 64 MiB cap
+};
+
+} // namespace kqget::testing
