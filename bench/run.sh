@@ -1,0 +1,325 @@
+#!/usr/bin/env bash
+# Measures kqget against its floor and its peers. Shared machines are noisy, so
+# every figure is a ratio of two programs timed side by side in this run:
+# interleaved rounds, alternating which goes first, best round of each kept.
+#
+# Usage: bench/run.sh [--rounds N] [--rows 1,2,3,4,5] [--keep]
+#   --rounds N   timed rounds per row after one untimed warm-up (default 5, least 5)
+#   --rows LIST  only these rows (default all)
+#   --keep       leave the temporary folder for a look afterwards
+#
+# Exit status 0 when every row ran, its check held and its target was met.
+set -euo pipefail
+export LC_ALL=C
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="$root/build-bench"
+bin="$build/bin"
+
+rounds=5
+rows="1,2,3,4,5"
+keep=0
+while (($#)); do
+    case "$1" in
+    --rounds) rounds=${2:?--rounds needs a number}; shift 2 ;;
+    --rows) rows=${2:?--rows needs a list}; shift 2 ;;
+    --keep) keep=1; shift ;;
+    -h | --help) sed -n '2,11p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "bench: unknown argument '$1'" >&2; exit 64 ;;
+    esac
+done
+if ! [[ $rounds =~ ^[0-9]+$ ]] || ((rounds < 5)); then
+    echo "bench: --rounds must be 5 or more" >&2
+    exit 64
+fi
+wants() { [[ ",$rows," == *",$1,"* ]]; }
+
+# Sizes of the libraries, fixed so that tables from different days compare.
+walk_cards=20000
+fetch_cards=2000
+latency_ms=20
+memory_small=10000
+memory_large=100000
+image_base="http://images.kq.example"
+
+# Proxies from the caller's environment would route the fetch rows elsewhere.
+unset HTTP_PROXY HTTPS_PROXY https_proxy ALL_PROXY all_proxy NO_PROXY no_proxy http_proxy
+
+say() { printf 'bench: %s\n' "$*" >&2; }
+
+# --- build -------------------------------------------------------------------
+
+say "installing what is missing (nginx, curl, time)"
+bash "$root/scripts/deps.sh" nginx curl time >&2
+say "building Release into ${build#"$root"/}"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKQGET_BUILD_TESTS=OFF \
+    >/dev/null
+targets=(kqget-cli kqget-bench-library kqget-bench-walk-floor)
+if grep -q '^kqget-bench-window:' <(ninja -C "$build" -t targets all 2>/dev/null); then
+    targets+=(kqget-bench-window)
+fi
+if grep -q '^kqget-card-service:' <(ninja -C "$build" -t targets all 2>/dev/null); then
+    targets+=(kqget-card-service)
+fi
+cmake --build "$build" --target "${targets[@]}" >&2
+
+# --- temporary folder and servers ---------------------------------------------
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kqget-bench.XXXXXX")
+# nginx's workers drop to an unprivileged user and must read the served files.
+chmod 755 "$work"
+server_pids=()
+cleanup() {
+    local pid
+    for pid in "${server_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    if ((keep)); then
+        say "kept $work"
+    else
+        rm -rf "$work"
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Waits until something answers HTTP on 127.0.0.1:$1 (at most 10 s).
+await_port() {
+    local tries
+    for ((tries = 0; tries < 100; tries++)); do
+        if curl -s -o /dev/null --max-time 1 "http://127.0.0.1:$1/"; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# --- measuring -----------------------------------------------------------------
+
+# Runs "$@" inside folder $1 with its output kept there; sets $took to the wall
+# time in microseconds and returns the command's status.
+took=0
+timed() {
+    local dir=$1
+    shift
+    cd "$dir"
+    local status=0 start end
+    start=$EPOCHREALTIME
+    "$@" >"$dir/stdout.txt" 2>"$dir/stderr.txt" || status=$?
+    end=$EPOCHREALTIME
+    cd "$work"
+    took=$((${end/./} - ${start/./}))
+    return "$status"
+}
+
+# pair ROW: interleaves ${ROW}_prepare SIDE, ${ROW}_run SIDE (which calls
+# timed) and ${ROW}_check SIDE for SIDE "kq" and "base"; round 0 warms up and
+# is not counted. Sets best_kq and best_base (microseconds), or $failure.
+best_kq=0
+best_base=0
+failure=""
+pair() {
+    local row=$1 round side
+    best_kq=0
+    best_base=0
+    failure=""
+    for ((round = 0; round <= rounds; round++)); do
+        local order=(kq base)
+        if ((round % 2)); then order=(base kq); fi
+        for side in "${order[@]}"; do
+            "${row}_prepare" "$side"
+            if ! "${row}_run" "$side"; then
+                failure="$side run failed: $(tail -n 2 "$work/$side/stderr.txt" | tr '\n' ' ')"
+                return 1
+            fi
+            if ! failure=$("${row}_check" "$side"); then
+                return 1
+            fi
+            failure=""
+            if ((round == 0)); then continue; fi
+            if [[ $side == kq ]]; then
+                ((best_kq == 0 || took < best_kq)) && best_kq=$took
+            else
+                ((best_base == 0 || took < best_base)) && best_base=$took
+            fi
+        done
+    done
+}
+
+seconds() { awk -v us="$1" 'BEGIN { printf "%.3f s", us / 1e6 }'; }
+mib() { awk -v kib="$1" 'BEGIN { printf "%.1f MiB", kib / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# at_most VALUE LIMIT: whether VALUE <= LIMIT, in decimals.
+at_most() { awk -v v="$1" -v l="$2" 'BEGIN { exit !(v <= l) }'; }
+
+table=()
+all_good=1
+# add_row LABEL MEASURED AGAINST RATIO TARGET RESULT
+add_row() {
+    table+=("$(printf '%-44s %12s %12s %7s  %-18s %s' "$@")")
+    if [[ $6 != ok && $6 != reported ]]; then all_good=0; fi
+}
+# time_row LABEL TARGET_RATIO_OR_EMPTY: one row from best_kq / best_base or $failure.
+time_row() {
+    local label=$1 target=$2
+    if [[ -n $failure ]]; then
+        add_row "$label" - - - "${target:+<= ${target}x}" "FAILED: $failure"
+        return
+    fi
+    local r result=reported
+    r=$(ratio "$best_kq" "$best_base")
+    if [[ -n $target ]]; then
+        if at_most "$r" "$target"; then result=ok; else result=MISSED; fi
+    fi
+    add_row "$label" "$(seconds "$best_kq")" "$(seconds "$best_base")" "${r}x" \
+        "${target:+<= ${target}x}" "$result"
+}
+
+mkdir -p "$work/kq" "$work/base"
+cli=("$bin/kqget-cli" --key BENCHKEY --user bench --quiet)
+
+# --- row 1: the walk against its floor ---------------------------------------------
+
+row1_prepare() { :; }
+row1_run() {
+    if [[ $1 == kq ]]; then
+        timed "$work/kq" "${cli[@]}" --data "$work/walk/"
+    else
+        timed "$work/base" "$bin/kqget-bench-walk-floor" "$work/walk/"
+    fi
+}
+row1_check() {
+    [[ $1 == kq ]] || return 0
+    [[ -f $work/base/KQ-GET-PNG-XML.txt ]] || return 0 # the floor has not run yet
+    if ! cmp -s "$work/kq/KQ-GET-PNG-XML.txt" "$work/base/KQ-GET-PNG-XML.txt"; then
+        echo "the two run logs differ"
+        return 1
+    fi
+}
+
+if wants 1 || wants 4; then
+    say "making a library of $walk_cards cards that needs nothing"
+    "$bin/kqget-bench-library" walk "$walk_cards" "$work/walk"
+fi
+if wants 1; then
+    say "row 1: walk, kqget-cli against the floor"
+    pair row1 || true
+    # The last kq run preceded or followed a floor run; compare once more after both.
+    if [[ -z $failure ]] && ! cmp -s "$work/kq/KQ-GET-PNG-XML.txt" "$work/base/KQ-GET-PNG-XML.txt"; then
+        failure="the two run logs differ"
+    fi
+    time_row "1 walk $walk_cards cards: cli vs floor" 1.2
+fi
+
+# --- rows 2 and 3: fetching against one curl process ----------------------------------
+
+fetch_prepare() { rm -f "$work"/fetch/*/*_full.png; }
+fetch_run() {
+    if [[ $1 == kq ]]; then
+        timed "$work/kq" "${cli[@]}" --data "$work/fetch/"
+    else
+        # One process, one connection kept alive, the same URLs into the same paths.
+        timed "$work/base" curl -s -S -K "$work/curl.config"
+    fi
+}
+
+if wants 2 || wants 3; then
+    say "making a library of $fetch_cards cards whose illustrations are missing"
+    "$bin/kqget-bench-library" fetch "$fetch_cards" "$work/fetch" "$work/serve" \
+        "$work/curl.config" "$image_base"
+fi
+
+if wants 2; then
+    say "row 2: fetch from nginx, kqget-cli against curl"
+    mkdir -p "$work/nginx/logs" "$work/nginx/tmp"
+    nginx_port=$("$bin/kqget-bench-library" free-port)
+    cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log warn;
+events { worker_connections 64; }
+http {
+    access_log off;
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    sendfile on;
+    tcp_nopush on;
+    # Both sides may keep one connection for the whole run.
+    keepalive_requests 100000;
+    keepalive_timeout 60s;
+    types { image/png png; }
+    default_type application/octet-stream;
+    server {
+        listen 127.0.0.1:$nginx_port;
+        server_name _;
+        root $work/serve;
+    }
+}
+CONF
+    nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" &
+    server_pids+=($!)
+    if ! await_port "$nginx_port"; then
+        say "nginx did not start:"
+        cat "$work/nginx/logs/error.log" >&2 || true
+        exit 1
+    fi
+    export http_proxy="http://127.0.0.1:$nginx_port"
+
+    row2_prepare() { fetch_prepare; }
+    row2_run() { fetch_run "$1"; }
+    row2_check() { "$bin/kqget-bench-library" verify "$work/fetch" "$work/serve" >/dev/null 2>&1 ||
+        { echo "not every illustration arrived intact ($1)"; return 1; }; }
+    pair row2 || true
+    time_row "2 fetch $fetch_cards from nginx: cli vs curl -K" 1.15
+    unset http_proxy
+fi
+
+# --- row 5: peak memory -------------------------------------------------------------
+
+# peak_kib DATA: the highest resident size of kqget-cli over three walks of DATA.
+peak_kib() {
+    local i kib peak=0
+    for ((i = 0; i < 3; i++)); do
+        (cd "$work/kq" && /usr/bin/time -f '%M' -o "$work/kq/peak.txt" \
+            "${cli[@]}" --data "$1/" >/dev/null 2>&1) || return 1
+        kib=$(tail -n 1 "$work/kq/peak.txt")
+        ((kib > peak)) && peak=$kib
+    done
+    echo "$peak"
+}
+
+if wants 5; then
+    say "row 5: peak memory on $memory_small and $memory_large cards"
+    "$bin/kqget-bench-library" walk "$memory_small" "$work/mem-small"
+    "$bin/kqget-bench-library" walk "$memory_large" "$work/mem-large"
+    if small=$(peak_kib "$work/mem-small") && large=$(peak_kib "$work/mem-large"); then
+        r=$(ratio "$large" "$small")
+        result=ok
+        if ! at_most "$large" $((16 * 1024 - 1)) || ! at_most "$r" 1.10; then result=MISSED; fi
+        add_row "5 peak RSS: $memory_large vs $memory_small cards" "$(mib "$large")" \
+            "$(mib "$small")" "${r}x" "< 16 MiB, <= 1.10x" "$result"
+    else
+        add_row "5 peak RSS: $memory_large vs $memory_small cards" - - - "< 16 MiB, <= 1.10x" \
+            "FAILED: kqget-cli failed"
+    fi
+    rm -rf "$work/mem-small" "$work/mem-large"
+fi
+
+# --- the table --------------------------------------------------------------------------
+
+cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+echo
+echo "kqget benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')"
+echo "machine: $(nproc) cores, ${cpu:-unknown CPU}, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(uname -sr)"
+echo "times: best of $rounds interleaved rounds after a warm-up; ratio = measured / against"
+echo
+printf '%-44s %12s %12s %7s  %-18s %s\n' "row" "measured" "against" "ratio" "target" "result"
+printf '%s\n' "${table[@]}"
+echo
+((all_good))
