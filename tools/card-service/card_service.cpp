@@ -24,10 +24,10 @@ constexpr std::string_view kLoopback = "127.0.0.1";
 // Matches every path, line breaks included ('.' would stop at a decoded %0A).
 constexpr std::string_view kAnyPath = "[\\s\\S]*";
 constexpr std::string_view kHopPrefix = "/hop/";
-// Clients reuse connections; a short idle time-out keeps shutdown quick when
-// one is still open.
+// Clients reuse connections; shutdown waits for an idle one to time out, so
+// that time-out is short.
 constexpr std::size_t kKeepAliveMaxCount = 1000;
-constexpr time_t kKeepAliveSeconds = 2;
+constexpr time_t kKeepAliveSeconds = 1;
 constexpr std::size_t kOversizedBytes = kBodySizeCapBytes + 1024 * 1024;
 constexpr std::size_t kOversizedPieceBytes = 64 * 1024;
 
@@ -114,6 +114,9 @@ public:
                    });
         m_http.set_keep_alive_max_count(kKeepAliveMaxCount);
         m_http.set_keep_alive_timeout(kKeepAliveSeconds);
+        // Headers and body go out in separate writes; with Nagle's algorithm
+        // the body would wait for the client's delayed acknowledgement.
+        m_http.set_tcp_nodelay(true);
     }
 
     httplib::Server& http() noexcept { return m_http; }
@@ -161,31 +164,47 @@ private:
             sendOversized(response, reply.contentType);
             return;
         }
-        if (fault.stallAfterHeaders == 0ms && fault.dripBytes == 0 && !fault.dropMidBody) {
+        if (fault.stallAfterHeaders == 0ms && fault.dripBytes == 0 && !fault.dropMidBody &&
+            !fault.chunkedBody) {
             response.set_content(reply.body, reply.contentType);
             return;
         }
 
         auto body = std::make_shared<const std::string>(std::move(reply.body));
+        if (fault.chunkedBody) {
+            response.set_chunked_content_provider(
+                reply.contentType,
+                [this, body, fault](std::size_t offset, httplib::DataSink& sink) {
+                    if (offset >= body->size()) {
+                        sink.done();
+                        return true;
+                    }
+                    return writePiece(*body, offset, body->size(), fault, sink);
+                });
+            return;
+        }
         const std::size_t sent = fault.dropMidBody ? body->size() / 2 : body->size();
         response.set_content_provider(
             body->size(), reply.contentType,
             [this, body, fault, sent](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                if (offset == 0 && !m_service.pause(fault.stallAfterHeaders)) {
-                    return false;
-                }
-                if (offset >= sent) {
-                    return false; // closes the connection short of the announced length
-                }
-                if (offset > 0 && !m_service.pause(fault.dripPause)) {
-                    return false;
-                }
-                std::size_t piece = sent - offset;
-                if (fault.dripBytes > 0 && fault.dripBytes < piece) {
-                    piece = fault.dripBytes;
-                }
-                return sink.write(body->data() + offset, piece);
+                // Short of the announced length, this closes the connection.
+                return offset < sent && writePiece(*body, offset, sent, fault, sink);
             });
+    }
+
+    // Writes the body's next piece up to `end`, after the stall or the drip
+    // pause that comes before it.
+    bool writePiece(const std::string& body, std::size_t offset, std::size_t end,
+                    const Fault& fault, httplib::DataSink& sink)
+    {
+        if (!m_service.pause(offset == 0 ? fault.stallAfterHeaders : fault.dripPause)) {
+            return false;
+        }
+        std::size_t piece = end - offset;
+        if (fault.dripBytes > 0 && fault.dripBytes < piece) {
+            piece = fault.dripBytes;
+        }
+        return sink.write(body.data() + offset, piece);
     }
 
     // Chunked, so the client cannot refuse it by its announced length, and

@@ -15,10 +15,11 @@ struct Fault
     std::size_t dripBytes = 0;                      // send the body this many bytes at a time...
     std::chrono::milliseconds dripPause{0};         // ...with this pause between pieces
     bool dropMidBody = false;                       // announce the whole length, send half, close
-    bool emptyBody = false;                         // 200 with nothing in it
-    int redirectHops = 0;                           // this many redirects before the real content
-    bool redirectLoop = false;                      // redirect to the same target, forever
-    bool oversizedBody = false;                     // a chunked body over the client's 64 MiB cap
+    bool chunkedBody = false;   // no Content-Length: the length shows only at the end
+    bool emptyBody = false;     // 200 with nothing in it
+    int redirectHops = 0;       // this many redirects before the real content
+    bool redirectLoop = false;  // redirect to the same target, forever
+    bool oversizedBody = false; // a chunked body over the client's 64 MiB cap
 };
 
 } // namespace kqget::testing

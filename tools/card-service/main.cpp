@@ -32,6 +32,7 @@ FAULT:
   --drip-bytes N            send the body N bytes at a time
   --drip-pause-ms N         with N ms between the pieces
   --drop-mid-body           announce the whole length, send half, close
+  --chunked-body            send the body chunked, without a length
   --empty-body              200 with an empty body
   --redirect-hops N         N redirects before the content
   --redirect-loop           redirect to the same target forever
@@ -116,9 +117,8 @@ bool applySwitch(std::string_view name, std::span<char*>::iterator& next,
         return n && *n <= 1000;
     }
     const std::pair<std::string_view, bool Fault::*> flags[] = {
-        {"--drop-mid-body", &Fault::dropMidBody},
-        {"--empty-body", &Fault::emptyBody},
-        {"--redirect-loop", &Fault::redirectLoop},
+        {"--drop-mid-body", &Fault::dropMidBody},    {"--chunked-body", &Fault::chunkedBody},
+        {"--empty-body", &Fault::emptyBody},         {"--redirect-loop", &Fault::redirectLoop},
         {"--oversized-body", &Fault::oversizedBody},
     };
     for (const auto& [flag, member] : flags) {
