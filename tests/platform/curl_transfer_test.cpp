@@ -1,0 +1,271 @@
+#include "platform/curl_transfer.h"
+#include "tests/platform/scoped_environment.h"
+#include "tools/card-service/card_service.h"
+#include "update/run_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+
+namespace kqget {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CardService;
+using testing::Fault;
+using ::testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+constexpr TransferOptions kQuick{.connectTimeout = 1s, .stallTimeout = 1s};
+// Faults go to this card only, so the same transfer can fetch a sound one next.
+constexpr std::string_view kFaultyCard = "A0666";
+
+std::string infoPath(std::string_view cardId, std::string_view key, std::string_view user)
+{
+    return "/bof/bof.php?cmd=cardinfo&mlunkey=" + std::string(key) +
+           "&mlunusername=" + std::string(user) + "&cardids=" + std::string(cardId) + "&xmlonly=1";
+}
+
+std::string imagePath(std::string_view cardId)
+{
+    const std::string id(cardId);
+    return "/free/sets/" + id + "/illustrations/" + id + "_full.png";
+}
+
+// The port of a service that has stopped: nothing listens there now.
+int deadPort()
+{
+    return CardService().port();
+}
+
+class CurlTransferTest : public ::testing::Test
+{
+protected:
+    std::string imageUrl(std::string_view cardId) const
+    {
+        return service.baseUrl() + imagePath(cardId);
+    }
+
+    // Expects get(url) to fail, and the same transfer to work again afterwards.
+    void expectFailure(CurlTransfer& transfer, const std::string& url, ErrorNumber number,
+                       std::string_view reason)
+    {
+        try {
+            transfer.get(url);
+            ADD_FAILURE() << "expected a failure";
+        } catch (const RunError& error) {
+            EXPECT_EQ(error.number(), number) << error.what();
+            EXPECT_THAT(error.what(), HasSubstr("cannot fetch " + url + ": "));
+            EXPECT_THAT(error.what(), HasSubstr(reason));
+        }
+        EXPECT_EQ(transfer.get(imageUrl("A0001")).body, CardService::expectedPng("A0001"));
+    }
+
+    testing::NoProxyEnvironment noProxy;
+    CardService service;
+};
+
+TEST_F(CurlTransferTest, FetchesBothServicePathsAsBytes)
+{
+    CurlTransfer transfer(kQuick);
+    const FetchResult xml = transfer.get(service.baseUrl() + infoPath("A0001", "KEY", "user"));
+    EXPECT_EQ(xml.httpStatus, 200);
+    EXPECT_EQ(xml.body, CardService::expectedXml("A0001", "KEY", "user"));
+    const FetchResult png = transfer.get(imageUrl("B12"));
+    EXPECT_EQ(png.httpStatus, 200);
+    EXPECT_EQ(png.body, CardService::expectedPng("B12"));
+    EXPECT_FALSE(png.overSizeCap);
+}
+
+TEST_F(CurlTransferTest, GoesThroughTheProxyNamedInTheEnvironment)
+{
+    const testing::ScopedEnvironment proxy("http_proxy", service.baseUrl());
+    CurlTransfer transfer(kQuick);
+    const std::string url = "http://info.kq.example" + infoPath("A0001", "KEY", "user");
+    EXPECT_EQ(transfer.get(url).body, CardService::expectedXml("A0001", "KEY", "user"));
+    const std::string image = "http://images.kq.example" + imagePath("A0001");
+    EXPECT_EQ(transfer.get(image).body, CardService::expectedPng("A0001"));
+
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].target, url);
+    EXPECT_EQ(requests[0].host, "info.kq.example");
+    EXPECT_EQ(requests[1].target, image);
+    EXPECT_EQ(requests[1].host, "images.kq.example");
+}
+
+TEST_F(CurlTransferTest, NoProxyExemptsAHostFromTheProxy)
+{
+    const testing::ScopedEnvironment proxy("http_proxy",
+                                           "http://127.0.0.1:" + std::to_string(deadPort()));
+    const testing::ScopedEnvironment exempt("no_proxy", "127.0.0.1");
+    CurlTransfer transfer(kQuick);
+    EXPECT_EQ(transfer.get(imageUrl("A0001")).body, CardService::expectedPng("A0001"));
+}
+
+TEST_F(CurlTransferTest, EncodesTheUrlOnTheWireButNamesItAsFormed)
+{
+    CurlTransfer transfer(kQuick);
+    const std::string key = "a b#c\"<>\\^`{|}\xc3\xa9";
+    const FetchResult result = transfer.get(service.baseUrl() + infoPath("A0001", key, "x\ty%41"));
+    ASSERT_EQ(service.requests().size(), 1u);
+    EXPECT_EQ(service.requests()[0].target,
+              "/bof/bof.php?cmd=cardinfo&mlunkey=a%20b%23c%22%3C%3E%5C%5E%60%7B%7C%7D%C3%A9"
+              "&mlunusername=x%09y%41&cardids=A0001&xmlonly=1");
+    EXPECT_EQ(result.body, CardService::expectedXml("A0001", key, "x\tyA"));
+
+    const std::string refused =
+        "http://127.0.0.1:" + std::to_string(deadPort()) + infoPath("A0001", "a b", "u");
+    expectFailure(transfer, refused, ErrorNumber::Transfer, "curl error 7: ");
+}
+
+TEST_F(CurlTransferTest, FollowsUpToTenRedirects)
+{
+    CurlTransfer transfer(kQuick);
+    for (const int hops : {1, 10}) {
+        service.clearFaults();
+        service.addFault(std::string(kFaultyCard), {.redirectHops = hops});
+        const std::size_t before = service.requests().size();
+        const FetchResult result = transfer.get(imageUrl(kFaultyCard));
+        EXPECT_EQ(result.httpStatus, 200);
+        EXPECT_EQ(result.body, CardService::expectedPng(kFaultyCard)) << hops << " hops";
+        EXPECT_EQ(service.requests().size() - before, static_cast<std::size_t>(hops) + 1);
+    }
+}
+
+TEST_F(CurlTransferTest, ErrorStatusesComeBackWithTheirPage)
+{
+    CurlTransfer transfer(kQuick);
+    for (const int status : {400, 403, 404, 500, 503}) {
+        service.clearFaults();
+        service.addFault(std::string(kFaultyCard), {.status = status});
+        const FetchResult result = transfer.get(imageUrl(kFaultyCard));
+        EXPECT_EQ(result.httpStatus, status);
+        EXPECT_EQ(result.body, CardService::expectedErrorPage(status));
+    }
+}
+
+TEST_F(CurlTransferTest, FailuresNameTheUrlAndLeaveTheTransferUsable)
+{
+    const struct
+    {
+        const char* name;
+        Fault fault;
+        ErrorNumber number;
+        std::string_view reason;
+    } cases[] = {
+        {"stall after headers",
+         {.stallAfterHeaders = 5s},
+         ErrorNumber::TransferTimeout,
+         "no data received for 1000 ms"},
+        {"silence before headers",
+         {.delay = 5s},
+         ErrorNumber::TransferTimeout,
+         "no data received for 1000 ms"},
+        {"dropped mid-body", {.dropMidBody = true}, ErrorNumber::Transfer, "curl error 18: "},
+        {"eleven redirects",
+         {.redirectHops = 11},
+         ErrorNumber::TooManyRedirects,
+         "curl error 47: "},
+        {"redirect loop", {.redirectLoop = true}, ErrorNumber::TooManyRedirects, "curl error 47: "},
+    };
+    CurlTransfer transfer(kQuick);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        service.clearFaults();
+        service.addFault(std::string(kFaultyCard), c.fault);
+        const auto start = Clock::now();
+        expectFailure(transfer, imageUrl(kFaultyCard), c.number, c.reason);
+        EXPECT_LT(Clock::now() - start, 3s);
+    }
+}
+
+TEST_F(CurlTransferTest, ConnectionFailuresAreTransferErrors)
+{
+    CurlTransfer transfer(kQuick);
+    expectFailure(transfer, "http://127.0.0.1:" + std::to_string(deadPort()) + imagePath("A0001"),
+                  ErrorNumber::Transfer, "curl error 7: ");
+    expectFailure(transfer, "http://cards.invalid" + imagePath("A0001"), ErrorNumber::Transfer,
+                  "curl error 6: ");
+}
+
+TEST_F(CurlTransferTest, ASlowButSteadyBodyOutlastsTheStallTimeOut)
+{
+    service.addFault("", {.dripBytes = 2000, .dripPause = 300ms});
+    CurlTransfer transfer(kQuick);
+    const auto start = Clock::now();
+    EXPECT_EQ(transfer.get(imageUrl("A0001")).body, CardService::expectedPng("A0001"));
+    EXPECT_GT(Clock::now() - start, kQuick.stallTimeout);
+}
+
+TEST_F(CurlTransferTest, ABodyOverTheCapIsFlaggedNotKept)
+{
+    const std::size_t pngSize = CardService::expectedPng("A0001").size();
+    const struct
+    {
+        const char* name;
+        Fault fault;
+        std::size_t cap;
+        bool over;
+    } cases[] = {
+        {"chunked, over 64 MiB", {.oversizedBody = true}, kBodySizeCapBytes, true},
+        {"announced, a byte over", {}, pngSize - 1, true},
+        {"chunked, a byte over", {.chunkedBody = true}, pngSize - 1, true},
+        {"announced, exactly the cap", {}, pngSize, false},
+        {"chunked, exactly the cap", {.chunkedBody = true}, pngSize, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        service.clearFaults();
+        service.addFault("", c.fault);
+        TransferOptions options = kQuick;
+        options.bodySizeCap = c.cap;
+        CurlTransfer transfer(options);
+        const FetchResult result = transfer.get(imageUrl("A0001"));
+        EXPECT_EQ(result.httpStatus, 200);
+        EXPECT_EQ(result.overSizeCap, c.over);
+        EXPECT_EQ(result.body.size(), c.over ? 0 : pngSize);
+    }
+}
+
+TEST_F(CurlTransferTest, AnEmptyBodyIsAnEmptyResult)
+{
+    service.addFault("", {.emptyBody = true});
+    CurlTransfer transfer(kQuick);
+    const FetchResult result = transfer.get(imageUrl("A0001"));
+    EXPECT_EQ(result.httpStatus, 200);
+    EXPECT_EQ(result.body, "");
+    EXPECT_FALSE(result.overSizeCap);
+}
+
+TEST_F(CurlTransferTest, ReusesOneConnectionUntilOneIsCutShort)
+{
+    service.addFault(std::string(kFaultyCard), {.dropMidBody = true});
+    service.addFault("A0404", {.status = 404});
+    CurlTransfer transfer(kQuick);
+    transfer.get(service.baseUrl() + infoPath("A0001", "K", "U"));
+    transfer.get(imageUrl("A0001"));
+    transfer.get(imageUrl("A0404"));
+    EXPECT_EQ(service.connectionCount(), 1u);
+    EXPECT_THROW(transfer.get(imageUrl(kFaultyCard)), RunError);
+    transfer.get(imageUrl("A0002"));
+    transfer.get(imageUrl("A0003"));
+    EXPECT_EQ(service.connectionCount(), 2u);
+}
+
+TEST_F(CurlTransferTest, CallsTheIdleCallbackAboutEvery50MsWhileWaiting)
+{
+    // A silent wait, then a body in many small pieces: the callback must keep
+    // its pace through both.
+    service.addFault("", {.delay = 300ms, .dripBytes = 200, .dripPause = 5ms});
+    int calls = 0;
+    CurlTransfer transfer(kQuick, [&calls] { ++calls; });
+    const auto start = Clock::now();
+    transfer.get(imageUrl("A0001"));
+    const auto elapsed = Clock::now() - start;
+    EXPECT_GE(calls, elapsed / 50ms - 2);
+    EXPECT_LE(calls, elapsed / 50ms + 1);
+}
+
+} // namespace
+} // namespace kqget
