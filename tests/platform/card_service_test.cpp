@@ -1,6 +1,6 @@
 #include "platform/curl_transfer.h"
 #include "platform/unique_fd.h"
-#include "tests/platform/scoped_environment.h"
+#include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"
 
 #include <gmock/gmock.h>

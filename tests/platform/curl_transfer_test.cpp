@@ -1,5 +1,5 @@
 #include "platform/curl_transfer.h"
-#include "tests/platform/scoped_environment.h"
+#include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"
 #include "update/run_error.h"
 

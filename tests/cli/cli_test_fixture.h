@@ -1,0 +1,69 @@
+#pragma once
+
+#include "tests/support/child_process.h"
+#include "tests/support/scoped_environment.h"
+#include "tests/support/temp_dir.h"
+#include "tools/card-service/card_service.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kqget::testing {
+
+// Runs the built kqget-cli in a temporary folder (which is where its log goes)
+// against the stand-in card service, reached as the HTTP proxy.
+class CliTest : public ::testing::Test
+{
+protected:
+    CliTest() : service(std::make_unique<CardService>()) {}
+
+    ChildResult runCli(std::vector<std::string> arguments,
+                       std::map<std::string, std::string> environment = {},
+                       std::function<void(int)> whileRunning = {})
+    {
+        ChildOptions options;
+        options.arguments = std::move(arguments);
+        options.workingDirectory = dir.path().string();
+        options.unsetEnv = {"KQGET_KEY", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"};
+        options.setEnv = {{"http_proxy", service->baseUrl()}};
+        for (auto& [name, value] : environment) {
+            options.setEnv[name] = value;
+        }
+        options.whileRunning = std::move(whileRunning);
+        return runChild(KQGET_CLI_PATH, options);
+    }
+
+    std::string data() const { return dir.folder() + "Data"; }
+    std::string log() const { return dir.read("KQ-GET-PNG-XML.txt"); }
+
+    static std::string infoUrl(std::string_view card, std::string_view key = "KEY",
+                               std::string_view user = "USER")
+    {
+        return std::string("http://info.kq.example/bof/bof.php?cmd=cardinfo&mlunkey=")
+            .append(key)
+            .append("&mlunusername=")
+            .append(user)
+            .append("&cardids=")
+            .append(card)
+            .append("&xmlonly=1");
+    }
+    static std::string imageUrl(std::string_view card)
+    {
+        return std::string("http://images.kq.example/free/sets/")
+            .append(card)
+            .append("/illustrations/")
+            .append(card)
+            .append("_full.png");
+    }
+
+    TempDir dir;
+    std::unique_ptr<CardService> service;
+};
+
+} // namespace kqget::testing
