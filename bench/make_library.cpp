@@ -11,7 +11,11 @@
 //       url/output pairs that fetch IMAGE_BASE's copies into DATA.
 //   kqget-bench-library verify DATA ROOT
 //       Every illustration in DATA equals its copy under ROOT.
+//   kqget-bench-library verify DATA --card-service
+//       Every illustration in DATA equals what the stand-in card service sends.
 //   kqget-bench-library free-port
+
+#include "tools/card-service/card_content.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -229,6 +233,7 @@ int makeFetchLibrary(std::uint64_t cards, const std::string& data, const std::st
     return 0;
 }
 
+// root empty: the stand-in card service's answers.
 int verifyFetched(const std::string& data, const std::string& root)
 {
     std::vector<std::string> ids;
@@ -247,7 +252,8 @@ int verifyFetched(const std::string& data, const std::string& root)
     }
     std::size_t missing = 0;
     for (const std::string& id : ids) {
-        const std::string expected = readFile(root + imagePath(id));
+        const std::string expected =
+            root.empty() ? testing::cardPng(id) : readFile(root + imagePath(id));
         if (expected.empty() || readFile(data + id + "/" + id + "_full.png") != expected) {
             if (++missing <= 3) {
                 std::fprintf(stderr, "verify: %s did not arrive intact\n", id.c_str());
@@ -278,7 +284,7 @@ int usage()
 {
     std::fputs("usage: kqget-bench-library walk N DATA\n"
                "       kqget-bench-library fetch N DATA ROOT CONFIG IMAGE_BASE\n"
-               "       kqget-bench-library verify DATA ROOT\n"
+               "       kqget-bench-library verify DATA ROOT|--card-service\n"
                "       kqget-bench-library free-port\n",
                stderr);
     return 64;
@@ -295,7 +301,9 @@ int run(int argc, char** argv)
                                 argv[6]);
     }
     if (command == "verify" && argc == 4) {
-        return verifyFetched(withSlash(argv[2]), withSlash(argv[3]));
+        const std::string_view reference = argv[3];
+        return verifyFetched(withSlash(argv[2]),
+                             reference == "--card-service" ? "" : withSlash(argv[3]));
     }
     if (command == "free-port" && argc == 2) {
         return printFreePort();

@@ -1,10 +1,13 @@
 // The least a walk of a library that needs nothing can cost: one listing of
-// the data folder, the folder test and the two size queries of every card, and
-// the same run log lines through a buffered stream. kqget-cli is measured
-// against it, so it shares none of kqget's code.
+// the data folder per letter, the folder test and the two size queries of
+// every card, and the same run log lines through a buffered stream. kqget-cli
+// is measured against it, so it shares none of kqget's code.
 //
-//   kqget-bench-walk-floor DATA/
+//   kqget-bench-walk-floor --order listing|sorted DATA/
 //
+// "listing" visits a letter's cards as the directory lists them, "sorted" in
+// kqget's name order (case-blind, then bytewise); the caller picks the one
+// that kqget uses, so that the two logs can be compared byte for byte.
 // Writes KQ-GET-PNG-XML.txt into the current folder; stops with status 3 at a
 // card that would need a fetch, which it cannot do.
 
@@ -75,6 +78,11 @@ bool isDirectory(const std::string& path) noexcept
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+struct NeedsFetch
+{
+    std::string id;
+};
+
 class Log
 {
 public:
@@ -108,22 +116,27 @@ private:
     std::array<char, kLogBufferSize> m_buffer{};
 };
 
-int walk(const std::string& data)
+void visitCard(Log& log, const std::string& data, const std::string& id, std::string& path)
 {
-    std::array<std::vector<std::string>, 4> groups;
-    DIR* dir = ::opendir(data.c_str());
-    if (dir == nullptr) {
-        std::perror(data.c_str());
-        return 2;
+    path.assign(data).append(id);
+    if (!isDirectory(path)) {
+        return;
     }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (const int group = letterGroup(name); group >= 0) {
-            groups[static_cast<std::size_t>(group)].emplace_back(name);
-        }
+    log.line(id);
+    path.append("/").append(id).append(".xml");
+    const std::uint64_t xmlSize = fileSize(path);
+    log.sizeLine(path, xmlSize);
+    path.resize(path.size() - 4);
+    path.append("_full.png");
+    const std::uint64_t illustrationSize = fileSize(path);
+    log.sizeLine(path, illustrationSize);
+    if (xmlSize == 0 || illustrationSize < kMinimumIllustrationSize) {
+        throw NeedsFetch{id};
     }
-    ::closedir(dir);
+}
 
+int walk(const std::string& data, bool sorted)
+{
     std::FILE* file = std::fopen("KQ-GET-PNG-XML.txt", "wb");
     if (file == nullptr) {
         std::perror("KQ-GET-PNG-XML.txt");
@@ -131,25 +144,32 @@ int walk(const std::string& data)
     }
     Log log(file);
     std::string path;
-    for (auto& names : groups) {
-        std::sort(names.begin(), names.end(), nameLess);
-        for (const std::string& id : names) {
-            path.assign(data).append(id);
-            if (!isDirectory(path)) {
+    std::string id;
+    std::vector<std::string> names;
+    // One listing per letter, as the letters must come in order and nothing
+    // may be held for the whole library.
+    for (int group = 0; group < 4; ++group) {
+        DIR* dir = ::opendir(data.c_str());
+        if (dir == nullptr) {
+            std::perror(data.c_str());
+            return 2;
+        }
+        names.clear();
+        while (const dirent* entry = ::readdir(dir)) {
+            if (letterGroup(entry->d_name) != group) {
                 continue;
             }
-            log.line(id);
-            path.append("/").append(id).append(".xml");
-            const std::uint64_t xmlSize = fileSize(path);
-            log.sizeLine(path, xmlSize);
-            path.resize(path.size() - 4);
-            path.append("_full.png");
-            const std::uint64_t illustrationSize = fileSize(path);
-            log.sizeLine(path, illustrationSize);
-            if (xmlSize == 0 || illustrationSize < kMinimumIllustrationSize) {
-                std::fprintf(stderr, "%s needs a fetch; the floor only walks\n", id.c_str());
-                return 3;
+            if (sorted) {
+                names.emplace_back(entry->d_name);
+            } else {
+                id.assign(entry->d_name);
+                visitCard(log, data, id, path);
             }
+        }
+        ::closedir(dir);
+        std::sort(names.begin(), names.end(), nameLess);
+        for (const std::string& name : names) {
+            visitCard(log, data, name, path);
         }
     }
     return 0;
@@ -161,13 +181,20 @@ int walk(const std::string& data)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fputs("usage: kqget-bench-walk-floor DATA/\n", stderr);
+    const std::string_view order = argc == 4 ? argv[2] : "";
+    if (std::string_view(argc > 1 ? argv[1] : "") != "--order" ||
+        (order != "listing" && order != "sorted")) {
+        std::fputs("usage: kqget-bench-walk-floor --order listing|sorted DATA/\n", stderr);
         return 64;
     }
-    std::string data = argv[1];
+    std::string data = argv[3];
     if (data.empty() || data.back() != '/') {
         data.push_back('/');
     }
-    return kqget::walk(data);
+    try {
+        return kqget::walk(data, order == "sorted");
+    } catch (const kqget::NeedsFetch& card) {
+        std::fprintf(stderr, "%s needs a fetch; the floor only walks\n", card.id.c_str());
+        return 3;
+    }
 }
