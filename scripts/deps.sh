@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev
     libcpp-httplib-dev
     fonts-dejavu-core
+    fonts-liberation2
     "$@"
 )
 

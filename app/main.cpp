@@ -1,0 +1,51 @@
+#include "app/command_line.h"
+#include "app/error_report.h"
+#include "app/main_window.h"
+#include "app/window_screenshot.h"
+#include "app/window_transfer.h"
+#include "update/run_error.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    using kqget::WindowCommand;
+    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    const WindowCommand command = kqget::parseWindowCommand(arguments);
+    switch (command.action) {
+    case WindowCommand::Action::Version:
+        std::fputs(kqget::windowVersionText().c_str(), stdout);
+        return 0;
+    case WindowCommand::Action::Help:
+        std::fputs(kqget::windowUsageText().c_str(), stdout);
+        return 0;
+    case WindowCommand::Action::Usage:
+        std::fprintf(stderr, "kqget: %s\n\n%s", command.problem.c_str(),
+                     kqget::windowUsageText().c_str());
+        return static_cast<int>(kqget::ErrorNumber::Usage);
+    case WindowCommand::Action::OpenWindow:
+    case WindowCommand::Action::Screenshot:
+        break;
+    }
+
+    QApplication app(argc, argv);
+    kqget::MessageBoxErrorReport errorReport;
+    kqget::MainWindow window(errorReport, kqget::makeWindowTransfer);
+    QObject::connect(&window, &kqget::MainWindow::programEndRequested, &app,
+                     [](int status) { QCoreApplication::exit(status); });
+    window.show();
+
+    if (command.action == WindowCommand::Action::Screenshot) {
+        QString problem;
+        if (!kqget::saveWindowScreenshot(window, QString::fromStdString(command.screenshotPath),
+                                         &problem)) {
+            std::fprintf(stderr, "kqget: cannot save %s: %s\n", command.screenshotPath.c_str(),
+                         problem.toLocal8Bit().constData());
+            return 1;
+        }
+        return 0;
+    }
+    return QApplication::exec();
+}

@@ -1,0 +1,185 @@
+#include "app/main_window.h"
+#include "tests/app/window_probe.h"
+#include "tests/support/temp_dir.h"
+#include "update/transfer_port.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace kqget::testing {
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// These runs find no card, so nothing may be fetched.
+class NoFetch final : public TransferPort
+{
+public:
+    FetchResult get(std::string_view url) override
+    {
+        throw std::logic_error("unexpected fetch of " + std::string(url));
+    }
+};
+
+std::unique_ptr<TransferPort> noFetch(std::function<void()>)
+{
+    return std::make_unique<NoFetch>();
+}
+
+// Check1.Value as the program sets it: 0 unticked, 1 ticked, 2 grey.
+void setValue(QCheckBox& box, int value)
+{
+    constexpr Qt::CheckState states[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
+    box.setCheckState(states[value]);
+}
+
+} // namespace
+
+class MainWindowBehaviourTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_workFolder = std::make_unique<TempDir>();
+        QVERIFY(QDir::setCurrent(QString::fromStdString(m_workFolder->path().string())));
+        m_window = std::make_unique<MainWindow>(m_errors, noFetch);
+        m_window->show();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        QDir::setCurrent(QDir::tempPath());
+        m_workFolder.reset();
+    }
+
+    void loadFillsTheLabelsAndLeavesTheWindowReady()
+    {
+        QCOMPARE(control<QLabel>(*m_window, "Label1")->text(),
+                 u"Use the Picture below as a guide.\r\n"
+                 "open regedit: HKCU\\Software\\Brask\\mlun\\DLM\r\n"
+                 "copy the Values from key and username. store them in the boxes below"_s);
+        QCOMPARE(control<QLabel>(*m_window, "Label7")->text(),
+                 u"  Open registry editor and gather the required values. Type or copy them "
+                 "into the boxes.\r\n"
+                 "  Enter the path to your DATA folder and Make sure it ends with a \\ \r\n"
+                 "  This is a DUMB program and it relys on you filling in your correct info.\r\n"
+                 "  Make sure it is correct before you press the button."_s);
+        QCOMPARE(stateOf(*m_window), readyState());
+        QCOMPARE(control<QLineEdit>(*m_window, "Text1")->text(), u"0"_s);
+        QCOMPARE(control<QLineEdit>(*m_window, "Text2")->text(), QString());
+    }
+
+    // The update button is on exactly while the box is ticked, whoever changed it.
+    void theBoxDrivesTheUpdateButton_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("value");
+        QTest::newRow("click ticks") << QStringList{u"click"_s} << 1;
+        QTest::newRow("click twice unticks") << QStringList{u"click"_s, u"click"_s} << 0;
+        QTest::newRow("space ticks") << QStringList{u"space"_s} << 1;
+        QTest::newRow("program ticks") << QStringList{u"1"_s} << 1;
+        QTest::newRow("program unticks") << QStringList{u"click"_s, u"0"_s} << 0;
+        QTest::newRow("grey") << QStringList{u"2"_s} << 2;
+        QTest::newRow("ticked then grey") << QStringList{u"click"_s, u"2"_s} << 2;
+        QTest::newRow("grey then ticked") << QStringList{u"2"_s, u"1"_s} << 1;
+        QTest::newRow("many clicks") << QStringList(7, u"click"_s) << 1;
+    }
+    void theBoxDrivesTheUpdateButton()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, value);
+        auto* box = control<QCheckBox>(*m_window, "Check1");
+        for (const QString& step : steps) {
+            if (step == u"click"_s) {
+                QTest::mouseClick(box, Qt::LeftButton);
+            } else if (step == u"space"_s) {
+                box->setFocus();
+                QTest::keyClick(box, Qt::Key_Space);
+            } else {
+                setValue(*box, step.toInt());
+            }
+        }
+        QCOMPARE(stateOf(*m_window).confirmValue, value);
+        QCOMPARE(control<QPushButton>(*m_window, "Command1")->isEnabled(), value == 1);
+    }
+
+    // Ready, Confirmed, Running, Done and back to Ready, by a user's clicks on a
+    // real run over an empty data folder.
+    void theWindowGoesThroughEveryState()
+    {
+        const TempDir data;
+        const QString folder = QString::fromStdString(data.path().string());
+        control<QLineEdit>(*m_window, "tDATA")->setText(folder);
+
+        QTest::mouseClick(control<QCheckBox>(*m_window, "Check1"), Qt::LeftButton);
+        QCOMPARE(stateOf(*m_window), confirmedState());
+        QTest::mouseClick(control<QCheckBox>(*m_window, "Check1"), Qt::LeftButton);
+        QCOMPARE(stateOf(*m_window), readyState());
+        QTest::mouseClick(control<QCheckBox>(*m_window, "Check1"), Qt::LeftButton);
+
+        // Seen from inside the run, at its first processing of events.
+        std::optional<WindowState> during;
+        bool fieldsEditable = false;
+        QTimer::singleShot(0, this, [&] {
+            during = stateOf(*m_window);
+            fieldsEditable = true;
+            for (const char* name : {"tKEY", "tUSERNAME", "tDATA"}) {
+                auto* field = control<QLineEdit>(*m_window, name);
+                fieldsEditable = fieldsEditable && field->isEnabled() && !field->isReadOnly();
+            }
+        });
+        QTest::mouseClick(control<QPushButton>(*m_window, "Command1"), Qt::LeftButton);
+        QVERIFY(during.has_value());
+        QCOMPARE(*during, runningState());
+        QVERIFY(fieldsEditable);
+
+        QCOMPARE(stateOf(*m_window), doneState());
+        QCOMPARE(control<QLineEdit>(*m_window, "Text2")->text(), u"DONE !"_s);
+        QCOMPARE(control<QLineEdit>(*m_window, "tDATA")->text(), folder + u"/"_s);
+        QCOMPARE(readFile(m_workFolder->path() / "KQ-GET-PNG-XML.txt"), std::string());
+        QVERIFY(m_errors.reports.empty());
+
+        const UntouchedTexts before = untouchedTexts(*m_window);
+        QTest::mouseClick(control<QPushButton>(*m_window, "Command2"), Qt::LeftButton);
+        QCOMPARE(stateOf(*m_window), readyState());
+        QCOMPARE(untouchedTexts(*m_window), before);
+
+        // A second run needs the box ticked again.
+        QTest::mouseClick(control<QPushButton>(*m_window, "Command1"), Qt::LeftButton);
+        QCOMPARE(stateOf(*m_window), readyState());
+        QTest::mouseClick(control<QCheckBox>(*m_window, "Check1"), Qt::LeftButton);
+        QCOMPARE(stateOf(*m_window), confirmedState());
+    }
+
+    void aFolderEndingInItsSeparatorIsNotWrittenBack()
+    {
+        const TempDir data;
+        auto* field = control<QLineEdit>(*m_window, "tDATA");
+        field->setText(u"  "_s + QString::fromStdString(data.folder()) + u" "_s);
+        int writes = 0;
+        connect(field, &QLineEdit::textChanged, this, [&writes] { ++writes; });
+        startRun(*m_window);
+        QCOMPARE(stateOf(*m_window), doneState());
+        QCOMPARE(writes, 0);
+    }
+
+private:
+    RecordingErrorReport m_errors;
+    std::unique_ptr<TempDir> m_workFolder;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+} // namespace kqget::testing
+
+QTEST_MAIN(kqget::testing::MainWindowBehaviourTest)
+#include "main_window_behaviour_test.moc"
