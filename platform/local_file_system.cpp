@@ -52,9 +52,9 @@ private:
     bool m_committed = false;
 };
 
-mode_t defaultFileMode()
+mode_t newFileMode()
 {
-    // umask can only be read by setting it; this runs on the one run thread.
+    // umask can only be read by setting it back; done once, before any run.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return static_cast<mode_t>(0666 & ~mask);
@@ -70,6 +70,8 @@ std::string temporaryPattern(const std::string& path)
 }
 
 } // namespace
+
+LocalFileSystem::LocalFileSystem() : m_newFileMode(newFileMode()) {}
 
 std::vector<std::string> LocalFileSystem::searchCardEntries(std::string_view dataFolder,
                                                             char letter)
@@ -145,7 +147,7 @@ void LocalFileSystem::replaceFile(std::string_view path, std::string_view conten
         temporary.commit(); // nothing was created
         failStore(target, "cannot create a temporary file beside it", error);
     }
-    if (::fchmod(fd.get(), defaultFileMode()) != 0) {
+    if (::fchmod(fd.get(), static_cast<mode_t>(m_newFileMode)) != 0) {
         failStore(target, "cannot set the mode of " + temporary.path(), errno);
     }
     while (!content.empty()) {

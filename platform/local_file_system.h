@@ -8,12 +8,17 @@ namespace kqget {
 class LocalFileSystem final : public FileSystemPort
 {
 public:
+    LocalFileSystem();
+
     std::vector<std::string> searchCardEntries(std::string_view dataFolder, char letter) override;
     bool isDirectory(std::string_view path) override;
     std::uint64_t fileSize(std::string_view path) noexcept override;
     void replaceFile(std::string_view path, std::string_view content) override;
     std::unique_ptr<LogFile> createLog(std::string_view path) override;
     char separator() const noexcept override { return '/'; }
+
+private:
+    unsigned m_newFileMode; // what open() would give a new file under the umask
 };
 
 } // namespace kqget
