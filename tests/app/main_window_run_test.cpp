@@ -27,6 +27,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto kLogName = "KQ-GET-PNG-XML.txt";
+constexpr qint64 kSchedulingAllowanceMs = 20;
 
 std::string infoUrl(std::string_view card)
 {
@@ -236,10 +237,14 @@ private slots:
         startRun(*m_window);
         ticker.stop();
 
+        qInfo("longest time without events: %lld ms over %d passes", longestGap, ticks);
         // Events came through the whole 700 ms wait, not only around it.
         QVERIFY(closed);
         QVERIFY2(ticks >= 7, qPrintable(QString::number(ticks)));
-        QVERIFY2(longestGap <= 100, qPrintable(u"%1 ms without events"_s.arg(longestGap)));
+        // The transfer calls back every 50 ms but its wait can skip a beat, so
+        // passes come up to 100 ms apart; the rest allows for a busy machine.
+        QVERIFY2(longestGap <= 100 + kSchedulingAllowanceMs,
+                 qPrintable(u"%1 ms without events"_s.arg(longestGap)));
         QVERIFY(lockedThroughout);
         QCOMPARE(ended.count(), 1);
         QCOMPARE(ended[0][0].toInt(), 0);
