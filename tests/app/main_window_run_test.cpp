@@ -72,7 +72,9 @@ private slots:
         m_data = std::make_unique<TempDir>();
         m_window = std::make_unique<MainWindow>(m_errors, makeWindowTransfer);
         m_window->show();
-        typeInputs(*m_window, u" KEY1  "_s, u"user"_s, qs(m_data->path().string()));
+        control<QLineEdit>(*m_window, "tKEY")->setText(u" KEY1  "_s);
+        control<QLineEdit>(*m_window, "tUSERNAME")->setText(u"user"_s);
+        control<QLineEdit>(*m_window, "tDATA")->setText(qs(m_data->path().string()));
     }
     void cleanup()
     {
@@ -98,7 +100,7 @@ private slots:
         QSignalSpy ended(m_window.get(), &MainWindow::programEndRequested);
         startRun(*m_window);
 
-        QCOMPARE(stateOf(*m_window), doneState());
+        QCOMPARE(stateOf(*m_window), kDone);
         QVERIFY(m_errors.reports.empty());
         QCOMPARE(ended.count(), 0);
         const std::string folder = m_data->folder();
@@ -129,9 +131,9 @@ private slots:
         QCOMPARE(log, expected);
 
         // The reset re-arms the window and leaves what the run wrote.
-        const UntouchedTexts after = untouchedTexts(*m_window);
+        const QStringList after = untouchedTexts(*m_window);
         QTest::mouseClick(control<QPushButton>(*m_window, "Command2"), Qt::LeftButton);
-        QCOMPARE(stateOf(*m_window), readyState());
+        QCOMPARE(stateOf(*m_window), kReady);
         QCOMPARE(untouchedTexts(*m_window), after);
     }
 
@@ -164,9 +166,9 @@ private slots:
         startRun(*m_window);
 
         QCOMPARE(m_errors.reports.size(), std::size_t{1});
-        QCOMPARE(m_errors.reports[0].number, number);
-        QVERIFY2(m_errors.reports[0].description.contains(named),
-                 qPrintable(m_errors.reports[0].description));
+        QCOMPARE(m_errors.reports[0].first, number);
+        QVERIFY2(m_errors.reports[0].second.contains(named),
+                 qPrintable(m_errors.reports[0].second));
         QCOMPARE(ended.count(), 1);
         QVERIFY(ended[0][0].toInt() != 0);
 
@@ -224,7 +226,7 @@ private slots:
             // Presses on the locked controls change nothing.
             QTest::mouseClick(control<QPushButton>(*m_window, "Command1"), Qt::LeftButton);
             QTest::mouseClick(control<QPushButton>(*m_window, "Command2"), Qt::LeftButton);
-            lockedThroughout = lockedThroughout && stateOf(*m_window) == runningState();
+            lockedThroughout = lockedThroughout && stateOf(*m_window) == kRunning;
             // Well inside the slow fetch: the user closes the window.
             if (!closed && sinceStart.elapsed() >= 300) {
                 closed = true;
