@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <string>
@@ -257,8 +258,12 @@ FetchResult CurlTransfer::get(std::string_view url)
                 m_onIdle();
             }
         }
-        if (const CURLMcode code = curl_multi_poll(
-                multi, nullptr, 0, static_cast<int>(kIdleInterval.count()), nullptr);
+        // Wake up no later than the next idle beat, so that socket activity just
+        // before a beat cannot push the one after it a whole interval back.
+        const auto untilIdle = std::chrono::duration_cast<milliseconds>(nextIdle - Clock::now());
+        const int waitMs =
+            static_cast<int>(std::clamp(untilIdle, milliseconds{1}, kIdleInterval).count());
+        if (const CURLMcode code = curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
             code != CURLM_OK) {
             failMulti(url, code);
         }
