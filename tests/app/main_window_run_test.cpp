@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 #include "app/window_transfer.h"
 #include "tests/app/window_probe.h"
+#include "tests/support/expected_urls.h"
 #include "tests/support/temp_dir.h"
 #include "tools/card-service/card_service.h"
 #include "update/build_config.h"
@@ -31,15 +32,12 @@ constexpr qint64 kSchedulingAllowanceMs = 20;
 
 std::string infoUrl(std::string_view card)
 {
-    return "http://" + std::string(kConfiguredInfoHost) +
-           "/bof/bof.php?cmd=cardinfo&mlunkey=KEY1&mlunusername=user&cardids=" + std::string(card) +
-           "&xmlonly=1";
+    return kqget::testing::configuredInfoUrl(card, "KEY1", "user");
 }
 
 std::string imageUrl(std::string_view card)
 {
-    return "http://" + std::string(kConfiguredImageHost) + "/free/sets/" + std::string(card) +
-           "/illustrations/" + std::string(card) + "_full.png";
+    return kqget::testing::configuredImageUrl(card);
 }
 
 QString qs(const std::string& text)

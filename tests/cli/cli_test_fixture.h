@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tests/support/child_process.h"
+#include "tests/support/expected_urls.h"
 #include "tests/support/scoped_environment.h"
 #include "tests/support/temp_dir.h"
 #include "tools/card-service/card_service.h"
@@ -45,22 +46,9 @@ protected:
     static std::string infoUrl(std::string_view card, std::string_view key = "KEY",
                                std::string_view user = "USER")
     {
-        return std::string("http://info.kq.example/bof/bof.php?cmd=cardinfo&mlunkey=")
-            .append(key)
-            .append("&mlunusername=")
-            .append(user)
-            .append("&cardids=")
-            .append(card)
-            .append("&xmlonly=1");
+        return configuredInfoUrl(card, key, user);
     }
-    static std::string imageUrl(std::string_view card)
-    {
-        return std::string("http://images.kq.example/free/sets/")
-            .append(card)
-            .append("/illustrations/")
-            .append(card)
-            .append("_full.png");
-    }
+    static std::string imageUrl(std::string_view card) { return configuredImageUrl(card); }
 
     TempDir dir;
     std::unique_ptr<CardService> service;

@@ -1,4 +1,5 @@
 #include "platform/curl_transfer.h"
+#include "tests/support/expected_urls.h"
 #include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"
 #include "update/run_error.h"
@@ -13,23 +14,13 @@ using namespace std::chrono_literals;
 using testing::CardService;
 using testing::Fault;
 using ::testing::HasSubstr;
+using testing::imagePath;
+using testing::infoPath;
 using Clock = std::chrono::steady_clock;
 
 constexpr TransferOptions kQuick{.connectTimeout = 1s, .stallTimeout = 1s};
 // Faults go to this card only, so the same transfer can fetch a sound one next.
 constexpr std::string_view kFaultyCard = "A0666";
-
-std::string infoPath(std::string_view cardId, std::string_view key, std::string_view user)
-{
-    return "/bof/bof.php?cmd=cardinfo&mlunkey=" + std::string(key) +
-           "&mlunusername=" + std::string(user) + "&cardids=" + std::string(cardId) + "&xmlonly=1";
-}
-
-std::string imagePath(std::string_view cardId)
-{
-    const std::string id(cardId);
-    return "/free/sets/" + id + "/illustrations/" + id + "_full.png";
-}
 
 // The port of a service that has stopped: nothing listens there now.
 int deadPort()

@@ -1,6 +1,6 @@
-#include "update/card_update_run.h"
-
+#include "tests/support/expected_urls.h"
 #include "tests/support/fake_ports.h"
+#include "update/card_update_run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,22 +16,12 @@ const ServiceHosts kHosts{"http://info.test", "http://img.test"};
 std::string infoUrl(std::string_view card, std::string_view key = "KEY",
                     std::string_view user = "USER")
 {
-    return std::string("http://info.test/bof/bof.php?cmd=cardinfo&mlunkey=")
-        .append(key)
-        .append("&mlunusername=")
-        .append(user)
-        .append("&cardids=")
-        .append(card)
-        .append("&xmlonly=1");
+    return kHosts.infoBase + testing::infoPath(card, key, user);
 }
 
 std::string imageUrl(std::string_view card)
 {
-    return std::string("http://img.test/free/sets/")
-        .append(card)
-        .append("/illustrations/")
-        .append(card)
-        .append("_full.png");
+    return kHosts.imageBase + testing::imagePath(card);
 }
 
 class CardUpdateRunTest : public ::testing::Test
@@ -47,8 +37,7 @@ protected:
         files.addFile("/data/" + id + "/" + id + "_full.png", std::string(12000, 'p'));
     }
 
-    RunTally run(std::string key = "KEY", std::string user = "USER",
-                 std::string folder = "/data/")
+    RunTally run(std::string key = "KEY", std::string user = "USER", std::string folder = "/data/")
     {
         CardUpdateRun job(progress, files, transfer, kHosts, "run.log");
         return job.run({std::move(key), std::move(user), std::move(folder)});
@@ -80,20 +69,19 @@ TEST_F(CardUpdateRunTest, WritesTheWindowInTheRunsOrder)
     files.addFolder("/data/A1");
     run("KEY", "USER", "/data");
 
-    EXPECT_THAT(progress.calls,
-                ElementsAre("Command1.Enabled=false", "Check1.Enabled=false", "events",
-                            "tDATA=/data/", "events",                 // separator appended
-                            "Text1=0", "events",                      // XML sized
-                            "Text2=Get " + infoUrl("A1"), "events",   // XML fetched
-                            "Text1=" + std::to_string(("body of " + infoUrl("A1")).size()),
-                            "events",                                 // XML re-sized
-                            "Text1=0", "events",                      // illustration sized
-                            "Text2=Get " + imageUrl("A1"), "events", // illustration fetched
-                            "Text1=" + std::to_string(("body of " + imageUrl("A1")).size()),
-                            "events",
-                            "events", // after the card
-                            "Text2=DONE !", "Command1.Caption=DONE !", "Command2.Enabled=true",
-                            "events"));
+    EXPECT_THAT(
+        progress.calls,
+        ElementsAre("Command1.Enabled=false", "Check1.Enabled=false", "events", "tDATA=/data/",
+                    "events",                               // separator appended
+                    "Text1=0", "events",                    // XML sized
+                    "Text2=Get " + infoUrl("A1"), "events", // XML fetched
+                    "Text1=" + std::to_string(("body of " + infoUrl("A1")).size()),
+                    "events",                                // XML re-sized
+                    "Text1=0", "events",                     // illustration sized
+                    "Text2=Get " + imageUrl("A1"), "events", // illustration fetched
+                    "Text1=" + std::to_string(("body of " + imageUrl("A1")).size()), "events",
+                    "events", // after the card
+                    "Text2=DONE !", "Command1.Caption=DONE !", "Command2.Enabled=true", "events"));
 }
 
 TEST_F(CardUpdateRunTest, LogsAFetchedCardAsFiveLines)
@@ -103,13 +91,12 @@ TEST_F(CardUpdateRunTest, LogsAFetchedCardAsFiveLines)
 
     const std::string xmlBody = "body of " + infoUrl("A0001");
     const std::string pngBody = "body of " + imageUrl("A0001");
-    EXPECT_THAT(logLines(),
-                ElementsAre("A0001", "/data/A0001/A0001.xml size 0",
-                            "Download File: " + infoUrl("A0001") + " New size " +
-                                std::to_string(xmlBody.size()),
-                            "/data/A0001/A0001_full.png size 0",
-                            "Download File: " + imageUrl("A0001") + " New size " +
-                                std::to_string(pngBody.size())));
+    EXPECT_THAT(logLines(), ElementsAre("A0001", "/data/A0001/A0001.xml size 0",
+                                        "Download File: " + infoUrl("A0001") + " New size " +
+                                            std::to_string(xmlBody.size()),
+                                        "/data/A0001/A0001_full.png size 0",
+                                        "Download File: " + imageUrl("A0001") + " New size " +
+                                            std::to_string(pngBody.size())));
     EXPECT_EQ(files.files["/data/A0001/A0001.xml"], xmlBody);
     EXPECT_EQ(files.files["/data/A0001/A0001_full.png"], pngBody);
     EXPECT_EQ(files.logPath, "run.log");
@@ -137,12 +124,8 @@ TEST_F(CardUpdateRunTest, FetchesOnlyBelowTheThresholds)
         bool xmlFetched;
         bool pngFetched;
     } cases[] = {
-        {0, 11000, true, false},
-        {1, 11000, false, false},
-        {1, 10999, false, true},
-        {1, 0, false, true},
-        {0, 0, true, true},
-        {5, 250000, false, false},
+        {0, 11000, true, false}, {1, 11000, false, false}, {1, 10999, false, true},
+        {1, 0, false, true},     {0, 0, true, true},       {5, 250000, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "xml " << c.xmlSize << ", png " << c.pngSize);
@@ -227,8 +210,7 @@ TEST_F(CardUpdateRunTest, ErrorStatusesAndOversizeBodiesAreNotStored)
     const RunTally tally = run();
 
     EXPECT_THAT(logLines(), ElementsAre("A1", "/data/A1/A1.xml size 0",
-                                        "Download File: " + infoUrl("A1") +
-                                            " Not stored: HTTP 404",
+                                        "Download File: " + infoUrl("A1") + " Not stored: HTTP 404",
                                         "/data/A1/A1_full.png size 3",
                                         "Download File: " + imageUrl("A1") +
                                             " Not stored: response over 64 MiB"));
@@ -267,9 +249,9 @@ TEST_F(CardUpdateRunTest, FailureEndsTheRunWithTheLogClosedAndNoDoneWrites)
         EXPECT_THAT(error.what(), ::testing::HasSubstr(infoUrl("B2")));
     }
     EXPECT_TRUE(files.logClosed);
-    EXPECT_THAT(logLines(), ElementsAre("A1", "/data/A1/A1.xml size 7",
-                                        "/data/A1/A1_full.png size 12000", "B2",
-                                        "/data/B2/B2.xml size 0"));
+    EXPECT_THAT(logLines(),
+                ElementsAre("A1", "/data/A1/A1.xml size 7", "/data/A1/A1_full.png size 12000", "B2",
+                            "/data/B2/B2.xml size 0"));
     for (const auto& call : progress.calls) {
         EXPECT_NE(call, "Command2.Enabled=true");
     }

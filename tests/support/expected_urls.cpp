@@ -1,0 +1,17 @@
+#include "tests/support/expected_urls.h"
+
+#include "update/build_config.h"
+
+namespace kqget::testing {
+
+std::string configuredInfoUrl(std::string_view card, std::string_view key, std::string_view user)
+{
+    return "http://" + std::string(kConfiguredInfoHost) + infoPath(card, key, user);
+}
+
+std::string configuredImageUrl(std::string_view card)
+{
+    return "http://" + std::string(kConfiguredImageHost) + imagePath(card);
+}
+
+} // namespace kqget::testing
