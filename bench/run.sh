@@ -308,9 +308,10 @@ if wants 3; then
         2>"$work/service.err" &
     server_pids+=($!)
     service_port=""
-    for ((tries = 0; tries < 100 && -z $service_port; tries++)); do
-        sleep 0.1
+    for ((tries = 0; tries < 100; tries++)); do
         service_port=$(head -n 1 "$work/service.out")
+        if [[ -n $service_port ]]; then break; fi
+        sleep 0.1
     done
     if [[ -z $service_port ]] || ! await_port "$service_port"; then
         say "the card service did not start:"
