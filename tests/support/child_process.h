@@ -13,6 +13,7 @@ struct ChildResult
     int exitStatus = -1; // the exit code, or 128 + signal when a signal ended it
     std::string out;
     std::string err;
+    long peakResidentKiB = 0; // the child's peak resident memory
 };
 
 struct ChildOptions
