@@ -32,7 +32,11 @@ int run(const CliOptions& options)
     std::FILE* progressOut = (!options.quiet && ::isatty(STDERR_FILENO)) ? stderr : nullptr;
     TerminalProgress progress(progressOut, [&interrupt] { return interrupt.raised(); });
     LocalFileSystem fileSystem;
-    CurlTransfer transfer;
+    CurlTransfer transfer({}, [&interrupt] {
+        if (interrupt.raised()) {
+            throw TransferStopped();
+        }
+    });
 
     RunTally tally;
     try {
@@ -48,7 +52,7 @@ int run(const CliOptions& options)
         std::fputs(runSummaryText(tally, logPathForSummary()).c_str(), stdout);
     }
     if (tally.stopped) {
-        std::fputs("kqget-cli: interrupted; stopped after the current file\n", stderr);
+        std::fputs("kqget-cli: interrupted; the run stopped with no file half-written\n", stderr);
         return static_cast<int>(ExitStatus::Interrupted);
     }
     return static_cast<int>(tally.notStored.empty() ? ExitStatus::Done : ExitStatus::SomeNotStored);

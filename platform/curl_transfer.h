@@ -26,7 +26,8 @@ class CurlTransfer final : public TransferPort
 {
 public:
     // onIdle runs about every 50 ms while a transfer waits, so a window can
-    // repaint during a slow fetch. It must not call get() again.
+    // repaint during a slow fetch. It must not call get() again; it may throw
+    // (TransferStopped) to abandon the transfer, which leaves this object usable.
     explicit CurlTransfer(TransferOptions options = {}, std::function<void()> onIdle = {});
     ~CurlTransfer() override;
     CurlTransfer(const CurlTransfer&) = delete;

@@ -47,7 +47,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
 
     for (char letter = 'A'; letter <= 'D' && !m_tally.stopped; ++letter) {
         for (const std::string& cardId : m_fileSystem.searchCardEntries(dataFolder, letter)) {
-            if (m_progress.stopRequested()) {
+            if (m_tally.stopped || m_progress.stopRequested()) {
                 m_tally.stopped = true;
                 break;
             }
@@ -106,7 +106,13 @@ void CardUpdateRun::fetchInto(RunLog& log, const std::string& url, const std::st
         m_tally.stopped = true;
         return;
     }
-    FetchResult result = m_transfer.get(url);
+    FetchResult result;
+    try {
+        result = m_transfer.get(url);
+    } catch (const TransferStopped&) {
+        m_tally.stopped = true;
+        return;
+    }
     log.writePiece("Download File: ");
     log.writePiece(url);
     m_progress.setStatusText(std::string("Get ").append(url));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,15 @@ struct FetchResult
     bool overSizeCap = false; // the body was longer than the cap and was dropped
 };
 
+// Thrown by get() when the user's stop request cut a transfer short. A stalled
+// server would otherwise hold the stop back for as long as the time-outs run;
+// the run ends there as at a safe point, with nothing of the reply stored.
+class TransferStopped : public std::exception
+{
+public:
+    const char* what() const noexcept override { return "transfer stopped at the user's request"; }
+};
+
 // One synchronous HTTP GET of a whole URL.
 class TransferPort
 {
@@ -25,7 +35,7 @@ public:
     virtual ~TransferPort() = default;
 
     // Throws RunError when no reply can be had: no connection, a time-out,
-    // a dropped connection, too many redirects.
+    // a dropped connection, too many redirects; TransferStopped on a stop.
     virtual FetchResult get(std::string_view url) = 0;
 };
 
