@@ -1,0 +1,155 @@
+#include "tests/faults/fault_test_fixture.h"
+
+#include "platform/curl_transfer.h"
+#include "platform/local_file_system.h"
+#include "tests/support/fake_ports.h"
+#include "tests/support/scoped_environment.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace kqget::testing {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr TransferOptions kQuickTransfer{.connectTimeout = 1s, .stallTimeout = 1s};
+
+} // namespace
+
+FileTree fileTree(const std::filesystem::path& root)
+{
+    FileTree tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).string();
+        if (entry.is_symlink()) {
+            tree[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+        } else if (entry.is_regular_file()) {
+            tree[name] = readFile(entry.path());
+        }
+    }
+    return tree;
+}
+
+void expectSameTree(const FileTree& actual, const FileTree& expected)
+{
+    for (const auto& [name, content] : expected) {
+        const auto found = actual.find(name);
+        if (found == actual.end()) {
+            ADD_FAILURE() << name << ": missing";
+        } else if (found->second != content) {
+            ADD_FAILURE() << name << ": " << found->second.size() << " bytes that differ from the "
+                          << content.size() << " expected";
+        }
+    }
+    for (const auto& [name, content] : actual) {
+        if (!expected.contains(name)) {
+            ADD_FAILURE() << name << ": unexpected, " << content.size() << " bytes";
+        }
+    }
+}
+
+ExpectedLog& ExpectedLog::card(std::string_view id)
+{
+    m_text.append(id).append(kLineEnd);
+    return *this;
+}
+
+ExpectedLog& ExpectedLog::xmlSize(std::string_view id, std::uint64_t size)
+{
+    m_text.append(m_dataFolder).append(id).append("/").append(id).append(".xml size ");
+    m_text.append(std::to_string(size)).append(kLineEnd);
+    return *this;
+}
+
+ExpectedLog& ExpectedLog::pngSize(std::string_view id, std::uint64_t size)
+{
+    m_text.append(m_dataFolder).append(id).append("/").append(id).append("_full.png size ");
+    m_text.append(std::to_string(size)).append(kLineEnd);
+    return *this;
+}
+
+ExpectedLog& ExpectedLog::fetched(std::string_view url, std::uint64_t newSize)
+{
+    m_text.append("Download File: ").append(url).append(" New size ");
+    m_text.append(std::to_string(newSize)).append(kLineEnd);
+    return *this;
+}
+
+ExpectedLog& ExpectedLog::notStored(std::string_view url, std::string_view reason)
+{
+    m_text.append("Download File: ").append(url).append(" Not stored: ").append(reason);
+    m_text.append(kLineEnd);
+    return *this;
+}
+
+ExpectedLog& ExpectedLog::storeFailed(std::string_view url)
+{
+    m_text.append("Download File: ").append(url);
+    return *this;
+}
+
+bool FaultTest::fetchBegun(std::string_view match) const
+{
+    const auto requests = service->requests();
+    return std::any_of(requests.begin(), requests.end(), [match](const ReceivedRequest& request) {
+        return request.target.find(match) != std::string::npos;
+    });
+}
+
+ChildResult FaultTest::runCliWith(ChildOptions options, std::vector<std::string> launcher)
+{
+    if (options.workingDirectory.empty()) {
+        options.workingDirectory = dir.path().string();
+    }
+    options.unsetEnv.insert(options.unsetEnv.end(),
+                            {"KQGET_KEY", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"});
+    options.setEnv.try_emplace("http_proxy", service->baseUrl());
+    if (launcher.empty()) {
+        return runChild(KQGET_CLI_PATH, options);
+    }
+    const std::string program = launcher.front();
+    launcher.erase(launcher.begin());
+    options.arguments.insert(options.arguments.begin(), launcher.begin(), launcher.end());
+    return runChild(program, options);
+}
+
+RunTally FaultTest::runCore(const RunInputs& inputs)
+{
+    const NoProxyEnvironment noProxy;
+    const ScopedEnvironment viaService("http_proxy", service->baseUrl());
+    RecordingProgress progress;
+    LocalFileSystem fileSystem;
+    CurlTransfer transfer(kQuickTransfer);
+    CardUpdateRun run(progress, fileSystem, transfer, ServiceHosts::configured(),
+                      (dir.path() / kRunLogFileName).string());
+    return run.run(inputs);
+}
+
+void FaultTest::makeLibrary()
+{
+    dir.makeFolder("Data/A1");
+    dir.write("Data/A2/A2.xml", "");
+    dir.write("Data/A2/A2_full.png", kStubPng);
+    dir.write("Data/B1/B1.xml", "<card/>");
+    dir.write("Data/B1/B1_full.png", std::string(kMinimumIllustrationSize, 'p'));
+}
+
+ExpectedLog FaultTest::logUpToA2Illustration() const
+{
+    ExpectedLog log = expectedLog();
+    log.card("A1")
+        .xmlSize("A1", 0)
+        .fetched(infoUrl("A1"), xmlOf("A1").size())
+        .pngSize("A1", 0)
+        .fetched(imageUrl("A1"), pngOf("A1").size())
+        .card("A2")
+        .xmlSize("A2", 0)
+        .fetched(infoUrl("A2"), xmlOf("A2").size())
+        .pngSize("A2", kStubPng.size());
+    return log;
+}
+
+} // namespace kqget::testing

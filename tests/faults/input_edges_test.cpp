@@ -1,0 +1,121 @@
+// Inputs at the edges: card folders with names a URL or a log line does not
+// expect, a key and user name with inner spaces and letters beyond ASCII,
+// links named like cards, and a data folder typed as nothing at all.
+#include "platform/curl_transfer.h"
+#include "tests/faults/fault_test_fixture.h"
+#include "tests/support/scoped_environment.h"
+#include "tests/support/scoped_mount.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace kqget {
+namespace {
+
+using testing::ChildOptions;
+using testing::ExpectedLog;
+using testing::expectSameTree;
+using testing::FaultTest;
+using testing::FileTree;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing::ScopedMount;
+using testing::TempDir;
+
+TEST_F(FaultTest, OddCardNamesAndCredentialsReachTheServiceAndTheirFilesAsSent)
+{
+    const std::string key = "K Y \u00e9";
+    const std::string user = "\u00dc ser";
+    const std::vector<std::string> cards = {
+        "A b",
+        "A#1",
+        "A%41", // already looks encoded
+        "A&1",  // ends the cardids value early
+        "A\u00e91",
+        "A\u00df\u00e7\u00f1\u00e9", // five characters in nine bytes
+        "A\t1",
+        "B\n1",
+    };
+    for (const auto& card : cards) {
+        dir.makeFolder("Data/" + card);
+    }
+    std::filesystem::create_symlink("nowhere", dir.path() / "Data" / "C1");
+    std::filesystem::create_symlink("C2", dir.path() / "Data" / "C2");
+
+    const auto result =
+        runCli({"--key", " " + key + " ", "--user", user, "--data", data(), "--quiet"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+
+    // What the service sends for each URL as kqget formed it, fetched here
+    // directly: whatever the name does to the URL, the card holds exactly that.
+    const testing::NoProxyEnvironment noProxy;
+    const testing::ScopedEnvironment viaService("http_proxy", service->baseUrl());
+    CurlTransfer direct;
+    FileTree expected = {{"C1", "-> nowhere"}, {"C2", "-> C2"}};
+    const std::string text = log();
+    for (const auto& card : cards) {
+        SCOPED_TRACE(card);
+        const std::string info = infoUrl(card, key, user);
+        const std::string image = imageUrl(card);
+        const std::string& xml = expected[card + "/" + card + ".xml"] = direct.get(info).body;
+        const std::string& png = expected[card + "/" + card + "_full.png"] = direct.get(image).body;
+        EXPECT_THAT(text, HasSubstr(ExpectedLog(dataFolder())
+                                        .card(card)
+                                        .xmlSize(card, 0)
+                                        .fetched(info, xml.size())
+                                        .pngSize(card, 0)
+                                        .fetched(image, png.size())
+                                        .text()));
+    }
+    expectSameTree(library(), expected);
+    // Spaces, '#' and letters beyond ASCII went over the wire and back intact.
+    EXPECT_EQ(expected["A#1/A#1.xml"], testing::CardService::expectedXml("A#1", key, user));
+    EXPECT_EQ(expected["A b/A b_full.png"], pngOf("A b"));
+    // A link that leads nowhere, or to itself, is not a card folder.
+    EXPECT_THAT(text, Not(HasSubstr("C1")));
+    EXPECT_THAT(text, Not(HasSubstr("C2")));
+}
+
+TEST_F(FaultTest, AnEmptyDataFolderIsTheRootFolder)
+{
+    // The run would walk the machine's own root, so kqget-cli runs inside a
+    // root of the test's making: the system's libraries read-only, a copy of
+    // the program, and one card.
+    if (!testing::mountsAvailable()) {
+        GTEST_SKIP() << testing::mountsUnavailable();
+    }
+    for (const std::string typed : {"", "   "}) {
+        SCOPED_TRACE("'" + typed + "'");
+        const TempDir root;
+        const ScopedMount system = ScopedMount::readOnly("/usr", root.makeFolder("usr"));
+        // Only the library links: /bin and /boot would be card folders.
+        for (const char* link : {"lib", "lib32", "lib64", "libx32"}) {
+            const std::filesystem::path real = std::filesystem::path("/") / link;
+            if (std::filesystem::is_symlink(real)) {
+                std::filesystem::create_symlink(std::filesystem::read_symlink(real),
+                                                root.path() / link);
+            }
+        }
+        std::filesystem::copy_file(KQGET_CLI_PATH, root.path() / "kqget-cli");
+        root.makeFolder("A1");
+        ChildOptions options;
+        options.arguments = {"--key", "KEY", "--user", "USER", "--data", typed, "--quiet"};
+
+        const auto result =
+            runCliWith(options, {"/usr/sbin/chroot", root.path().string(), "/kqget-cli"});
+
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(root.read("KQ-GET-PNG-XML.txt"), ExpectedLog("/")
+                                                       .card("A1")
+                                                       .xmlSize("A1", 0)
+                                                       .fetched(infoUrl("A1"), xmlOf("A1").size())
+                                                       .pngSize("A1", 0)
+                                                       .fetched(imageUrl("A1"), pngOf("A1").size())
+                                                       .text());
+        EXPECT_EQ(root.read("A1/A1.xml"), xmlOf("A1"));
+        EXPECT_EQ(root.read("A1/A1_full.png"), pngOf("A1"));
+    }
+}
+
+} // namespace
+} // namespace kqget

@@ -1,0 +1,238 @@
+// Whole runs where the local side fails: the disk fills, the log cannot be
+// created, the data folder is wrong, a card folder goes away mid-run. The run
+// ends with an error that names the path and the system's reason, and what it
+// leaves behind is the old library plus whole new files only.
+#include "platform/curl_transfer.h"
+#include "platform/local_file_system.h"
+#include "platform/system_error_text.h"
+#include "tests/faults/fault_test_fixture.h"
+#include "tests/support/fake_ports.h"
+#include "tests/support/scoped_environment.h"
+#include "tests/support/scoped_mount.h"
+#include "update/run_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <sys/statvfs.h>
+
+namespace kqget {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildOptions;
+using testing::expectSameTree;
+using testing::FaultTest;
+using testing::FileTree;
+using ::testing::HasSubstr;
+using testing::ScopedMount;
+
+constexpr std::size_t kSmallDiskBytes = 64 * 1024;
+// Room for a small XML file but not for an illustration.
+constexpr std::size_t kRoomLeftBytes = 4096;
+
+// Where no disk can be made to fill up: the real file system, except that a
+// store fails as the real one does when the disk is full.
+class FullDisk final : public FileSystemPort
+{
+public:
+    std::vector<std::string> searchCardEntries(std::string_view folder, char letter) override
+    {
+        return m_real.searchCardEntries(folder, letter);
+    }
+    bool isDirectory(std::string_view path) override { return m_real.isDirectory(path); }
+    std::uint64_t fileSize(std::string_view path) noexcept override
+    {
+        return m_real.fileSize(path);
+    }
+    void replaceFile(std::string_view path, std::string_view) override
+    {
+        throw RunError(ErrorNumber::CardFile, "cannot store '" + std::string(path) +
+                                                  "': cannot write: " + systemErrorText(ENOSPC));
+    }
+    std::unique_ptr<LogFile> createLog(std::string_view path) override
+    {
+        return m_real.createLog(path);
+    }
+    char separator() const noexcept override { return m_real.separator(); }
+
+private:
+    LocalFileSystem m_real;
+};
+
+// Leaves `room` bytes free on the file system that holds `folder`.
+void fillUp(const std::filesystem::path& folder, std::size_t room)
+{
+    struct statvfs disk
+    {};
+    ASSERT_EQ(::statvfs(folder.c_str(), &disk), 0);
+    const std::size_t free = disk.f_bavail * disk.f_frsize;
+    ASSERT_GT(free, room);
+    std::ofstream(folder / "filler", std::ios::binary) << std::string(free - room, 'f');
+}
+
+TEST_F(FaultTest, AFullDiskKeepsTheOldCardFileAndTheErrorNamesItsPath)
+{
+    dir.makeFolder("Data");
+    std::optional<ScopedMount> smallDisk;
+    if (testing::mountsAvailable()) {
+        smallDisk.emplace(ScopedMount::tmpfs(data(), kSmallDiskBytes));
+    }
+    dir.write("Data/A1/A1.xml", "<card/>");
+    dir.write("Data/A1/A1_full.png", kStubPng);
+    if (smallDisk) {
+        fillUp(data(), kRoomLeftBytes);
+    }
+    const FileTree before = library();
+
+    std::string message;
+    if (smallDisk) {
+        const auto result = runCli(cliArguments());
+        EXPECT_EQ(result.exitStatus, 2);
+        message = result.err;
+    } else {
+        const testing::NoProxyEnvironment noProxy;
+        const testing::ScopedEnvironment viaService("http_proxy", service->baseUrl());
+        testing::RecordingProgress progress;
+        FullDisk fileSystem;
+        CurlTransfer transfer;
+        CardUpdateRun run(progress, fileSystem, transfer, ServiceHosts::configured(),
+                          (dir.path() / kRunLogFileName).string());
+        try {
+            run.run({"KEY", "USER", data()});
+            ADD_FAILURE() << "the run went on with a full disk";
+        } catch (const RunError& error) {
+            message = "kqget-cli: error " + std::to_string(error.code()) + ": " + error.what();
+        }
+    }
+
+    EXPECT_THAT(message, HasSubstr("kqget-cli: error 30: cannot store '" + dataFolder() +
+                                   "A1/A1_full.png': "));
+    EXPECT_THAT(message, HasSubstr(": No space left on device"));
+    expectSameTree(library(), before);
+    EXPECT_EQ(log(), expectedLog()
+                         .card("A1")
+                         .xmlSize("A1", 7)
+                         .pngSize("A1", kStubPng.size())
+                         .storeFailed(imageUrl("A1"))
+                         .text());
+}
+
+// What a run that cannot create its log must leave: nothing touched, nothing
+// fetched, and an error that names the log.
+void expectNoLog(const testing::ChildResult& result, const testing::CardService& service,
+                 std::string_view reason)
+{
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.err, "kqget-cli: error 20: cannot create run log 'KQ-GET-PNG-XML.txt': " +
+                              std::string(reason) + "\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_THAT(service.requests(), ::testing::IsEmpty());
+}
+
+TEST_F(FaultTest, ALogPathThatIsAFolderEndsTheRunBeforeAnyFetch)
+{
+    makeLibrary();
+    dir.makeFolder("KQ-GET-PNG-XML.txt");
+    const FileTree before = library();
+
+    expectNoLog(runCli(cliArguments()), *service, "Is a directory");
+    expectSameTree(library(), before);
+}
+
+TEST_F(FaultTest, AReadOnlyWorkingFolderEndsTheRunBeforeAnyFetch)
+{
+    if (!testing::mountsAvailable()) {
+        GTEST_SKIP() << testing::mountsUnavailable();
+    }
+    makeLibrary();
+    const auto readOnly = dir.makeFolder("read-only");
+    const ScopedMount mount = ScopedMount::readOnly(readOnly, readOnly);
+    const FileTree before = library();
+    ChildOptions options;
+    options.arguments = cliArguments();
+    options.workingDirectory = readOnly.string();
+
+    expectNoLog(runCliWith(options), *service, "Read-only file system");
+    expectSameTree(library(), before);
+}
+
+TEST_F(FaultTest, ADataFolderThatCannotBeSearchedEndsTheRunWithAnEmptyLog)
+{
+    dir.write("Data/plain-file", "not a folder");
+    const struct
+    {
+        std::string typed;
+        std::string reason;
+    } cases[] = {
+        {data() + "/absent", "No such file or directory"},
+        {data() + "/plain-file", "Not a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        const auto result = runCli({"--key", "KEY", "--user", "USER", "--data", c.typed});
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_EQ(result.err, "kqget-cli: error 10: cannot search data folder '" + c.typed +
+                                  "/': " + c.reason + "\n");
+        EXPECT_EQ(log(), "");
+    }
+    EXPECT_THAT(service->requests(), ::testing::IsEmpty());
+}
+
+TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
+{
+    const struct
+    {
+        const char* name;
+        const char* vanishing;
+        bool completes;
+    } cases[] = {
+        {"a card not yet visited", "A2", true},
+        {"the card being fetched", "A1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(data());
+        dir.makeFolder("Data/A1");
+        dir.makeFolder("Data/A2");
+        service = std::make_unique<testing::CardService>(); // no requests from the last case
+        // A1's illustration is held back long enough to take the folder away.
+        service->addFault("/A1/illustrations", {.delay = 1s});
+        bool removed = false;
+
+        const auto result = runCli(cliArguments(), {}, [&](int) {
+            if (!removed && fetchBegun("/A1/illustrations")) {
+                std::filesystem::remove_all(dir.path() / "Data" / c.vanishing);
+                removed = true;
+            }
+        });
+
+        ASSERT_TRUE(removed);
+        auto expected = expectedLog()
+                            .card("A1")
+                            .xmlSize("A1", 0)
+                            .fetched(infoUrl("A1"), xmlOf("A1").size())
+                            .pngSize("A1", 0);
+        if (c.completes) {
+            EXPECT_EQ(result.exitStatus, 0) << result.err;
+            EXPECT_EQ(log(), expected.fetched(imageUrl("A1"), pngOf("A1").size()).text());
+            expectSameTree(library(),
+                           {{"A1/A1.xml", xmlOf("A1")}, {"A1/A1_full.png", pngOf("A1")}});
+        } else {
+            EXPECT_EQ(result.exitStatus, 2);
+            EXPECT_THAT(result.err, HasSubstr("kqget-cli: error 30: cannot store '" + dataFolder() +
+                                              "A1/A1_full.png': "));
+            EXPECT_THAT(result.err, HasSubstr(": No such file or directory"));
+            EXPECT_EQ(log(), expected.storeFailed(imageUrl("A1")).text());
+            expectSameTree(library(), {});
+        }
+    }
+}
+
+} // namespace
+} // namespace kqget

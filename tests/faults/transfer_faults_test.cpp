@@ -1,0 +1,218 @@
+// Whole runs against a service that misbehaves. Whatever the reply, the run
+// completes or ends with an error that names the URL and the cause; no card
+// file is replaced by junk or left half-written, no temporary file stays, and
+// the log holds every line written before the end.
+#include "tests/faults/fault_test_fixture.h"
+#include "update/run_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+
+namespace kqget {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CardService;
+using testing::ChildOptions;
+using testing::expectSameTree;
+using testing::Fault;
+using testing::FaultTest;
+using testing::FileTree;
+using ::testing::HasSubstr;
+
+// The fetch at which the service fails: the library's fourth.
+constexpr std::string_view kA2Illustration = "/A2/illustrations";
+constexpr std::chrono::hours kForever{1}; // the service's waits end when it stops
+
+// What the library holds once the run got as far as A2's illustration.
+FileTree libraryUpToA2Illustration(FileTree tree)
+{
+    tree["A1/A1.xml"] = CardService::expectedXml("A1", "KEY", "USER");
+    tree["A1/A1_full.png"] = CardService::expectedPng("A1");
+    tree["A2/A2.xml"] = CardService::expectedXml("A2", "KEY", "USER");
+    return tree;
+}
+
+int deadPort()
+{
+    return CardService().port();
+}
+
+bool networkCanBeIsolated()
+{
+    ChildOptions options;
+    options.arguments = {"--net", "/bin/true"};
+    return testing::runChild("/usr/bin/unshare", options).exitStatus == 0;
+}
+
+TEST_F(FaultTest, AFailedFetchEndsTheRunWithTheLibraryWholeAndTheLogComplete)
+{
+    const struct
+    {
+        const char* name;
+        std::optional<Fault> fault; // on A2's illustration
+        std::string proxy;          // when not the service
+        std::string message;
+    } cases[] = {
+        {"connection dropped mid-body",
+         Fault{.dropMidBody = true},
+         {},
+         "error 40: cannot fetch " + imageUrl("A2") + ": curl error 18: "},
+        {"redirect loop",
+         Fault{.redirectLoop = true},
+         {},
+         "error 42: cannot fetch " + imageUrl("A2") + ": curl error 47: "},
+        {"connection refused", std::nullopt, "http://127.0.0.1:" + std::to_string(deadPort()),
+         "error 40: cannot fetch " + infoUrl("A1") + ": curl error 7: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(data());
+        makeLibrary();
+        const FileTree before = library();
+        service->clearFaults();
+        if (c.fault) {
+            service->addFault(std::string(kA2Illustration), *c.fault);
+        }
+        ChildOptions options;
+        options.arguments = cliArguments();
+        if (!c.proxy.empty()) {
+            options.setEnv["http_proxy"] = c.proxy;
+        }
+
+        const auto result = runCliWith(options);
+
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_THAT(result.err, HasSubstr("kqget-cli: " + c.message));
+        EXPECT_EQ(result.out, "");
+        if (c.fault) {
+            EXPECT_EQ(log(), logUpToA2Illustration().text());
+            expectSameTree(library(), libraryUpToA2Illustration(before));
+        } else {
+            EXPECT_EQ(log(), expectedLog().card("A1").xmlSize("A1", 0).text());
+            expectSameTree(library(), before);
+        }
+    }
+}
+
+TEST_F(FaultTest, AHostThatDoesNotResolveEndsTheRunAtItsFirstFetch)
+{
+    // In a network namespace of its own the lookup cannot leave the machine.
+    if (!networkCanBeIsolated()) {
+        GTEST_SKIP() << "cannot give kqget-cli a network namespace of its own here";
+    }
+    makeLibrary();
+    const FileTree before = library();
+    ChildOptions options;
+    options.arguments = cliArguments();
+    options.setEnv["http_proxy"] = ""; // straight to the configured host
+
+    const auto result = runCliWith(options, {"/usr/bin/unshare", "--net", KQGET_CLI_PATH});
+
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_THAT(result.err, HasSubstr("kqget-cli: error 40: cannot fetch " + infoUrl("A1") +
+                                      ": curl error 6: "));
+    EXPECT_EQ(log(), expectedLog().card("A1").xmlSize("A1", 0).text());
+    expectSameTree(library(), before);
+}
+
+TEST_F(FaultTest, SilenceEndsTheRunAtTheStallTimeOutButASlowSteadyBodyArrives)
+{
+    const struct
+    {
+        const char* name;
+        Fault fault;
+        bool completes;
+    } cases[] = {
+        {"no byte at all", {.delay = kForever}, false},
+        {"headers, then nothing", {.stallAfterHeaders = kForever}, false},
+        // About three seconds in all, never a whole second without a byte.
+        {"slow but steady", {.dripBytes = 2500, .dripPause = 500ms}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(data());
+        makeLibrary();
+        const FileTree before = library();
+        service->clearFaults();
+        service->addFault(std::string(kA2Illustration), c.fault);
+        const RunInputs inputs{"KEY", "USER", data()};
+
+        if (c.completes) {
+            const RunTally tally = runCore(inputs);
+            EXPECT_EQ(tally.filesStored, 4u);
+            FileTree after = libraryUpToA2Illustration(before);
+            after["A2/A2_full.png"] = pngOf("A2");
+            expectSameTree(library(), after);
+            EXPECT_EQ(log(), logUpToA2Illustration()
+                                 .fetched(imageUrl("A2"), pngOf("A2").size())
+                                 .card("B1")
+                                 .xmlSize("B1", 7)
+                                 .pngSize("B1", kMinimumIllustrationSize)
+                                 .text());
+            continue;
+        }
+        try {
+            runCore(inputs);
+            ADD_FAILURE() << "the run went on past a silent server";
+        } catch (const RunError& error) {
+            EXPECT_EQ(error.number(), ErrorNumber::TransferTimeout);
+            EXPECT_THAT(error.what(), HasSubstr("cannot fetch " + imageUrl("A2") +
+                                                ": no data received for 1000 ms"));
+        }
+        EXPECT_EQ(log(), logUpToA2Illustration().text());
+        expectSameTree(library(), libraryUpToA2Illustration(before));
+    }
+}
+
+TEST_F(FaultTest, EveryKindOfReplyInOneRunIsStoredOrListedAndTheRunGoesOn)
+{
+    const struct
+    {
+        const char* card;
+        Fault fault;
+        std::optional<std::string> notStored; // the reason, when the reply is not stored
+    } cases[] = {
+        {"A1", {.status = 404}, "HTTP 404"},
+        {"A2", {.status = 429}, "HTTP 429"},
+        {"A3", {.status = 500}, "HTTP 500"},
+        {"A4", {.status = 503}, "HTTP 503"},
+        {"B1", {.oversizedBody = true}, "response over 64 MiB"},
+        {"B2", {.redirectHops = 3}, std::nullopt},
+        {"C1", {.emptyBody = true}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::string card(c.card);
+        dir.write("Data/" + card + "/" + card + ".xml", "<card/>");
+        dir.write("Data/" + card + "/" + card + "_full.png", kStubPng);
+        service->addFault("/" + card + "/illustrations", c.fault);
+    }
+    FileTree expected = library();
+    expected["B2/B2_full.png"] = pngOf("B2"); // the content at the chain's end
+    expected["C1/C1_full.png"] = "";          // an empty reply is an empty file
+
+    const auto result = runCli(cliArguments());
+
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
+    expectSameTree(library(), expected);
+    auto log = expectedLog();
+    std::string summary = "Cards checked: 7\nFiles fetched: 2\nFiles not stored: 5\n";
+    for (const auto& c : cases) {
+        const std::string card(c.card);
+        log.card(card).xmlSize(card, 7).pngSize(card, kStubPng.size());
+        if (c.notStored) {
+            log.notStored(imageUrl(card), *c.notStored);
+            summary += "  " + imageUrl(card) + " (" + *c.notStored + ")\n";
+        } else {
+            log.fetched(imageUrl(card), expected[card + "/" + card + "_full.png"].size());
+        }
+    }
+    EXPECT_EQ(this->log(), log.text());
+    EXPECT_EQ(result.out, summary + "Log: " + dir.folder() + "KQ-GET-PNG-XML.txt\n");
+}
+
+} // namespace
+} // namespace kqget
