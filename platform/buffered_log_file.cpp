@@ -65,7 +65,7 @@ void BufferedLogFile::close()
     }
     try {
         flush();
-    } catch (...) {
+    } catch (const RunError&) {
         m_fd.reset();
         throw;
     }
