@@ -152,4 +152,12 @@ ExpectedLog FaultTest::logUpToA2Illustration() const
     return log;
 }
 
+FileTree FaultTest::libraryUpToA2Illustration(FileTree before)
+{
+    before["A1/A1.xml"] = xmlOf("A1");
+    before["A1/A1_full.png"] = pngOf("A1");
+    before["A2/A2.xml"] = xmlOf("A2");
+    return before;
+}
+
 } // namespace kqget::testing

@@ -84,8 +84,9 @@ protected:
     // order. A run fetches A1's two files, then A2's, and leaves B1 alone.
     void makeLibrary();
     // The log of that library's run up to A2's illustration, the fetch at
-    // which a test makes the service fail.
+    // which a test makes the service fail, and the library at that point.
     ExpectedLog logUpToA2Illustration() const;
+    static FileTree libraryUpToA2Illustration(FileTree before);
 };
 
 } // namespace kqget::testing

@@ -27,15 +27,6 @@ using ::testing::HasSubstr;
 constexpr std::string_view kA2Illustration = "/A2/illustrations";
 constexpr std::chrono::hours kForever{1}; // the service's waits end when it stops
 
-// What the library holds once the run got as far as A2's illustration.
-FileTree libraryUpToA2Illustration(FileTree tree)
-{
-    tree["A1/A1.xml"] = CardService::expectedXml("A1", "KEY", "USER");
-    tree["A1/A1_full.png"] = CardService::expectedPng("A1");
-    tree["A2/A2.xml"] = CardService::expectedXml("A2", "KEY", "USER");
-    return tree;
-}
-
 int deadPort()
 {
     return CardService().port();
