@@ -118,10 +118,15 @@ ChildResult FaultTest::runCliWith(ChildOptions options, std::vector<std::string>
 
 RunTally FaultTest::runCore(const RunInputs& inputs)
 {
+    LocalFileSystem fileSystem;
+    return runCore(inputs, fileSystem);
+}
+
+RunTally FaultTest::runCore(const RunInputs& inputs, FileSystemPort& fileSystem)
+{
     const NoProxyEnvironment noProxy;
     const ScopedEnvironment viaService("http_proxy", service->baseUrl());
     RecordingProgress progress;
-    LocalFileSystem fileSystem;
     CurlTransfer transfer(kQuickTransfer);
     CardUpdateRun run(progress, fileSystem, transfer, ServiceHosts::configured(),
                       (dir.path() / kRunLogFileName).string());

@@ -76,9 +76,11 @@ protected:
     // folder, a program in front of it (unshare, chroot), a longer patience.
     ChildResult runCliWith(ChildOptions options, std::vector<std::string> launcher = {});
 
-    // The core with the real file system and transfer, quick time-outs and
-    // the service as its proxy; the log goes where kqget-cli puts it.
+    // The core with the real transfer, quick time-outs and the service as its
+    // proxy, on the real file system unless a test needs a fault the machine
+    // cannot produce; the log goes where kqget-cli puts it.
     RunTally runCore(const RunInputs& inputs);
+    RunTally runCore(const RunInputs& inputs, FileSystemPort& fileSystem);
 
     // A1 has no files; A2 an empty XML and a stub illustration; B1 is in
     // order. A run fetches A1's two files, then A2's, and leaves B1 alone.

@@ -2,19 +2,15 @@
 // created, the data folder is wrong, a card folder goes away mid-run. The run
 // ends with an error that names the path and the system's reason, and what it
 // leaves behind is the old library plus whole new files only.
-#include "platform/curl_transfer.h"
 #include "platform/local_file_system.h"
 #include "platform/system_error_text.h"
 #include "tests/faults/fault_test_fixture.h"
-#include "tests/support/fake_ports.h"
-#include "tests/support/scoped_environment.h"
 #include "tests/support/scoped_mount.h"
 #include "update/run_error.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -68,8 +64,7 @@ private:
 // Leaves `room` bytes free on the file system that holds `folder`.
 void fillUp(const std::filesystem::path& folder, std::size_t room)
 {
-    struct statvfs disk
-    {};
+    struct statvfs disk = {};
     ASSERT_EQ(::statvfs(folder.c_str(), &disk), 0);
     const std::size_t free = disk.f_bavail * disk.f_frsize;
     ASSERT_GT(free, room);
@@ -96,15 +91,9 @@ TEST_F(FaultTest, AFullDiskKeepsTheOldCardFileAndTheErrorNamesItsPath)
         EXPECT_EQ(result.exitStatus, 2);
         message = result.err;
     } else {
-        const testing::NoProxyEnvironment noProxy;
-        const testing::ScopedEnvironment viaService("http_proxy", service->baseUrl());
-        testing::RecordingProgress progress;
-        FullDisk fileSystem;
-        CurlTransfer transfer;
-        CardUpdateRun run(progress, fileSystem, transfer, ServiceHosts::configured(),
-                          (dir.path() / kRunLogFileName).string());
+        FullDisk fullDisk;
         try {
-            run.run({"KEY", "USER", data()});
+            runCore({"KEY", "USER", data()}, fullDisk);
             ADD_FAILURE() << "the run went on with a full disk";
         } catch (const RunError& error) {
             message = "kqget-cli: error " + std::to_string(error.code()) + ": " + error.what();
