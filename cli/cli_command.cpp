@@ -73,7 +73,8 @@ int runCliCommand(const std::vector<std::string>& arguments)
         std::fputs(usageText().c_str(), stdout);
         return static_cast<int>(ExitStatus::Done);
     case CliOptions::Action::Version:
-        std::printf("kqget %.*s\n", static_cast<int>(kDisplayVersion.size()), kDisplayVersion.data());
+        std::printf("kqget %.*s\n", static_cast<int>(kDisplayVersion.size()),
+                    kDisplayVersion.data());
         return static_cast<int>(ExitStatus::Done);
     case CliOptions::Action::Run:
         break;

@@ -7,7 +7,8 @@
 namespace kqget {
 
 // The exit statuses of kqget-cli.
-enum class ExitStatus : int {
+enum class ExitStatus : int
+{
     Done = 0,
     SomeNotStored = 1,
     Failed = 2,

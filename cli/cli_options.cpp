@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <fstream>
 #include <functional>
-#include <utility>
 #include <optional>
+#include <utility>
 
 namespace kqget {
 
@@ -56,7 +56,7 @@ std::string usageText()
 }
 
 std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& arguments,
-                                                       const char* keyFromEnvironment)
+                                                        const char* keyFromEnvironment)
 {
     CliOptions options;
     std::optional<std::string> key;

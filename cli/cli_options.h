@@ -11,7 +11,12 @@ namespace kqget {
 // What a valid command line asks for.
 struct CliOptions
 {
-    enum class Action { Run, Help, Version };
+    enum class Action
+    {
+        Run,
+        Help,
+        Version
+    };
 
     Action action = Action::Run;
     RunInputs inputs;
@@ -29,7 +34,7 @@ struct CliUsageError
 // so that it need not show in the process list; `--key` wins over the file,
 // the file over the environment.
 std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& arguments,
-                                                       const char* keyFromEnvironment);
+                                                        const char* keyFromEnvironment);
 
 std::string usageText();
 

@@ -25,8 +25,7 @@ std::size_t terminalWidth(std::FILE* out)
 TerminalProgress::TerminalProgress(std::FILE* out, std::function<bool()> stop,
                                    std::function<Clock::time_point()> now)
     : m_out(out), m_stop(std::move(stop)), m_now(std::move(now))
-{
-}
+{}
 
 TerminalProgress::~TerminalProgress()
 {

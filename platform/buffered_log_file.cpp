@@ -17,8 +17,8 @@ constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
 
 [[noreturn]] void fail(std::string_view what, const std::string& path, int error)
 {
-    throw RunError(ErrorNumber::LogFile, std::string(what) + " run log '" + path +
-                                             "': " + systemErrorText(error));
+    throw RunError(ErrorNumber::LogFile,
+                   std::string(what) + " run log '" + path + "': " + systemErrorText(error));
 }
 
 } // namespace

@@ -57,7 +57,8 @@ bool isCardName(std::string_view name, char letter) noexcept
 bool cardNameLess(std::string_view a, std::string_view b) noexcept
 {
     const auto upperLess = [](char x, char y) {
-        return static_cast<unsigned char>(asciiUpper(x)) < static_cast<unsigned char>(asciiUpper(y));
+        return static_cast<unsigned char>(asciiUpper(x)) <
+               static_cast<unsigned char>(asciiUpper(y));
     };
     if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), upperLess)) {
         return true;

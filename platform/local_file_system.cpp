@@ -106,14 +106,15 @@ std::vector<std::string> LocalFileSystem::searchCardEntries(std::string_view dat
 bool LocalFileSystem::isDirectory(std::string_view path)
 {
     const std::string target(path);
-    struct stat info{};
+    struct stat info
+    {};
     if (::stat(target.c_str(), &info) == 0) {
         return S_ISDIR(info.st_mode);
     }
     switch (errno) {
-    case ENOENT:       // vanished, or a dangling link
+    case ENOENT: // vanished, or a dangling link
     case ENOTDIR:
-    case ELOOP:        // a link that points at itself
+    case ELOOP: // a link that points at itself
     case ENAMETOOLONG:
         return false;
     default:
@@ -130,7 +131,8 @@ std::uint64_t LocalFileSystem::fileSize(std::string_view path) noexcept
     } catch (const std::bad_alloc&) {
         return 0;
     }
-    struct stat info{};
+    struct stat info
+    {};
     if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return 0;
     }

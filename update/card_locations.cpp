@@ -11,8 +11,7 @@ ServiceHosts ServiceHosts::configured()
 }
 
 CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,
-                             std::string_view userName, std::string_view dataFolder,
-                             char separator)
+                             std::string_view userName, std::string_view dataFolder, char separator)
     : m_dataFolder(dataFolder), m_separator(separator)
 {
     m_infoPrefix.append(hosts.infoBase)

@@ -22,8 +22,7 @@ CardUpdateRun::CardUpdateRun(ProgressPort& progress, FileSystemPort& fileSystem,
                              TransferPort& transfer, ServiceHosts hosts, std::string logPath)
     : m_progress(progress), m_fileSystem(fileSystem), m_transfer(transfer),
       m_hosts(std::move(hosts)), m_logPath(std::move(logPath))
-{
-}
+{}
 
 RunTally CardUpdateRun::run(const RunInputs& inputs)
 {

@@ -13,13 +13,13 @@ class ProgressPort
 public:
     virtual ~ProgressPort() = default;
 
-    virtual void setUpdateEnabled(bool enabled) = 0;        // Command1.Enabled
-    virtual void setUpdateCaption(std::string_view text) = 0; // Command1.Caption
-    virtual void setConfirmEnabled(bool enabled) = 0;       // Check1.Enabled
-    virtual void setResetEnabled(bool enabled) = 0;         // Command2.Enabled
+    virtual void setUpdateEnabled(bool enabled) = 0;           // Command1.Enabled
+    virtual void setUpdateCaption(std::string_view text) = 0;  // Command1.Caption
+    virtual void setConfirmEnabled(bool enabled) = 0;          // Check1.Enabled
+    virtual void setResetEnabled(bool enabled) = 0;            // Command2.Enabled
     virtual void setDataFolderText(std::string_view text) = 0; // tDATA.Text
-    virtual void setSizeText(std::string_view text) = 0;    // Text1.Text
-    virtual void setStatusText(std::string_view text) = 0;  // Text2.Text
+    virtual void setSizeText(std::string_view text) = 0;       // Text1.Text
+    virtual void setStatusText(std::string_view text) = 0;     // Text2.Text
 
     // Lets the user interface handle queued input and repaint.
     virtual void processPendingEvents() = 0;

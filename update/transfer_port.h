@@ -15,7 +15,7 @@ inline constexpr std::size_t kBodySizeCapBytes = kBodySizeCapMiB * 1024 * 1024;
 struct FetchResult
 {
     long httpStatus = 0;
-    std::string body;        // the bytes as received, never interpreted
+    std::string body;         // the bytes as received, never interpreted
     bool overSizeCap = false; // the body was longer than the cap and was dropped
 };
 

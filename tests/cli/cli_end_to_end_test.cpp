@@ -11,9 +11,9 @@
 namespace kqget {
 namespace {
 
-using ::testing::HasSubstr;
 using testing::CardService;
 using testing::CliTest;
+using ::testing::HasSubstr;
 
 TEST_F(CliTest, RepairsALibraryAndLogsEveryStepByteForByte)
 {
@@ -35,15 +35,14 @@ TEST_F(CliTest, RepairsALibraryAndLogsEveryStepByteForByte)
     const std::string xmlB = CardService::expectedXml("b0002", "KEY", "USER");
     const std::string pngB = CardService::expectedPng("b0002");
     const std::string expectedLog =
-        "A0001\r\n" + d + "A0001/A0001.xml size 0\r\n" +
-        "Download File: " + infoUrl("A0001") + " New size " + std::to_string(xmlA.size()) + "\r\n" +
-        d + "A0001/A0001_full.png size 0\r\n" +
-        "Download File: " + imageUrl("A0001") + " New size " + std::to_string(pngA.size()) + "\r\n" +
-        "b0002\r\n" + d + "b0002/b0002.xml size 0\r\n" +
+        "A0001\r\n" + d + "A0001/A0001.xml size 0\r\n" + "Download File: " + infoUrl("A0001") +
+        " New size " + std::to_string(xmlA.size()) + "\r\n" + d +
+        "A0001/A0001_full.png size 0\r\n" + "Download File: " + imageUrl("A0001") + " New size " +
+        std::to_string(pngA.size()) + "\r\n" + "b0002\r\n" + d + "b0002/b0002.xml size 0\r\n" +
         "Download File: " + infoUrl("b0002") + " New size " + std::to_string(xmlB.size()) + "\r\n" +
-        d + "b0002/b0002_full.png size 10999\r\n" +
-        "Download File: " + imageUrl("b0002") + " New size " + std::to_string(pngB.size()) + "\r\n" +
-        "C0003\r\n" + d + "C0003/C0003.xml size 7\r\n" + d + "C0003/C0003_full.png size 11000\r\n";
+        d + "b0002/b0002_full.png size 10999\r\n" + "Download File: " + imageUrl("b0002") +
+        " New size " + std::to_string(pngB.size()) + "\r\n" + "C0003\r\n" + d +
+        "C0003/C0003.xml size 7\r\n" + d + "C0003/C0003_full.png size 11000\r\n";
     EXPECT_EQ(log(), expectedLog);
 
     EXPECT_EQ(dir.read("Data/A0001/A0001.xml"), xmlA);
@@ -65,7 +64,8 @@ TEST_F(CliTest, LogIsPrivateAndASecondRunFindsNothingToDo)
 {
     dir.makeFolder("Data/A1");
     ASSERT_EQ(runCli({"--key", "K", "--user", "U", "--data", data()}).exitStatus, 0);
-    struct stat info{};
+    struct stat info
+    {};
     ASSERT_EQ(::stat((dir.folder() + "KQ-GET-PNG-XML.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
@@ -101,19 +101,22 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
     const auto result = runCli({"--key", "K", "--user", "U", "--data", data()},
                                {{"http_proxy", "http://127.0.0.1:1"}});
     EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_THAT(result.err, HasSubstr("kqget-cli: error 40: cannot fetch " + infoUrl("A1", "K", "U")));
+    EXPECT_THAT(result.err,
+                HasSubstr("kqget-cli: error 40: cannot fetch " + infoUrl("A1", "K", "U")));
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(log(), "A1\r\n" + data() + "/A1/A1.xml size 0\r\n");
 
     const auto missing = runCli({"--key", "K", "--user", "U", "--data", data() + "/absent"});
     EXPECT_EQ(missing.exitStatus, 2);
-    EXPECT_THAT(missing.err, HasSubstr("error 10: cannot search data folder '" + data() + "/absent/'"));
+    EXPECT_THAT(missing.err,
+                HasSubstr("error 10: cannot search data folder '" + data() + "/absent/'"));
 }
 
 TEST_F(CliTest, KeyFromTheEnvironmentAndQuietOutput)
 {
     dir.makeFolder("Data/A1");
-    const auto result = runCli({"--user", "U", "--data", data(), "--quiet"}, {{"KQGET_KEY", "ENVKEY"}});
+    const auto result =
+        runCli({"--user", "U", "--data", data(), "--quiet"}, {{"KQGET_KEY", "ENVKEY"}});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(dir.read("Data/A1/A1.xml"), CardService::expectedXml("A1", "ENVKEY", "U"));
@@ -144,13 +147,12 @@ TEST_F(CliTest, CtrlCStopsAfterTheCurrentFileWithTheLogClosed)
     service->addFault("", slow);
 
     bool sent = false;
-    const auto result = runCli({"--key", "K", "--user", "U", "--data", data()}, {},
-                               [&](int pid) {
-                                   if (!sent && service->requests().size() >= 2) {
-                                       ::kill(pid, SIGINT);
-                                       sent = true;
-                                   }
-                               });
+    const auto result = runCli({"--key", "K", "--user", "U", "--data", data()}, {}, [&](int pid) {
+        if (!sent && service->requests().size() >= 2) {
+            ::kill(pid, SIGINT);
+            sent = true;
+        }
+    });
 
     EXPECT_EQ(result.exitStatus, 130) << result.err;
     EXPECT_THAT(result.err, HasSubstr("interrupted"));

@@ -1,5 +1,4 @@
 #include "cli/cli_options.h"
-
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

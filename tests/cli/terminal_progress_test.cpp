@@ -65,7 +65,8 @@ TEST_F(TerminalProgressTest, ShowsCountsAndTheCurrentAction)
     progress.tallyChanged(tally);
     progress.setStatusText("Get http://x/y");
     progress.processPendingEvents();
-    EXPECT_NE(written().find("cards 3, fetched 2, not stored 1: Get http://x/y"), std::string::npos);
+    EXPECT_NE(written().find("cards 3, fetched 2, not stored 1: Get http://x/y"),
+              std::string::npos);
 }
 
 TEST(TerminalProgressOff, WritesNothingAndPassesStopRequestsOn)

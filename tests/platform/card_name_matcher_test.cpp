@@ -30,12 +30,12 @@ TEST(IsCardName, LetterInEitherCaseThenAtMostFourCharactersWithoutAPeriod)
         {"..", 'A', false},
         {"", 'A', false},
         {"A 1#%", 'A', true},
-        {"C\xC3\xA9t\xC3\xA9", 'C', true},     // "Cété": four characters after C
-        {"C\xC3\xA9t\xC3\xA9xx", 'C', false},  // six characters
+        {"C\xC3\xA9t\xC3\xA9", 'C', true},    // "Cété": four characters after C
+        {"C\xC3\xA9t\xC3\xA9xx", 'C', false}, // six characters
         {"D\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", 'D', true}, // four euro signs
-        {"D\xFF\xFF\xFF\xFF", 'D', true},      // invalid bytes count one each
+        {"D\xFF\xFF\xFF\xFF", 'D', true}, // invalid bytes count one each
         {"D\xFF\xFF\xFF\xFF\xFF", 'D', false},
-        {"\xC3\x89", 'E', false},               // not an ASCII letter
+        {"\xC3\x89", 'E', false}, // not an ASCII letter
     };
     for (const auto& c : cases) {
         EXPECT_EQ(isCardName(c.name, c.letter), c.matches)

@@ -1,5 +1,4 @@
 #include "platform/local_file_system.h"
-
 #include "tests/support/temp_dir.h"
 #include "update/run_error.h"
 
@@ -110,7 +109,8 @@ TEST_F(LocalFileSystemTest, LogIsCreatedEmptyAndReadableByItsOwnerOnly)
         log->close();
     }
     EXPECT_EQ(dir.read("log.txt"), "A1\r\nline two");
-    struct stat info{};
+    struct stat info
+    {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }

@@ -18,11 +18,11 @@ struct ChildResult
 
 struct ChildOptions
 {
-    std::vector<std::string> arguments;         // after the program's path
-    std::map<std::string, std::string> setEnv;   // set in the child
-    std::vector<std::string> unsetEnv;           // removed in the child
-    std::string workingDirectory;                // empty: the test's own
-    std::string input;                           // written to stdin, then closed
+    std::vector<std::string> arguments;        // after the program's path
+    std::map<std::string, std::string> setEnv; // set in the child
+    std::vector<std::string> unsetEnv;         // removed in the child
+    std::string workingDirectory;              // empty: the test's own
+    std::string input;                         // written to stdin, then closed
     // Called about every 10 ms while the child runs, with its pid.
     std::function<void(int pid)> whileRunning;
     std::chrono::seconds timeout{60};

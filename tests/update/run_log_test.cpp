@@ -1,6 +1,5 @@
-#include "update/run_log.h"
-
 #include "tests/support/fake_ports.h"
+#include "update/run_log.h"
 
 #include <gtest/gtest.h>
 
