@@ -6,7 +6,6 @@
 #include "platform/unique_fd.h"
 #include "update/run_error.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -73,8 +72,7 @@ std::string temporaryPattern(const std::string& path)
 
 LocalFileSystem::LocalFileSystem() : m_newFileMode(newFileMode()) {}
 
-std::vector<std::string> LocalFileSystem::searchCardEntries(std::string_view dataFolder,
-                                                            char letter)
+CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
     const std::string folder(dataFolder);
     UniqueDir dir(::opendir(folder.c_str()));
@@ -82,7 +80,7 @@ std::vector<std::string> LocalFileSystem::searchCardEntries(std::string_view dat
         throw RunError(ErrorNumber::DataFolder,
                        "cannot search data folder '" + folder + "': " + systemErrorText(errno));
     }
-    std::vector<std::string> names;
+    CardEntries names;
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(dir.get());
@@ -95,11 +93,10 @@ std::vector<std::string> LocalFileSystem::searchCardEntries(std::string_view dat
         }
         const std::string_view name(entry->d_name);
         if (isCardName(name, letter)) {
-            names.emplace_back(name);
+            names.add(name);
         }
     }
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return cardNameLess(a, b); });
+    names.sort(cardNameLess);
     return names;
 }
 

@@ -10,7 +10,7 @@ class LocalFileSystem final : public FileSystemPort
 public:
     LocalFileSystem();
 
-    std::vector<std::string> searchCardEntries(std::string_view dataFolder, char letter) override;
+    CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
     bool isDirectory(std::string_view path) override;
     std::uint64_t fileSize(std::string_view path) noexcept override;
     void replaceFile(std::string_view path, std::string_view content) override;

@@ -45,7 +45,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     const CardLocations cards(m_hosts, key, userName, dataFolder, separator);
 
     for (char letter = 'A'; letter <= 'D' && !m_tally.stopped; ++letter) {
-        for (const std::string& cardId : m_fileSystem.searchCardEntries(dataFolder, letter)) {
+        for (const std::string_view cardId : m_fileSystem.searchCardEntries(dataFolder, letter)) {
             if (m_tally.stopped || m_progress.stopRequested()) {
                 m_tally.stopped = true;
                 break;
@@ -69,7 +69,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     return std::exchange(m_tally, {});
 }
 
-void CardUpdateRun::updateCard(RunLog& log, const CardLocations& cards, const std::string& cardId)
+void CardUpdateRun::updateCard(RunLog& log, const CardLocations& cards, std::string_view cardId)
 {
     log.writeLine(cardId);
     ++m_tally.cardsChecked;

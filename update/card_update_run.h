@@ -31,7 +31,7 @@ public:
     RunTally run(const RunInputs& inputs);
 
 private:
-    void updateCard(RunLog& log, const CardLocations& cards, const std::string& cardId);
+    void updateCard(RunLog& log, const CardLocations& cards, std::string_view cardId);
     std::uint64_t sizeFile(RunLog& log, const std::string& path);
     void fetchInto(RunLog& log, const std::string& url, const std::string& path);
     void showSize(std::uint64_t size);

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "update/card_entries.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kqget {
 
@@ -27,8 +28,7 @@ public:
     // with `letter` (either case), in a reproducible order. Files may be among
     // them; the run tests each name. Throws RunError when the folder cannot be
     // searched.
-    virtual std::vector<std::string> searchCardEntries(std::string_view dataFolder,
-                                                       char letter) = 0;
+    virtual CardEntries searchCardEntries(std::string_view dataFolder, char letter) = 0;
 
     // Whether path is a folder (following links). An absent path is not.
     virtual bool isDirectory(std::string_view path) = 0;

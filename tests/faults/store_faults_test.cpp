@@ -37,7 +37,7 @@ constexpr std::size_t kRoomLeftBytes = 4096;
 class FullDisk final : public FileSystemPort
 {
 public:
-    std::vector<std::string> searchCardEntries(std::string_view folder, char letter) override
+    CardEntries searchCardEntries(std::string_view folder, char letter) override
     {
         return m_real.searchCardEntries(folder, letter);
     }

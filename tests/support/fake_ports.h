@@ -72,7 +72,7 @@ public:
     void addFolder(const std::string& path) { folders.insert(path); }
     void addFile(const std::string& path, std::string content) { files[path] = std::move(content); }
 
-    std::vector<std::string> searchCardEntries(std::string_view dataFolder, char letter) override
+    CardEntries searchCardEntries(std::string_view dataFolder, char letter) override
     {
         if (!folders.contains(std::string(dataFolder))) {
             throw RunError(ErrorNumber::DataFolder, "no folder " + std::string(dataFolder));
@@ -94,7 +94,11 @@ public:
             collect(path);
         }
         std::sort(names.begin(), names.end());
-        return names;
+        CardEntries entries;
+        for (const auto& name : names) {
+            entries.add(name);
+        }
+        return entries;
     }
     bool isDirectory(std::string_view path) override { return folders.contains(std::string(path)); }
     std::uint64_t fileSize(std::string_view path) noexcept override
