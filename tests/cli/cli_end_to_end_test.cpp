@@ -137,7 +137,7 @@ TEST_F(CliTest, UsageVersionAndHelp)
     EXPECT_THAT(help.out, HasSubstr("Exit status"));
 }
 
-TEST_F(CliTest, CtrlCStopsAfterTheCurrentFileWithTheLogClosed)
+TEST_F(CliTest, CtrlCBetweenFetchesStopsWithTheLogClosed)
 {
     for (const char* card : {"A1", "A2", "A3", "A4", "A5", "A6"}) {
         dir.makeFolder(std::string("Data/") + card);
