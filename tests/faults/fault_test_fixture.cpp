@@ -133,6 +133,14 @@ RunTally FaultTest::runCore(const RunInputs& inputs, FileSystemPort& fileSystem)
     return run.run(inputs);
 }
 
+FileTree FaultTest::resetLibrary()
+{
+    std::filesystem::remove_all(data());
+    makeLibrary();
+    service->clearFaults();
+    return library();
+}
+
 void FaultTest::makeLibrary()
 {
     dir.makeFolder("Data/A1");

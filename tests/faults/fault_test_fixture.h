@@ -85,6 +85,9 @@ protected:
     // A1 has no files; A2 an empty XML and a stub illustration; B1 is in
     // order. A run fetches A1's two files, then A2's, and leaves B1 alone.
     void makeLibrary();
+    // Builds the library afresh for the next case of a table and clears the
+    // service's faults; returns the library as built.
+    FileTree resetLibrary();
     // The log of that library's run up to A2's illustration, the fetch at
     // which a test makes the service fail, and the library at that point.
     ExpectedLog logUpToA2Illustration() const;

@@ -61,10 +61,7 @@ TEST_F(FaultTest, AFailedFetchEndsTheRunWithTheLibraryWholeAndTheLogComplete)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(data());
-        makeLibrary();
-        const FileTree before = library();
-        service->clearFaults();
+        const FileTree before = resetLibrary();
         if (c.fault) {
             service->addFault(std::string(kA2Illustration), *c.fault);
         }
@@ -125,10 +122,7 @@ TEST_F(FaultTest, SilenceEndsTheRunAtTheStallTimeOutButASlowSteadyBodyArrives)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(data());
-        makeLibrary();
-        const FileTree before = library();
-        service->clearFaults();
+        const FileTree before = resetLibrary();
         service->addFault(std::string(kA2Illustration), c.fault);
         const RunInputs inputs{"KEY", "USER", data()};
 
