@@ -37,6 +37,10 @@ for n in "$rounds" "$latency_rounds"; do
         exit 64
     fi
 done
+if ! [[ $rows =~ ^[1-5](,[1-5])*$ ]]; then
+    echo "bench: --rows takes row numbers 1 to 5, comma-separated" >&2
+    exit 64
+fi
 wants() { [[ ",$rows," == *",$1,"* ]]; }
 
 # Sizes of the libraries, fixed so that tables from different days compare.
@@ -395,7 +399,9 @@ fi
 cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
 echo
 echo "kqget benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')"
-echo "machine: $(nproc) cores, ${cpu:-unknown CPU}, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(uname -sr)"
+os=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-}")
+echo "machine: $(nproc) cores, ${cpu:-unknown CPU}, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), ${os:-unknown system}, $(uname -sr)"
+echo "libraries on $(findmnt -T "$work" -no FSTYPE 2>/dev/null || echo '?'); nginx $(nginx -v 2>&1 | sed 's|.*/||'), curl $(curl --version | awk 'NR == 1 { print $2 }')"
 echo "times: best of $rounds interleaved rounds after a warm-up ($latency_rounds for row 3); ratio = measured / against"
 echo
 printf '%-44s %12s %12s %7s  %-18s %s\n' "row" "measured" "against" "ratio" "target" "result"
