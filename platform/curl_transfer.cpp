@@ -188,10 +188,19 @@ struct CurlTransfer::Session
 };
 
 CurlTransfer::CurlTransfer(TransferOptions options, std::function<void()> onIdle)
-    : m_options(options), m_onIdle(std::move(onIdle)), m_session(std::make_unique<Session>())
+    : m_options(options), m_onIdle(std::move(onIdle))
+{}
+
+// Set up on the first fetch: a run over a library in order never pays for
+// libcurl's handles, its connection cache or its TLS set-up.
+CurlTransfer::Session& CurlTransfer::session()
 {
+    if (m_session) {
+        return *m_session;
+    }
     ensureCurlGlobal();
-    Session& session = *m_session;
+    auto created = std::make_unique<Session>();
+    Session& session = *created;
     session.bodySizeCap = m_options.bodySizeCap;
     session.multi.reset(curl_multi_init());
     session.easy.reset(curl_easy_init());
@@ -219,13 +228,15 @@ CurlTransfer::CurlTransfer(TransferOptions options, std::function<void()> onIdle
     setOption(easy, CURLOPT_HEADERDATA, &session);
     setOption(easy, CURLOPT_PREREQFUNCTION, &Session::onRequest);
     setOption(easy, CURLOPT_PREREQDATA, &session);
+    m_session = std::move(created);
+    return *m_session;
 }
 
 CurlTransfer::~CurlTransfer() = default;
 
 FetchResult CurlTransfer::get(std::string_view url)
 {
-    Session& session = *m_session;
+    Session& session = this->session();
     CURL* easy = session.easy.get();
     CURLM* multi = session.multi.get();
     session.startTransfer();

@@ -37,6 +37,7 @@ public:
 
 private:
     struct Session;
+    Session& session();
 
     TransferOptions m_options;
     std::function<void()> m_onIdle;
