@@ -142,23 +142,24 @@ private slots:
     void controlsStandAsTheTableSays()
     {
         QFETCH(int, row);
-        const ControlSpec& spec = kControlTable[static_cast<std::size_t>(row)];
-        QWidget* widget = control<QWidget>(*m_window, spec.name);
+        const ControlSpec& expected = kControlTable[static_cast<std::size_t>(row)];
+        QWidget* widget = control<QWidget>(*m_window, expected.name);
         QVERIFY(widget != nullptr);
-        QCOMPARE(widget->metaObject()->className(), kindName(spec.kind));
-        QCOMPARE(widget->parentWidget()->objectName(), qs(spec.container));
-        QCOMPARE(widget->geometry(),
-                 QRect(spec.left / 15, spec.top / 15, spec.width / 15, spec.height / 15));
+        QCOMPARE(widget->metaObject()->className(), kindName(expected.kind));
+        QCOMPARE(widget->parentWidget()->objectName(), qs(expected.container));
+        QCOMPARE(widget->geometry(), QRect(expected.left / 15, expected.top / 15,
+                                           expected.width / 15, expected.height / 15));
         // Label1 and Label7 get their texts at load; the other captions stay.
-        if (spec.name != "Label1" && spec.name != "Label7") {
-            QCOMPARE(shownText(widget), qs(spec.text));
+        if (expected.name != "Label1" && expected.name != "Label7") {
+            QCOMPARE(shownText(widget), qs(expected.text));
         }
         // After load both buttons are off; everything else is on.
-        const bool enabled = spec.name != "Command1" && spec.name != "Command2";
+        const bool enabled = expected.name != "Command1" && expected.name != "Command2";
         QCOMPARE(widget->isEnabled(), enabled);
-        if (auto* label = qobject_cast<QLabel*>(widget); label && spec.kind == ControlKind::Label) {
+        if (auto* label = qobject_cast<QLabel*>(widget);
+            label && expected.kind == ControlKind::Label) {
             const Qt::Alignment side =
-                spec.setting == ControlSetting::FieldCaption ? Qt::AlignRight : Qt::AlignLeft;
+                expected.setting == ControlSetting::FieldCaption ? Qt::AlignRight : Qt::AlignLeft;
             QCOMPARE(label->alignment() & Qt::AlignHorizontal_Mask, side);
             QCOMPARE(label->textFormat(), Qt::PlainText);
         }
@@ -184,9 +185,9 @@ private slots:
     void everyTextFits_data()
     {
         QTest::addColumn<QString>("name");
-        for (const ControlSpec& spec : kControlTable) {
-            if (spec.kind != ControlKind::PictureBox) {
-                QTest::newRow(spec.name.data()) << qs(spec.name);
+        for (const ControlSpec& expected : kControlTable) {
+            if (expected.kind != ControlKind::PictureBox) {
+                QTest::newRow(expected.name.data()) << qs(expected.name);
             }
         }
     }
