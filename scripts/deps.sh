@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev
+    qt6-base-dev qt6-qpa-plugins libgl-dev
     libcurl4-openssl-dev
     libgtest-dev libgmock-dev
     libcpp-httplib-dev
