@@ -3,7 +3,7 @@
 #include "app/main_window.h"
 #include "app/window_screenshot.h"
 #include "app/window_transfer.h"
-#include "update/run_error.h"
+#include "update/exit_status.h"
 
 #include <QApplication>
 
@@ -24,7 +24,7 @@ int main(int argc, char** argv)
     case WindowCommand::Action::Usage:
         std::fprintf(stderr, "kqget: %s\n\n%s", command.problem.c_str(),
                      kqget::windowUsageText().c_str());
-        return static_cast<int>(kqget::ErrorNumber::Usage);
+        return kqget::exitCode(kqget::ExitStatus::Usage);
     case WindowCommand::Action::OpenWindow:
     case WindowCommand::Action::Screenshot:
         break;

@@ -5,6 +5,7 @@
 #include "platform/local_file_system.h"
 #include "platform/qt_progress.h"
 #include "update/card_update_run.h"
+#include "update/exit_status.h"
 #include "update/run_error.h"
 
 #include <QCheckBox>
@@ -202,9 +203,9 @@ void MainWindow::updateClicked()
 
     if (failure) {
         m_errorReport.show(this, failure->first, failure->second);
-        emit programEndRequested(kFailedExitStatus);
+        emit programEndRequested(exitCode(ExitStatus::Failed));
     } else if (tally.stopped) {
-        emit programEndRequested(0);
+        emit programEndRequested(exitCode(ExitStatus::Done));
     }
 }
 

@@ -19,9 +19,6 @@ namespace kqget {
 class QtProgress;
 struct ControlSpec;
 
-// The exit status of a program ended by a failed run, as for the headless command.
-inline constexpr int kFailedExitStatus = 2;
-
 // Reported for an exception that is not one of the run's own failures.
 inline constexpr int kUnexpectedErrorNumber = 70;
 

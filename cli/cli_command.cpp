@@ -8,6 +8,7 @@
 #include "platform/local_file_system.h"
 #include "update/build_config.h"
 #include "update/card_update_run.h"
+#include "update/exit_status.h"
 #include "update/run_error.h"
 
 #include <cstdlib>
@@ -44,7 +45,7 @@ int run(const CliOptions& options)
     } catch (const RunError& error) {
         progress.finish();
         std::fprintf(stderr, "kqget-cli: error %d: %s\n", error.code(), error.what());
-        return static_cast<int>(ExitStatus::Failed);
+        return exitCode(ExitStatus::Failed);
     }
     progress.finish();
 
@@ -53,9 +54,9 @@ int run(const CliOptions& options)
     }
     if (tally.stopped) {
         std::fputs("kqget-cli: interrupted; the run stopped with no file half-written\n", stderr);
-        return static_cast<int>(ExitStatus::Interrupted);
+        return exitCode(ExitStatus::Interrupted);
     }
-    return static_cast<int>(tally.notStored.empty() ? ExitStatus::Done : ExitStatus::SomeNotStored);
+    return exitCode(tally.notStored.empty() ? ExitStatus::Done : ExitStatus::SomeNotStored);
 }
 
 } // namespace
@@ -65,17 +66,17 @@ int runCliCommand(const std::vector<std::string>& arguments)
     const auto parsed = parseCliOptions(arguments, std::getenv("KQGET_KEY"));
     if (const auto* problem = std::get_if<CliUsageError>(&parsed)) {
         std::fprintf(stderr, "kqget-cli: %s\n\n%s", problem->message.c_str(), usageText().c_str());
-        return static_cast<int>(ExitStatus::Usage);
+        return exitCode(ExitStatus::Usage);
     }
     const auto& options = std::get<CliOptions>(parsed);
     switch (options.action) {
     case CliOptions::Action::Help:
         std::fputs(usageText().c_str(), stdout);
-        return static_cast<int>(ExitStatus::Done);
+        return exitCode(ExitStatus::Done);
     case CliOptions::Action::Version:
         std::printf("kqget %.*s\n", static_cast<int>(kDisplayVersion.size()),
                     kDisplayVersion.data());
-        return static_cast<int>(ExitStatus::Done);
+        return exitCode(ExitStatus::Done);
     case CliOptions::Action::Run:
         break;
     }

@@ -92,10 +92,8 @@ void CardUpdateRun::updateCard(RunLog& log, const CardLocations& cards, std::str
 std::uint64_t CardUpdateRun::sizeFile(RunLog& log, const std::string& path)
 {
     const std::uint64_t size = m_fileSystem.fileSize(path);
-    std::string line = path;
-    line.append(" size ").append(sizeText(size));
-    log.writeLine(line);
-    showSize(size);
+    log.writePiece(path);
+    reportSize(log, " size ", size);
     return size;
 }
 
@@ -133,16 +131,17 @@ void CardUpdateRun::fetchInto(RunLog& log, const std::string& url, const std::st
     }
 
     m_fileSystem.replaceFile(path, result.body);
-    const std::uint64_t size = m_fileSystem.fileSize(path);
-    log.writeLine(" New size " + sizeText(size));
     ++m_tally.filesStored;
     m_progress.tallyChanged(m_tally);
-    showSize(size);
+    reportSize(log, " New size ", m_fileSystem.fileSize(path));
 }
 
-void CardUpdateRun::showSize(std::uint64_t size)
+void CardUpdateRun::reportSize(RunLog& log, std::string_view label, std::uint64_t size)
 {
-    m_progress.setSizeText(sizeText(size));
+    const std::string text = sizeText(size);
+    log.writePiece(label);
+    log.writeLine(text);
+    m_progress.setSizeText(text);
     m_progress.processPendingEvents();
 }
 

@@ -34,7 +34,8 @@ private:
     void updateCard(RunLog& log, const CardLocations& cards, std::string_view cardId);
     std::uint64_t sizeFile(RunLog& log, const std::string& path);
     void fetchInto(RunLog& log, const std::string& url, const std::string& path);
-    void showSize(std::uint64_t size);
+    // Ends the log line with `label` and the size, and shows the size.
+    void reportSize(RunLog& log, std::string_view label, std::uint64_t size);
 
     ProgressPort& m_progress;
     FileSystemPort& m_fileSystem;

@@ -16,7 +16,6 @@ enum class ErrorNumber : int
     Transfer = 40,        // a fetch failed: no connection, dropped, unresolved host
     TransferTimeout = 41, // a fetch got no byte for longer than the time-out
     TooManyRedirects = 42,
-    Usage = 64,
 };
 
 // The one failure that ends a run. Its description names the path or URL

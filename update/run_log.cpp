@@ -26,10 +26,8 @@ RunLog::~RunLog()
 
 void RunLog::writeLine(std::string_view text)
 {
-    std::string line;
-    line.reserve(text.size() + kLineEnd.size());
-    line.append(text).append(kLineEnd);
-    m_file->write(line);
+    m_file->write(text);
+    m_file->write(kLineEnd);
 }
 
 void RunLog::writePiece(std::string_view text)
