@@ -15,7 +15,9 @@
 //       Every illustration in DATA equals what the stand-in card service sends.
 //   kqget-bench-library free-port
 
+#include "platform/unique_fd.h"
 #include "tools/card-service/card_content.h"
+#include "tools/sample-library/sample_library.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -41,7 +43,6 @@ namespace {
 
 constexpr std::uint64_t kWalkIllustrationSize = 12000;
 constexpr std::string_view kLetters = "ABCD";
-constexpr std::string_view kIdCharacters = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 // Served illustrations vary in size like real ones, within a few tens of KiB.
 constexpr std::uint64_t kServedSizeLow = 20000;
 constexpr std::uint64_t kServedSizeSpread = 40000;
@@ -49,39 +50,6 @@ constexpr std::uint64_t kServedSizeSpread = 40000;
 [[noreturn]] void fail(const std::string& what)
 {
     throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-class Fd
-{
-public:
-    explicit Fd(int fd) noexcept : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const noexcept { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Card i of n: the letters take turns, and the four characters after the
-// letter count in base 36, so any n up to 4 * 36^4 gets distinct ids.
-std::string cardId(std::uint64_t i)
-{
-    std::string id(1, kLetters[i % kLetters.size()]);
-    std::uint64_t rest = i / kLetters.size();
-    std::array<char, 4> tail{};
-    for (auto it = tail.rbegin(); it != tail.rend(); ++it) {
-        *it = kIdCharacters[rest % kIdCharacters.size()];
-        rest /= kIdCharacters.size();
-    }
-    id.append(tail.data(), tail.size());
-    return id;
 }
 
 void makeFolder(const std::string& path)
@@ -102,7 +70,7 @@ void makeFolders(const std::string& path)
 
 void writeFile(const std::string& path, std::string_view content)
 {
-    const Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.get() < 0) {
         fail("cannot create " + path);
     }
@@ -115,17 +83,9 @@ void writeFile(const std::string& path, std::string_view content)
     }
 }
 
-void writeSparseFile(const std::string& path, std::uint64_t size)
-{
-    const Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0 || ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
-        fail("cannot create " + path);
-    }
-}
-
 std::string readFile(const std::string& path)
 {
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return {};
     }
@@ -202,14 +162,9 @@ void addNoise(const std::string& data)
 
 int makeWalkLibrary(std::uint64_t cards, const std::string& data)
 {
-    makeFolders(data.substr(0, data.size() - 1));
-    for (std::uint64_t i = 0; i < cards; ++i) {
-        const std::string id = cardId(i);
-        const std::string folder = data + id + "/";
-        makeFolder(folder);
-        writeFile(folder + id + ".xml", cardXml(id));
-        writeSparseFile(folder + id + "_full.png", kWalkIllustrationSize);
-    }
+    const std::string folder = data.substr(0, data.size() - 1);
+    makeFolders(folder);
+    sample::makeCardsInOrder(folder, cards, kWalkIllustrationSize);
     addNoise(data);
     return 0;
 }
@@ -220,7 +175,7 @@ int makeFetchLibrary(std::uint64_t cards, const std::string& data, const std::st
     makeFolders(data.substr(0, data.size() - 1));
     std::string config;
     for (std::uint64_t i = 0; i < cards; ++i) {
-        const std::string id = cardId(i);
+        const std::string id = sample::cardId(i);
         const std::string folder = data + id + "/";
         makeFolder(folder);
         writeFile(folder + id + ".xml", cardXml(id));
@@ -266,7 +221,7 @@ int verifyFetched(const std::string& data, const std::string& root)
 
 int printFreePort()
 {
-    const Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

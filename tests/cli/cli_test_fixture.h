@@ -30,14 +30,29 @@ protected:
     {
         ChildOptions options;
         options.arguments = std::move(arguments);
-        options.workingDirectory = dir.path().string();
-        options.unsetEnv = {"KQGET_KEY", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"};
-        options.setEnv = {{"http_proxy", service->baseUrl()}};
-        for (auto& [name, value] : environment) {
-            options.setEnv[name] = value;
-        }
+        options.setEnv = std::move(environment);
         options.whileRunning = std::move(whileRunning);
-        return runChild(KQGET_CLI_PATH, options);
+        return runCliWith(std::move(options));
+    }
+
+    // kqget-cli with what a test sets in `options` kept (another working
+    // folder, its own http_proxy), optionally behind a launcher such as
+    // unshare or chroot whose last argument names the program.
+    ChildResult runCliWith(ChildOptions options, std::vector<std::string> launcher = {})
+    {
+        if (options.workingDirectory.empty()) {
+            options.workingDirectory = dir.path().string();
+        }
+        options.unsetEnv.insert(options.unsetEnv.end(),
+                                {"KQGET_KEY", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"});
+        options.setEnv.try_emplace("http_proxy", service->baseUrl());
+        if (launcher.empty()) {
+            return runChild(KQGET_CLI_PATH, options);
+        }
+        const std::string program = launcher.front();
+        launcher.erase(launcher.begin());
+        options.arguments.insert(options.arguments.begin(), launcher.begin(), launcher.end());
+        return runChild(program, options);
     }
 
     std::string data() const { return dir.folder() + "Data"; }

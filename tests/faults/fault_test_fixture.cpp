@@ -99,23 +99,6 @@ bool FaultTest::fetchBegun(std::string_view match) const
     });
 }
 
-ChildResult FaultTest::runCliWith(ChildOptions options, std::vector<std::string> launcher)
-{
-    if (options.workingDirectory.empty()) {
-        options.workingDirectory = dir.path().string();
-    }
-    options.unsetEnv.insert(options.unsetEnv.end(),
-                            {"KQGET_KEY", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"});
-    options.setEnv.try_emplace("http_proxy", service->baseUrl());
-    if (launcher.empty()) {
-        return runChild(KQGET_CLI_PATH, options);
-    }
-    const std::string program = launcher.front();
-    launcher.erase(launcher.begin());
-    options.arguments.insert(options.arguments.begin(), launcher.begin(), launcher.end());
-    return runChild(program, options);
-}
-
 RunTally FaultTest::runCore(const RunInputs& inputs)
 {
     LocalFileSystem fileSystem;

@@ -72,10 +72,6 @@ protected:
     // Whether the service has received a request whose target contains `match`.
     bool fetchBegun(std::string_view match) const;
 
-    // kqget-cli as runCli runs it, with what a test changes: another working
-    // folder, a program in front of it (unshare, chroot), a longer patience.
-    ChildResult runCliWith(ChildOptions options, std::vector<std::string> launcher = {});
-
     // The core with the real transfer, quick time-outs and the service as its
     // proxy, on the real file system unless a test needs a fault the machine
     // cannot produce; the log goes where kqget-cli puts it.

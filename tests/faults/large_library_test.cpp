@@ -2,19 +2,13 @@
 // where a run over 10,000 cards has it.
 #include "tests/faults/fault_test_fixture.h"
 #include "tests/support/scoped_mount.h"
+#include "tools/sample-library/sample_library.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kqget {
 namespace {
@@ -29,49 +23,6 @@ constexpr double kMostMemoryGrowth = 1.10;
 constexpr int kRounds = 2; // the lowest peak of each size is the one with the least noise
 // Sparse card files take no room, so a tmpfs of this size holds the library.
 constexpr std::size_t kLibraryDiskBytes = 64 * 1024 * 1024;
-constexpr std::string_view kLetters = "ABCD";
-constexpr std::string_view kIdCharacters = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-
-[[noreturn]] void fail(const std::string& what)
-{
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-void sparseFile(const std::string& path, off_t size)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        fail("cannot create " + path);
-    }
-    const int truncated = ::ftruncate(fd, size);
-    ::close(fd);
-    if (truncated != 0) {
-        fail("cannot size " + path);
-    }
-}
-
-// `count` cards over A to D, every one in order, so that a run only looks.
-void makeLargeLibrary(const std::string& folder, std::size_t count)
-{
-    if (::mkdir(folder.c_str(), 0755) != 0) {
-        fail("cannot create " + folder);
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        std::string id(1, kLetters[i % kLetters.size()]);
-        std::array<char, 4> tail{};
-        for (std::size_t rest = i / kLetters.size(), at = tail.size(); at-- > 0;) {
-            tail[at] = kIdCharacters[rest % kIdCharacters.size()];
-            rest /= kIdCharacters.size();
-        }
-        id.append(tail.data(), tail.size());
-        const std::string card = folder + "/" + id;
-        if (::mkdir(card.c_str(), 0755) != 0) {
-            fail("cannot create " + card);
-        }
-        sparseFile(card + "/" + id + ".xml", 1);
-        sparseFile(card + "/" + id + "_full.png", kMinimumIllustrationSize);
-    }
-}
 
 TEST_F(FaultTest, LargeLibraryCompletesWithFlatMemory)
 {
@@ -82,8 +33,8 @@ TEST_F(FaultTest, LargeLibraryCompletesWithFlatMemory)
     }
     const std::string small = dir.folder() + "libraries/small";
     const std::string large = dir.folder() + "libraries/large";
-    makeLargeLibrary(small, kSmallLibrary);
-    makeLargeLibrary(large, kLargeLibrary);
+    sample::makeCardsInOrder(small, kSmallLibrary, kMinimumIllustrationSize);
+    sample::makeCardsInOrder(large, kLargeLibrary, kMinimumIllustrationSize);
 
     const auto peakOf = [&](const std::string& library, std::size_t cards) {
         ChildOptions options;
