@@ -1,17 +1,28 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kqget {
 
-// A fetch whose body was not written into its card file, and why.
+// A fetch whose body was not written into its card file, and why. The URL is
+// the one shown to the user: the account key in it reads "…".
 struct NotStoredFile
 {
     std::string url;
     std::string path;
     std::string reason; // as logged, e.g. "HTTP 404"
+};
+
+// A file that was stored but is still below the size that passes, so the next
+// run fetches it again (a placeholder image, an empty body).
+struct SmallFile
+{
+    std::string url; // as shown, key hidden
+    std::string path;
+    std::uint64_t size = 0;
 };
 
 // What a run has done so far; at its end, what it did.
@@ -20,6 +31,7 @@ struct RunTally
     std::size_t cardsChecked = 0;
     std::size_t filesStored = 0;
     std::vector<NotStoredFile> notStored;
+    std::vector<SmallFile> stillTooSmall;
     bool stopped = false; // the run ended early at the user's request
 };
 
