@@ -1,9 +1,15 @@
 #pragma once
 
+#include "update/run_error.h"
+
+#include <chrono>
 #include <cstddef>
-#include <exception>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 namespace kqget {
 
@@ -11,32 +17,56 @@ namespace kqget {
 inline constexpr std::size_t kBodySizeCapMiB = 64;
 inline constexpr std::size_t kBodySizeCapBytes = kBodySizeCapMiB * 1024 * 1024;
 
+// Names one fetch between start() and its finish; the run hands them out.
+using FetchTicket = std::uint64_t;
+
 // The outcome of one GET that reached the server and got a reply.
 struct FetchResult
 {
     long httpStatus = 0;
     std::string body;         // the bytes as received, never interpreted
     bool overSizeCap = false; // the body was longer than the cap and was dropped
+    // The reply's Retry-After, as a wait from now: delay-seconds as given, an
+    // HTTP date less the current time (0 when already past). Absent or
+    // unreadable: none.
+    std::optional<std::chrono::seconds> retryAfter;
 };
 
-// Thrown by get() when the user's stop request cut a transfer short. A stalled
-// server would otherwise hold the stop back for as long as the time-outs run;
-// the run ends there as at a safe point, with nothing of the reply stored.
-class TransferStopped : public std::exception
+// Why a fetch got no reply at all: no connection, a time-out, a dropped
+// connection, too many redirects. The reason names no URL: the run adds the
+// URL as the user may see it, with the account key hidden.
+struct FetchFailure
 {
-public:
-    const char* what() const noexcept override { return "transfer stopped at the user's request"; }
+    ErrorNumber number = ErrorNumber::Transfer;
+    std::string reason; // e.g. "curl error 7: Couldn't connect to server (...)"
 };
 
-// One synchronous HTTP GET of a whole URL.
+struct FinishedFetch
+{
+    FetchTicket ticket = 0;
+    std::variant<FetchResult, FetchFailure> outcome;
+};
+
+// HTTP GETs of whole URLs, several at once. The run decides how many are under
+// way (it never starts more than its limit) and in which order results count;
+// the transfer only moves bytes.
 class TransferPort
 {
 public:
     virtual ~TransferPort() = default;
 
-    // Throws RunError when no reply can be had: no connection, a time-out,
-    // a dropped connection, too many redirects; TransferStopped on a stop.
-    virtual FetchResult get(std::string_view url) = 0;
+    // Begins a GET of `url`. Nothing is reported here: even a failure that
+    // happens at once comes back from waitForFinished() under `ticket`.
+    virtual void start(FetchTicket ticket, std::string_view url) = 0;
+
+    // Waits at most `timeout` for fetches to finish and returns every one that
+    // has finished since the last call, possibly none. Returns at once when
+    // some have finished already. Never blocks longer than `timeout`.
+    virtual std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) = 0;
+
+    // Drops every fetch under way at once, without waiting for any of them;
+    // none of them is reported afterwards. The object stays usable.
+    virtual void abandonAll() noexcept = 0;
 };
 
 } // namespace kqget
