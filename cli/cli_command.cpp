@@ -33,11 +33,7 @@ int run(const CliOptions& options)
     std::FILE* progressOut = (!options.quiet && ::isatty(STDERR_FILENO)) ? stderr : nullptr;
     TerminalProgress progress(progressOut, [&interrupt] { return interrupt.raised(); });
     LocalFileSystem fileSystem;
-    CurlTransfer transfer({}, [&interrupt] {
-        if (interrupt.raised()) {
-            throw TransferStopped();
-        }
-    });
+    CurlTransfer transfer;
 
     RunTally tally;
     try {

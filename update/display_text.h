@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kqget {
+
+// Writes each control character (C0, DEL, and C1 in UTF-8) as \xHH, byte by
+// byte, so that a card name can neither forge a log line nor drive a terminal.
+// Everything else, backslashes included, stays as it is.
+std::string escapeControls(std::string_view text);
+
+// True when `text` holds nothing escapeControls() would change.
+bool isFreeOfControls(std::string_view text) noexcept;
+
+// `text` with the account key's value in every "mlunkey=" parameter shown as
+// "…", for whatever the user sees on screen. The log keeps the real URLs.
+std::string hideKey(std::string_view text, std::string_view key);
+
+} // namespace kqget
