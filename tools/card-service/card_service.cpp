@@ -125,6 +125,7 @@ private:
     void answer(const httplib::Request& request, httplib::Response& response)
     {
         m_service.record({request.target, request.get_header_value("Host"), request.remote_port});
+        const Answering answering(m_service);
         response.status = 503; // stands if the service stops while waiting
         if (!m_service.pause(m_service.latency())) {
             return;
@@ -148,6 +149,9 @@ private:
         } else if (fault.redirectHops > 0) {
             redirect(response, hopTarget(fault.redirectHops - 1, target.originForm));
         } else if (fault.status != 200) {
+            if (!fault.retryAfter.empty()) {
+                response.set_header("Retry-After", fault.retryAfter);
+            }
             send(response, errorReply(fault.status), fault);
         } else {
             send(response, contentFor(target), fault);
@@ -320,13 +324,17 @@ std::string CardService::expectedErrorPage(int status)
     return errorPage(status);
 }
 
-Fault CardService::faultFor(std::string_view target) const
+Fault CardService::faultFor(std::string_view target)
 {
     const std::lock_guard lock(m_mutex);
-    for (const Rule& rule : m_rules) {
-        if (target.find(rule.match) != std::string_view::npos) {
-            return rule.fault;
+    for (Rule& rule : m_rules) {
+        if (target.find(rule.match) == std::string_view::npos) {
+            continue;
         }
+        if (rule.fault.times > 0 && ++rule.hits[std::string(target)] > rule.fault.times) {
+            return {};
+        }
+        return rule.fault;
     }
     return {};
 }
@@ -335,6 +343,24 @@ void CardService::record(ReceivedRequest request)
 {
     const std::lock_guard lock(m_mutex);
     m_requests.push_back(std::move(request));
+}
+
+std::size_t CardService::mostAtOnce() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_mostAtOnce;
+}
+
+CardService::Answering::Answering(CardService& service) : m_service(service)
+{
+    const std::lock_guard lock(service.m_mutex);
+    service.m_mostAtOnce = std::max(service.m_mostAtOnce, ++service.m_answering);
+}
+
+CardService::Answering::~Answering()
+{
+    const std::lock_guard lock(m_service.m_mutex);
+    --m_service.m_answering;
 }
 
 bool CardService::pause(std::chrono::milliseconds duration) const

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +54,8 @@ public:
     std::vector<ReceivedRequest> requests() const;
     // Distinct client connections seen so far.
     std::size_t connectionCount() const;
+    // The most requests answered at the same time so far (before the body).
+    std::size_t mostAtOnce() const;
 
     static std::string expectedXml(std::string_view cardId, std::string_view key,
                                    std::string_view user);
@@ -65,9 +68,22 @@ private:
     {
         std::string match;
         Fault fault;
+        std::map<std::string, int> hits{}; // per target, for Fault::times
+    };
+    // Counts a request as being answered for as long as it lives.
+    class Answering
+    {
+    public:
+        explicit Answering(CardService& service);
+        ~Answering();
+        Answering(const Answering&) = delete;
+        Answering& operator=(const Answering&) = delete;
+
+    private:
+        CardService& m_service;
     };
 
-    Fault faultFor(std::string_view target) const;
+    Fault faultFor(std::string_view target);
     void record(ReceivedRequest request);
     // Waits unless the service is stopping; false when it is.
     bool pause(std::chrono::milliseconds duration) const;
@@ -79,6 +95,8 @@ private:
     std::chrono::milliseconds m_latency;
     std::vector<Rule> m_rules;
     std::vector<ReceivedRequest> m_requests;
+    std::size_t m_answering = 0;
+    std::size_t m_mostAtOnce = 0;
 
     std::unique_ptr<Server> m_server;
     int m_port = 0;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 
 namespace kqget::testing {
 
@@ -20,6 +21,8 @@ struct Fault
     int redirectHops = 0;       // this many redirects before the real content
     bool redirectLoop = false;  // redirect to the same target, forever
     bool oversizedBody = false; // a chunked body over the client's 64 MiB cap
+    std::string retryAfter{};   // a Retry-After header sent with the error status
+    int times = 0;              // the fault hits only the first n requests of each target; 0: all
 };
 
 } // namespace kqget::testing

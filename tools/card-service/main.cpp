@@ -37,6 +37,8 @@ FAULT:
   --redirect-hops N         N redirects before the content
   --redirect-loop           redirect to the same target forever
   --oversized-body          a chunked body over 64 MiB
+  --retry-after TEXT        send Retry-After: TEXT with the --status reply
+  --times N                 the fault hits only the first N requests of each target
 )";
 
 struct Rule
@@ -110,6 +112,16 @@ bool applySwitch(std::string_view name, std::span<char*>::iterator& next,
     }
     if (name == "--drip-pause-ms") {
         return milliseconds(fault.dripPause);
+    }
+    if (name == "--retry-after") {
+        const auto text = value();
+        fault.retryAfter = std::string(text.value_or(""));
+        return text.has_value();
+    }
+    if (name == "--times") {
+        const auto n = number();
+        fault.times = static_cast<int>(n.value_or(0));
+        return n && *n <= 1000000;
     }
     if (name == "--redirect-hops") {
         const auto n = number();
