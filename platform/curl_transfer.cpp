@@ -219,6 +219,13 @@ CurlTransfer::Session& CurlTransfer::session()
     // Refuses an announced oversized body before it comes; a chunked one is
     // caught in onBody.
     setOption(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_options.bodySizeCap));
+    // libcurl's defaults, stated because the key travels in the query: over
+    // https:// it goes only to a host whose certificate the CA store vouches for.
+    setOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    setOption(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!m_options.caBundlePath.empty()) {
+        setOption(easy, CURLOPT_CAINFO, m_options.caBundlePath.c_str());
+    }
     const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
     setOption(easy, CURLOPT_USERAGENT, userAgent.c_str());
     setOption(easy, CURLOPT_ERRORBUFFER, session.errorBuffer.data());

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace kqget {
 
@@ -17,6 +18,9 @@ struct TransferOptions
     std::chrono::milliseconds stallTimeout{60'000};
     long maxRedirects = 10;
     std::size_t bodySizeCap = kBodySizeCapBytes;
+    // PEM file of the authorities an https:// server's certificate must chain
+    // to; empty means the system's CA store.
+    std::string caBundlePath{};
 };
 
 // HTTP GET through libcurl. The proxy comes from the environment (http_proxy,

@@ -6,8 +6,7 @@ namespace kqget {
 
 ServiceHosts ServiceHosts::configured()
 {
-    return {std::string("http://").append(kConfiguredInfoHost),
-            std::string("http://").append(kConfiguredImageHost)};
+    return {std::string(kConfiguredInfoBase), std::string(kConfiguredImageBase)};
 }
 
 CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,

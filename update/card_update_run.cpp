@@ -40,6 +40,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
         m_progress.setDataFolderText(dataFolder);
         m_progress.processPendingEvents();
     }
+    refuseRootDataFolder(dataFolder, separator);
 
     RunLog log(m_fileSystem.createLog(m_logPath));
     const CardLocations cards(m_hosts, key, userName, dataFolder, separator);
