@@ -266,8 +266,8 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
 {
     const testing::NoProxyEnvironment noProxy;
     const testing::TestCertificates certificates;
-    CardService service({.certificatePath = certificates.serverCertificate(),
-                         .privateKeyPath = certificates.serverKey()});
+    CardService service({.certificatePath = certificates.file("server.pem"),
+                         .privateKeyPath = certificates.file("server.key")});
     const ServiceHosts hosts{service.baseUrl(), service.baseUrl()};
     const std::string infoUrl = hosts.infoBase + infoPath("A1", "KEY", "USER");
     const struct
@@ -276,9 +276,9 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
         std::string caBundle;
         std::string_view failure; // empty: the run completes
     } cases[] = {
-        {"the authority that signed", certificates.signingAuthority(), ""},
+        {"the authority that signed", certificates.file("ca.pem"), ""},
         {"the system's store", "", "SSL certificate problem"},
-        {"another authority", certificates.otherAuthority(), "SSL certificate problem"},
+        {"another authority", certificates.file("other-ca.pem"), "SSL certificate problem"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.trusted);

@@ -6,61 +6,30 @@
 
 namespace kqget::testing {
 
-namespace {
-
-constexpr const char* kOpenssl = "/usr/bin/openssl";
-
-void openssl(const std::string& folder, std::vector<std::string> arguments)
-{
-    ChildOptions options;
-    options.arguments = std::move(arguments);
-    options.workingDirectory = folder;
-    const ChildResult result = runChild(kOpenssl, options);
-    if (result.exitStatus != 0) {
-        throw std::runtime_error("openssl " + options.arguments.front() + " failed (" +
-                                 std::to_string(result.exitStatus) + "): " + result.err);
-    }
-}
-
-// A self-signed authority: a day is longer than any test run.
-void makeAuthority(const std::string& folder, const std::string& stem)
-{
-    openssl(folder, {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                     "-nodes", "-days", "1", "-subj", "/CN=kqget test " + stem, "-keyout",
-                     stem + ".key", "-out", stem + ".pem"});
-}
-
-} // namespace
-
 TestCertificates::TestCertificates()
 {
-    const std::string folder = m_dir.path().string();
-    makeAuthority(folder, "ca");
-    makeAuthority(folder, "other-ca");
-    // libcurl checks the address against the subject alternative name.
-    openssl(folder, {"req",
-                     "-x509",
-                     "-CA",
-                     "ca.pem",
-                     "-CAkey",
-                     "ca.key",
-                     "-newkey",
-                     "ec",
-                     "-pkeyopt",
-                     "ec_paramgen_curve:prime256v1",
-                     "-nodes",
-                     "-days",
-                     "1",
-                     "-subj",
-                     "/CN=127.0.0.1",
-                     "-addext",
-                     "subjectAltName=IP:127.0.0.1",
-                     "-addext",
-                     "basicConstraints=critical,CA:FALSE",
-                     "-keyout",
-                     "server.key",
-                     "-out",
-                     "server.pem"});
+    // A day outlives any test run; libcurl checks 127.0.0.1 against the
+    // subject alternative name.
+    const std::vector<std::string> newKey = {
+        "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1"};
+    const std::vector<std::vector<std::string>> steps = {
+        {"-subj", "/CN=kqget test CA", "-keyout", "ca.key", "-out", "ca.pem"},
+        {"-subj", "/CN=kqget other CA", "-keyout", "other-ca.key", "-out", "other-ca.pem"},
+        {"-CA", "ca.pem", "-CAkey", "ca.key", "-subj", "/CN=127.0.0.1", "-addext",
+         "subjectAltName=IP:127.0.0.1", "-addext", "basicConstraints=critical,CA:FALSE", "-keyout",
+         "server.key", "-out", "server.pem"},
+    };
+    for (const auto& step : steps) {
+        ChildOptions options;
+        options.arguments = {"req", "-x509"};
+        options.arguments.insert(options.arguments.end(), newKey.begin(), newKey.end());
+        options.arguments.insert(options.arguments.end(), step.begin(), step.end());
+        options.workingDirectory = m_dir.path().string();
+        const ChildResult result = runChild("/usr/bin/openssl", options);
+        if (result.exitStatus != 0) {
+            throw std::runtime_error("openssl req failed: " + result.err);
+        }
+    }
 }
 
 } // namespace kqget::testing

@@ -3,26 +3,20 @@
 #include "tests/support/temp_dir.h"
 
 #include <string>
+#include <string_view>
 
 namespace kqget::testing {
 
-// Two throw-away certificate authorities and a certificate for 127.0.0.1 that
-// the first one signed, made by the openssl program in a temporary folder.
-// The second authority signed nothing: a client that trusts only it must
-// refuse the server.
+// Throw-away certificates, made by the openssl program in a temporary folder:
+// "ca.pem" signed "server.pem" (key "server.key") for 127.0.0.1, and
+// "other-ca.pem" signed nothing, so a client that trusts only it must refuse.
 class TestCertificates
 {
 public:
     TestCertificates();
-
-    std::string serverCertificate() const { return path("server.pem"); }
-    std::string serverKey() const { return path("server.key"); }
-    std::string signingAuthority() const { return path("ca.pem"); }
-    std::string otherAuthority() const { return path("other-ca.pem"); }
+    std::string file(std::string_view name) const { return (m_dir.path() / name).string(); }
 
 private:
-    std::string path(std::string_view name) const { return (m_dir.path() / name).string(); }
-
     TempDir m_dir;
 };
 
