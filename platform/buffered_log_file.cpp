@@ -21,14 +21,50 @@ constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
                    std::string(what) + " run log '" + path + "': " + systemErrorText(error));
 }
 
+// Why an open of the log failed, in the user's terms where the plain error
+// text would puzzle: a link (ELOOP) or a pipe without a reader (ENXIO).
+std::string openFailure(const std::string& path, int error)
+{
+    struct stat info
+    {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+            return "it is a symbolic link, which the log is never written through; remove it";
+        }
+        if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+            return "it is not a regular file";
+        }
+    }
+    return systemErrorText(error);
+}
+
 } // namespace
 
 BufferedLogFile::BufferedLogFile(std::string_view path) : m_path(path)
 {
-    // The log holds the account key inside every info URL.
-    m_fd = UniqueFd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kOwnerOnly));
+    // The log holds the account key inside every info URL, and it may lie in a
+    // folder that others can write to: a link planted at its name must not make
+    // the run empty, or open to all, the file it points at. So the name is
+    // opened without following a link, and emptied only once it has proved to
+    // be a plain file (O_NONBLOCK keeps a pipe there from blocking the open).
+    m_fd = UniqueFd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                           kOwnerOnly));
     if (!m_fd.valid()) {
-        fail("cannot create", m_path, errno);
+        const int error = errno;
+        throw RunError(ErrorNumber::LogFile,
+                       "cannot create run log '" + m_path + "': " + openFailure(m_path, error));
+    }
+    struct stat info
+    {};
+    if (::fstat(m_fd.get(), &info) != 0) {
+        fail("cannot examine", m_path, errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw RunError(ErrorNumber::LogFile,
+                       "cannot create run log '" + m_path + "': it is not a regular file");
+    }
+    if (::ftruncate(m_fd.get(), 0) != 0) {
+        fail("cannot empty", m_path, errno);
     }
     if (::fchmod(m_fd.get(), kOwnerOnly) != 0) {
         fail("cannot restrict access to", m_path, errno);

@@ -12,7 +12,8 @@ namespace kqget {
 class BufferedLogFile final : public LogFile
 {
 public:
-    // Creates or empties `path`, readable and writable by its owner only.
+    // Creates or empties `path`, readable and writable by its owner only. A
+    // symbolic link or anything but a plain file at `path` is refused, untouched.
     explicit BufferedLogFile(std::string_view path);
     ~BufferedLogFile() override;
 

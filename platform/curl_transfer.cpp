@@ -303,6 +303,13 @@ private:
         if (!m_options.proxy.empty()) {
             setOption(handle, CURLOPT_PROXY, m_options.proxy.c_str());
         }
+        // libcurl's defaults, stated because the key travels in the query: over
+        // https:// it goes only to a host whose certificate the CA store vouches for.
+        setOption(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+        setOption(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!m_options.caBundlePath.empty()) {
+            setOption(handle, CURLOPT_CAINFO, m_options.caBundlePath.c_str());
+        }
         return easy;
     }
 

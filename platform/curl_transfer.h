@@ -20,6 +20,9 @@ struct TransferOptions
     // An HTTP proxy for every fetch; empty: the environment's (http_proxy,
     // no_proxy), as libcurl reads it by default.
     std::string proxy{};
+    // PEM file of the authorities an https:// server's certificate must chain
+    // to; empty means the system's CA store.
+    std::string caBundlePath{};
 };
 
 // HTTP GETs through one libcurl multi handle, on the caller's thread: no

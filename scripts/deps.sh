@@ -9,6 +9,7 @@ packages=(
     libcurl4-openssl-dev
     libgtest-dev libgmock-dev
     libcpp-httplib-dev
+    libssl-dev openssl ca-certificates
     fonts-dejavu-core
     fonts-liberation2
     "$@"

@@ -21,8 +21,7 @@ std::string originOf(std::string_view base)
 
 ServiceHosts ServiceHosts::configured()
 {
-    return {std::string("http://").append(kConfiguredInfoHost),
-            std::string("http://").append(kConfiguredImageHost)};
+    return {std::string(kConfiguredInfoBase), std::string(kConfiguredImageBase)};
 }
 
 CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,

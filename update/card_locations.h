@@ -5,13 +5,14 @@
 
 namespace kqget {
 
-// Where the card service lives: "http://" + host for each of its two hosts.
+// Where the card service lives: scheme and host (and port) of each of its two
+// hosts, with no trailing '/'.
 struct ServiceHosts
 {
     std::string infoBase;
     std::string imageBase;
 
-    // The hosts this build was configured with.
+    // The bases this build was configured with.
     static ServiceHosts configured();
 };
 

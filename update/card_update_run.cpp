@@ -289,6 +289,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
         m_progress.setDataFolderText(dataFolder);
         m_progress.processPendingEvents();
     }
+    refuseRootDataFolder(dataFolder, separator);
 
     const CardLocations cards(m_hosts, key, userName, dataFolder, separator);
     // A folder that cannot be searched fails here, before the last run's log is

@@ -20,4 +20,11 @@ std::string_view trimSpaces(std::string_view text) noexcept;
 // an empty folder becomes the separator alone.
 std::string withTrailingSeparator(std::string_view folder, char separator);
 
+// Refuses, with RunError DataFolder, a data folder that names the root of the
+// file system ("/", which an empty field becomes, or "/x/..//" and the like)
+// or the root of a drive ("C:\\", "c:/"). Every top-level folder there whose
+// name starts with A to D would pass for a card folder. The test is on the
+// text alone, so that nothing is touched before the refusal.
+void refuseRootDataFolder(std::string_view folder, char separator);
+
 } // namespace kqget

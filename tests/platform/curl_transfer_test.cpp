@@ -1,8 +1,12 @@
 #include "platform/curl_transfer.h"
+#include "platform/local_file_system.h"
 #include "tests/support/expected_urls.h"
 #include "tests/support/fetch_one.h"
+#include "tests/support/fake_ports.h"
 #include "tests/support/scoped_environment.h"
+#include "tests/support/test_certificates.h"
 #include "tools/card-service/card_service.h"
+#include "update/card_update_run.h"
 #include "update/run_error.h"
 
 #include <gmock/gmock.h>
@@ -275,6 +279,51 @@ TEST_F(CurlTransferTest, KeepsSeveralFetchesUnderWayAndAbandonsThemAtOnce)
     EXPECT_TRUE(transfer.waitForFinished(100ms).empty()); // never reported
     EXPECT_EQ(testing::fetchOne(transfer, imageUrl("A0001")).body,
               CardService::expectedPng("A0001"));
+}
+
+TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
+{
+    const testing::NoProxyEnvironment noProxy;
+    const testing::TestCertificates certificates;
+    CardService service({.certificatePath = certificates.file("server.pem"),
+                         .privateKeyPath = certificates.file("server.key")});
+    const ServiceHosts hosts{service.baseUrl(), service.baseUrl()};
+    const std::string infoUrl = hosts.infoBase + infoPath("A1", "KEY", "USER");
+    const std::string shownUrl = hosts.infoBase + infoPath("A1", "…", "USER");
+    const struct
+    {
+        std::string_view trusted;
+        std::string caBundle;
+        std::string_view failure; // empty: the run completes
+    } cases[] = {
+        {"the authority that signed", certificates.file("ca.pem"), ""},
+        {"the system's store", "", "SSL certificate problem"},
+        {"another authority", certificates.file("other-ca.pem"), "SSL certificate problem"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.trusted);
+        const testing::TempDir dir;
+        dir.makeFolder("Data/A1");
+        testing::RecordingProgress progress;
+        LocalFileSystem fileSystem;
+        TransferOptions options = kQuick;
+        options.caBundlePath = c.caBundle;
+        CurlTransfer transfer(options);
+        CardUpdateRun run(progress, fileSystem, transfer, {}, hosts,
+                          (dir.path() / "log").string());
+        try {
+            run.run({"KEY", "USER", dir.folder() + "Data"});
+            EXPECT_TRUE(c.failure.empty());
+            EXPECT_EQ(dir.read("Data/A1/A1.xml"), CardService::expectedXml("A1", "KEY", "USER"));
+            EXPECT_THAT(dir.read("log"), HasSubstr("Download File: " + infoUrl + " New size "));
+        } catch (const RunError& error) {
+            EXPECT_FALSE(c.failure.empty()) << error.what();
+            EXPECT_EQ(error.number(), ErrorNumber::Transfer);
+            EXPECT_THAT(error.what(), HasSubstr("cannot fetch " + shownUrl + ": "));
+            EXPECT_THAT(error.what(), HasSubstr(c.failure));
+            EXPECT_EQ(dir.listing(), "Data\nData/A1\nlog\n");
+        }
+    }
 }
 
 } // namespace

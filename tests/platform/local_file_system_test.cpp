@@ -128,5 +128,41 @@ TEST_F(LocalFileSystemTest, LogThatCannotBeCreatedNamesItsPath)
     }
 }
 
+TEST_F(LocalFileSystemTest, LogIsNeverOpenedThroughALinkOrIntoAPipe)
+{
+    // A link planted at the log's name must leave what it names as it was:
+    // not emptied, not made private, not created.
+    const std::string target = dir.write("precious.txt", "somebody's data").string();
+    ::chmod(target.c_str(), 0644);
+    std::filesystem::create_symlink(target, dir.path() / "to-file");
+    std::filesystem::create_symlink(dir.path() / "absent", dir.path() / "to-nothing");
+    ASSERT_EQ(::mkfifo((dir.folder() + "pipe").c_str(), 0600), 0);
+    const struct
+    {
+        std::string_view name;
+        std::string_view reason;
+    } cases[] = {
+        {"to-file", "it is a symbolic link"},
+        {"to-nothing", "it is a symbolic link"},
+        {"pipe", "it is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.folder() + std::string(c.name);
+        try {
+            fs.createLog(path);
+            ADD_FAILURE() << c.name << " became the log";
+        } catch (const RunError& error) {
+            EXPECT_EQ(error.number(), ErrorNumber::LogFile);
+            EXPECT_THAT(error.what(), HasSubstr("'" + path + "': " + std::string(c.reason)));
+        }
+    }
+    EXPECT_EQ(dir.read("precious.txt"), "somebody's data");
+    struct stat info
+    {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "absent"));
+}
+
 } // namespace
 } // namespace kqget

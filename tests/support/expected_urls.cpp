@@ -6,12 +6,12 @@ namespace kqget::testing {
 
 std::string configuredInfoUrl(std::string_view card, std::string_view key, std::string_view user)
 {
-    return "http://" + std::string(kConfiguredInfoHost) + infoPath(card, key, user);
+    return std::string(kConfiguredInfoBase) + infoPath(card, key, user);
 }
 
 std::string configuredImageUrl(std::string_view card)
 {
-    return "http://" + std::string(kConfiguredImageHost) + imagePath(card);
+    return std::string(kConfiguredImageBase) + imagePath(card);
 }
 
 } // namespace kqget::testing

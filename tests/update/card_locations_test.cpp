@@ -26,11 +26,13 @@ TEST(CardLocations, UsesTheGivenSeparator)
     EXPECT_EQ(cards.illustrationPath("B12"), "C:\\cards\\B12\\B12_full.png");
 }
 
-TEST(ServiceHosts, ConfiguredHostsArePlainHttp)
+TEST(ServiceHosts, ConfiguredBasesCarryTheirScheme)
 {
     const ServiceHosts hosts = ServiceHosts::configured();
-    EXPECT_TRUE(hosts.infoBase.starts_with("http://"));
-    EXPECT_TRUE(hosts.imageBase.starts_with("http://"));
+    for (const std::string& base : {hosts.infoBase, hosts.imageBase}) {
+        EXPECT_TRUE(base.starts_with("http://") || base.starts_with("https://")) << base;
+        EXPECT_FALSE(base.ends_with("/")) << base;
+    }
     EXPECT_NE(hosts.infoBase, hosts.imageBase);
 }
 

@@ -181,12 +181,20 @@ TEST_F(CardUpdateRunTest, TrimsSpacesAndKeepsInnerOnesInTheUrl)
     }
 }
 
-TEST_F(CardUpdateRunTest, EmptyDataFolderBecomesTheRoot)
+TEST_F(CardUpdateRunTest, EmptyDataFolderBecomesTheRootAndIsRefusedBeforeTheLog)
 {
     files.addFolder("/");
-    const RunTally tally = run("KEY", "USER", "   ");
+    files.addFolder("/A1");
+    try {
+        run("KEY", "USER", "   ");
+        FAIL() << "the root should have been refused";
+    } catch (const RunError& error) {
+        EXPECT_EQ(error.number(), ErrorNumber::DataFolder);
+        EXPECT_THAT(error.what(), ::testing::HasSubstr("'/' is the root of the file system"));
+    }
     EXPECT_EQ(progress.calls[3], "tDATA=/");
-    EXPECT_EQ(tally.cardsChecked, 0u);
+    EXPECT_EQ(files.logPath, "");
+    EXPECT_THAT(transfer.requested, IsEmpty());
 }
 
 TEST_F(CardUpdateRunTest, NoCardsLeavesAnEmptyLogAndEndsDone)

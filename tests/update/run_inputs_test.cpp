@@ -1,3 +1,4 @@
+#include "update/run_error.h"
 #include "update/run_inputs.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,36 @@ TEST(WithTrailingSeparator, AppendsOnlyWhenMissing)
     EXPECT_EQ(withTrailingSeparator("/cards/", '/'), "/cards/");
     EXPECT_EQ(withTrailingSeparator("C:\\cards", '\\'), "C:\\cards\\");
     EXPECT_EQ(withTrailingSeparator("C:\\cards\\", '\\'), "C:\\cards\\");
+}
+
+TEST(RefuseRootDataFolder, RefusesRootsOnlyWhateverTheSpelling)
+{
+    const struct
+    {
+        std::string_view folder;
+        char separator;
+        bool refused;
+    } cases[] = {
+        {"/", '/', true},         {"//", '/', true},          {"/./", '/', true},
+        {"/data/../", '/', true}, {"/../../", '/', true},     {"\\", '\\', true},
+        {"C:\\", '/', true},      {"c:/", '/', true},         {"C:\\KQ\\..\\.\\", '\\', true},
+        {"/data/", '/', false},   {"//data//./", '/', false}, {"/../data/", '/', false},
+        {"/.../", '/', false},    {"data/../", '/', false}, // the current folder, not the root
+        {"C:.\\", '\\', false},   {"CD:\\", '\\', false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        try {
+            refuseRootDataFolder(c.folder, c.separator);
+            EXPECT_FALSE(c.refused);
+        } catch (const RunError& error) {
+            EXPECT_TRUE(c.refused) << error.what();
+            EXPECT_EQ(error.number(), ErrorNumber::DataFolder);
+            EXPECT_NE(std::string_view(error.what()).find("type instead the folder that holds"),
+                      std::string_view::npos)
+                << error.what();
+        }
+    }
 }
 
 } // namespace

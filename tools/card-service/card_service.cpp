@@ -106,22 +106,38 @@ void redirect(httplib::Response& response, const std::string& location)
 class CardService::Server
 {
 public:
-    explicit Server(CardService& service) : m_service(service)
+    Server(CardService& service, const CardServiceOptions& options)
+        : m_service(service), m_http(makeServer(options))
     {
-        m_http.Get(std::string(kAnyPath),
-                   [this](const httplib::Request& request, httplib::Response& response) {
-                       answer(request, response);
-                   });
-        m_http.set_keep_alive_max_count(kKeepAliveMaxCount);
-        m_http.set_keep_alive_timeout(kKeepAliveSeconds);
+        m_http->Get(std::string(kAnyPath),
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        answer(request, response);
+                    });
+        m_http->set_keep_alive_max_count(kKeepAliveMaxCount);
+        m_http->set_keep_alive_timeout(kKeepAliveSeconds);
         // Headers and body go out in separate writes; with Nagle's algorithm
         // the body would wait for the client's delayed acknowledgement.
-        m_http.set_tcp_nodelay(true);
+        m_http->set_tcp_nodelay(true);
     }
 
-    httplib::Server& http() noexcept { return m_http; }
+    httplib::Server& http() noexcept { return *m_http; }
 
 private:
+    static std::unique_ptr<httplib::Server> makeServer(const CardServiceOptions& options)
+    {
+        if (options.certificatePath.empty() && options.privateKeyPath.empty()) {
+            return std::make_unique<httplib::Server>();
+        }
+        auto server = std::make_unique<httplib::SSLServer>(options.certificatePath.c_str(),
+                                                           options.privateKeyPath.c_str());
+        if (!server->is_valid()) {
+            throw std::runtime_error("card service: cannot use the certificate '" +
+                                     options.certificatePath + "' with the key '" +
+                                     options.privateKeyPath + "'");
+        }
+        return server;
+    }
+
     void answer(const httplib::Request& request, httplib::Response& response)
     {
         m_service.record({request.target, request.get_header_value("Host"), request.remote_port});
@@ -227,11 +243,12 @@ private:
     }
 
     CardService& m_service;
-    httplib::Server m_http;
+    std::unique_ptr<httplib::Server> m_http;
 };
 
 CardService::CardService(CardServiceOptions options)
-    : m_latency(options.latency), m_server(std::make_unique<Server>(*this))
+    : m_latency(options.latency), m_server(std::make_unique<Server>(*this, options)),
+      m_tls(!options.certificatePath.empty())
 {
     httplib::Server& http = m_server->http();
     const std::string host(kLoopback);
@@ -271,7 +288,7 @@ CardService::~CardService()
 
 std::string CardService::baseUrl() const
 {
-    return "http://" + std::string(kLoopback) + ":" + std::to_string(m_port);
+    return (m_tls ? "https://" : "http://") + std::string(kLoopback) + ":" + std::to_string(m_port);
 }
 
 void CardService::addFault(std::string match, const Fault& fault)

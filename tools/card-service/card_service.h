@@ -26,6 +26,9 @@ struct CardServiceOptions
 {
     int port = 0;                         // 0: any free port
     std::chrono::milliseconds latency{0}; // added before every response
+    // PEM files; when both are set the service speaks TLS only.
+    std::string certificatePath;
+    std::string privateKeyPath;
 };
 
 // A stand-in for both hosts of the card service, on 127.0.0.1 only. It answers
@@ -42,7 +45,7 @@ public:
     CardService& operator=(const CardService&) = delete;
 
     int port() const noexcept { return m_port; }
-    // "http://127.0.0.1:<port>", the base of either service path.
+    // "http://127.0.0.1:<port>" (https:// over TLS), the base of either service path.
     std::string baseUrl() const;
 
     // Requests whose raw target contains `match` (all of them when it is empty)
@@ -100,6 +103,7 @@ private:
 
     std::unique_ptr<Server> m_server;
     int m_port = 0;
+    bool m_tls = false;
     std::thread m_thread;
 };
 
