@@ -63,7 +63,6 @@ void TerminalProgress::tallyChanged(const RunTally& tally)
 
 void TerminalProgress::fetchApplied(const FetchActivity& activity)
 {
-    m_card = escapeControls(activity.cardId);
     m_file = escapeControls(fileNameOf(activity.path));
     m_applied = activity.filesApplied;
     m_queued = activity.filesQueued;
@@ -93,18 +92,19 @@ void TerminalProgress::whileWaiting()
 
 std::string TerminalProgress::line() const
 {
-    std::string text =
-        "cards " + std::to_string(m_cards) + ", fetched " + std::to_string(m_applied);
+    std::string text = std::to_string(m_cards) + " cards, " + std::to_string(m_applied);
     if (m_total) {
-        text.append(" of ").append(std::to_string(*m_total));
+        text.append("/").append(std::to_string(*m_total));
     }
-    text.append(", queued ").append(std::to_string(m_queued));
-    text.append(", not stored ").append(std::to_string(m_notStored));
+    text.append(" fetched, ").append(std::to_string(m_queued)).append(" queued");
+    if (m_notStored > 0) {
+        text.append(", ").append(std::to_string(m_notStored)).append(" not stored");
+    }
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - m_started);
     if (m_applied > 0 && elapsed.count() > 0) {
         const double perSecond = static_cast<double>(m_applied) * 1000.0 / elapsed.count();
         char rate[32];
-        std::snprintf(rate, sizeof rate, ", %.1f files/s", perSecond);
+        std::snprintf(rate, sizeof rate, ", %.1f/s", perSecond);
         text.append(rate);
         if (m_total && *m_total >= m_applied) {
             const auto left = std::chrono::milliseconds(
@@ -112,8 +112,9 @@ std::string TerminalProgress::line() const
             text.append(", ").append(durationText(left)).append(" left");
         }
     }
-    if (!m_card.empty()) {
-        text.append(": card ").append(m_card).append(", ").append(m_file);
+    // The file's name starts with its card's id, so it names both.
+    if (!m_file.empty()) {
+        text.append(": ").append(m_file);
     }
     return text;
 }

@@ -12,8 +12,8 @@ namespace kqget {
 
 // Progress of a headless run: one line on a terminal's stderr, redrawn a few
 // times a second at most; nothing at all when stderr is not a terminal. The
-// line names the card and file whose fetch was applied last, never a URL
-// (which holds the key).
+// line names the card file whose fetch was applied last, never its URL (which
+// can hold the key).
 class TerminalProgress final : public ProgressPort
 {
 public:
@@ -56,8 +56,7 @@ private:
     std::size_t m_applied = 0;
     std::size_t m_queued = 0;
     std::optional<std::size_t> m_total;
-    std::string m_card; // escaped for the terminal
-    std::string m_file; // escaped, the name alone
+    std::string m_file; // the name alone, escaped for the terminal
 };
 
 } // namespace kqget
