@@ -6,9 +6,9 @@
 
 namespace kqget {
 
-std::unique_ptr<TransferPort> makeWindowTransfer(std::function<void()> idle)
+std::unique_ptr<TransferPort> makeWindowTransfer(std::function<void()> /*idle*/)
 {
-    return std::make_unique<CurlTransfer>(TransferOptions{}, std::move(idle));
+    return std::make_unique<CurlTransfer>();
 }
 
 } // namespace kqget

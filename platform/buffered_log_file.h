@@ -17,10 +17,10 @@ public:
     ~BufferedLogFile() override;
 
     void write(std::string_view text) override;
+    void flush() override;
     void close() override;
 
 private:
-    void flush();
 
     std::string m_path;
     UniqueFd m_fd;

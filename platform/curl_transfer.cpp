@@ -8,7 +8,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <ctime>
+#include <list>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -19,8 +23,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr milliseconds kIdleInterval{50};
 constexpr const char* kAllowedProtocols = "http,https";
+// Stalls are checked at least this often while the caller waits.
+constexpr milliseconds kStallCheckInterval{100};
 
 // curl_global_init once for the process, undone at exit after every transfer
 // object that a static might hold.
@@ -43,14 +48,15 @@ private:
     CURLcode m_code;
 };
 
-void ensureCurlGlobal()
+std::optional<FetchFailure> curlGlobalFailure()
 {
     static const CurlGlobal global;
     if (global.code() != CURLE_OK) {
-        throw RunError(ErrorNumber::Transfer, "cannot initialise libcurl: curl error " +
-                                                  std::to_string(global.code()) + ": " +
-                                                  curl_easy_strerror(global.code()));
+        return FetchFailure{ErrorNumber::Transfer, "cannot initialise libcurl: curl error " +
+                                                       std::to_string(global.code()) + ": " +
+                                                       curl_easy_strerror(global.code())};
     }
+    return std::nullopt;
 }
 
 struct EasyCleanup
@@ -74,45 +80,6 @@ template <typename Value> void setOption(CURL* easy, CURLoption option, Value va
     }
 }
 
-// Keeps the easy handle in the multi handle for one transfer. Taking it out,
-// even halfway, leaves it ready for the next one; a connection cut short is
-// closed rather than returned to the pool.
-class Attachment
-{
-public:
-    Attachment(CURLM* multi, CURL* easy) : m_multi(multi), m_easy(easy)
-    {
-        m_code = curl_multi_add_handle(multi, easy);
-    }
-    ~Attachment()
-    {
-        if (m_code == CURLM_OK) {
-            curl_multi_remove_handle(m_multi, m_easy);
-        }
-    }
-    Attachment(const Attachment&) = delete;
-    Attachment& operator=(const Attachment&) = delete;
-
-    CURLMcode code() const noexcept { return m_code; }
-
-private:
-    CURLM* m_multi;
-    CURL* m_easy;
-    CURLMcode m_code;
-};
-
-std::string failurePrefix(std::string_view url)
-{
-    return "cannot fetch " + std::string(url) + ": ";
-}
-
-[[noreturn]] void failMulti(std::string_view url, CURLMcode code)
-{
-    throw RunError(ErrorNumber::Transfer, failurePrefix(url) + "curl multi error " +
-                                              std::to_string(code) + ": " +
-                                              curl_multi_strerror(code));
-}
-
 ErrorNumber errorNumberOf(CURLcode code)
 {
     switch (code) {
@@ -125,188 +92,333 @@ ErrorNumber errorNumberOf(CURLcode code)
     }
 }
 
+FetchFailure multiFailure(CURLMcode code)
+{
+    return {ErrorNumber::Transfer,
+            "curl multi error " + std::to_string(code) + ": " + curl_multi_strerror(code)};
+}
+
+// Retry-After holds delay-seconds or an HTTP date; libcurl's own date parser
+// reads all three date forms HTTP allows.
+std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
+{
+    curl_header* header = nullptr;
+    if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+        return std::nullopt;
+    }
+    const std::string_view value(header->value);
+    long long seconds = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (error == std::errc() && end == value.data() + value.size()) {
+        return seconds < 0 ? std::nullopt : std::optional(std::chrono::seconds(seconds));
+    }
+    const std::time_t date = curl_getdate(header->value, nullptr);
+    if (date == -1) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds(std::max<long long>(date - std::time(nullptr), 0));
+}
+
 } // namespace
 
-struct CurlTransfer::Session
+class CurlTransfer::Session
 {
-    UniqueMulti multi;
-    UniqueEasy easy;
-    std::array<char, CURL_ERROR_SIZE> errorBuffer{};
-    std::size_t bodySizeCap = 0;
-
-    // State of the transfer under way.
-    std::string body;
-    bool overSizeCap = false;
-    bool outOfMemory = false;
-    bool requestSent = false; // from here on the stall clock runs
-    Clock::time_point lastByte;
-
-    void startTransfer()
+public:
+    // A failure to set libcurl up is reported by every fetch.
+    explicit Session(const TransferOptions& options) : m_options(options)
     {
-        body.clear();
-        overSizeCap = false;
-        outOfMemory = false;
-        requestSent = false;
-        errorBuffer[0] = '\0';
+        m_setupFailure = curlGlobalFailure();
+        if (!m_setupFailure) {
+            m_multi.reset(curl_multi_init());
+            if (!m_multi) {
+                m_setupFailure =
+                    FetchFailure{ErrorNumber::Transfer, "cannot set up libcurl: no multi handle"};
+            }
+        }
     }
 
-    static size_t onBody(char* data, size_t size, size_t count, void* context) noexcept
+    ~Session() { abandonAll(); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    void start(FetchTicket ticket, std::string_view url)
     {
-        auto& session = *static_cast<Session*>(context);
-        const size_t length = size * count;
-        session.lastByte = Clock::now();
-        if (length > session.bodySizeCap - session.body.size()) {
-            // Stops the transfer; the bytes so far are no use to anybody.
-            session.overSizeCap = true;
-            std::string().swap(session.body);
-            return CURL_WRITEFUNC_ERROR;
+        if (m_setupFailure) {
+            m_finished.push_back({ticket, *m_setupFailure});
+            return;
         }
+        Fetch& fetch = m_underWay.emplace_back(ticket);
         try {
-            session.body.append(data, length);
-        } catch (const std::bad_alloc&) {
-            session.outOfMemory = true;
-            return CURL_WRITEFUNC_ERROR;
+            fetch.easy = takeEasy();
+            fetch.prepare(m_options);
+            const std::string wire = wireUrl(url);
+            setOption(fetch.easy.get(), CURLOPT_URL, wire.c_str());
+            setOption(fetch.easy.get(), CURLOPT_PRIVATE, &fetch);
+        } catch (const RunError& error) {
+            m_underWay.pop_back();
+            m_finished.push_back({ticket, FetchFailure{error.number(), error.what()}});
+            return;
         }
-        return length;
+        if (const CURLMcode code = curl_multi_add_handle(m_multi.get(), fetch.easy.get());
+            code != CURLM_OK) {
+            m_underWay.pop_back();
+            m_finished.push_back({ticket, multiFailure(code)});
+        }
     }
 
-    static size_t onHeader(char*, size_t size, size_t count, void* context) noexcept
+    std::vector<FinishedFetch> waitForFinished(milliseconds timeout)
     {
-        static_cast<Session*>(context)->lastByte = Clock::now();
-        return size * count;
+        const Clock::time_point deadline = Clock::now() + timeout;
+        if (m_setupFailure) {
+            return std::exchange(m_finished, {});
+        }
+        for (;;) {
+            int running = 0;
+            if (const CURLMcode code = curl_multi_perform(m_multi.get(), &running);
+                code != CURLM_OK) {
+                failEverything(multiFailure(code));
+            }
+            collectFinished();
+            checkStalls();
+            const Clock::time_point now = Clock::now();
+            if (!m_finished.empty() || now >= deadline) {
+                return std::exchange(m_finished, {});
+            }
+            const auto wait = std::clamp(std::chrono::duration_cast<milliseconds>(deadline - now),
+                                         milliseconds{1}, kStallCheckInterval);
+            if (const CURLMcode code = curl_multi_poll(m_multi.get(), nullptr, 0,
+                                                       static_cast<int>(wait.count()), nullptr);
+                code != CURLM_OK) {
+                failEverything(multiFailure(code));
+            }
+        }
     }
 
-    // Called once the connection stands, new or reused, so the connect
-    // time-out alone covers connecting.
-    static int onRequest(void* context, char*, char*, int, int) noexcept
+    // Taking a handle out halfway closes its connection rather than returning
+    // it to the pool, so nothing of an abandoned reply is read by the next.
+    void abandonAll() noexcept
     {
-        auto& session = *static_cast<Session*>(context);
-        session.requestSent = true;
-        session.lastByte = Clock::now();
-        return CURL_PREREQFUNC_OK;
+        for (Fetch& fetch : m_underWay) {
+            curl_multi_remove_handle(m_multi.get(), fetch.easy.get());
+        }
+        m_underWay.clear();
+        m_finished.clear();
     }
+
+private:
+    // One GET under way, with what has come of it so far.
+    struct Fetch
+    {
+        explicit Fetch(FetchTicket ticket) : ticket(ticket) {}
+
+        FetchTicket ticket;
+        UniqueEasy easy;
+        std::array<char, CURL_ERROR_SIZE> errorBuffer{};
+        std::string body;
+        bool overSizeCap = false;
+        bool outOfMemory = false;
+        bool requestSent = false; // from here on the stall clock runs
+        Clock::time_point lastByte = Clock::now();
+
+        void prepare(const TransferOptions& options)
+        {
+            CURL* handle = easy.get();
+            setOption(handle, CURLOPT_ERRORBUFFER, errorBuffer.data());
+            setOption(handle, CURLOPT_WRITEFUNCTION, &Fetch::onBody);
+            setOption(handle, CURLOPT_WRITEDATA, this);
+            setOption(handle, CURLOPT_HEADERFUNCTION, &Fetch::onHeader);
+            setOption(handle, CURLOPT_HEADERDATA, this);
+            setOption(handle, CURLOPT_PREREQFUNCTION, &Fetch::onRequest);
+            setOption(handle, CURLOPT_PREREQDATA, this);
+            bodyCap = options.bodySizeCap;
+        }
+
+        static size_t onBody(char* data, size_t size, size_t count, void* context) noexcept
+        {
+            auto& fetch = *static_cast<Fetch*>(context);
+            const size_t length = size * count;
+            fetch.lastByte = Clock::now();
+            if (length > fetch.bodyCap - fetch.body.size()) {
+                // Stops the transfer; the bytes so far are no use to anybody.
+                fetch.overSizeCap = true;
+                std::string().swap(fetch.body);
+                return CURL_WRITEFUNC_ERROR;
+            }
+            try {
+                fetch.body.append(data, length);
+            } catch (const std::bad_alloc&) {
+                fetch.outOfMemory = true;
+                return CURL_WRITEFUNC_ERROR;
+            }
+            return length;
+        }
+
+        static size_t onHeader(char*, size_t size, size_t count, void* context) noexcept
+        {
+            static_cast<Fetch*>(context)->lastByte = Clock::now();
+            return size * count;
+        }
+
+        // Called once the connection stands, new or reused, so the connect
+        // time-out alone covers connecting.
+        static int onRequest(void* context, char*, char*, int, int) noexcept
+        {
+            auto& fetch = *static_cast<Fetch*>(context);
+            fetch.requestSent = true;
+            fetch.lastByte = Clock::now();
+            return CURL_PREREQFUNC_OK;
+        }
+
+        std::size_t bodyCap = kBodySizeCapBytes;
+    };
+
+    // Easy handles are kept for the next fetch with their settings, so only
+    // the first fetches of a run pay for setting them up.
+    UniqueEasy takeEasy()
+    {
+        if (!m_spareEasy.empty()) {
+            UniqueEasy easy = std::move(m_spareEasy.back());
+            m_spareEasy.pop_back();
+            return easy;
+        }
+        UniqueEasy easy(curl_easy_init());
+        if (!easy) {
+            throw RunError(ErrorNumber::Transfer, "cannot set up libcurl: no handle");
+        }
+        CURL* handle = easy.get();
+        setOption(handle, CURLOPT_NOSIGNAL, 1L);
+        setOption(handle, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+        setOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+        setOption(handle, CURLOPT_FOLLOWLOCATION, 1L);
+        // libcurl follows without limit unless told.
+        setOption(handle, CURLOPT_MAXREDIRS, m_options.maxRedirects);
+        setOption(handle, CURLOPT_CONNECTTIMEOUT_MS,
+                  static_cast<long>(m_options.connectTimeout.count()));
+        // Refuses an announced oversized body before it comes; a chunked one
+        // is caught in onBody.
+        setOption(handle, CURLOPT_MAXFILESIZE_LARGE,
+                  static_cast<curl_off_t>(m_options.bodySizeCap));
+        const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
+        setOption(handle, CURLOPT_USERAGENT, userAgent.c_str());
+        if (!m_options.proxy.empty()) {
+            setOption(handle, CURLOPT_PROXY, m_options.proxy.c_str());
+        }
+        return easy;
+    }
+
+    void collectFinished()
+    {
+        int queued = 0;
+        while (const CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
+            if (message->msg != CURLMSG_DONE) {
+                continue;
+            }
+            Fetch* fetch = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &fetch);
+            const CURLcode result = message->data.result;
+            finish(*fetch, result);
+        }
+    }
+
+    void finish(Fetch& fetch, CURLcode result)
+    {
+        CURL* easy = fetch.easy.get();
+        curl_multi_remove_handle(m_multi.get(), easy);
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+
+        if (result == CURLE_OK) {
+            m_finished.push_back({fetch.ticket, FetchResult{status, std::move(fetch.body), false,
+                                                            retryAfterOf(easy)}});
+        } else if (fetch.overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
+            m_finished.push_back({fetch.ticket, FetchResult{status, {}, true}});
+        } else {
+            std::string reason;
+            if (fetch.outOfMemory) {
+                reason = "out of memory for the body";
+            } else {
+                reason = "curl error " + std::to_string(result) + ": " + curl_easy_strerror(result);
+                const std::string_view detail(fetch.errorBuffer.data());
+                if (!detail.empty()) {
+                    reason.append(" (").append(detail).append(")");
+                }
+            }
+            m_finished.push_back({fetch.ticket, FetchFailure{errorNumberOf(result), reason}});
+        }
+        recycle(fetch);
+    }
+
+    void recycle(Fetch& fetch)
+    {
+        m_spareEasy.push_back(std::move(fetch.easy));
+        m_underWay.remove_if([&fetch](const Fetch& each) { return &each == &fetch; });
+    }
+
+    void checkStalls()
+    {
+        const Clock::time_point now = Clock::now();
+        for (auto it = m_underWay.begin(); it != m_underWay.end();) {
+            Fetch& fetch = *it++;
+            if (fetch.requestSent && now - fetch.lastByte > m_options.stallTimeout) {
+                // Its connection is closed, not pooled: the reply may still come.
+                curl_multi_remove_handle(m_multi.get(), fetch.easy.get());
+                m_finished.push_back(
+                    {fetch.ticket, FetchFailure{ErrorNumber::TransferTimeout,
+                                                "no data received for " +
+                                                    std::to_string(m_options.stallTimeout.count()) +
+                                                    " ms (stall time-out)"}});
+                m_underWay.remove_if([&fetch](const Fetch& each) { return &each == &fetch; });
+            }
+        }
+    }
+
+    void failEverything(const FetchFailure& failure)
+    {
+        for (Fetch& fetch : m_underWay) {
+            curl_multi_remove_handle(m_multi.get(), fetch.easy.get());
+            m_finished.push_back({fetch.ticket, failure});
+        }
+        m_underWay.clear();
+    }
+
+    const TransferOptions& m_options;
+    std::optional<FetchFailure> m_setupFailure;
+    UniqueMulti m_multi;
+    // A list, so that the address each handle's callbacks hold stays put.
+    std::list<Fetch> m_underWay;
+    std::vector<UniqueEasy> m_spareEasy;
+    std::vector<FinishedFetch> m_finished;
 };
 
-CurlTransfer::CurlTransfer(TransferOptions options, std::function<void()> onIdle)
-    : m_options(options), m_onIdle(std::move(onIdle))
-{}
+CurlTransfer::CurlTransfer(TransferOptions options) : m_options(std::move(options)) {}
+
+CurlTransfer::~CurlTransfer() = default;
 
 // Set up on the first fetch: a run over a library in order never pays for
 // libcurl's handles, its connection cache or its TLS set-up.
 CurlTransfer::Session& CurlTransfer::session()
 {
-    if (m_session) {
-        return *m_session;
+    if (!m_session) {
+        m_session = std::make_unique<Session>(m_options);
     }
-    ensureCurlGlobal();
-    auto created = std::make_unique<Session>();
-    Session& session = *created;
-    session.bodySizeCap = m_options.bodySizeCap;
-    session.multi.reset(curl_multi_init());
-    session.easy.reset(curl_easy_init());
-    if (!session.multi || !session.easy) {
-        throw RunError(ErrorNumber::Transfer, "cannot set up libcurl: no handle");
-    }
-
-    CURL* easy = session.easy.get();
-    setOption(easy, CURLOPT_NOSIGNAL, 1L);
-    setOption(easy, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
-    setOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
-    setOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    // libcurl follows without limit unless told.
-    setOption(easy, CURLOPT_MAXREDIRS, m_options.maxRedirects);
-    setOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.connectTimeout.count()));
-    // Refuses an announced oversized body before it comes; a chunked one is
-    // caught in onBody.
-    setOption(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_options.bodySizeCap));
-    const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
-    setOption(easy, CURLOPT_USERAGENT, userAgent.c_str());
-    setOption(easy, CURLOPT_ERRORBUFFER, session.errorBuffer.data());
-    setOption(easy, CURLOPT_WRITEFUNCTION, &Session::onBody);
-    setOption(easy, CURLOPT_WRITEDATA, &session);
-    setOption(easy, CURLOPT_HEADERFUNCTION, &Session::onHeader);
-    setOption(easy, CURLOPT_HEADERDATA, &session);
-    setOption(easy, CURLOPT_PREREQFUNCTION, &Session::onRequest);
-    setOption(easy, CURLOPT_PREREQDATA, &session);
-    m_session = std::move(created);
     return *m_session;
 }
 
-CurlTransfer::~CurlTransfer() = default;
-
-FetchResult CurlTransfer::get(std::string_view url)
+void CurlTransfer::start(FetchTicket ticket, std::string_view url)
 {
-    Session& session = this->session();
-    CURL* easy = session.easy.get();
-    CURLM* multi = session.multi.get();
-    session.startTransfer();
-    const std::string wire = wireUrl(url);
-    setOption(easy, CURLOPT_URL, wire.c_str());
+    session().start(ticket, url);
+}
 
-    const Attachment attachment(multi, easy);
-    if (attachment.code() != CURLM_OK) {
-        failMulti(url, attachment.code());
-    }
-    Clock::time_point nextIdle = Clock::now() + kIdleInterval;
-    for (;;) {
-        int running = 0;
-        if (const CURLMcode code = curl_multi_perform(multi, &running); code != CURLM_OK) {
-            failMulti(url, code);
-        }
-        if (running == 0) {
-            break;
-        }
-        const Clock::time_point now = Clock::now();
-        if (session.requestSent && now - session.lastByte > m_options.stallTimeout) {
-            throw RunError(ErrorNumber::TransferTimeout,
-                           failurePrefix(url) + "no data received for " +
-                               std::to_string(m_options.stallTimeout.count()) +
-                               " ms (stall time-out)");
-        }
-        if (now >= nextIdle) {
-            nextIdle = now + kIdleInterval;
-            if (m_onIdle) {
-                m_onIdle();
-            }
-        }
-        // Wake up no later than the next idle beat, so that socket activity just
-        // before a beat cannot push the one after it a whole interval back.
-        const auto untilIdle = std::chrono::duration_cast<milliseconds>(nextIdle - Clock::now());
-        const int waitMs =
-            static_cast<int>(std::clamp(untilIdle, milliseconds{1}, kIdleInterval).count());
-        if (const CURLMcode code = curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
-            code != CURLM_OK) {
-            failMulti(url, code);
-        }
-    }
+std::vector<FinishedFetch> CurlTransfer::waitForFinished(std::chrono::milliseconds timeout)
+{
+    return session().waitForFinished(timeout);
+}
 
-    CURLcode result = CURLE_OK;
-    int queued = 0;
-    while (const CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
-            result = message->data.result;
-        }
+void CurlTransfer::abandonAll() noexcept
+{
+    if (m_session) {
+        m_session->abandonAll();
     }
-    long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-
-    if (result == CURLE_OK) {
-        return {status, std::exchange(session.body, {}), false};
-    }
-    if (session.overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
-        return {status, {}, true};
-    }
-    std::string description = failurePrefix(url);
-    if (session.outOfMemory) {
-        description += "out of memory for the body";
-    } else {
-        description += "curl error " + std::to_string(result) + ": " + curl_easy_strerror(result);
-        const std::string_view detail(session.errorBuffer.data());
-        if (!detail.empty()) {
-            description.append(" (").append(detail).append(")");
-        }
-    }
-    throw RunError(errorNumberOf(result), description);
 }
 
 } // namespace kqget

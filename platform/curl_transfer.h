@@ -4,8 +4,8 @@
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <memory>
+#include <string>
 
 namespace kqget {
 
@@ -17,30 +17,31 @@ struct TransferOptions
     std::chrono::milliseconds stallTimeout{60'000};
     long maxRedirects = 10;
     std::size_t bodySizeCap = kBodySizeCapBytes;
+    // An HTTP proxy for every fetch; empty: the environment's (http_proxy,
+    // no_proxy), as libcurl reads it by default.
+    std::string proxy{};
 };
 
-// HTTP GET through libcurl. The proxy comes from the environment (http_proxy,
-// no_proxy), as libcurl reads it by default. One connection pool serves every
-// get() for the object's life, so a run reuses its connections.
+// HTTP GETs through one libcurl multi handle, on the caller's thread: no
+// worker threads, and one connection pool, so the fetches of a run reuse their
+// connections to each host.
 class CurlTransfer final : public TransferPort
 {
 public:
-    // onIdle runs about every 50 ms while a transfer waits, so a window can
-    // repaint during a slow fetch. It must not call get() again; it may throw
-    // (TransferStopped) to abandon the transfer, which leaves this object usable.
-    explicit CurlTransfer(TransferOptions options = {}, std::function<void()> onIdle = {});
+    explicit CurlTransfer(TransferOptions options = {});
     ~CurlTransfer() override;
     CurlTransfer(const CurlTransfer&) = delete;
     CurlTransfer& operator=(const CurlTransfer&) = delete;
 
-    FetchResult get(std::string_view url) override;
+    void start(FetchTicket ticket, std::string_view url) override;
+    std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) override;
+    void abandonAll() noexcept override;
 
 private:
-    struct Session;
+    class Session;
     Session& session();
 
     TransferOptions m_options;
-    std::function<void()> m_onIdle;
     std::unique_ptr<Session> m_session;
 };
 

@@ -49,6 +49,7 @@ public:
     void setSizeText(std::string_view text) override;
     void setStatusText(std::string_view text) override;
     void processPendingEvents() override;
+    void whileWaiting() override { processPendingEvents(); }
     bool stopRequested() override { return m_stopRequested; }
 
     // Writes the progress texts not yet shown; the window calls it when the run

@@ -4,6 +4,21 @@
 
 namespace kqget {
 
+namespace {
+
+constexpr std::string_view kHiddenKey = "…";
+
+// "http://host:port" of "http://host:port/path": the bases are our own
+// settings, always written with a scheme.
+std::string originOf(std::string_view base)
+{
+    const std::size_t authority = base.find("://");
+    const std::size_t start = authority == std::string_view::npos ? 0 : authority + 3;
+    return std::string(base.substr(0, base.find('/', start)));
+}
+
+} // namespace
+
 ServiceHosts ServiceHosts::configured()
 {
     return {std::string("http://").append(kConfiguredInfoHost),
@@ -12,14 +27,19 @@ ServiceHosts ServiceHosts::configured()
 
 CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,
                              std::string_view userName, std::string_view dataFolder, char separator)
-    : m_dataFolder(dataFolder), m_separator(separator)
+    : m_infoOrigin(originOf(hosts.infoBase)), m_imageOrigin(originOf(hosts.imageBase)),
+      m_dataFolder(dataFolder), m_separator(separator)
 {
-    m_infoPrefix.append(hosts.infoBase)
-        .append("/bof/bof.php?cmd=cardinfo&mlunkey=")
-        .append(key)
-        .append("&mlunusername=")
-        .append(userName)
-        .append("&cardids=");
+    const auto infoPrefix = [&](std::string_view keyText) {
+        return std::string(hosts.infoBase)
+            .append("/bof/bof.php?cmd=cardinfo&mlunkey=")
+            .append(keyText)
+            .append("&mlunusername=")
+            .append(userName)
+            .append("&cardids=");
+    };
+    m_infoPrefix = infoPrefix(key);
+    m_shownInfoPrefix = infoPrefix(kHiddenKey);
     m_imagePrefix.append(hosts.imageBase).append("/free/sets/");
 }
 
@@ -45,6 +65,11 @@ std::string CardLocations::illustrationPath(std::string_view cardId) const
 std::string CardLocations::infoUrl(std::string_view cardId) const
 {
     return std::string(m_infoPrefix).append(cardId).append("&xmlonly=1");
+}
+
+std::string CardLocations::shownInfoUrl(std::string_view cardId) const
+{
+    return std::string(m_shownInfoPrefix).append(cardId).append("&xmlonly=1");
 }
 
 std::string CardLocations::imageUrl(std::string_view cardId) const

@@ -28,9 +28,18 @@ public:
     std::string illustrationPath(std::string_view cardId) const;
     std::string infoUrl(std::string_view cardId) const;
     std::string imageUrl(std::string_view cardId) const;
+    // The info URL as the user may see it on screen: the key reads "…".
+    std::string shownInfoUrl(std::string_view cardId) const;
+
+    // Scheme and authority of each service, which tell its hosts apart.
+    std::string_view infoOrigin() const noexcept { return m_infoOrigin; }
+    std::string_view imageOrigin() const noexcept { return m_imageOrigin; }
 
 private:
-    std::string m_infoPrefix;  // up to "&cardids="
+    std::string m_infoPrefix; // up to "&cardids="
+    std::string m_shownInfoPrefix;
+    std::string m_infoOrigin;
+    std::string m_imageOrigin;
     std::string m_imagePrefix; // up to "/free/sets/"
     std::string m_dataFolder;  // ends in the separator
     char m_separator;

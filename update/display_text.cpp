@@ -1,32 +1,46 @@
 #include "update/display_text.h"
 
-#include <algorithm>
 #include <array>
 
 namespace kqget {
 
 namespace {
 
-constexpr std::string_view kHidden = "…";
 constexpr std::string_view kKeyParameter = "mlunkey=";
-// Below this length a bare match is more likely a word than the key.
-constexpr std::size_t kShortestBareKey = 4;
+constexpr std::string_view kHiddenKey = "…";
+
+bool isControlByte(unsigned char byte) noexcept
+{
+    return byte < 0x20 || byte == 0x7f;
+}
+
+// U+0080 to U+009F take two bytes in UTF-8: C2 80 to C2 9F.
+bool isC1At(std::string_view text, std::size_t i) noexcept
+{
+    return static_cast<unsigned char>(text[i]) == 0xc2 && i + 1 < text.size() &&
+           static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+           static_cast<unsigned char>(text[i + 1]) <= 0x9f;
+}
 
 void appendEscaped(std::string& out, unsigned char byte)
 {
-    constexpr std::array<char, 16> digits = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                             '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
-    out.append("\\x");
-    out.push_back(digits[byte >> 4]);
-    out.push_back(digits[byte & 0x0F]);
-}
-
-bool endsKeyValue(char c)
-{
-    return c == '&' || c == '#' || c == ' ' || c == '\'' || c == '"' || c == ')';
+    constexpr std::array<char, 16> kHex = {'0', '1', '2', '3', '4', '5', '6', '7',
+                                           '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    out.append("\\x").push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0x0f]);
 }
 
 } // namespace
+
+bool isFreeOfControls(std::string_view text) noexcept
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (isControlByte(static_cast<unsigned char>(text[i])) || isC1At(text, i)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string escapeControls(std::string_view text)
 {
@@ -34,11 +48,9 @@ std::string escapeControls(std::string_view text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x20 || byte == 0x7F) {
+        if (isControlByte(byte)) {
             appendEscaped(out, byte);
-        } else if (byte == 0xC2 && i + 1 < text.size() &&
-                   (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
-            // U+0080..U+009F: some terminals take U+009B as the start of a command.
+        } else if (isC1At(text, i)) {
             appendEscaped(out, byte);
             appendEscaped(out, static_cast<unsigned char>(text[++i]));
         } else {
@@ -52,33 +64,22 @@ std::string hideKey(std::string_view text, std::string_view key)
 {
     std::string out;
     out.reserve(text.size());
-    const bool hideBare = key.size() >= kShortestBareKey;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::string_view rest = text.substr(i);
-        if (rest.starts_with(kKeyParameter)) {
-            out.append(kKeyParameter);
-            i += kKeyParameter.size();
-            const std::size_t start = i;
-            while (i < text.size() && !endsKeyValue(text[i]) &&
-                   static_cast<unsigned char>(text[i]) >= 0x20) {
-                ++i;
-            }
-            // A key with spaces reaches here as typed: hide all of it, not up to its first space.
-            if (!key.empty() && text.substr(start).starts_with(key)) {
-                i = std::max(i, start + key.size());
-            }
-            if (i > start) {
-                out.append(kHidden);
-            }
-        } else if (hideBare && rest.starts_with(key)) {
-            out.append(kHidden);
-            i += key.size();
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t at = text.find(kKeyParameter, from);
+        if (at == std::string_view::npos) {
+            out.append(text.substr(from));
+            return out;
+        }
+        const std::size_t valueStart = at + kKeyParameter.size();
+        out.append(text.substr(from, valueStart - from));
+        if (text.substr(valueStart).starts_with(key)) {
+            out.append(kHiddenKey);
+            from = valueStart + key.size();
         } else {
-            out.push_back(text[i++]);
+            from = valueStart;
         }
     }
-    return out;
 }
 
 } // namespace kqget

@@ -5,15 +5,16 @@
 
 namespace kqget {
 
-// Text from a card folder's name or a server can hold control characters that
-// would move a terminal's cursor or start a new line; on screen each is shown
-// as \xHH instead (C0, DEL and the UTF-8 form of C1).
+// Writes each control character (C0, DEL, and C1 in UTF-8) as \xHH, byte by
+// byte, so that a card name can neither forge a log line nor drive a terminal.
+// Everything else, backslashes included, stays as it is.
 std::string escapeControls(std::string_view text);
 
-// The text with the account key's value shown as "…": every `mlunkey=` value
-// (as typed or wire-encoded) and every other occurrence of the key itself.
-// A key of fewer than four characters is only hidden after `mlunkey=`, since
-// its bare occurrences would be found inside ordinary words.
+// True when `text` holds nothing escapeControls() would change.
+bool isFreeOfControls(std::string_view text) noexcept;
+
+// `text` with the account key's value in every "mlunkey=" parameter shown as
+// "…", for whatever the user sees on screen. The log keeps the real URLs.
 std::string hideKey(std::string_view text, std::string_view key);
 
 } // namespace kqget

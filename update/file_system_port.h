@@ -15,7 +15,9 @@ class LogFile
 public:
     virtual ~LogFile() = default;
     virtual void write(std::string_view text) = 0; // throws RunError
-    virtual void close() = 0;                      // throws RunError
+    // Hands what was written to the system, so that it survives the process.
+    virtual void flush() = 0; // throws RunError
+    virtual void close() = 0; // throws RunError
 };
 
 // What the run needs of the file system.

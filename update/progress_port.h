@@ -11,8 +11,8 @@ namespace kqget {
 // Where the run stands after applying a fetch's result, for a progress line.
 struct FetchActivity
 {
-    std::string_view cardId; // as found: escape it before showing it
-    std::string_view path;   // the card file just handled
+    std::string_view cardId;      // as found: escape it before showing it
+    std::string_view path;        // the card file just handled
     std::size_t filesApplied = 0; // fetches whose results were applied, stored or not
     std::size_t filesQueued = 0;  // fetches decided on but not yet applied
     // Every fetch the run will make, when it counted them before starting.

@@ -1,5 +1,6 @@
 #include "update/run_log.h"
 
+#include "update/display_text.h"
 #include "update/run_error.h"
 
 #include <string>
@@ -26,13 +27,22 @@ RunLog::~RunLog()
 
 void RunLog::writeLine(std::string_view text)
 {
-    m_file->write(text);
+    writePiece(text);
     m_file->write(kLineEnd);
 }
 
 void RunLog::writePiece(std::string_view text)
 {
-    m_file->write(text);
+    if (isFreeOfControls(text)) {
+        m_file->write(text);
+    } else {
+        m_file->write(escapeControls(text));
+    }
+}
+
+void RunLog::flush()
+{
+    m_file->flush();
 }
 
 void RunLog::close()

@@ -10,7 +10,9 @@ namespace kqget {
 inline constexpr std::string_view kRunLogFileName = "KQ-GET-PNG-XML.txt";
 
 // The plain-text record of one run. Lines end in CR LF whatever the platform,
-// so the log reads the same wherever it is opened.
+// so the log reads the same wherever it is opened. A control character in what
+// is written (a card folder's name can hold any) shows as \xHH, so that no
+// name can break a line or forge one.
 class RunLog
 {
 public:
@@ -23,6 +25,8 @@ public:
     void writeLine(std::string_view text);
     // Continues the current line; the next write goes on after it.
     void writePiece(std::string_view text);
+    // Hands the lines so far to the system.
+    void flush();
     void close();
 
 private:

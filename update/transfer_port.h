@@ -29,7 +29,7 @@ struct FetchResult
     // The reply's Retry-After, as a wait from now: delay-seconds as given, an
     // HTTP date less the current time (0 when already past). Absent or
     // unreadable: none.
-    std::optional<std::chrono::seconds> retryAfter;
+    std::optional<std::chrono::seconds> retryAfter{};
 };
 
 // Why a fetch got no reply at all: no connection, a time-out, a dropped
@@ -59,9 +59,9 @@ public:
     // happens at once comes back from waitForFinished() under `ticket`.
     virtual void start(FetchTicket ticket, std::string_view url) = 0;
 
-    // Waits at most `timeout` for fetches to finish and returns every one that
-    // has finished since the last call, possibly none. Returns at once when
-    // some have finished already. Never blocks longer than `timeout`.
+    // Returns every fetch that has finished since the last call, waiting up to
+    // `timeout` for the first one; with none under way it just waits out the
+    // `timeout`, so a caller can loop on it. Never blocks longer than that.
     virtual std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) = 0;
 
     // Drops every fetch under way at once, without waiting for any of them;

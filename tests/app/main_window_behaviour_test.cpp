@@ -23,10 +23,12 @@ namespace {
 class NoFetch final : public TransferPort
 {
 public:
-    FetchResult get(std::string_view url) override
+    void start(FetchTicket, std::string_view url) override
     {
         throw std::logic_error("unexpected fetch of " + std::string(url));
     }
+    std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds) override { return {}; }
+    void abandonAll() noexcept override {}
 };
 
 std::unique_ptr<TransferPort> noFetch(std::function<void()>)

@@ -104,7 +104,7 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
                                {{"http_proxy", "http://127.0.0.1:1"}});
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_THAT(result.err,
-                HasSubstr("kqget-cli: error 40: cannot fetch " + infoUrl("A1", "K", "U")));
+                HasSubstr("kqget-cli: error 40: cannot fetch " + infoUrl("A1", "…", "U")));
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(log(), "A1\r\n" + data() + "/A1/A1.xml size 0\r\n");
 

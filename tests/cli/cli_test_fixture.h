@@ -75,6 +75,8 @@ protected:
     {
         return configuredInfoUrl(card, key, user);
     }
+    // As messages on screen show it: the key reads "…".
+    static std::string shownInfoUrl(std::string_view card) { return infoUrl(card, "…"); }
     static std::string imageUrl(std::string_view card) { return configuredImageUrl(card); }
 
     TempDir dir;

@@ -4,6 +4,7 @@
 #include "platform/local_file_system.h"
 #include "tests/support/fake_ports.h"
 #include "tests/support/scoped_environment.h"
+#include "update/display_text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -51,43 +52,45 @@ void expectSameTree(const FileTree& actual, const FileTree& expected)
     }
 }
 
+// The log shows a control character in a name as \xHH.
 ExpectedLog& ExpectedLog::card(std::string_view id)
 {
-    m_text.append(id).append(kLineEnd);
+    m_text.append(escapeControls(id)).append(kLineEnd);
     return *this;
 }
 
 ExpectedLog& ExpectedLog::xmlSize(std::string_view id, std::uint64_t size)
 {
-    m_text.append(m_dataFolder).append(id).append("/").append(id).append(".xml size ");
-    m_text.append(std::to_string(size)).append(kLineEnd);
+    m_text.append(escapeControls(m_dataFolder + std::string(id) + "/" + std::string(id)));
+    m_text.append(".xml size ").append(std::to_string(size)).append(kLineEnd);
     return *this;
 }
 
 ExpectedLog& ExpectedLog::pngSize(std::string_view id, std::uint64_t size)
 {
-    m_text.append(m_dataFolder).append(id).append("/").append(id).append("_full.png size ");
-    m_text.append(std::to_string(size)).append(kLineEnd);
+    m_text.append(escapeControls(m_dataFolder + std::string(id) + "/" + std::string(id)));
+    m_text.append("_full.png size ").append(std::to_string(size)).append(kLineEnd);
     return *this;
 }
 
 ExpectedLog& ExpectedLog::fetched(std::string_view url, std::uint64_t newSize)
 {
-    m_text.append("Download File: ").append(url).append(" New size ");
+    m_text.append("Download File: ").append(escapeControls(url)).append(" New size ");
     m_text.append(std::to_string(newSize)).append(kLineEnd);
     return *this;
 }
 
 ExpectedLog& ExpectedLog::notStored(std::string_view url, std::string_view reason)
 {
-    m_text.append("Download File: ").append(url).append(" Not stored: ").append(reason);
+    m_text.append("Download File: ").append(escapeControls(url)).append(" Not stored: ");
+    m_text.append(reason);
     m_text.append(kLineEnd);
     return *this;
 }
 
 ExpectedLog& ExpectedLog::storeFailed(std::string_view url)
 {
-    m_text.append("Download File: ").append(url);
+    m_text.append("Download File: ").append(escapeControls(url));
     return *this;
 }
 
@@ -111,7 +114,7 @@ RunTally FaultTest::runCore(const RunInputs& inputs, FileSystemPort& fileSystem)
     const ScopedEnvironment viaService("http_proxy", service->baseUrl());
     RecordingProgress progress;
     CurlTransfer transfer(kQuickTransfer);
-    CardUpdateRun run(progress, fileSystem, transfer, ServiceHosts::configured(),
+    CardUpdateRun run(progress, fileSystem, transfer, {}, ServiceHosts::configured(),
                       (dir.path() / kRunLogFileName).string());
     return run.run(inputs);
 }

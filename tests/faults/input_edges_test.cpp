@@ -3,6 +3,7 @@
 // links named like cards, and a data folder typed as nothing at all.
 #include "platform/curl_transfer.h"
 #include "tests/faults/fault_test_fixture.h"
+#include "tests/support/fetch_one.h"
 #include "tests/support/scoped_environment.h"
 #include "tests/support/scoped_mount.h"
 
@@ -57,8 +58,10 @@ TEST_F(FaultTest, OddCardNamesAndCredentialsReachTheServiceAndTheirFilesAsSent)
         SCOPED_TRACE(card);
         const std::string info = infoUrl(card, key, user);
         const std::string image = imageUrl(card);
-        const std::string& xml = expected[card + "/" + card + ".xml"] = direct.get(info).body;
-        const std::string& png = expected[card + "/" + card + "_full.png"] = direct.get(image).body;
+        const std::string& xml = expected[card + "/" + card + ".xml"] =
+            testing::fetchOne(direct, info).body;
+        const std::string& png = expected[card + "/" + card + "_full.png"] =
+            testing::fetchOne(direct, image).body;
         EXPECT_THAT(text, HasSubstr(ExpectedLog(dataFolder())
                                         .card(card)
                                         .xmlSize(card, 0)

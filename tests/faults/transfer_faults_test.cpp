@@ -57,7 +57,7 @@ TEST_F(FaultTest, AFailedFetchEndsTheRunWithTheLibraryWholeAndTheLogComplete)
          {},
          "error 42: cannot fetch " + imageUrl("A2") + ": curl error 47: "},
         {"connection refused", std::nullopt, "http://127.0.0.1:" + std::to_string(deadPort()),
-         "error 40: cannot fetch " + infoUrl("A1") + ": curl error 7: "},
+         "error 40: cannot fetch " + shownInfoUrl("A1") + ": curl error 7: "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,7 +101,7 @@ TEST_F(FaultTest, AHostThatDoesNotResolveEndsTheRunAtItsFirstFetch)
     const auto result = runCliWith(options, {"/usr/bin/unshare", "--net", KQGET_CLI_PATH});
 
     EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_THAT(result.err, HasSubstr("kqget-cli: error 40: cannot fetch " + infoUrl("A1") +
+    EXPECT_THAT(result.err, HasSubstr("kqget-cli: error 40: cannot fetch " + shownInfoUrl("A1") +
                                       ": curl error 6: "));
     EXPECT_EQ(log(), expectedLog().card("A1").xmlSize("A1", 0).text());
     expectSameTree(library(), before);

@@ -1,5 +1,6 @@
 #include "platform/curl_transfer.h"
 #include "platform/unique_fd.h"
+#include "tests/support/fetch_one.h"
 #include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"
 
@@ -40,7 +41,7 @@ class CardServiceTest : public ::testing::Test
 protected:
     FetchResult get(std::string_view path)
     {
-        return transfer.get(service.baseUrl() + std::string(path));
+        return fetchOne(transfer, service.baseUrl() + std::string(path));
     }
 
     NoProxyEnvironment noProxy;
@@ -173,9 +174,9 @@ TEST(CardServiceProgramTest, PrintsItsPortServesWithFaultsAndStopsOnSigterm)
     {
         CurlTransfer transfer(TransferOptions{.connectTimeout = 1s, .stallTimeout = 1s});
         const std::string base = "http://127.0.0.1:" + port + "/free/sets/";
-        EXPECT_EQ(transfer.get(base + "A0001/illustrations/A0001_full.png").body,
+        EXPECT_EQ(fetchOne(transfer, base + "A0001/illustrations/A0001_full.png").body,
                   CardService::expectedPng("A0001"));
-        EXPECT_EQ(transfer.get(base + "A0002/illustrations/A0002_full.png").httpStatus, 404);
+        EXPECT_EQ(fetchOne(transfer, base + "A0002/illustrations/A0002_full.png").httpStatus, 404);
     }
     EXPECT_EQ(process.terminate(), 0);
 }

@@ -1,11 +1,14 @@
 #include "platform/curl_transfer.h"
 #include "tests/support/expected_urls.h"
+#include "tests/support/fetch_one.h"
 #include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"
 #include "update/run_error.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace kqget {
 namespace {
@@ -41,14 +44,14 @@ protected:
                        std::string_view reason)
     {
         try {
-            transfer.get(url);
+            testing::fetchOne(transfer, url);
             ADD_FAILURE() << "expected a failure";
         } catch (const RunError& error) {
             EXPECT_EQ(error.number(), number) << error.what();
-            EXPECT_THAT(error.what(), HasSubstr("cannot fetch " + url + ": "));
             EXPECT_THAT(error.what(), HasSubstr(reason));
         }
-        EXPECT_EQ(transfer.get(imageUrl("A0001")).body, CardService::expectedPng("A0001"));
+        EXPECT_EQ(testing::fetchOne(transfer, imageUrl("A0001")).body,
+                  CardService::expectedPng("A0001"));
     }
 
     testing::NoProxyEnvironment noProxy;
@@ -58,10 +61,11 @@ protected:
 TEST_F(CurlTransferTest, FetchesBothServicePathsAsBytes)
 {
     CurlTransfer transfer(kQuick);
-    const FetchResult xml = transfer.get(service.baseUrl() + infoPath("A0001", "KEY", "user"));
+    const FetchResult xml =
+        testing::fetchOne(transfer, service.baseUrl() + infoPath("A0001", "KEY", "user"));
     EXPECT_EQ(xml.httpStatus, 200);
     EXPECT_EQ(xml.body, CardService::expectedXml("A0001", "KEY", "user"));
-    const FetchResult png = transfer.get(imageUrl("B12"));
+    const FetchResult png = testing::fetchOne(transfer, imageUrl("B12"));
     EXPECT_EQ(png.httpStatus, 200);
     EXPECT_EQ(png.body, CardService::expectedPng("B12"));
     EXPECT_FALSE(png.overSizeCap);
@@ -72,9 +76,10 @@ TEST_F(CurlTransferTest, GoesThroughTheProxyNamedInTheEnvironment)
     const testing::ScopedEnvironment proxy("http_proxy", service.baseUrl());
     CurlTransfer transfer(kQuick);
     const std::string url = "http://info.kq.example" + infoPath("A0001", "KEY", "user");
-    EXPECT_EQ(transfer.get(url).body, CardService::expectedXml("A0001", "KEY", "user"));
+    EXPECT_EQ(testing::fetchOne(transfer, url).body,
+              CardService::expectedXml("A0001", "KEY", "user"));
     const std::string image = "http://images.kq.example" + imagePath("A0001");
-    EXPECT_EQ(transfer.get(image).body, CardService::expectedPng("A0001"));
+    EXPECT_EQ(testing::fetchOne(transfer, image).body, CardService::expectedPng("A0001"));
 
     const auto requests = service.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -90,14 +95,16 @@ TEST_F(CurlTransferTest, NoProxyExemptsAHostFromTheProxy)
                                            "http://127.0.0.1:" + std::to_string(deadPort()));
     const testing::ScopedEnvironment exempt("no_proxy", "127.0.0.1");
     CurlTransfer transfer(kQuick);
-    EXPECT_EQ(transfer.get(imageUrl("A0001")).body, CardService::expectedPng("A0001"));
+    EXPECT_EQ(testing::fetchOne(transfer, imageUrl("A0001")).body,
+              CardService::expectedPng("A0001"));
 }
 
 TEST_F(CurlTransferTest, EncodesTheUrlOnTheWireButNamesItAsFormed)
 {
     CurlTransfer transfer(kQuick);
     const std::string key = "a b#c\"<>\\^`{|}\xc3\xa9";
-    const FetchResult result = transfer.get(service.baseUrl() + infoPath("A0001", key, "x\ty%41"));
+    const FetchResult result =
+        testing::fetchOne(transfer, service.baseUrl() + infoPath("A0001", key, "x\ty%41"));
     ASSERT_EQ(service.requests().size(), 1u);
     EXPECT_EQ(service.requests()[0].target,
               "/bof/bof.php?cmd=cardinfo&mlunkey=a%20b%23c%22%3C%3E%5C%5E%60%7B%7C%7D%C3%A9"
@@ -116,7 +123,7 @@ TEST_F(CurlTransferTest, FollowsUpToTenRedirects)
         service.clearFaults();
         service.addFault(std::string(kFaultyCard), {.redirectHops = hops});
         const std::size_t before = service.requests().size();
-        const FetchResult result = transfer.get(imageUrl(kFaultyCard));
+        const FetchResult result = testing::fetchOne(transfer, imageUrl(kFaultyCard));
         EXPECT_EQ(result.httpStatus, 200);
         EXPECT_EQ(result.body, CardService::expectedPng(kFaultyCard)) << hops << " hops";
         EXPECT_EQ(service.requests().size() - before, static_cast<std::size_t>(hops) + 1);
@@ -129,7 +136,7 @@ TEST_F(CurlTransferTest, ErrorStatusesComeBackWithTheirPage)
     for (const int status : {400, 403, 404, 500, 503}) {
         service.clearFaults();
         service.addFault(std::string(kFaultyCard), {.status = status});
-        const FetchResult result = transfer.get(imageUrl(kFaultyCard));
+        const FetchResult result = testing::fetchOne(transfer, imageUrl(kFaultyCard));
         EXPECT_EQ(result.httpStatus, status);
         EXPECT_EQ(result.body, CardService::expectedErrorPage(status));
     }
@@ -184,7 +191,8 @@ TEST_F(CurlTransferTest, ASlowButSteadyBodyOutlastsTheStallTimeOut)
     service.addFault("", {.dripBytes = 2000, .dripPause = 300ms});
     CurlTransfer transfer(kQuick);
     const auto start = Clock::now();
-    EXPECT_EQ(transfer.get(imageUrl("A0001")).body, CardService::expectedPng("A0001"));
+    EXPECT_EQ(testing::fetchOne(transfer, imageUrl("A0001")).body,
+              CardService::expectedPng("A0001"));
     EXPECT_GT(Clock::now() - start, kQuick.stallTimeout);
 }
 
@@ -211,7 +219,7 @@ TEST_F(CurlTransferTest, ABodyOverTheCapIsFlaggedNotKept)
         TransferOptions options = kQuick;
         options.bodySizeCap = c.cap;
         CurlTransfer transfer(options);
-        const FetchResult result = transfer.get(imageUrl("A0001"));
+        const FetchResult result = testing::fetchOne(transfer, imageUrl("A0001"));
         EXPECT_EQ(result.httpStatus, 200);
         EXPECT_EQ(result.overSizeCap, c.over);
         EXPECT_EQ(result.body.size(), c.over ? 0 : pngSize);
@@ -222,7 +230,7 @@ TEST_F(CurlTransferTest, AnEmptyBodyIsAnEmptyResult)
 {
     service.addFault("", {.emptyBody = true});
     CurlTransfer transfer(kQuick);
-    const FetchResult result = transfer.get(imageUrl("A0001"));
+    const FetchResult result = testing::fetchOne(transfer, imageUrl("A0001"));
     EXPECT_EQ(result.httpStatus, 200);
     EXPECT_EQ(result.body, "");
     EXPECT_FALSE(result.overSizeCap);
@@ -233,29 +241,40 @@ TEST_F(CurlTransferTest, ReusesOneConnectionUntilOneIsCutShort)
     service.addFault(std::string(kFaultyCard), {.dropMidBody = true});
     service.addFault("A0404", {.status = 404});
     CurlTransfer transfer(kQuick);
-    transfer.get(service.baseUrl() + infoPath("A0001", "K", "U"));
-    transfer.get(imageUrl("A0001"));
-    transfer.get(imageUrl("A0404"));
+    testing::fetchOne(transfer, service.baseUrl() + infoPath("A0001", "K", "U"));
+    testing::fetchOne(transfer, imageUrl("A0001"));
+    testing::fetchOne(transfer, imageUrl("A0404"));
     EXPECT_EQ(service.connectionCount(), 1u);
-    EXPECT_THROW(transfer.get(imageUrl(kFaultyCard)), RunError);
-    transfer.get(imageUrl("A0002"));
-    transfer.get(imageUrl("A0003"));
+    EXPECT_THROW(testing::fetchOne(transfer, imageUrl(kFaultyCard)), RunError);
+    testing::fetchOne(transfer, imageUrl("A0002"));
+    testing::fetchOne(transfer, imageUrl("A0003"));
     EXPECT_EQ(service.connectionCount(), 2u);
 }
 
-TEST_F(CurlTransferTest, CallsTheIdleCallbackAboutEvery50MsWhileWaiting)
+TEST_F(CurlTransferTest, KeepsSeveralFetchesUnderWayAndAbandonsThemAtOnce)
 {
-    // A silent wait, then a body in many small pieces: the callback must keep
-    // its pace through both.
-    service.addFault("", {.delay = 300ms, .dripBytes = 200, .dripPause = 5ms});
-    int calls = 0;
-    CurlTransfer transfer(kQuick, [&calls] { ++calls; });
-    const auto start = Clock::now();
-    transfer.get(imageUrl("A0001"));
-    const auto elapsed = Clock::now() - start;
-    // Slack below for a busy machine, where each wait oversleeps.
-    EXPECT_GE(calls, elapsed / 100ms);
-    EXPECT_LE(calls, elapsed / 50ms + 1);
+    // Each reply waits, so the four are under way together or not at all.
+    service.addFault("", {.delay = 300ms});
+    CurlTransfer transfer(kQuick);
+    for (FetchTicket ticket = 1; ticket <= 4; ++ticket) {
+        transfer.start(ticket, imageUrl("A000" + std::to_string(ticket)));
+    }
+    std::map<FetchTicket, std::string> bodies;
+    while (bodies.size() < 4) {
+        for (FinishedFetch& finished : transfer.waitForFinished(50ms)) {
+            bodies[finished.ticket] = std::get<FetchResult>(finished.outcome).body;
+        }
+    }
+    EXPECT_EQ(service.connectionCount(), 4u);
+    EXPECT_EQ(bodies[3], CardService::expectedPng("A0003"));
+
+    service.addFault("A0009", {.delay = 10s});
+    transfer.start(9, imageUrl("A0009"));
+    EXPECT_TRUE(transfer.waitForFinished(100ms).empty());
+    transfer.abandonAll();
+    EXPECT_TRUE(transfer.waitForFinished(100ms).empty()); // never reported
+    EXPECT_EQ(testing::fetchOne(transfer, imageUrl("A0001")).body,
+              CardService::expectedPng("A0001"));
 }
 
 } // namespace

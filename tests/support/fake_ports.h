@@ -58,6 +58,7 @@ class MemoryLogFile : public LogFile
 public:
     explicit MemoryLogFile(std::string& text, bool& closed) : m_text(text), m_closed(closed) {}
     void write(std::string_view text) override { m_text.append(text); }
+    void flush() override {}
     void close() override { m_closed = true; }
 
 private:
@@ -130,26 +131,38 @@ public:
     bool logClosed = false;
 };
 
-// Answers every URL with a body that names it, unless told otherwise.
+// Answers every URL with a body that names it, unless told otherwise. Fetches
+// finish in the reverse of the order they were started, the order a run must
+// never show.
 class ScriptedTransfer : public TransferPort
 {
 public:
-    FetchResult get(std::string_view url) override
+    void start(FetchTicket ticket, std::string_view url) override
     {
         requested.emplace_back(url);
         const auto found = replies.find(std::string(url));
         if (found != replies.end()) {
-            return found->second;
+            m_finished.push_back({ticket, found->second});
+        } else if (failAll) {
+            m_finished.push_back({ticket, FetchFailure{ErrorNumber::Transfer, "unreachable"}});
+        } else {
+            m_finished.push_back({ticket, FetchResult{200, "body of " + std::string(url)}});
         }
-        if (failAll) {
-            throw RunError(ErrorNumber::Transfer, "cannot reach " + std::string(url));
-        }
-        return {200, "body of " + std::string(url), false};
     }
+    std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds) override
+    {
+        std::vector<FinishedFetch> finished(m_finished.rbegin(), m_finished.rend());
+        m_finished.clear();
+        return finished;
+    }
+    void abandonAll() noexcept override { m_finished.clear(); }
 
     std::map<std::string, FetchResult> replies;
     std::vector<std::string> requested;
     bool failAll = false;
+
+private:
+    std::vector<FinishedFetch> m_finished;
 };
 
 } // namespace kqget::testing
