@@ -201,7 +201,7 @@ TEST_F(CliTest, NeitherTheKeyNorAControlCharacterReachesTheScreen)
                                       " (HTTP 404)\n"));
     EXPECT_THAT(listed.out, HasSubstr("Files still too small: 1\n  " + imageUrl("B\\x0D\\x0A1") +
                                       " (0 bytes; still too small: fetched again next run)\n"));
-    EXPECT_THAT(log(), HasSubstr("Download File: " + infoUrl(escCard, key, "U") +
+    EXPECT_THAT(log(), HasSubstr("Download File: " + infoUrl("A\\x1B[2J", key, "U") +
                                  " Not stored: HTTP 404\r\n"))
         << "the log is the user's own full record";
 
