@@ -66,7 +66,6 @@ TEST(CliOptions, RejectsWhatCannotBeRunAndNamesTheCause)
     const std::string emptyFile = dir.write("empty", "").string();
     const std::string blankKey = dir.write("blank", "   \nKEY\n").string();
     const std::string folder = dir.folder();
-    const std::string longLine = dir.write("long", std::string(kMaxKeyFileLine + 1, 'k')).string();
     const auto run = [](std::vector<std::string> extra) {
         std::vector<std::string> arguments = {"--user", "u", "--data", "d"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -88,7 +87,6 @@ TEST(CliOptions, RejectsWhatCannotBeRunAndNamesTheCause)
         {run({"--key-file", folder}), "'" + folder + "': Is a directory"},
         {run({"--key-file", emptyFile}), "key file '" + emptyFile + "' is empty"},
         {run({"--key-file", blankKey}), "key from key file '" + blankKey + "' is empty"},
-        {run({"--key-file", longLine}), "longer than 4096 bytes"},
         {run({"--key-file", "/dev/zero"}), "'/dev/zero' is longer than 4096 bytes"},
         {run({"--key", ""}), "key from --key is empty"},
         {run({"--key", "   "}), "key from --key is empty"},
@@ -97,7 +95,6 @@ TEST(CliOptions, RejectsWhatCannotBeRunAndNamesTheCause)
         {run({"--key", "k", "--jobs", "0"}), "--jobs takes a number from 1 to 16, not '0'"},
         {run({"--key", "k", "--jobs", "17"}), "not '17'"},
         {run({"--key", "k", "--jobs=4x"}), "not '4x'"},
-        {run({"--key", "k", "--jobs", "-1"}), "not '-1'"},
         {run({"--key", "k", "--jobs", ""}), "not ''"},
         {run({"--key", "k", "--proxy", " "}), "--proxy needs a URL"},
     };
