@@ -6,13 +6,18 @@
 #include "cli/terminal_progress.h"
 #include "platform/curl_transfer.h"
 #include "platform/local_file_system.h"
+#include "platform/system_error_text.h"
 #include "update/build_config.h"
 #include "update/card_update_run.h"
+#include "update/display_text.h"
 #include "update/exit_status.h"
 #include "update/run_error.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <unistd.h>
 #include <variant>
 
@@ -27,26 +32,47 @@ std::string logPathForSummary()
     return error ? std::string(kRunLogFileName) : absolute.string();
 }
 
+void writeOut(std::string_view text)
+{
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+        throw RunError(ErrorNumber::Output,
+                       "cannot write to standard output: " + systemErrorText(errno));
+    }
+}
+
+// Buffered output fails only here when stdout is a full disk or a closed pipe.
+void flushOut()
+{
+    if (std::fflush(stdout) != 0) {
+        throw RunError(ErrorNumber::Output,
+                       "cannot write to standard output: " + systemErrorText(errno));
+    }
+}
+
 int run(const CliOptions& options)
 {
     InterruptFlag interrupt;
     std::FILE* progressOut = (!options.quiet && ::isatty(STDERR_FILENO)) ? stderr : nullptr;
     TerminalProgress progress(progressOut, [&interrupt] { return interrupt.raised(); });
     LocalFileSystem fileSystem;
-    CurlTransfer transfer;
+    TransferOptions transferOptions;
+    transferOptions.proxy = options.proxy;
+    CurlTransfer transfer(transferOptions);
+    RunOptions runOptions;
+    runOptions.jobs = options.jobs;
+    // The count costs a second walk, worth it only when someone watches the line.
+    runOptions.countFetchesFirst = progressOut != nullptr;
 
-    RunTally tally;
-    try {
-        tally = CardUpdateRun(progress, fileSystem, transfer).run(options.inputs);
-    } catch (const RunError& error) {
-        progress.finish();
-        std::fprintf(stderr, "kqget-cli: error %d: %s\n", error.code(), error.what());
-        return exitCode(ExitStatus::Failed);
-    }
+    const auto started = std::chrono::steady_clock::now();
+    const RunTally tally =
+        CardUpdateRun(progress, fileSystem, transfer, runOptions).run(options.inputs);
+    const auto wallTime = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
     progress.finish();
 
     if (!options.quiet) {
-        std::fputs(runSummaryText(tally, logPathForSummary()).c_str(), stdout);
+        writeOut(
+            runSummaryText(tally, logPathForSummary(), wallTime, trimSpaces(options.inputs.key)));
     }
     if (tally.stopped) {
         std::fputs("kqget-cli: interrupted; the run stopped with no file half-written\n", stderr);
@@ -55,28 +81,68 @@ int run(const CliOptions& options)
     return exitCode(tally.notStored.empty() ? ExitStatus::Done : ExitStatus::SomeNotStored);
 }
 
+int reportUsageError(std::string_view message)
+{
+    std::fprintf(stderr, "kqget-cli: %s\nTry 'kqget-cli --help'.\n",
+                 escapeControls(message).c_str());
+    return exitCode(ExitStatus::Usage);
+}
+
+// The one place a failure is told: its number and cause, the key hidden even if
+// a message picked it up on the way, nothing that could steer the terminal.
+int reportFailure(ErrorNumber number, std::string_view description, std::string_view key) noexcept
+{
+    try {
+        std::fprintf(stderr, "kqget-cli: error %d: %s\n", static_cast<int>(number),
+                     escapeControls(hideKey(description, key)).c_str());
+    } catch (...) {
+        std::fprintf(stderr, "kqget-cli: error %d: (no memory left to describe it)\n",
+                     static_cast<int>(number));
+    }
+    return exitCode(ExitStatus::Failed);
+}
+
+int dispatch(const std::vector<std::string>& arguments, std::string& key)
+{
+    const auto parsed = parseCliOptions(arguments, std::getenv("KQGET_KEY"));
+    if (const auto* problem = std::get_if<CliUsageError>(&parsed)) {
+        return reportUsageError(problem->message);
+    }
+    const auto& options = std::get<CliOptions>(parsed);
+    key = std::string(trimSpaces(options.inputs.key));
+    int status = exitCode(ExitStatus::Done);
+    switch (options.action) {
+    case CliOptions::Action::Help:
+        writeOut(usageText());
+        break;
+    case CliOptions::Action::Version:
+        writeOut("kqget " + std::string(kDisplayVersion) + "\n");
+        break;
+    case CliOptions::Action::Run:
+        status = run(options);
+        break;
+    }
+    flushOut();
+    return status;
+}
+
 } // namespace
 
 int runCliCommand(const std::vector<std::string>& arguments)
 {
-    const auto parsed = parseCliOptions(arguments, std::getenv("KQGET_KEY"));
-    if (const auto* problem = std::get_if<CliUsageError>(&parsed)) {
-        std::fprintf(stderr, "kqget-cli: %s\n\n%s", problem->message.c_str(), usageText().c_str());
-        return exitCode(ExitStatus::Usage);
+    std::string key;
+    try {
+        return dispatch(arguments, key);
+    } catch (const RunError& error) {
+        return reportFailure(error.number(), error.what(), key);
+    } catch (const std::bad_alloc&) {
+        return reportFailure(ErrorNumber::OutOfMemory,
+                             "out of memory: the system refused an allocation", key);
+    } catch (const std::exception& error) {
+        return reportFailure(ErrorNumber::Unexpected, error.what(), key);
+    } catch (...) {
+        return reportFailure(ErrorNumber::Unexpected, "an unknown internal failure", key);
     }
-    const auto& options = std::get<CliOptions>(parsed);
-    switch (options.action) {
-    case CliOptions::Action::Help:
-        std::fputs(usageText().c_str(), stdout);
-        return exitCode(ExitStatus::Done);
-    case CliOptions::Action::Version:
-        std::printf("kqget %.*s\n", static_cast<int>(kDisplayVersion.size()),
-                    kDisplayVersion.data());
-        return exitCode(ExitStatus::Done);
-    case CliOptions::Action::Run:
-        break;
-    }
-    return run(options);
 }
 
 } // namespace kqget

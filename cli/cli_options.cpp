@@ -1,11 +1,15 @@
 #include "cli/cli_options.h"
 
 #include "platform/system_error_text.h"
+#include "platform/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <charconv>
+#include <fcntl.h>
 #include <functional>
 #include <optional>
+#include <unistd.h>
 #include <utility>
 
 namespace kqget {
@@ -20,24 +24,61 @@ struct KeyFileLine
 
 KeyFileLine readFirstLine(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return {std::nullopt, "cannot read key file '" + path + "': " + systemErrorText(errno)};
+    const auto failed = [&path](int error) {
+        return KeyFileLine{std::nullopt,
+                           "cannot read key file '" + path + "': " + systemErrorText(error)};
+    };
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
+        return failed(errno);
     }
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
+    std::string text;
+    char buffer[512];
+    while (text.find('\n') == std::string::npos && text.size() <= kMaxKeyFileLine) {
+        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return failed(errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
     }
-    return {line, {}};
+    if (text.empty()) {
+        return {std::nullopt, "key file '" + path + "' is empty"};
+    }
+    const std::size_t end = text.find('\n');
+    if (end == std::string::npos && text.size() > kMaxKeyFileLine) {
+        return {std::nullopt, "the first line of key file '" + path + "' is longer than " +
+                                  std::to_string(kMaxKeyFileLine) + " bytes: not a key"};
+    }
+    text.resize(std::min(end, text.size()));
+    if (!text.empty() && text.back() == '\r') {
+        text.pop_back();
+    }
+    return {std::move(text), {}};
+}
+
+std::optional<std::size_t> jobsFrom(std::string_view text)
+{
+    std::size_t jobs = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || jobs < 1 ||
+        jobs > kMaxJobs) {
+        return std::nullopt;
+    }
+    return jobs;
 }
 
 } // namespace
 
 std::string usageText()
 {
-    return "Usage: kqget-cli --key KEY --user NAME --data FOLDER [--quiet]\n"
-           "       kqget-cli --key-file FILE --user NAME --data FOLDER [--quiet]\n"
+    return "Usage: kqget-cli --key KEY --user NAME --data FOLDER [OPTIONS]\n"
+           "       kqget-cli --key-file FILE --user NAME --data FOLDER [OPTIONS]\n"
            "       kqget-cli --help | --version\n"
            "\n"
            "Fetches every card file of the KQ data folder that is missing or too small\n"
@@ -47,6 +88,8 @@ std::string usageText()
            "  --key-file FILE  read the account key from the first line of FILE\n"
            "  --user NAME      the account user name\n"
            "  --data FOLDER    the data folder that holds the card folders\n"
+           "  --jobs N         fetches under way at once, 1 to 16 (default 4)\n"
+           "  --proxy URL      the HTTP proxy to use instead of http_proxy's\n"
            "  --quiet          no progress line and no summary\n"
            "  --help           show this text\n"
            "  --version        show the version\n"
@@ -63,9 +106,12 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
     std::optional<std::string> keyFile;
     std::optional<std::string> user;
     std::optional<std::string> data;
+    std::optional<std::string> jobs;
+    std::optional<std::string> proxy;
 
     const std::pair<std::string_view, std::optional<std::string>*> valued[] = {
-        {"--key", &key}, {"--key-file", &keyFile}, {"--user", &user}, {"--data", &data}};
+        {"--key", &key},   {"--key-file", &keyFile}, {"--user", &user},
+        {"--data", &data}, {"--jobs", &jobs},        {"--proxy", &proxy}};
     const std::pair<std::string_view, std::function<void()>> flags[] = {
         {"--quiet", [&] { options.quiet = true; }},
         {"--help", [&] { options.action = CliOptions::Action::Help; }},
@@ -117,21 +163,45 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
     if (options.action != CliOptions::Action::Run) {
         return options;
     }
+    if (jobs) {
+        const auto count = jobsFrom(*jobs);
+        if (!count) {
+            return CliUsageError{"--jobs takes a number from 1 to " + std::to_string(kMaxJobs) +
+                                 ", not '" + *jobs + "'"};
+        }
+        options.jobs = *count;
+    }
+    if (proxy) {
+        if (trimSpaces(*proxy).empty()) {
+            return CliUsageError{"--proxy needs a URL, such as http://proxy.example:3128"};
+        }
+        options.proxy = std::string(trimSpaces(*proxy));
+    }
+
+    std::string keySource = "--key";
     if (!key && keyFile) {
         KeyFileLine read = readFirstLine(*keyFile);
         if (!read.line) {
             return CliUsageError{read.failure};
         }
         key = std::move(read.line);
+        keySource = "key file '" + *keyFile + "'";
     }
     if (!key && keyFromEnvironment != nullptr) {
         key = keyFromEnvironment;
+        keySource = "KQGET_KEY";
     }
     if (!key) {
         return CliUsageError{"the account key is missing: give --key, --key-file or KQGET_KEY"};
     }
+    if (trimSpaces(*key).empty()) {
+        return CliUsageError{"the account key from " + keySource + " is empty"};
+    }
     if (!user) {
         return CliUsageError{"the user name is missing: give --user"};
+    }
+    if (trimSpaces(*user).empty()) {
+        return CliUsageError{"the user name from --user is empty"};
     }
     if (!data) {
         return CliUsageError{"the data folder is missing: give --data"};

@@ -6,12 +6,29 @@ namespace kqget {
 
 namespace {
 
+// A terminal closing (SIGHUP) or a service manager stopping the job (SIGTERM)
+// deserves the same orderly end as Ctrl-C: the log closed, nothing half-written.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 volatile std::sig_atomic_t g_interrupted = 0;
+
+void setHandler(void (*handler)(int))
+{
+    struct sigaction action
+    {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : kStopSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
 
 extern "C" void onInterrupt(int)
 {
     g_interrupted = 1;
-    std::signal(SIGINT, SIG_DFL);
+    // The next one, of any of them, ends the program without waiting.
+    setHandler(SIG_DFL);
 }
 
 } // namespace
@@ -19,12 +36,12 @@ extern "C" void onInterrupt(int)
 InterruptFlag::InterruptFlag()
 {
     g_interrupted = 0;
-    std::signal(SIGINT, onInterrupt);
+    setHandler(onInterrupt);
 }
 
 InterruptFlag::~InterruptFlag()
 {
-    std::signal(SIGINT, SIG_DFL);
+    setHandler(SIG_DFL);
 }
 
 bool InterruptFlag::raised() const noexcept

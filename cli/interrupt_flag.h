@@ -2,8 +2,8 @@
 
 namespace kqget {
 
-// Turns the first Ctrl-C into a request to stop at the run's next safe point.
-// A second Ctrl-C ends the program at once, as usual.
+// Turns the first Ctrl-C, SIGTERM or SIGHUP into a request to stop at the
+// run's next safe point. A second one ends the program at once, as usual.
 class InterruptFlag
 {
 public:

@@ -1,5 +1,8 @@
 #include "cli/terminal_progress.h"
 
+#include "cli/duration_text.h"
+#include "update/display_text.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -20,11 +23,30 @@ std::size_t terminalWidth(std::FILE* out)
     return kFallbackWidth;
 }
 
+// Cuts to at most `width` bytes without splitting a UTF-8 character.
+void cutTo(std::string& text, std::size_t width)
+{
+    if (text.size() <= width) {
+        return;
+    }
+    std::size_t end = width;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    text.resize(end);
+}
+
+std::string_view fileNameOf(std::string_view path)
+{
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
 TerminalProgress::TerminalProgress(std::FILE* out, std::function<bool()> stop,
                                    std::function<Clock::time_point()> now)
-    : m_out(out), m_stop(std::move(stop)), m_now(std::move(now))
+    : m_out(out), m_stop(std::move(stop)), m_now(std::move(now)), m_started(m_now())
 {}
 
 TerminalProgress::~TerminalProgress()
@@ -32,17 +54,19 @@ TerminalProgress::~TerminalProgress()
     finish();
 }
 
-void TerminalProgress::setStatusText(std::string_view text)
-{
-    m_action.assign(text);
-    m_dirty = true;
-}
-
 void TerminalProgress::tallyChanged(const RunTally& tally)
 {
     m_cards = tally.cardsChecked;
-    m_stored = tally.filesStored;
     m_notStored = tally.notStored.size();
+    m_dirty = true;
+}
+
+void TerminalProgress::fetchApplied(const FetchActivity& activity)
+{
+    m_file = escapeControls(fileNameOf(activity.path));
+    m_applied = activity.filesApplied;
+    m_queued = activity.filesQueued;
+    m_total = activity.filesTotal;
     m_dirty = true;
 }
 
@@ -59,19 +83,48 @@ void TerminalProgress::processPendingEvents()
     redraw();
 }
 
+void TerminalProgress::whileWaiting()
+{
+    // The rate and the time left move on while the run waits.
+    m_dirty = m_dirty || m_applied > 0;
+    processPendingEvents();
+}
+
+std::string TerminalProgress::line() const
+{
+    std::string text = std::to_string(m_cards) + " cards, " + std::to_string(m_applied);
+    if (m_total) {
+        text.append("/").append(std::to_string(*m_total));
+    }
+    text.append(" fetched, ").append(std::to_string(m_queued)).append(" queued");
+    if (m_notStored > 0) {
+        text.append(", ").append(std::to_string(m_notStored)).append(" not stored");
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - m_started);
+    if (m_applied > 0 && elapsed.count() > 0) {
+        const double perSecond = static_cast<double>(m_applied) * 1000.0 / elapsed.count();
+        char rate[32];
+        std::snprintf(rate, sizeof rate, ", %.1f/s", perSecond);
+        text.append(rate);
+        if (m_total && *m_total >= m_applied) {
+            const auto left = std::chrono::milliseconds(
+                static_cast<long long>((*m_total - m_applied) * 1000.0 / perSecond));
+            text.append(", ").append(durationText(left)).append(" left");
+        }
+    }
+    // The file's name starts with its card's id, so it names both.
+    if (!m_file.empty()) {
+        text.append(": ").append(m_file);
+    }
+    return text;
+}
+
 void TerminalProgress::redraw()
 {
-    std::string line = "cards " + std::to_string(m_cards) + ", fetched " +
-                       std::to_string(m_stored) + ", not stored " + std::to_string(m_notStored);
-    if (!m_action.empty()) {
-        line.append(": ").append(m_action);
-    }
-    const std::size_t width = terminalWidth(m_out);
-    if (line.size() >= width) {
-        line.resize(width - 1);
-    }
+    std::string text = line();
+    cutTo(text, terminalWidth(m_out) - 1);
     // Carriage return, then erase to the end of the line.
-    std::fprintf(m_out, "\r%s\x1b[K", line.c_str());
+    std::fprintf(m_out, "\r%s\x1b[K", text.c_str());
     std::fflush(m_out);
     m_dirty = false;
     m_drawn = true;

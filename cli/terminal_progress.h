@@ -5,12 +5,15 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace kqget {
 
 // Progress of a headless run: one line on a terminal's stderr, redrawn a few
-// times a second at most; nothing at all when stderr is not a terminal.
+// times a second at most; nothing at all when stderr is not a terminal. The
+// line names the card file whose fetch was applied last, never its URL (which
+// can hold the key).
 class TerminalProgress final : public ProgressPort
 {
 public:
@@ -27,27 +30,33 @@ public:
     void setResetEnabled(bool) override {}
     void setDataFolderText(std::string_view) override {}
     void setSizeText(std::string_view) override {}
-    void setStatusText(std::string_view text) override;
+    void setStatusText(std::string_view) override {}
     void processPendingEvents() override;
+    void whileWaiting() override;
     bool stopRequested() override { return m_stop && m_stop(); }
     void tallyChanged(const RunTally& tally) override;
+    void fetchApplied(const FetchActivity& activity) override;
 
     // Clears the line so that what follows starts at the left margin.
     void finish();
 
 private:
     void redraw();
+    std::string line() const;
 
     std::FILE* m_out;
     std::function<bool()> m_stop;
     std::function<Clock::time_point()> m_now;
+    Clock::time_point m_started;
     Clock::time_point m_lastDraw{};
     bool m_dirty = false;
     bool m_drawn = false;
     std::size_t m_cards = 0;
-    std::size_t m_stored = 0;
     std::size_t m_notStored = 0;
-    std::string m_action;
+    std::size_t m_applied = 0;
+    std::size_t m_queued = 0;
+    std::optional<std::size_t> m_total;
+    std::string m_file; // the name alone, escaped for the terminal
 };
 
 } // namespace kqget

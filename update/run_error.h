@@ -16,6 +16,9 @@ enum class ErrorNumber : int
     Transfer = 40,        // a fetch failed: no connection, dropped, unresolved host
     TransferTimeout = 41, // a fetch got no byte for longer than the time-out
     TooManyRedirects = 42,
+    Output = 50,      // what the command prints cannot be written (a full disk, a closed pipe)
+    OutOfMemory = 60, // the system refused memory
+    Unexpected = 70,  // an internal failure no other number covers
 };
 
 // The one failure that ends a run. Its description names the path or URL

@@ -50,8 +50,10 @@ TEST_F(CliTest, RepairsALibraryAndLogsEveryStepByteForByte)
     EXPECT_EQ(dir.read("Data/b0002/b0002_full.png"), pngB);
     EXPECT_EQ(dir.read("Data/C0003/C0003_full.png"), std::string(11000, 'p'));
 
-    EXPECT_EQ(result.out, "Cards checked: 3\nFiles fetched: 4\nFiles not stored: 0\nLog: " +
-                              dir.folder() + "KQ-GET-PNG-XML.txt\n");
+    EXPECT_EQ(withoutWallTime(result.out), "Cards checked: 3\nFiles fetched: 4\nFiles not stored: "
+                                           "0\nFiles still too small: 0\nLog: " +
+                                               logPath() + "\n");
+    EXPECT_THAT(result.out, ::testing::ContainsRegex("\nTime: [0-9.]+ s\n"));
     EXPECT_EQ(result.err, "") << "no progress noise off a terminal";
 
     // Every request went through the proxy to the configured hosts.
@@ -126,7 +128,8 @@ TEST_F(CliTest, UsageVersionAndHelp)
 {
     const auto bad = runCli({"--key", "K"});
     EXPECT_EQ(bad.exitStatus, 64);
-    EXPECT_THAT(bad.err, HasSubstr("Usage: kqget-cli"));
+    EXPECT_EQ(bad.err, "kqget-cli: the user name is missing: give --user\n"
+                       "Try 'kqget-cli --help'.\n");
 
     const auto version = runCli({"--version"});
     EXPECT_EQ(version.exitStatus, 0);
@@ -137,36 +140,99 @@ TEST_F(CliTest, UsageVersionAndHelp)
     EXPECT_THAT(help.out, HasSubstr("Exit status"));
 }
 
-TEST_F(CliTest, CtrlCBetweenFetchesStopsWithTheLogClosed)
+TEST_F(CliTest, CtrlCTermAndHangUpBetweenFetchesStopWithTheLogClosed)
 {
-    for (const char* card : {"A1", "A2", "A3", "A4", "A5", "A6"}) {
-        dir.makeFolder(std::string("Data/") + card);
-    }
     testing::Fault slow;
     slow.delay = std::chrono::milliseconds(300);
     service->addFault("", slow);
-
-    bool sent = false;
-    const auto result = runCli({"--key", "K", "--user", "U", "--data", data()}, {}, [&](int pid) {
-        if (!sent && service->requests().size() >= 2) {
-            ::kill(pid, SIGINT);
-            sent = true;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        std::filesystem::remove_all(dir.path() / "Data");
+        for (const char* card : {"A1", "A2", "A3", "A4", "A5", "A6"}) {
+            dir.makeFolder(std::string("Data/") + card);
         }
-    });
 
-    EXPECT_EQ(result.exitStatus, 130) << result.err;
-    EXPECT_THAT(result.err, HasSubstr("interrupted"));
-    const std::string text = log();
-    EXPECT_TRUE(text.ends_with("\r\n")) << "no line left open: " << text;
-    EXPECT_EQ(text.find("A6"), std::string::npos) << "the run went on after Ctrl-C";
-    // Every fetched file is whole, and no temporary file is left anywhere.
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path() / "Data")) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_EQ(name.find(".kqget-"), std::string::npos) << name;
-        if (name.ends_with(".xml")) {
-            const std::string card = name.substr(0, name.size() - 4);
-            EXPECT_EQ(testing::readFile(entry.path()), CardService::expectedXml(card, "K", "U"));
+        const std::size_t before = service->requests().size();
+        bool sent = false;
+        const auto result =
+            runCli({"--key", "K", "--user", "U", "--data", data()}, {}, [&](int pid) {
+                if (!sent && service->requests().size() >= before + 2) {
+                    ::kill(pid, signal);
+                    sent = true;
+                }
+            });
+
+        EXPECT_EQ(result.exitStatus, 130) << result.err;
+        EXPECT_THAT(result.err, HasSubstr("interrupted"));
+        const std::string text = log();
+        EXPECT_TRUE(text.ends_with("\r\n")) << "no line left open: " << text;
+        EXPECT_EQ(text.find("A6"), std::string::npos) << "the run went on after Ctrl-C";
+        // Every fetched file is whole, and no temporary file is left anywhere.
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(dir.path() / "Data")) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".kqget-"), std::string::npos) << name;
+            if (name.ends_with(".xml")) {
+                const std::string card = name.substr(0, name.size() - 4);
+                EXPECT_EQ(testing::readFile(entry.path()),
+                          CardService::expectedXml(card, "K", "U"));
+            }
         }
+    }
+}
+
+TEST_F(CliTest, NeitherTheKeyNorAControlCharacterReachesTheScreen)
+{
+    const std::string key = "SECRET-KEY";
+    const std::string escCard = "A\x1b[2J"; // would clear the terminal
+    const std::string lineCard = "B\r\n1";  // would forge a line
+    dir.makeFolder("Data/" + escCard);
+    dir.write("Data/" + lineCard + "/" + lineCard + ".xml", "<card/>");
+    service->addFault("cardids=A", {.status = 404});                   // the info URL, key and all
+    service->addFault("/B%0D%0A1/illustrations", {.emptyBody = true}); // stored, still too small
+    const std::vector<std::string> run = {"--key", key, "--user", "U", "--data", data()};
+
+    // --proxy wins over the environment's proxy, which reaches nobody.
+    auto arguments = run;
+    arguments.insert(arguments.end(), {"--jobs", "1", "--proxy", service->baseUrl()});
+    const auto listed = runCli(arguments, {{"http_proxy", "http://127.0.0.1:1"}});
+    EXPECT_EQ(listed.exitStatus, 1) << listed.err;
+    EXPECT_THAT(listed.out, HasSubstr("Files not stored: 1\n  " + infoUrl("A\\x1B[2J", "…", "U") +
+                                      " (HTTP 404)\n"));
+    EXPECT_THAT(listed.out, HasSubstr("Files still too small: 1\n  " + imageUrl("B\\x0D\\x0A1") +
+                                      " (0 bytes; still too small: fetched again next run)\n"));
+    EXPECT_THAT(log(), HasSubstr("Download File: " + infoUrl("A\\x1B[2J", key, "U") +
+                                 " Not stored: HTTP 404\r\n"))
+        << "the log is the user's own full record";
+
+    arguments = run;
+    arguments.insert(arguments.end(), {"--proxy", "http://127.0.0.1:1"});
+    const auto failed = runCli(arguments);
+    EXPECT_EQ(failed.exitStatus, 2);
+    EXPECT_THAT(failed.err,
+                HasSubstr("kqget-cli: error 40: cannot fetch " + infoUrl("A\\x1B[2J", "…", "U")));
+
+    for (const auto* output : {&listed.out, &listed.err, &failed.out, &failed.err}) {
+        EXPECT_EQ(output->find(key), std::string::npos) << *output;
+        EXPECT_EQ(output->find_first_of("\x1b\r"), std::string::npos) << *output;
+    }
+}
+
+TEST_F(CliTest, OutputThatCannotBeWrittenEndsWithErrorFifty)
+{
+    dir.makeFolder("Data/A1");
+    const std::vector<std::string> toFullDisk = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full",
+                                                 KQGET_CLI_PATH};
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--version"},
+          std::vector<std::string>{"--key", "K", "--user", "U", "--data", data()}}) {
+        testing::ChildOptions options;
+        options.arguments = arguments;
+        const auto result = runCliWith(options, toFullDisk);
+        EXPECT_EQ(result.exitStatus, 2) << arguments.front();
+        EXPECT_EQ(
+            result.err,
+            "kqget-cli: error 50: cannot write to standard output: No space left on device\n");
     }
 }
 

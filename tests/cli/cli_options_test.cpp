@@ -25,6 +25,14 @@ TEST(CliOptions, TakesValuesAsTypedInBothSpellings)
     EXPECT_EQ(options.inputs.userName, "a user");
     EXPECT_EQ(options.inputs.dataFolder, "/cards");
     EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.jobs, kDefaultJobs);
+    EXPECT_EQ(options.proxy, "");
+
+    const CliOptions tuned = parsedOk(
+        {"--key=k", "--user=u", "--data=d", "--jobs", "16", "--proxy", "http://proxy:3128"});
+    EXPECT_EQ(tuned.jobs, 16u);
+    EXPECT_EQ(tuned.proxy, "http://proxy:3128");
+    EXPECT_EQ(parsedOk({"--key=k", "--user=u", "--data=d", "--jobs=1"}).jobs, 1u);
 }
 
 TEST(CliOptions, EmptyDataFolderIsAValue)
@@ -52,12 +60,22 @@ TEST(CliOptions, HelpAndVersionNeedNothingElse)
     EXPECT_EQ(parsedOk({"--version"}).action, CliOptions::Action::Version);
 }
 
-TEST(CliOptions, RejectsWhatCannotBeRun)
+TEST(CliOptions, RejectsWhatCannotBeRunAndNamesTheCause)
 {
+    testing::TempDir dir;
+    const std::string emptyFile = dir.write("empty", "").string();
+    const std::string blankKey = dir.write("blank", "   \nKEY\n").string();
+    const std::string folder = dir.folder();
+    const auto run = [](std::vector<std::string> extra) {
+        std::vector<std::string> arguments = {"--user", "u", "--data", "d"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    };
     const struct
     {
         std::vector<std::string> arguments;
-        std::string_view mentions;
+        std::string mentions;
+        const char* environmentKey = nullptr;
     } cases[] = {
         {{"--user", "u", "--data", "d"}, "key"},
         {{"--key", "k", "--data", "d"}, "user"},
@@ -65,10 +83,23 @@ TEST(CliOptions, RejectsWhatCannotBeRun)
         {{"--key", "k", "--user", "u", "--data"}, "--data needs a value"},
         {{"--key", "k", "--user", "u", "--data", "d", "extra"}, "'extra'"},
         {{"--quiet=yes"}, "--quiet takes no value"},
-        {{"--key-file", "/nonexistent/key", "--user", "u", "--data", "d"}, "/nonexistent/key"},
+        {run({"--key-file", "/nonexistent/key"}), "'/nonexistent/key': No such file"},
+        {run({"--key-file", folder}), "'" + folder + "': Is a directory"},
+        {run({"--key-file", emptyFile}), "key file '" + emptyFile + "' is empty"},
+        {run({"--key-file", blankKey}), "key from key file '" + blankKey + "' is empty"},
+        {run({"--key-file", "/dev/zero"}), "'/dev/zero' is longer than 4096 bytes"},
+        {run({"--key", ""}), "key from --key is empty"},
+        {run({"--key", "   "}), "key from --key is empty"},
+        {run({}), "key from KQGET_KEY is empty", ""},
+        {{"--key", "k", "--user", " ", "--data", "d"}, "user name from --user is empty"},
+        {run({"--key", "k", "--jobs", "0"}), "--jobs takes a number from 1 to 16, not '0'"},
+        {run({"--key", "k", "--jobs", "17"}), "not '17'"},
+        {run({"--key", "k", "--jobs=4x"}), "not '4x'"},
+        {run({"--key", "k", "--jobs", ""}), "not ''"},
+        {run({"--key", "k", "--proxy", " "}), "--proxy needs a URL"},
     };
     for (const auto& c : cases) {
-        const auto parsed = parseCliOptions(c.arguments, nullptr);
+        const auto parsed = parseCliOptions(c.arguments, c.environmentKey);
         const auto* problem = std::get_if<CliUsageError>(&parsed);
         ASSERT_NE(problem, nullptr) << c.mentions;
         EXPECT_NE(problem->message.find(c.mentions), std::string::npos) << problem->message;

@@ -56,6 +56,18 @@ protected:
     }
 
     std::string data() const { return dir.folder() + "Data"; }
+    std::string logPath() const { return dir.folder() + "KQ-GET-PNG-XML.txt"; }
+
+    // The summary with its "Time: ..." line dropped, since no two runs take
+    // the same time.
+    static std::string withoutWallTime(std::string summary)
+    {
+        const auto start = summary.find("\nTime: ");
+        if (start != std::string::npos) {
+            summary.erase(start + 1, summary.find('\n', start + 1) - start);
+        }
+        return summary;
+    }
     std::string log() const { return dir.read("KQ-GET-PNG-XML.txt"); }
 
     static std::string infoUrl(std::string_view card, std::string_view key = "KEY",

@@ -47,7 +47,7 @@ TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond)
     progress.finish();
     const std::string text = written();
     std::size_t draws = 0;
-    for (std::size_t pos = 0; (pos = text.find("cards ", pos)) != std::string::npos; ++pos) {
+    for (std::size_t pos = 0; (pos = text.find(" cards", pos)) != std::string::npos; ++pos) {
         ++draws;
     }
     EXPECT_GE(draws, 4u);
@@ -55,18 +55,23 @@ TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond)
     EXPECT_TRUE(text.ends_with("\r\x1b[K")) << "the line is cleared at the end";
 }
 
-TEST_F(TerminalProgressTest, ShowsCountsAndTheCurrentAction)
+TEST_F(TerminalProgressTest, ShowsCountsRateTimeLeftAndTheCardNeverTheUrl)
 {
     TerminalProgress progress(m_file.get(), nullptr, [this] { return now; });
     RunTally tally;
     tally.cardsChecked = 3;
-    tally.filesStored = 2;
-    tally.notStored.push_back({"u", "p", "HTTP 404"});
     progress.tallyChanged(tally);
-    progress.setStatusText("Get http://x/y");
+    progress.setStatusText("Get http://x/bof.php?mlunkey=SECRET");
+    now += std::chrono::seconds(1);
+    const std::string card = "A\x1b";
+    progress.fetchApplied({.cardId = card,
+                           .path = "/lib/" + card + "/" + card + "_full.png",
+                           .filesApplied = 3,
+                           .filesQueued = 2,
+                           .filesTotal = 10});
     progress.processPendingEvents();
-    EXPECT_NE(written().find("cards 3, fetched 2, not stored 1: Get http://x/y"),
-              std::string::npos);
+    EXPECT_EQ(written(),
+              "\r3 cards, 3/10 fetched, 2 queued, 3.0/s, 2.3 s left: A\\x1B_full.png\x1b[K");
 }
 
 TEST(TerminalProgressOff, WritesNothingAndPassesStopRequestsOn)
