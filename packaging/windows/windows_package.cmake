@@ -1,0 +1,30 @@
+# The Windows installer (NSIS) and a zip of the programs:
+# `cmake --build build-windows --target package`, or scripts/build-windows.sh.
+# The programs sit in the installation folder itself; kqget_windows_program()
+# lists them.
+set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_PACKAGE_NAME kqget)
+set(CPACK_PACKAGE_VENDOR "kqget developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+set(CPACK_PACKAGE_FILE_NAME kqget-${CPACK_PACKAGE_VERSION}-win64)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "repair the card library of the KQ card game client")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY kqget)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY kqget)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
+set(CPACK_NSIS_PACKAGE_NAME "kqget ${KQGET_DISPLAY_VERSION}")
+set(CPACK_NSIS_DISPLAY_NAME "kqget ${KQGET_DISPLAY_VERSION}")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+# A 64-bit Unicode installer: NSIS's default stub is 32-bit ANSI. The switch
+# has to come before the script's first line, hence on makensis's command line.
+set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+# kqget-cli is a console program: its Start-menu entry opens a command prompt
+# in the installation folder with the command's help on screen.
+set(CPACK_NSIS_CREATE_ICONS_EXTRA
+    "SetOutPath '$INSTDIR'
+  CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\kqget command prompt.lnk' '$SYSDIR\\\\cmd.exe' '/k kqget-cli.exe --help'")
+set(CPACK_NSIS_DELETE_ICONS_EXTRA
+    "Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\kqget command prompt.lnk'")
+include(CPack)
