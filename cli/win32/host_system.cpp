@@ -4,8 +4,10 @@
 
 #include <io.h>
 #include <memory>
+// clang-format off: shellapi.h needs the types of windows.h
 #include <shellapi.h>
 #include <windows.h>
+// clang-format on
 
 namespace kqget {
 
