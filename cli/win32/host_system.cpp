@@ -4,9 +4,10 @@
 
 #include <io.h>
 #include <memory>
-// clang-format off: shellapi.h needs the types of windows.h
-#include <shellapi.h>
+// shellapi.h needs the types of windows.h.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
 // clang-format on
 
 namespace kqget {
