@@ -1,11 +1,11 @@
 #include "cli/cli_command.h"
 
 #include "cli/cli_options.h"
+#include "cli/host_system.h"
 #include "cli/interrupt_flag.h"
 #include "cli/run_summary.h"
 #include "cli/terminal_progress.h"
-#include "platform/curl_transfer.h"
-#include "platform/local_file_system.h"
+#include "platform/native_ports.h"
 #include "platform/system_error_text.h"
 #include "update/build_config.h"
 #include "update/card_update_run.h"
@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
-#include <unistd.h>
 #include <variant>
 
 namespace kqget {
@@ -52,12 +51,12 @@ void flushOut()
 int run(const CliOptions& options)
 {
     InterruptFlag interrupt;
-    std::FILE* progressOut = (!options.quiet && ::isatty(STDERR_FILENO)) ? stderr : nullptr;
+    std::FILE* progressOut = (!options.quiet && isTerminal(stderr)) ? stderr : nullptr;
     TerminalProgress progress(progressOut, [&interrupt] { return interrupt.raised(); });
-    LocalFileSystem fileSystem;
+    const auto fileSystem = makeNativeFileSystem();
     TransferOptions transferOptions;
     transferOptions.proxy = options.proxy;
-    CurlTransfer transfer(transferOptions);
+    const auto transfer = makeNativeTransfer(transferOptions);
     RunOptions runOptions;
     runOptions.jobs = options.jobs;
     // The count costs a second walk, worth it only when someone watches the line.
@@ -65,7 +64,7 @@ int run(const CliOptions& options)
 
     const auto started = std::chrono::steady_clock::now();
     const RunTally tally =
-        CardUpdateRun(progress, fileSystem, transfer, runOptions).run(options.inputs);
+        CardUpdateRun(progress, *fileSystem, *transfer, runOptions).run(options.inputs);
     const auto wallTime = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
     progress.finish();
@@ -104,7 +103,8 @@ int reportFailure(ErrorNumber number, std::string_view description, std::string_
 
 int dispatch(const std::vector<std::string>& arguments, std::string& key)
 {
-    const auto parsed = parseCliOptions(arguments, std::getenv("KQGET_KEY"));
+    const std::optional<std::string> keyVariable = environmentValue("KQGET_KEY");
+    const auto parsed = parseCliOptions(arguments, keyVariable ? keyVariable->c_str() : nullptr);
     if (const auto* problem = std::get_if<CliUsageError>(&parsed)) {
         return reportUsageError(problem->message);
     }

@@ -1,15 +1,15 @@
 #include "cli/cli_options.h"
 
+#include "cli/host_system.h"
 #include "platform/system_error_text.h"
-#include "platform/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <fcntl.h>
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
-#include <unistd.h>
 #include <utility>
 
 namespace kqget {
@@ -22,30 +22,37 @@ struct KeyFileLine
     std::string failure;
 };
 
+struct FileCloser
+{
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+
 KeyFileLine readFirstLine(const std::string& path)
 {
     const auto failed = [&path](int error) {
         return KeyFileLine{std::nullopt,
                            "cannot read key file '" + path + "': " + systemErrorText(error)};
     };
-    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
+    const std::unique_ptr<std::FILE, FileCloser> file(openForReading(path));
+    if (!file) {
         return failed(errno);
     }
+    // A character at a time, so that a line typed at a terminal (/dev/stdin)
+    // is taken as soon as it ends.
     std::string text;
-    char buffer[512];
-    while (text.find('\n') == std::string::npos && text.size() <= kMaxKeyFileLine) {
-        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return failed(errno);
-        }
-        if (got == 0) {
+    while (text.size() <= kMaxKeyFileLine) {
+        errno = 0;
+        const int c = std::getc(file.get());
+        if (c == EOF) {
+            if (std::ferror(file.get())) {
+                return failed(errno != 0 ? errno : EIO);
+            }
             break;
         }
-        text.append(buffer, static_cast<std::size_t>(got));
+        text.push_back(static_cast<char>(c));
+        if (c == '\n') {
+            break;
+        }
     }
     if (text.empty()) {
         return {std::nullopt, "key file '" + path + "' is empty"};

@@ -1,6 +1,7 @@
 #include "cli/cli_command.h"
+#include "cli/host_system.h"
 
 int main(int argc, char** argv)
 {
-    return kqget::runCliCommand({argv + 1, argv + argc});
+    return kqget::runCliCommand(kqget::commandArguments(argc, argv));
 }

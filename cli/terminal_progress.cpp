@@ -1,10 +1,8 @@
 #include "cli/terminal_progress.h"
 
 #include "cli/duration_text.h"
+#include "cli/host_system.h"
 #include "update/display_text.h"
-
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace kqget {
 
@@ -16,11 +14,8 @@ constexpr std::size_t kFallbackWidth = 80;
 
 std::size_t terminalWidth(std::FILE* out)
 {
-    winsize size{};
-    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    return kFallbackWidth;
+    const std::size_t columns = terminalColumns(out);
+    return columns > 0 ? columns : kFallbackWidth;
 }
 
 // Cuts to at most `width` bytes without splitting a UTF-8 character.

@@ -1,5 +1,6 @@
 #include "platform/curl_transfer.h"
 
+#include "platform/retry_after.h"
 #include "platform/wire_url.h"
 #include "update/build_config.h"
 #include "update/run_error.h"
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <ctime>
 #include <list>
 #include <new>
@@ -98,25 +98,20 @@ FetchFailure multiFailure(CURLMcode code)
             "curl multi error " + std::to_string(code) + ": " + curl_multi_strerror(code)};
 }
 
-// Retry-After holds delay-seconds or an HTTP date; libcurl's own date parser
-// reads all three date forms HTTP allows.
+std::optional<std::time_t> curlHttpDate(const std::string& text)
+{
+    const std::time_t date = curl_getdate(text.c_str(), nullptr);
+    return date == -1 ? std::nullopt : std::optional(date);
+}
+
+// libcurl's date parser reads all three date forms HTTP allows.
 std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
 {
     curl_header* header = nullptr;
     if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
         return std::nullopt;
     }
-    const std::string_view value(header->value);
-    long long seconds = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (error == std::errc() && end == value.data() + value.size()) {
-        return seconds < 0 ? std::nullopt : std::optional(std::chrono::seconds(seconds));
-    }
-    const std::time_t date = curl_getdate(header->value, nullptr);
-    if (date == -1) {
-        return std::nullopt;
-    }
-    return std::chrono::seconds(std::max<long long>(date - std::time(nullptr), 0));
+    return retryAfterWait(header->value, std::time(nullptr), curlHttpDate);
 }
 
 } // namespace

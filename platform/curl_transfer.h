@@ -1,29 +1,11 @@
 #pragma once
 
+#include "platform/transfer_options.h"
 #include "update/transfer_port.h"
 
-#include <chrono>
-#include <cstddef>
 #include <memory>
-#include <string>
 
 namespace kqget {
-
-struct TransferOptions
-{
-    std::chrono::milliseconds connectTimeout{60'000};
-    // How long a reply may go without a single byte. Not a limit on the whole
-    // transfer: a slow but steady body never reaches it.
-    std::chrono::milliseconds stallTimeout{60'000};
-    long maxRedirects = 10;
-    std::size_t bodySizeCap = kBodySizeCapBytes;
-    // An HTTP proxy for every fetch; empty: the environment's (http_proxy,
-    // no_proxy), as libcurl reads it by default.
-    std::string proxy{};
-    // PEM file of the authorities an https:// server's certificate must chain
-    // to; empty means the system's CA store.
-    std::string caBundlePath{};
-};
 
 // HTTP GETs through one libcurl multi handle, on the caller's thread: no
 // worker threads, and one connection pool, so the fetches of a run reuse their

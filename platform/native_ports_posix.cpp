@@ -1,0 +1,17 @@
+#include "platform/curl_transfer.h"
+#include "platform/local_file_system.h"
+#include "platform/native_ports.h"
+
+namespace kqget {
+
+std::unique_ptr<FileSystemPort> makeNativeFileSystem()
+{
+    return std::make_unique<LocalFileSystem>();
+}
+
+std::unique_ptr<TransferPort> makeNativeTransfer(TransferOptions options)
+{
+    return std::make_unique<CurlTransfer>(std::move(options));
+}
+
+} // namespace kqget

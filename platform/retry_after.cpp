@@ -1,0 +1,29 @@
+#include "platform/retry_after.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace kqget {
+
+std::optional<std::chrono::seconds> retryAfterWait(std::string_view value, std::time_t now,
+                                                   HttpDateParser parseDate)
+{
+    constexpr std::string_view kWhitespace = " \t";
+    const auto first = value.find_first_not_of(kWhitespace);
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    value = value.substr(first, value.find_last_not_of(kWhitespace) - first + 1);
+    long long seconds = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (error == std::errc() && end == value.data() + value.size()) {
+        return seconds < 0 ? std::nullopt : std::optional(std::chrono::seconds(seconds));
+    }
+    const std::optional<std::time_t> date = parseDate(std::string(value));
+    if (!date) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds(std::max<long long>(*date - now, 0));
+}
+
+} // namespace kqget

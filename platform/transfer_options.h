@@ -1,0 +1,28 @@
+#pragma once
+
+#include "update/transfer_port.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace kqget {
+
+// How a transfer goes about its fetches, on every platform.
+struct TransferOptions
+{
+    std::chrono::milliseconds connectTimeout{60'000};
+    // How long a reply may go without a single byte. Not a limit on the whole
+    // transfer: a slow but steady body never reaches it.
+    std::chrono::milliseconds stallTimeout{60'000};
+    long maxRedirects = 10;
+    std::size_t bodySizeCap = kBodySizeCapBytes;
+    // An HTTP proxy for every fetch; empty: the system's (on POSIX the
+    // environment's http_proxy and no_proxy, on Windows the user's settings).
+    std::string proxy{};
+    // PEM file of the authorities an https:// server's certificate must chain
+    // to; empty means the system's CA store. Windows always uses its own store.
+    std::string caBundlePath{};
+};
+
+} // namespace kqget

@@ -1,0 +1,166 @@
+#include "platform/win32/win32_file_system.h"
+
+#include "platform/card_name_matcher.h"
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/wide_text.h"
+#include "platform/win32/win32_log_file.h"
+#include "platform/win32/windows_error_text.h"
+#include "update/run_error.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+
+namespace kqget {
+
+namespace {
+
+// Codes that mean "nothing there" rather than "cannot look".
+bool isAbsent(unsigned long error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_INVALID_NAME || error == ERROR_DIRECTORY || error == ERROR_BAD_NETPATH ||
+           error == ERROR_FILENAME_EXCED_RANGE;
+}
+
+[[noreturn]] void failStore(std::string_view path, std::string_view what, unsigned long error)
+{
+    throw RunError(ErrorNumber::CardFile, "cannot store '" + std::string(path) + "': " +
+                                              std::string(what) + ": " + windowsErrorText(error));
+}
+
+// Deletes the temporary file unless it has been moved into place.
+class TemporaryFile
+{
+public:
+    explicit TemporaryFile(std::wstring path) : m_path(std::move(path)) {}
+    ~TemporaryFile()
+    {
+        if (!m_committed) {
+            ::DeleteFileW(m_path.c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::wstring& path() const noexcept { return m_path; }
+    void commit() noexcept { m_committed = true; }
+
+private:
+    std::wstring m_path;
+    bool m_committed = false;
+};
+
+// "<name>.kqget-<process>-<n>.tmp" beside the target: the same folder, so the
+// move is a rename on the same volume.
+std::wstring temporaryName(const std::wstring& target)
+{
+    static std::atomic<unsigned long> counter{0};
+    return target + L".kqget-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+           std::to_wstring(++counter) + L".tmp";
+}
+
+std::string narrow(const std::wstring& path)
+{
+    return toUtf8(path);
+}
+
+} // namespace
+
+CardEntries Win32FileSystem::searchCardEntries(std::string_view dataFolder, char letter)
+{
+    const std::string folder(dataFolder);
+    // The letter and '*' only: the system's wildcards also match periods and
+    // 8.3 short names, so the card-name rule below decides, never the pattern.
+    const std::wstring pattern = toWide(folder + letter + "*");
+    WIN32_FIND_DATAW found{};
+    UniqueFindHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                               FindExSearchNameMatch, nullptr,
+                                               FIND_FIRST_EX_LARGE_FETCH));
+    CardEntries names;
+    if (!search.valid()) {
+        const unsigned long error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            return names; // the folder is there, with no name under this letter
+        }
+        throw RunError(ErrorNumber::DataFolder,
+                       "cannot search data folder '" + folder + "': " + windowsErrorText(error));
+    }
+    // In the order the file system lists them, as the client's own search sees them.
+    do {
+        const std::string name = toUtf8(found.cFileName);
+        if (isCardName(name, letter)) {
+            names.add(name);
+        }
+    } while (::FindNextFileW(search.get(), &found));
+    if (const unsigned long error = ::GetLastError(); error != ERROR_NO_MORE_FILES) {
+        throw RunError(ErrorNumber::DataFolder,
+                       "cannot read data folder '" + folder + "': " + windowsErrorText(error));
+    }
+    return names;
+}
+
+bool Win32FileSystem::isDirectory(std::string_view path)
+{
+    const std::string target(path);
+    const DWORD attributes = ::GetFileAttributesW(toWide(target).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    const unsigned long error = ::GetLastError();
+    if (isAbsent(error)) {
+        return false;
+    }
+    throw RunError(ErrorNumber::CardFolder,
+                   "cannot examine '" + target + "': " + windowsErrorText(error));
+}
+
+std::uint64_t Win32FileSystem::fileSize(std::string_view path) noexcept
+{
+    try {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!::GetFileAttributesExW(toWide(path).c_str(), GetFileExInfoStandard, &data) ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return 0;
+        }
+        return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
+void Win32FileSystem::replaceFile(std::string_view path, std::string_view content)
+{
+    const std::wstring target = toWide(path);
+    TemporaryFile temporary(temporaryName(target));
+    UniqueFileHandle file(::CreateFileW(temporary.path().c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        const unsigned long error = ::GetLastError();
+        temporary.commit(); // nothing was created
+        failStore(path, "cannot create a temporary file beside it", error);
+    }
+    while (!content.empty()) {
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(content.size(), INT_MAX));
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), content.data(), chunk, &written, nullptr)) {
+            failStore(path, "cannot write " + narrow(temporary.path()), ::GetLastError());
+        }
+        content.remove_prefix(written);
+    }
+    if (!::CloseHandle(file.release())) {
+        failStore(path, "cannot close " + narrow(temporary.path()), ::GetLastError());
+    }
+    if (!::MoveFileExW(temporary.path().c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        failStore(path, "cannot move " + narrow(temporary.path()) + " over it", ::GetLastError());
+    }
+    temporary.commit();
+}
+
+std::unique_ptr<LogFile> Win32FileSystem::createLog(std::string_view path)
+{
+    return std::make_unique<Win32LogFile>(path);
+}
+
+} // namespace kqget

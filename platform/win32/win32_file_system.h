@@ -1,0 +1,20 @@
+#pragma once
+
+#include "update/file_system_port.h"
+
+namespace kqget {
+
+// The run's file system on Windows, over the wide API: paths are UTF-8 inside
+// and UTF-16 at the system, so no card name is lost to a code page.
+class Win32FileSystem final : public FileSystemPort
+{
+public:
+    CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
+    bool isDirectory(std::string_view path) override;
+    std::uint64_t fileSize(std::string_view path) noexcept override;
+    void replaceFile(std::string_view path, std::string_view content) override;
+    std::unique_ptr<LogFile> createLog(std::string_view path) override;
+    char separator() const noexcept override { return '\\'; }
+};
+
+} // namespace kqget

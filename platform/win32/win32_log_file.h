@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/win32/unique_handle.h"
+#include "update/file_system_port.h"
+
+#include <string>
+
+namespace kqget {
+
+// The run log on Windows, written through a buffer like its POSIX sibling. The
+// text is UTF-8, which the program's manifest makes the process code page, so
+// no card name or path is lost; the run itself ends lines in CR LF.
+class Win32LogFile final : public LogFile
+{
+public:
+    // Creates or empties `path`. A symbolic link, junction or any other
+    // reparse point at `path` is refused and left untouched, as is anything
+    // that is not a plain file on disk.
+    explicit Win32LogFile(std::string_view path);
+    ~Win32LogFile() override;
+
+    void write(std::string_view text) override;
+    void flush() override;
+    void close() override;
+
+private:
+    std::string m_path;
+    UniqueFileHandle m_file;
+    std::string m_buffer;
+};
+
+} // namespace kqget
