@@ -96,7 +96,7 @@ std::string usageText()
            "  --user NAME      the account user name\n"
            "  --data FOLDER    the data folder that holds the card folders\n"
            "  --jobs N         fetches under way at once, 1 to 16 (default 4)\n"
-           "  --proxy URL      the HTTP proxy to use instead of http_proxy's\n"
+           "  --proxy URL      the HTTP proxy to use instead of the system's\n"
            "  --quiet          no progress line and no summary\n"
            "  --help           show this text\n"
            "  --version        show the version\n"
