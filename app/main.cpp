@@ -1,6 +1,7 @@
 #include "app/command_line.h"
-#include "app/error_report.h"
+#include "app/display_check.h"
 #include "app/main_window.h"
+#include "app/message_boxes.h"
 #include "app/window_screenshot.h"
 #include "app/window_transfer.h"
 #include "update/exit_status.h"
@@ -8,6 +9,13 @@
 #include <QApplication>
 
 #include <cstdio>
+
+namespace {
+
+// Not a run's outcome: the window never opened.
+constexpr int kNoDisplayExitStatus = 1;
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -30,9 +38,13 @@ int main(int argc, char** argv)
         break;
     }
 
+    if (const auto problem = kqget::missingDisplayProblem(arguments)) {
+        std::fprintf(stderr, "kqget: %s\n", problem->c_str());
+        return kNoDisplayExitStatus;
+    }
     QApplication app(argc, argv);
-    kqget::MessageBoxErrorReport errorReport;
-    kqget::MainWindow window(errorReport, kqget::makeWindowTransfer);
+    kqget::ModalMessageBoxes messageBoxes;
+    kqget::MainWindow window(messageBoxes, kqget::makeWindowTransfer);
     QObject::connect(&window, &kqget::MainWindow::programEndRequested, &app,
                      [](int status) { QCoreApplication::exit(status); });
     window.show();

@@ -2,14 +2,11 @@
 
 #include "app/control_table.h"
 #include "app/dialog_font.h"
-#include "platform/local_file_system.h"
-#include "platform/qt_progress.h"
-#include "update/card_update_run.h"
-#include "update/exit_status.h"
-#include "update/run_error.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,9 +15,9 @@
 #include <QScreen>
 #include <QStyle>
 
-#include <exception>
-#include <optional>
+#include <map>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace kqget {
@@ -32,23 +29,140 @@ QString toQString(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Marks the window as running for the length of one run, whichever way it ends.
-class RunScope
+QCheckBox& checkBox(QWidget* target, std::string_view control)
 {
-public:
-    RunScope(QtProgress*& slot, QtProgress& progress) : m_slot(slot) { m_slot = &progress; }
-    ~RunScope() { m_slot = nullptr; }
-    RunScope(const RunScope&) = delete;
-    RunScope& operator=(const RunScope&) = delete;
-
-private:
-    QtProgress*& m_slot;
-};
+    auto* box = qobject_cast<QCheckBox*>(target);
+    if (box == nullptr) {
+        throw std::logic_error("control " + std::string(control) + " is not a check box");
+    }
+    return *box;
+}
 
 } // namespace
 
-MainWindow::MainWindow(ErrorReport& errorReport, TransferFactory makeTransfer)
-    : m_errorReport(errorReport), m_makeTransfer(std::move(makeTransfer))
+// Addresses the widgets by their control names; the window owns them.
+class MainWindow::WidgetView final : public WindowView
+{
+public:
+    WidgetView(MainWindow& window, MessageBoxes& messageBoxes)
+        : m_window(window), m_messageBoxes(messageBoxes)
+    {}
+
+    void add(std::string_view control, QWidget* widget) { m_controls.emplace(control, widget); }
+    QWidget* widget(std::string_view control) const
+    {
+        const auto found = m_controls.find(control);
+        if (found == m_controls.end()) {
+            throw std::logic_error("the window has no control " + std::string(control));
+        }
+        return found->second;
+    }
+
+    std::string text(std::string_view control) const override;
+    void setText(std::string_view control, std::string_view text) override;
+    bool isEnabled(std::string_view control) const override;
+    void setEnabled(std::string_view control, bool enabled) override;
+    CheckValue checkValue(std::string_view control) const override;
+    void setCheckValue(std::string_view control, CheckValue value) override;
+    void processPendingEvents() override;
+    void showFailure(int number, std::string_view description) override;
+    void showNotice(std::string_view text) override;
+    void endProgram(int exitStatus) override;
+
+private:
+    MainWindow& m_window;
+    MessageBoxes& m_messageBoxes;
+    std::map<std::string, QWidget*, std::less<>> m_controls;
+};
+
+std::string MainWindow::WidgetView::text(std::string_view control) const
+{
+    QWidget* target = widget(control);
+    if (auto* label = qobject_cast<QLabel*>(target)) {
+        return label->text().toStdString();
+    }
+    if (auto* field = qobject_cast<QLineEdit*>(target)) {
+        return field->text().toStdString();
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(target)) {
+        return button->text().toStdString();
+    }
+    if (auto* frame = qobject_cast<QGroupBox*>(target)) {
+        return frame->title().toStdString();
+    }
+    throw std::logic_error("control " + std::string(control) + " has no text");
+}
+
+void MainWindow::WidgetView::setText(std::string_view control, std::string_view text)
+{
+    QWidget* target = widget(control);
+    const QString value = toQString(text);
+    if (auto* label = qobject_cast<QLabel*>(target)) {
+        label->setText(value);
+    } else if (auto* field = qobject_cast<QLineEdit*>(target)) {
+        field->setText(value);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(target)) {
+        button->setText(value);
+    } else if (auto* frame = qobject_cast<QGroupBox*>(target)) {
+        frame->setTitle(value);
+    } else {
+        throw std::logic_error("control " + std::string(control) + " has no text");
+    }
+}
+
+bool MainWindow::WidgetView::isEnabled(std::string_view control) const
+{
+    return widget(control)->isEnabled();
+}
+
+void MainWindow::WidgetView::setEnabled(std::string_view control, bool enabled)
+{
+    widget(control)->setEnabled(enabled);
+}
+
+CheckValue MainWindow::WidgetView::checkValue(std::string_view control) const
+{
+    switch (checkBox(widget(control), control).checkState()) {
+    case Qt::Checked:
+        return CheckValue::Ticked;
+    case Qt::PartiallyChecked:
+        return CheckValue::Grey;
+    case Qt::Unchecked:
+        break;
+    }
+    return CheckValue::Unticked;
+}
+
+void MainWindow::WidgetView::setCheckValue(std::string_view control, CheckValue value)
+{
+    // Qt signals the change, which runs the box's handler.
+    constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
+    checkBox(widget(control), control).setCheckState(kStates[static_cast<int>(value)]);
+}
+
+void MainWindow::WidgetView::processPendingEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void MainWindow::WidgetView::showFailure(int number, std::string_view description)
+{
+    m_messageBoxes.showFailure(&m_window, number, toQString(description));
+}
+
+void MainWindow::WidgetView::showNotice(std::string_view text)
+{
+    m_messageBoxes.showNotice(&m_window, toQString(text));
+}
+
+void MainWindow::WidgetView::endProgram(int exitStatus)
+{
+    emit m_window.programEndRequested(exitStatus);
+}
+
+MainWindow::MainWindow(MessageBoxes& messageBoxes, WindowLogic::TransferFactory makeTransfer)
+    : m_view(std::make_unique<WidgetView>(*this, messageBoxes)),
+      m_logic(*m_view, m_fileSystem, std::move(makeTransfer))
 {
     setObjectName(toQString(kWindowName));
     setWindowTitle(toQString(kWindowTitle));
@@ -61,11 +175,14 @@ MainWindow::MainWindow(ErrorReport& errorReport, TransferFactory makeTransfer)
 
     // Connected before the load handler so that a value the program writes into
     // the box runs the box's handler, as a click does.
-    connect(m_confirm, &QCheckBox::stateChanged, this, &MainWindow::confirmClicked);
-    connect(m_update, &QPushButton::clicked, this, &MainWindow::updateClicked);
-    connect(m_reset, &QPushButton::clicked, this, &MainWindow::resetClicked);
+    connect(qobject_cast<QCheckBox*>(m_view->widget(controls::kConfirm)), &QCheckBox::stateChanged,
+            this, [this] { m_logic.confirmClicked(); });
+    connect(qobject_cast<QPushButton*>(m_view->widget(controls::kUpdate)), &QPushButton::clicked,
+            this, [this] { m_logic.updateClicked(); });
+    connect(qobject_cast<QPushButton*>(m_view->widget(controls::kReset)), &QPushButton::clicked,
+            this, [this] { m_logic.resetClicked(); });
 
-    load();
+    m_logic.load();
 }
 
 MainWindow::~MainWindow() = default;
@@ -81,35 +198,19 @@ void MainWindow::buildControls()
             throw std::logic_error("control table: " + std::string(control.name) +
                                    " comes before its container " + std::string(control.container));
         }
-        QWidget* widget = makeControl(control, container);
-        widget->setObjectName(toQString(control.name));
-        widget->setGeometry(twipsToPixels(control.left), twipsToPixels(control.top),
-                            twipsToPixels(control.width), twipsToPixels(control.height));
-        widget->setEnabled(control.setting != ControlSetting::Disabled);
-        if (widget->focusPolicy() != Qt::NoFocus) {
+        QWidget* made = makeControl(control, container);
+        made->setObjectName(toQString(control.name));
+        made->setGeometry(twipsToPixels(control.left), twipsToPixels(control.top),
+                          twipsToPixels(control.width), twipsToPixels(control.height));
+        made->setEnabled(control.setting != ControlSetting::Disabled);
+        if (made->focusPolicy() != Qt::NoFocus) {
             if (previousFocusable != nullptr) {
-                setTabOrder(previousFocusable, widget);
+                setTabOrder(previousFocusable, made);
             }
-            previousFocusable = widget;
+            previousFocusable = made;
         }
+        m_view->add(control.name, made);
     }
-
-    const auto find = [this]<typename Widget>(Widget*& member, std::string_view name) {
-        member = findChild<Widget*>(toQString(name));
-        if (member == nullptr) {
-            throw std::logic_error("control table: no " + std::string(name));
-        }
-    };
-    find(m_update, "Command1");
-    find(m_reset, "Command2");
-    find(m_confirm, "Check1");
-    find(m_guide, "Label1");
-    find(m_instructions, "Label7");
-    find(m_key, "tKEY");
-    find(m_userName, "tUSERNAME");
-    find(m_dataFolder, "tDATA");
-    find(m_size, "Text1");
-    find(m_status, "Text2");
 }
 
 QWidget* MainWindow::makeControl(const ControlSpec& control, QWidget* container)
@@ -147,75 +248,11 @@ QWidget* MainWindow::makeControl(const ControlSpec& control, QWidget* container)
     throw std::logic_error("control table: unknown kind of " + std::string(control.name));
 }
 
-void MainWindow::load()
-{
-    m_update->setEnabled(false);
-    m_confirm->setCheckState(Qt::Unchecked);
-
-    const auto appendLine = [](QLabel* label, std::string_view line) {
-        label->setText(label->text() + toQString(kCaptionLineBreak) + toQString(line));
-    };
-    m_guide->setText(toQString(kGuideLines[0]) + toQString(kCaptionLineBreak) +
-                     toQString(kGuideLines[1]));
-    appendLine(m_guide, kGuideLines[2]);
-    m_instructions->setText(toQString(kInstructionLines[0]));
-    for (std::size_t line = 1; line < kInstructionLines.size(); ++line) {
-        appendLine(m_instructions, kInstructionLines[line]);
-    }
-}
-
-void MainWindow::confirmClicked()
-{
-    m_update->setEnabled(m_confirm->checkState() == Qt::Checked);
-}
-
-void MainWindow::resetClicked()
-{
-    m_update->setText(toQString(kUpdateCaption));
-    m_confirm->setCheckState(Qt::Unchecked);
-    m_confirm->setEnabled(true);
-    m_reset->setEnabled(false);
-}
-
-void MainWindow::updateClicked()
-{
-    if (runUnderWay()) {
-        return;
-    }
-    QtProgress progress({m_update, m_confirm, m_reset, m_dataFolder, m_size, m_status});
-    const RunScope running(m_runProgress, progress);
-    const RunInputs inputs{m_key->text().toStdString(), m_userName->text().toStdString(),
-                           m_dataFolder->text().toStdString()};
-
-    LocalFileSystem fileSystem;
-    RunTally tally;
-    std::optional<std::pair<int, QString>> failure;
-    try {
-        const std::unique_ptr<TransferPort> transfer =
-            m_makeTransfer([&progress] { progress.processPendingEvents(); });
-        tally = CardUpdateRun(progress, fileSystem, *transfer).run(inputs);
-    } catch (const RunError& error) {
-        failure.emplace(error.code(), QString::fromUtf8(error.what()));
-    } catch (const std::exception& error) {
-        failure.emplace(kUnexpectedErrorNumber, QString::fromUtf8(error.what()));
-    }
-    progress.showPendingTexts();
-
-    if (failure) {
-        m_errorReport.show(this, failure->first, failure->second);
-        emit programEndRequested(exitCode(ExitStatus::Failed));
-    } else if (tally.stopped) {
-        emit programEndRequested(exitCode(ExitStatus::Done));
-    }
-}
-
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // The run notices at its next safe point and ends with its log closed; the
-    // window goes at once so the user sees the close was taken.
-    if (m_runProgress != nullptr) {
-        m_runProgress->requestStop();
-    }
+    // The window goes at once, so the user sees the close was taken; a run
+    // under way notices within its next wait and ends with its log closed.
+    m_logic.closing();
     event->accept();
 }
 

@@ -2,11 +2,9 @@
 
 #include "platform/curl_transfer.h"
 
-#include <utility>
-
 namespace kqget {
 
-std::unique_ptr<TransferPort> makeWindowTransfer(std::function<void()> /*idle*/)
+std::unique_ptr<TransferPort> makeWindowTransfer()
 {
     return std::make_unique<CurlTransfer>();
 }

@@ -2,13 +2,13 @@
 
 #include "update/transfer_port.h"
 
-#include <functional>
 #include <memory>
 
 namespace kqget {
 
-// The window's HTTP transfer: it calls `idle` while a fetch waits, so the
-// window keeps repainting and taking input through a slow reply.
-std::unique_ptr<TransferPort> makeWindowTransfer(std::function<void()> idle);
+// The window's HTTP transfer. It needs no help to keep the window alive: the
+// run waits on it in short slices and lets the window handle its events
+// between them.
+std::unique_ptr<TransferPort> makeWindowTransfer();
 
 } // namespace kqget

@@ -8,8 +8,8 @@
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise. Exits 0 once the
 // status field reads "DONE !", 2 when the run failed, 1 when it never ended.
 
-#include "app/error_report.h"
 #include "app/main_window.h"
+#include "app/message_boxes.h"
 #include "app/window_transfer.h"
 
 #include <QApplication>
@@ -29,16 +29,20 @@ namespace {
 constexpr int kRunDeadlineMs = 10 * 60 * 1000;
 constexpr int kEventWaitMs = 50;
 
-// A message box would wait for a click that never comes; the failure goes to
-// stderr and the driver ends.
-class PrintedErrorReport final : public ErrorReport
+// A message box would wait for a click that never comes; what it would say
+// goes to stderr, and a failure ends the driver.
+class PrintedMessageBoxes final : public MessageBoxes
 {
 public:
-    void show(QWidget*, int number, const QString& description) override
+    void showFailure(QWidget*, int number, const QString& description) override
     {
         std::fprintf(stderr, "kqget-bench-window: error %d: %s\n", number,
                      description.toLocal8Bit().constData());
         m_failed = true;
+    }
+    void showNotice(QWidget*, const QString& text) override
+    {
+        std::fprintf(stderr, "kqget-bench-window: %s\n", text.toLocal8Bit().constData());
     }
     bool failed() const noexcept { return m_failed; }
 
@@ -59,8 +63,8 @@ template <typename Widget> Widget* control(QWidget& window, const char* name)
 int drive(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    PrintedErrorReport errorReport;
-    MainWindow window(errorReport, makeWindowTransfer);
+    PrintedMessageBoxes messageBoxes;
+    MainWindow window(messageBoxes, makeWindowTransfer);
     window.show();
     QCoreApplication::processEvents();
 
@@ -72,14 +76,14 @@ int drive(int argc, char** argv)
     control<QPushButton>(window, "Command1")->click();
 
     const QDeadlineTimer deadline(kRunDeadlineMs);
-    while (status->text() != QLatin1String("DONE !") && !errorReport.failed()) {
+    while (status->text() != QLatin1String("DONE !") && !messageBoxes.failed()) {
         if (deadline.hasExpired()) {
             std::fputs("kqget-bench-window: the run did not end\n", stderr);
             return 1;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, kEventWaitMs);
     }
-    return errorReport.failed() ? 2 : 0;
+    return messageBoxes.failed() ? 2 : 0;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "platform/buffered_log_file.h"
 #include "platform/card_name_matcher.h"
+#include "platform/process_umask.h"
 #include "platform/system_error_text.h"
 #include "platform/unique_fd.h"
 #include "update/run_error.h"
@@ -53,10 +54,7 @@ private:
 
 mode_t newFileMode()
 {
-    // umask can only be read by setting it back; done once, before any run.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
+    return static_cast<mode_t>(0666 & ~currentUmask());
 }
 
 std::string temporaryPattern(const std::string& path)

@@ -14,7 +14,6 @@ namespace kqget {
 
 namespace {
 
-constexpr std::string_view kDone = "DONE !";
 // How long the run waits for a fetch before it lets the window breathe and
 // asks whether to stop.
 constexpr std::chrono::milliseconds kWaitSlice{50};
@@ -308,8 +307,8 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     log.close();
 
     if (!tally.stopped) {
-        m_progress.setStatusText(kDone);
-        m_progress.setUpdateCaption(kDone);
+        m_progress.setStatusText(kDoneText);
+        m_progress.setUpdateCaption(kDoneText);
         m_progress.setResetEnabled(true);
         m_progress.processPendingEvents();
     }

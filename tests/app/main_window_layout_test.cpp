@@ -24,7 +24,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-std::unique_ptr<TransferPort> noTransfer(std::function<void()>)
+std::unique_ptr<TransferPort> noTransfer()
 {
     return nullptr;
 }
@@ -129,7 +129,7 @@ class MainWindowLayoutTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { m_window = std::make_unique<MainWindow>(m_errors, noTransfer); }
+    void init() { m_window = std::make_unique<MainWindow>(m_boxes, noTransfer); }
     void cleanup() { m_window.reset(); }
 
     void controlsStandAsTheTableSays_data()
@@ -274,7 +274,7 @@ private slots:
     }
 
 private:
-    RecordingErrorReport m_errors;
+    RecordingMessageBoxes m_boxes;
     std::unique_ptr<MainWindow> m_window;
 };
 

@@ -1,5 +1,5 @@
-#include "app/error_report.h"
 #include "app/main_window.h"
+#include "app/message_boxes.h"
 #include "app/window_transfer.h"
 #include "tests/app/window_probe.h"
 #include "tests/support/expected_urls.h"
@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -28,7 +28,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto kLogName = "KQ-GET-PNG-XML.txt";
-constexpr qint64 kSchedulingAllowanceMs = 20;
 
 std::string infoUrl(std::string_view card)
 {
@@ -78,6 +77,7 @@ private slots:
     {
         m_window.reset();
         m_errors.reports.clear();
+        m_errors.notices.clear();
         QDir::setCurrent(QDir::tempPath());
         m_data.reset();
         m_workFolder.reset();
@@ -100,6 +100,7 @@ private slots:
 
         QCOMPARE(stateOf(*m_window), kDone);
         QVERIFY(m_errors.reports.empty());
+        QVERIFY(m_errors.notices.empty());
         QCOMPARE(ended.count(), 0);
         const std::string folder = m_data->folder();
         QCOMPARE(control<QLineEdit>(*m_window, "tDATA")->text(), qs(folder));
@@ -135,100 +136,93 @@ private slots:
         QCOMPARE(untouchedTexts(*m_window), after);
     }
 
-    void aFailureIsReportedAndEndsTheProgram_data()
-    {
-        QTest::addColumn<QString>("dataFolder");
-        QTest::addColumn<QString>("faultOn");
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("named");
-        QTest::newRow("no data folder") << u"missing"_s << QString() << 10 << u"missing/"_s;
-        QTest::newRow("dropped illustration")
-            << QString() << u"A0001_full.png"_s << 40 << u"A0001_full.png"_s;
-    }
+    // The failure reaches the message box and ends the program with status 2;
+    // the failures themselves are checked with the logic.
     void aFailureIsReportedAndEndsTheProgram()
     {
-        QFETCH(QString, dataFolder);
-        QFETCH(QString, faultOn);
-        QFETCH(int, number);
-        QFETCH(QString, named);
         m_data->makeFolder("A0001");
-        if (!dataFolder.isEmpty()) {
-            control<QLineEdit>(*m_window, "tDATA")->setText(qs(m_data->folder()) + dataFolder);
-        }
-        if (!faultOn.isEmpty()) {
-            Fault dropped;
-            dropped.dropMidBody = true;
-            m_service->addFault(faultOn.toStdString(), dropped);
-        }
+        Fault dropped;
+        dropped.dropMidBody = true;
+        m_service->addFault("A0001_full.png", dropped);
         QSignalSpy ended(m_window.get(), &MainWindow::programEndRequested);
         startRun(*m_window);
 
         QCOMPARE(m_errors.reports.size(), std::size_t{1});
-        QCOMPARE(m_errors.reports[0].first, number);
-        QVERIFY2(m_errors.reports[0].second.contains(named),
+        QCOMPARE(m_errors.reports[0].first, 40);
+        QVERIFY2(m_errors.reports[0].second.contains(u"A0001_full.png"_s),
                  qPrintable(m_errors.reports[0].second));
         QCOMPARE(ended.count(), 1);
-        QVERIFY(ended[0][0].toInt() != 0);
-
-        // The log holds whole lines only, and no card file is half-written.
-        const std::string log = readFile(m_workFolder->path() / kLogName);
-        QVERIFY(log.empty() || log.ends_with("\r\n"));
-        if (!faultOn.isEmpty()) {
-            QCOMPARE(m_data->listing(), std::string("A0001\nA0001/A0001.xml\n"));
-            QVERIFY(log.ends_with("A0001_full.png size 0\r\n"));
-        }
+        QCOMPARE(ended[0][0].toInt(), 2);
+        QCOMPARE(m_data->listing(), std::string("A0001\nA0001/A0001.xml\n"));
+        QVERIFY(readFile(m_workFolder->path() / kLogName).ends_with("A0001_full.png size 0\r\n"));
     }
 
-    // The report a user gets: a message box with the number and description.
-    void theFailureReportIsAMessageBox()
+    // What a user gets: modal boxes with an OK button, and the texts given.
+    void theMessageBoxesShowTheirTexts_data()
     {
-        MessageBoxErrorReport report;
+        QTest::addColumn<bool>("failure");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("failure") << true << int(QMessageBox::Critical)
+                                 << u"Error 40\n\ncannot reach http://x/"_s;
+        QTest::newRow("notice") << false << int(QMessageBox::Information)
+                                << u"cannot reach http://x/"_s;
+    }
+    void theMessageBoxesShowTheirTexts()
+    {
+        QFETCH(bool, failure);
+        QFETCH(int, icon);
+        QFETCH(QString, text);
+        ModalMessageBoxes boxes;
         QString shown;
-        QTimer::singleShot(0, this, [&shown] {
+        int shownIcon = -1;
+        QTimer::singleShot(0, this, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             QVERIFY(box != nullptr);
             shown = box->text();
+            shownIcon = int(box->icon());
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         });
-        report.show(m_window.get(), 40, u"cannot reach http://x/"_s);
-        QCOMPARE(shown, u"Error 40\n\ncannot reach http://x/"_s);
+        if (failure) {
+            boxes.showFailure(m_window.get(), 40, u"cannot reach http://x/"_s);
+        } else {
+            boxes.showNotice(m_window.get(), u"cannot reach http://x/"_s);
+        }
+        QCOMPARE(shown, text);
+        QCOMPARE(shownIcon, icon);
     }
 
-    // A slow fetch keeps the window painting and taking input, keeps the
-    // controls locked, and a close during it ends the run after that file.
-    void aSlowFetchKeepsTheWindowAliveAndACloseStopsTheRun()
+    // A fetch that stalls keeps the window taking input with its controls
+    // locked, and closing the window stops the run at once: the stalled fetch
+    // is abandoned, the log is closed, no card file is touched.
+    void aCloseDuringAStalledFetchStopsTheRunAtOnce()
     {
         m_data->makeFolder("A0001");
         m_data->makeFolder("A0002");
-        Fault slow;
-        slow.delay = 700ms;
-        m_service->addFault("cardids=A0001", slow);
+        Fault stalled;
+        // Far beyond the test's time-out: the run can only end by the close.
+        stalled.delay = 30min;
+        m_service->addFault("cardids=A0001", stalled);
 
-        QElapsedTimer sinceStart;
-        QElapsedTimer sinceTick;
-        qint64 longestGap = 0;
         int ticks = 0;
         bool closed = false;
         bool lockedThroughout = true;
         QTimer ticker;
         ticker.setInterval(10);
         connect(&ticker, &QTimer::timeout, this, [&] {
-            if (!sinceStart.isValid()) {
-                sinceStart.start();
-            }
-            if (sinceTick.isValid()) {
-                longestGap = std::max(longestGap, sinceTick.elapsed());
-            }
-            sinceTick.start();
             ++ticks;
             // Presses on the locked controls change nothing.
             QTest::mouseClick(control<QPushButton>(*m_window, "Command1"), Qt::LeftButton);
             QTest::mouseClick(control<QPushButton>(*m_window, "Command2"), Qt::LeftButton);
             lockedThroughout = lockedThroughout && stateOf(*m_window) == kRunning;
-            // Well inside the slow fetch: the user closes the window.
-            if (!closed && sinceStart.elapsed() >= 300) {
+            // The stalled request has reached the service, and the window has
+            // kept handling events since: the user closes it.
+            const auto requests = m_service->requests();
+            const bool stalling = std::ranges::any_of(requests, [](const ReceivedRequest& request) {
+                return request.target.find("cardids=A0001") != std::string::npos;
+            });
+            if (!closed && stalling && ticks >= 5) {
                 closed = true;
-                QCOMPARE(m_service->requests().size(), std::size_t{1});
                 m_window->close();
             }
         });
@@ -237,34 +231,24 @@ private slots:
         startRun(*m_window);
         ticker.stop();
 
-        qInfo("longest time without events: %lld ms over %d passes", longestGap, ticks);
-        // Events came through the whole 700 ms wait, not only around it.
         QVERIFY(closed);
-        QVERIFY2(ticks >= 7, qPrintable(QString::number(ticks)));
-        // The transfer calls back every 50 ms but its wait can skip a beat, so
-        // passes come up to 100 ms apart; the rest allows for a busy machine.
-        QVERIFY2(longestGap <= 100 + kSchedulingAllowanceMs,
-                 qPrintable(u"%1 ms without events"_s.arg(longestGap)));
         QVERIFY(lockedThroughout);
         QCOMPARE(ended.count(), 1);
         QCOMPARE(ended[0][0].toInt(), 0);
         QVERIFY(!m_window->isVisible());
         QVERIFY(m_errors.reports.empty());
+        QVERIFY(m_errors.notices.empty());
 
-        // The fetch under way was stored whole; no other fetch started.
-        const std::string xml = CardService::expectedXml("A0001", "KEY1", "user");
-        QCOMPARE(m_service->requests().size(), std::size_t{1});
-        QCOMPARE(m_data->read("A0001/A0001.xml"), xml);
-        QCOMPARE(m_data->listing(), std::string("A0001\nA0001/A0001.xml\nA0002\n"));
+        // Nothing was stored, not even what the other fetches brought; the log
+        // is whole up to the card that waited.
+        QCOMPARE(m_data->listing(), std::string("A0001\nA0002\n"));
         const std::string folder = m_data->folder();
         QCOMPARE(readFile(m_workFolder->path() / kLogName),
-                 "A0001\r\n" + folder + "A0001/A0001.xml size 0\r\n" + "Download File: " +
-                     infoUrl("A0001") + " New size " + std::to_string(xml.size()) + "\r\n" +
-                     folder + "A0001/A0001_full.png size 0\r\n");
+                 "A0001\r\n" + folder + "A0001/A0001.xml size 0\r\n");
     }
 
 private:
-    RecordingErrorReport m_errors;
+    RecordingMessageBoxes m_errors;
     std::unique_ptr<CardService> m_service;
     std::unique_ptr<TempDir> m_workFolder;
     std::unique_ptr<TempDir> m_data;

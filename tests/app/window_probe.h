@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/error_report.h"
+#include "app/message_boxes.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -32,15 +32,17 @@ inline const QString kDone = u"Command1 off \"DONE !\", Check1 1 off, Command2 o
 // fields and the two labels.
 QStringList untouchedTexts(QWidget& window);
 
-// Answers the failure report at once and keeps what it was told.
-class RecordingErrorReport final : public ErrorReport
+// Answers both message boxes at once and keeps what they were to show.
+class RecordingMessageBoxes final : public MessageBoxes
 {
 public:
-    void show(QWidget*, int number, const QString& description) override
+    void showFailure(QWidget*, int number, const QString& description) override
     {
         reports.push_back({number, description});
     }
+    void showNotice(QWidget*, const QString& text) override { notices.push_back(text); }
     std::vector<std::pair<int, QString>> reports;
+    QStringList notices;
 };
 
 // Ticks the box and presses the update button as a user would; returns when the

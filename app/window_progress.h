@@ -1,28 +1,13 @@
 #pragma once
 
+#include "app/window_view.h"
 #include "update/progress_port.h"
 
-#include <QElapsedTimer>
-
 #include <chrono>
+#include <optional>
 #include <string>
 
-class QCheckBox;
-class QLineEdit;
-class QPushButton;
-
 namespace kqget {
-
-// The controls a run writes, by their part in it.
-struct ProgressWidgets
-{
-    QPushButton* update;   // Command1
-    QCheckBox* confirm;    // Check1
-    QPushButton* reset;    // Command2
-    QLineEdit* dataFolder; // tDATA
-    QLineEdit* size;       // Text1
-    QLineEdit* status;     // Text2
-};
 
 // A run's progress shown in the window's own controls, on the window's thread.
 //
@@ -31,15 +16,13 @@ struct ProgressWidgets
 // more than the walk. So the fields are written when events are processed, and
 // events are processed at most once per `eventInterval` (well under what the
 // eye notices). Buttons and the box change at once: a run writes them rarely.
-// The widgets must outlive the run; the window that owns them is never deleted
-// while a run is under way.
-class QtProgress final : public ProgressPort
+class WindowProgress final : public ProgressPort
 {
 public:
     static constexpr std::chrono::milliseconds kDefaultEventInterval{25};
 
-    explicit QtProgress(const ProgressWidgets& widgets,
-                        std::chrono::milliseconds eventInterval = kDefaultEventInterval);
+    explicit WindowProgress(WindowView& view,
+                            std::chrono::milliseconds eventInterval = kDefaultEventInterval);
 
     void setUpdateEnabled(bool enabled) override;
     void setUpdateCaption(std::string_view text) override;
@@ -52,25 +35,27 @@ public:
     void whileWaiting() override { processPendingEvents(); }
     bool stopRequested() override { return m_stopRequested; }
 
-    // Writes the progress texts not yet shown; the window calls it when the run
-    // has ended, whichever way.
+    // Writes the progress texts not yet shown; called when the run has ended,
+    // whichever way.
     void showPendingTexts();
 
-    // The window was closed: the run ends at its next safe point.
+    // The window is closing: the run ends at its next safe point, and a fetch
+    // it waits for is abandoned.
     void requestStop() noexcept { m_stopRequested = true; }
 
 private:
     struct PendingText
     {
-        std::string text;
+        std::string_view control;
+        std::string text{};
         bool pending = false;
     };
 
-    ProgressWidgets m_widgets;
+    WindowView& m_view;
     std::chrono::milliseconds m_eventInterval;
-    QElapsedTimer m_sinceEvents;
-    PendingText m_size;
-    PendingText m_status;
+    std::optional<std::chrono::steady_clock::time_point> m_lastEvents;
+    PendingText m_size{controls::kSize};
+    PendingText m_status{controls::kStatus};
     bool m_stopRequested = false;
 };
 

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kqget {
+
+// The names of the controls that the window's handlers touch, as the control
+// table names them.
+namespace controls {
+inline constexpr std::string_view kUpdate = "Command1";
+inline constexpr std::string_view kReset = "Command2";
+inline constexpr std::string_view kConfirm = "Check1";
+inline constexpr std::string_view kGuide = "Label1";
+inline constexpr std::string_view kInstructions = "Label7";
+inline constexpr std::string_view kKey = "tKEY";
+inline constexpr std::string_view kUserName = "tUSERNAME";
+inline constexpr std::string_view kDataFolder = "tDATA";
+inline constexpr std::string_view kSize = "Text1";
+inline constexpr std::string_view kStatus = "Text2";
+} // namespace controls
+
+// Check1's value: what the box shows.
+enum class CheckValue : int
+{
+    Unticked = 0,
+    Ticked = 1,
+    Grey = 2,
+};
+
+// The window as its handlers see it: the properties of its controls, addressed
+// by their names, and the few things only the toolkit can do. A binding
+// implements it on its own widgets (Qt, Win32) and forwards the controls'
+// events to WindowLogic; the handlers never see a toolkit type.
+//
+// Texts are UTF-8. A name that is not in the control table is a programming
+// fault: the binding throws std::logic_error.
+class WindowView
+{
+public:
+    virtual ~WindowView() = default;
+
+    // A button's, label's or frame's caption; a text box's text.
+    virtual std::string text(std::string_view control) const = 0;
+    virtual void setText(std::string_view control, std::string_view text) = 0;
+
+    virtual bool isEnabled(std::string_view control) const = 0;
+    virtual void setEnabled(std::string_view control, bool enabled) = 0;
+
+    // A check box's value. A change made here must reach
+    // WindowLogic::confirmClicked() as a user's click does; a toolkit that does
+    // not raise the click for a change the program makes calls it itself.
+    virtual CheckValue checkValue(std::string_view control) const = 0;
+    virtual void setCheckValue(std::string_view control, CheckValue value) = 0;
+
+    // Lets the window handle queued input and repaint before the handler goes on.
+    virtual void processPendingEvents() = 0;
+
+    // The failure that ends the program, with its number and description; the
+    // user has seen it when this returns.
+    virtual void showFailure(int number, std::string_view description) = 0;
+    // A message for the user to read after a run, such as the files it left
+    // unrepaired; returns when the user has dismissed it.
+    virtual void showNotice(std::string_view text) = 0;
+
+    // The program is to end with this exit status once the handler returns.
+    virtual void endProgram(int exitStatus) = 0;
+};
+
+} // namespace kqget
