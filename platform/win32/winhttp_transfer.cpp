@@ -1,5 +1,6 @@
 #include "platform/win32/winhttp_transfer.h"
 
+#include "platform/http_date.h"
 #include "platform/retry_after.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
@@ -25,8 +26,6 @@ namespace {
 constexpr std::size_t kReadChunk = 64 * 1024;
 // The run never has more fetches under way than this, so neither has a crew.
 constexpr std::size_t kMaxWorkers = kMaxJobs;
-// 100-ns intervals from 1601-01-01 to 1970-01-01.
-constexpr unsigned long long kUnixEpochAsFileTime = 116444736000000000ULL;
 
 struct InternetCloser
 {
@@ -184,7 +183,7 @@ private:
         result.httpStatus = static_cast<long>(status);
         if (const auto retryAfter = headerText(request, L"Retry-After")) {
             result.retryAfter =
-                retryAfterWait(toUtf8(*retryAfter), std::time(nullptr), &WinHttpTransfer::httpDate);
+                retryAfterWait(toUtf8(*retryAfter), std::time(nullptr), parseHttpDate);
         }
         // An announced oversized body is refused before it comes; an
         // unannounced one is caught while it is read.
@@ -370,22 +369,6 @@ void WinHttpTransfer::abandonAll() noexcept
     shared.jobs.clear();
     shared.finished.clear();
     shared.jobReady.notify_all();
-}
-
-std::optional<std::time_t> WinHttpTransfer::httpDate(const std::string& text)
-{
-    SYSTEMTIME time{};
-    FILETIME fileTime{};
-    if (!::WinHttpTimeToSystemTime(toWide(text).c_str(), &time) ||
-        !::SystemTimeToFileTime(&time, &fileTime)) {
-        return std::nullopt;
-    }
-    const unsigned long long ticks =
-        (static_cast<unsigned long long>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime;
-    if (ticks < kUnixEpochAsFileTime) {
-        return std::nullopt;
-    }
-    return static_cast<std::time_t>((ticks - kUnixEpochAsFileTime) / 10'000'000ULL);
 }
 
 std::wstring WinHttpTransfer::proxyServerName(std::string_view proxyUrl)

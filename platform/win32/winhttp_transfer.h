@@ -3,9 +3,7 @@
 #include "platform/transfer_options.h"
 #include "update/transfer_port.h"
 
-#include <ctime>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace kqget {
@@ -30,10 +28,6 @@ public:
     void start(FetchTicket ticket, std::string_view url) override;
     std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) override;
     void abandonAll() noexcept override;
-
-    // A date in a form HTTP allows, e.g. "Sun, 06 Nov 1994 08:49:37 GMT", as
-    // WinHTTP reads it, in seconds since the epoch.
-    static std::optional<std::time_t> httpDate(const std::string& text);
 
     // The explicit proxy in WinHTTP's own form ("host:port"), from a URL such
     // as "http://proxy.example:3128". Throws RunError when it is not http://.

@@ -1,21 +1,46 @@
 #include "tests/support/temp_dir.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
 namespace kqget::testing {
 
+namespace {
+
+// Test names are UTF-8 on every system, whatever the code page.
+std::filesystem::path fromUtf8(std::string_view text)
+{
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string toUtf8(const std::filesystem::path& path)
+{
+    const auto text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kqget-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary folder from " + pattern);
+    // A random name, tried until one is free: mkdtemp is not on every system.
+    const auto base = std::filesystem::temp_directory_path();
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = base / ("kqget-test-" + std::to_string(random() % 1'000'000'000));
+        if (std::filesystem::create_directory(candidate)) {
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace);
+            m_path = std::move(candidate);
+            return;
+        }
     }
-    m_path = pattern;
+    throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir()
@@ -26,33 +51,34 @@ TempDir::~TempDir()
 
 std::filesystem::path TempDir::write(std::string_view relative, std::string_view content) const
 {
-    const auto target = m_path / relative;
+    const auto target = m_path / fromUtf8(relative);
     std::filesystem::create_directories(target.parent_path());
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     if (!out) {
-        throw std::runtime_error("cannot write " + target.string());
+        throw std::runtime_error("cannot write " + toUtf8(target));
     }
     return target;
 }
 
 std::filesystem::path TempDir::makeFolder(std::string_view relative) const
 {
-    const auto target = m_path / relative;
+    const auto target = m_path / fromUtf8(relative);
     std::filesystem::create_directories(target);
     return target;
 }
 
 std::string TempDir::read(std::string_view relative) const
 {
-    return readFile(m_path / relative);
+    return readFile(m_path / fromUtf8(relative));
 }
 
 std::string TempDir::listing() const
 {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path)) {
-        names.push_back(std::filesystem::relative(entry.path(), m_path).string());
+        const auto relative = std::filesystem::relative(entry.path(), m_path).generic_u8string();
+        names.emplace_back(relative.begin(), relative.end());
     }
     std::sort(names.begin(), names.end());
     std::string text;

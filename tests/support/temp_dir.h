@@ -16,8 +16,13 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const noexcept { return m_path; }
-    // The folder as text, ending in '/'.
-    std::string folder() const { return m_path.string() + "/"; }
+    // The folder as UTF-8 text, ending in the system's separator.
+    std::string folder() const
+    {
+        const auto text = m_path.u8string();
+        return std::string(text.begin(), text.end()) +
+               static_cast<char>(std::filesystem::path::preferred_separator);
+    }
 
     // Writes a file (creating its folders) and returns its path.
     std::filesystem::path write(std::string_view relative, std::string_view content) const;

@@ -1,0 +1,139 @@
+// WinHTTP against the stand-in card service, a Linux process on 127.0.0.1
+// started for the whole test run (tests/windows/card_service.sh), reached
+// as a proxy: the hosts below are made up, and the service's faults are
+// chosen by them.
+#include "platform/win32/winhttp_transfer.h"
+#include "tests/support/expected_urls.h"
+#include "tests/support/fetch_one.h"
+#include "tools/card-service/card_content.h"
+#include "update/run_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace kqget {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+std::string serviceProxy()
+{
+    std::ifstream file(KQGET_CARD_SERVICE_PORT_FILE);
+    std::string port;
+    std::getline(file, port);
+    if (port.empty()) {
+        throw std::runtime_error("no stand-in card service: " KQGET_CARD_SERVICE_PORT_FILE);
+    }
+    return "http://127.0.0.1:" + port;
+}
+
+std::string imageUrl(std::string_view host, std::string_view cardId)
+{
+    return "http://" + std::string(host) + testing::imagePath(cardId);
+}
+
+class WinHttpTransferTest : public ::testing::Test
+{
+protected:
+    TransferOptions quick{.connectTimeout = 2s, .stallTimeout = 1s, .proxy = serviceProxy()};
+};
+
+TEST_F(WinHttpTransferTest, FetchesThroughTheProxyWithTheWireEncoding)
+{
+    WinHttpTransfer transfer(quick);
+    const FetchResult png = testing::fetchOne(transfer, imageUrl("images.test", "A0001"));
+    EXPECT_EQ(png.httpStatus, 200);
+    EXPECT_EQ(png.body, testing::cardPng("A0001"));
+    // Key, user and card id go out encoded and come back decoded by the service.
+    const FetchResult xml = testing::fetchOne(
+        transfer, "http://cards.test" + testing::infoPath("Aé 1", "k#y", "us er"));
+    EXPECT_EQ(xml.body, testing::cardXml("Aé 1", "k#y", "us er"));
+}
+
+TEST_F(WinHttpTransferTest, RepliesAndFailuresByHost)
+{
+    struct Case
+    {
+        std::string_view host;
+        long status;                                 // 0: a failure is expected
+        ErrorNumber failure = ErrorNumber::Transfer; // when it fails
+        std::optional<std::chrono::seconds> retryAfter{};
+        bool overSizeCap = false;
+    };
+    const Case cases[] = {
+        {"missing.test", 404},
+        {"hops.test", 200},
+        {"slow.test", 503, {}, 7s},
+        {"dated.test", 429, {}, 0s},
+        {"unreadable.test", 429},
+        {"big.test", 200, {}, {}, true},
+        {"loop.test", 0, ErrorNumber::TooManyRedirects},
+        {"stall.test", 0, ErrorNumber::TransferTimeout},
+        {"silent.test", 0, ErrorNumber::TransferTimeout},
+    };
+    WinHttpTransfer transfer(quick);
+    for (const Case& each : cases) {
+        SCOPED_TRACE(std::string(each.host));
+        const std::string url = imageUrl(each.host, "A0001");
+        if (each.status == 0) {
+            try {
+                testing::fetchOne(transfer, url);
+                ADD_FAILURE() << "expected a failure";
+            } catch (const RunError& error) {
+                EXPECT_EQ(error.number(), each.failure) << error.what();
+                EXPECT_THAT(error.what(), HasSubstr("(error 1")); // the system's text and code
+            }
+            continue;
+        }
+        const FetchResult result = testing::fetchOne(transfer, url);
+        EXPECT_EQ(result.httpStatus, each.status);
+        EXPECT_EQ(result.retryAfter, each.retryAfter);
+        EXPECT_EQ(result.overSizeCap, each.overSizeCap);
+        if (each.overSizeCap) {
+            EXPECT_TRUE(result.body.empty());
+        }
+    }
+}
+
+TEST_F(WinHttpTransferTest, NoProxyThereIsATransferFailureNamingTheSystemsReason)
+{
+    WinHttpTransfer transfer({.connectTimeout = 2s, .proxy = "http://127.0.0.1:1"});
+    try {
+        testing::fetchOne(transfer, imageUrl("images.test", "A0001"));
+        ADD_FAILURE();
+    } catch (const RunError& error) {
+        EXPECT_EQ(error.number(), ErrorNumber::Transfer);
+        EXPECT_THAT(error.what(), HasSubstr("WinHttpSendRequest: "));
+    }
+    EXPECT_THROW(WinHttpTransfer::proxyServerName("https://proxy.test"), RunError);
+    EXPECT_EQ(WinHttpTransfer::proxyServerName("http://proxy.test:3128/"), L"proxy.test:3128");
+}
+
+TEST_F(WinHttpTransferTest, AbandonedFetchesAreDroppedAndTheRunGoesOnAtOnce)
+{
+    quick.stallTimeout = 30s;
+    WinHttpTransfer transfer(quick);
+    for (FetchTicket ticket = 1; ticket <= 3; ++ticket) {
+        transfer.start(ticket, imageUrl("stall.test", "A000" + std::to_string(ticket)));
+    }
+    std::this_thread::sleep_for(200ms); // under way, held by the service
+    const auto abandoned = Clock::now();
+    transfer.abandonAll();
+    EXPECT_LT(Clock::now() - abandoned, 1s);
+
+    transfer.start(4, imageUrl("images.test", "A0004"));
+    std::vector<FinishedFetch> finished;
+    while (finished.empty() && Clock::now() - abandoned < 3s) {
+        finished = transfer.waitForFinished(100ms);
+    }
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_EQ(finished[0].ticket, 4u);
+    EXPECT_EQ(std::get<FetchResult>(finished[0].outcome).body, testing::cardPng("A0004"));
+}
+
+} // namespace
+} // namespace kqget

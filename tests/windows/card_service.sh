@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Starts the stand-in card service for the tests under Wine, or stops it:
+#   card_service.sh start|stop SERVICE-PROGRAM STATE-FOLDER
+# It answers on 127.0.0.1 as the proxy for made-up hosts; the host chooses
+# what goes wrong. Its port goes to STATE-FOLDER/port.
+set -euo pipefail
+action=$1
+program=$2
+state=$3
+stop() {
+    if [[ -s "$state/pid" ]]; then
+        kill "$(cat "$state/pid")" 2>/dev/null || true
+    fi
+    rm -f "$state/pid" "$state/port"
+}
+case $action in
+start)
+    if [[ ! -x "$program" ]]; then
+        echo "card_service.sh: no $program: build the Linux tree first (scripts/test.sh does)" >&2
+        exit 1
+    fi
+    stop
+    mkdir -p "$state"
+    "$program" \
+        --match stall.test --stall-after-headers-ms 4000 \
+        --match silent.test --delay-ms 4000 \
+        --match loop.test --redirect-loop \
+        --match hops.test --redirect-hops 3 \
+        --match big.test --oversized-body \
+        --match missing.test --status 404 \
+        --match slow.test --status 503 --retry-after 7 \
+        --match dated.test --status 429 --retry-after "Sun, 06 Nov 1994 08:49:37 GMT" \
+        --match unreadable.test --status 429 --retry-after soon \
+        </dev/null >"$state/out" 2>"$state/err" &
+    echo $! >"$state/pid"
+    for _ in $(seq 100); do
+        if [[ -s "$state/out" ]]; then
+            head -n1 "$state/out" >"$state/port"
+            exit 0
+        fi
+        sleep 0.05
+    done
+    echo "card_service.sh: the service did not start:" >&2
+    cat "$state/err" >&2
+    exit 1
+    ;;
+stop)
+    stop
+    ;;
+esac
