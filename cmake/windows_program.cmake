@@ -1,11 +1,10 @@
 # What every kqget program for Windows carries: the version resource and the
 # application manifest (common controls 6, per-monitor DPI awareness, long
 # paths, UTF-8 as the process code page). A window program is made with
-# add_executable(NAME WIN32 ...); both then call
+# add_executable(NAME WIN32 ...), a console one without WIN32; both then call
 #   kqget_windows_program(NAME "description")
-# and list themselves in KQGET_WINDOWS_PROGRAMS, which the installer and the
-# zip pack.
-set(KQGET_WINDOWS_PROGRAMS "" CACHE INTERNAL "The Windows programs to pack")
+# and install(TARGETS NAME RUNTIME DESTINATION ${KQGET_INSTALL_BINDIR}), which
+# puts them into the installer and the zip.
 
 function(kqget_windows_program target description)
     set(KQGET_PROGRAM_NAME ${target})
@@ -19,8 +18,4 @@ function(kqget_windows_program target description)
     # windres finds the manifest beside the script.
     set_property(SOURCE ${generated}/${target}.rc APPEND PROPERTY OBJECT_DEPENDS
                  ${generated}/${target}.manifest)
-    set(programs ${KQGET_WINDOWS_PROGRAMS})
-    list(APPEND programs ${target})
-    list(REMOVE_DUPLICATES programs)
-    set(KQGET_WINDOWS_PROGRAMS "${programs}" CACHE INTERNAL "The Windows programs to pack")
 endfunction()

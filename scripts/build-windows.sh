@@ -14,5 +14,5 @@ build=build-windows
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "$@" >&2
 cmake --build "$build" -j2 >&2
-(cd "$build" && cpack -B "$build/packages" >&2) 
+cmake --build "$build" --target package >&2
 ls "$root/$build"/packages/kqget-*-win64.exe "$root/$build"/packages/kqget-*-win64.zip

@@ -2,6 +2,7 @@
 
 #include "platform/win32/wide_text.h"
 
+#include <cstdlib>
 #include <io.h>
 #include <memory>
 // shellapi.h needs the types of windows.h.
@@ -30,6 +31,15 @@ void enableLineRedrawing(DWORD handleId)
     }
 }
 
+UINT g_consoleOutputCodePage = 0;
+
+// The console belongs to the shell that started the program too: its code
+// page goes back as it was.
+void restoreConsoleOutputCodePage()
+{
+    ::SetConsoleOutputCP(g_consoleOutputCodePage);
+}
+
 } // namespace
 
 std::vector<std::string> commandArguments(int /*argc*/, char** /*argv*/)
@@ -42,7 +52,11 @@ std::vector<std::string> commandArguments(int /*argc*/, char** /*argv*/)
     for (int i = 1; wide && i < count; ++i) {
         arguments.push_back(toUtf8(wide.get()[i]));
     }
-    ::SetConsoleOutputCP(CP_UTF8);
+    g_consoleOutputCodePage = ::GetConsoleOutputCP();
+    if (g_consoleOutputCodePage != 0 && g_consoleOutputCodePage != CP_UTF8 &&
+        ::SetConsoleOutputCP(CP_UTF8)) {
+        std::atexit(restoreConsoleOutputCodePage);
+    }
     enableLineRedrawing(STD_ERROR_HANDLE);
     return arguments;
 }

@@ -1,8 +1,8 @@
 #include "platform/curl_transfer.h"
 #include "platform/local_file_system.h"
 #include "tests/support/expected_urls.h"
-#include "tests/support/fake_ports.h"
 #include "tests/support/fetch_one.h"
+#include "tests/support/fake_ports.h"
 #include "tests/support/scoped_environment.h"
 #include "tests/support/test_certificates.h"
 #include "tools/card-service/card_service.h"
@@ -309,7 +309,8 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
         TransferOptions options = kQuick;
         options.caBundlePath = c.caBundle;
         CurlTransfer transfer(options);
-        CardUpdateRun run(progress, fileSystem, transfer, {}, hosts, (dir.path() / "log").string());
+        CardUpdateRun run(progress, fileSystem, transfer, {}, hosts,
+                          (dir.path() / "log").string());
         try {
             run.run({"KEY", "USER", dir.folder() + "Data"});
             EXPECT_TRUE(c.failure.empty());
