@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Cross-builds kqget.exe and draws docs/window-windows.png from the real
+# program under Wine, on a virtual X display, as the window is first shown.
+#   scripts/screenshot-windows.sh [build-dir]
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+build=${1:-build-windows}
+
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix wine64 xvfb xauth >&2
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$build" --target kqget >&2
+
+# A prefix of its own, so that a test run's Wine server is left alone.
+prefix="$root/$build/screenshot-prefix"
+mkdir -p "$prefix" docs
+xvfb-run --auto-servernum bash -c '
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+    /usr/lib/wine/wine64 "$2" --screenshot "$3"
+    status=$?
+    /usr/lib/wine/wineserver -k
+    exit $status' screenshot "$prefix" "$build/bin/kqget.exe" docs/window-windows.png
+echo "screenshot: docs/window-windows.png" >&2

@@ -1,0 +1,172 @@
+// The Win32 binding on real HWNDs (under Wine, on a display of its own): the
+// controls the table lists, the Tab key's order, and the clicks reaching the
+// window's logic. What the handlers do is tested without a toolkit.
+#include "app/control_table.h"
+#include "app/win32/gdiplus_session.h"
+#include "app/win32/win32_main_window.h"
+#include "platform/native_ports.h"
+#include "platform/win32/wide_text.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kqget {
+namespace {
+
+class RecordedBoxes final : public Win32MessageBoxes
+{
+public:
+    void showFailure(HWND, int number, std::string_view description) override
+    {
+        shown.push_back("Error " + std::to_string(number) + ": " + std::string(description));
+    }
+    void showNotice(HWND, std::string_view text) override { shown.emplace_back(text); }
+
+    std::vector<std::string> shown;
+};
+
+// The test's windows go on a desktop of their own, away from the user's and on
+// the display the test is given: Wine makes a desktop's window on the display
+// of the first program that uses it, and the default desktop's was made
+// without one, when the Wine prefix was set up.
+class OwnDesktop
+{
+public:
+    OwnDesktop()
+        : m_desktop(
+              ::CreateDesktopW(L"kqget-window-test", nullptr, nullptr, 0, GENERIC_ALL, nullptr))
+    {
+        if (m_desktop == nullptr || !::SetThreadDesktop(m_desktop)) {
+            throw std::runtime_error("no desktop for the test's windows: error " +
+                                     std::to_string(::GetLastError()));
+        }
+    }
+    ~OwnDesktop() { ::CloseDesktop(m_desktop); }
+    OwnDesktop(const OwnDesktop&) = delete;
+    OwnDesktop& operator=(const OwnDesktop&) = delete;
+
+private:
+    HDESK m_desktop;
+};
+
+class Win32MainWindowTest : public ::testing::Test
+{
+protected:
+    Win32MainWindowTest() { window.show(SW_SHOWNORMAL); }
+
+    static void SetUpTestSuite() { desktop = std::make_unique<OwnDesktop>(); }
+
+    HWND item(std::string_view name) const
+    {
+        return ::GetDlgItem(window.handle(), win32ControlId(name));
+    }
+    std::string text(std::string_view name) const
+    {
+        std::wstring wide(512, L'\0');
+        wide.resize(static_cast<std::size_t>(
+            ::GetWindowTextW(item(name), wide.data(), static_cast<int>(wide.size()))));
+        return toUtf8(wide);
+    }
+    bool enabled(std::string_view name) const { return ::IsWindowEnabled(item(name)) != FALSE; }
+    void click(std::string_view name) const { ::SendMessageW(item(name), BM_CLICK, 0, 0); }
+
+    // The controls the Tab key visits, from the first, once round.
+    std::vector<std::string> tabCycle() const
+    {
+        std::vector<std::string> names;
+        HWND first = ::GetNextDlgTabItem(window.handle(), nullptr, FALSE);
+        for (HWND at = first; at != nullptr && names.size() <= kControlTable.size();) {
+            names.emplace_back(kControlTable[::GetDlgCtrlID(at) - win32ControlId("Command1")].name);
+            at = ::GetNextDlgTabItem(window.handle(), at, FALSE);
+            if (at == first) {
+                break;
+            }
+        }
+        return names;
+    }
+
+    static inline std::unique_ptr<OwnDesktop> desktop;
+    GdiplusSession gdiplus;
+    RecordedBoxes boxes;
+    testing::TempDir folder;
+    std::unique_ptr<FileSystemPort> fileSystem = makeNativeFileSystem();
+    Win32MainWindow window{::GetModuleHandleW(nullptr), boxes, *fileSystem,
+                           [] { return makeNativeTransfer({}); },
+                           (folder.path() / "run.log").string()};
+};
+
+TEST_F(Win32MainWindowTest, EveryControlOfTheTableIsThereWithItsTextPlaceAndTabOrder)
+{
+    for (const ControlSpec& control : kControlTable) {
+        SCOPED_TRACE(std::string(control.name));
+        ASSERT_NE(item(control.name), nullptr);
+        if (control.name != "Label1" && control.name != "Label7") {
+            EXPECT_EQ(text(control.name), control.text);
+        }
+    }
+    EXPECT_EQ(text("Label1"),
+              "Use the Picture below as a guide.\r\n"
+              "open regedit: HKCU\\Software\\Brask\\mlun\\DLM\r\n"
+              "copy the Values from key and username. store them in the boxes below");
+    EXPECT_EQ(text("Label7").substr(0, 58),
+              "  Open registry editor and gather the required values. Typ");
+
+    // 96 dots per inch under the test's display: the table's pixels exactly.
+    RECT client{};
+    ::GetClientRect(window.handle(), &client);
+    EXPECT_EQ(client.right, 882);
+    EXPECT_EQ(client.bottom, 586);
+    RECT text2{};
+    ::GetWindowRect(item("Text2"), &text2);
+    ::MapWindowPoints(nullptr, window.handle(), reinterpret_cast<POINT*>(&text2), 2);
+    EXPECT_EQ(text2.left, (90 + 120) / 15); // inside Frame1
+    EXPECT_EQ(text2.top, (6945 + 1110) / 15);
+
+    const std::vector<std::string> ready = {"Picture1", "tKEY",  "tUSERNAME", "tDATA",
+                                            "Text2",    "Text1", "Check1"};
+    EXPECT_EQ(tabCycle(), ready);
+    EXPECT_EQ(::GetFocus(), item("Picture1"));
+}
+
+TEST_F(Win32MainWindowTest, TheBoxTheUpdateAndTheResetButtonReachTheLogic)
+{
+    EXPECT_FALSE(enabled("Command1"));
+    click("Check1");
+    EXPECT_EQ(::SendMessageW(item("Check1"), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_EQ(tabCycle().front(), "Command1");
+    click("Check1");
+    EXPECT_FALSE(enabled("Command1"));
+    click("Check1");
+
+    // A run over a data folder without card folders: DONE ! at once.
+    const std::wstring data = toWide(folder.folder());
+    ::SetWindowTextW(item("tDATA"), data.c_str());
+    click("Command1");
+    EXPECT_EQ(text("Command1"), "DONE !");
+    EXPECT_EQ(text("Text2"), "DONE !");
+    EXPECT_FALSE(enabled("Check1"));
+    EXPECT_TRUE(enabled("Command2"));
+
+    click("Command2");
+    EXPECT_EQ(text("Command1"), kUpdateCaption);
+    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_EQ(::SendMessageW(item("Check1"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_TRUE(enabled("Check1"));
+    EXPECT_FALSE(enabled("Command2"));
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // Closing the window with no run under way ends the program at once.
+    ::SendMessageW(window.handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(window.exitStatus(), 0);
+    MSG quit;
+    EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+} // namespace
+} // namespace kqget
