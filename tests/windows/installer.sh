@@ -31,10 +31,13 @@ version=$("${wine_run[@]}" "$unix_folder/kqget-cli.exe" --version | tr -d '\r') 
 [[ $version == "kqget "* ]] || check "kqget-cli.exe --version said '$version'"
 link >/dev/null || check "no Start-menu entry in $programs"
 [[ -f "$unix_folder/Uninstall.exe" ]] || check "no uninstaller"
+[[ -f "$unix_folder/kqget.exe" ]] || check "no kqget.exe, the window"
 
 # _?= makes the uninstaller work in place and wait for its end.
 "${wine_run[@]}" "$unix_folder/Uninstall.exe" /S "_?=$folder"
-[[ ! -e "$unix_folder/kqget-cli.exe" ]] || check "kqget-cli.exe is still there"
+for program in kqget-cli.exe kqget.exe; do
+    [[ ! -e "$unix_folder/$program" ]] || check "$program is still there"
+done
 ! link || check "the Start-menu entry is still there"
 rm -rf "$unix_folder"
 exit $failed
