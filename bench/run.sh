@@ -4,10 +4,13 @@
 # interleaved rounds, alternating which goes first, best round of each kept.
 #
 # Usage: bench/run.sh [--rounds N] [--latency-rounds N] [--rows 1,2,3,4,5] [--keep]
+#                     [--baseline-cli PATH]
 #   --rounds N          timed rounds per row after one untimed warm-up (default 7)
-#   --latency-rounds N  the same for row 3, whose runs take most of a minute each (default 5)
+#   --latency-rounds N  the same for row 3, whose rounds take over a minute each (default 5)
 #   --rows LIST         only these rows (default all)
 #   --keep              leave the temporary folder for a look afterwards
+#   --baseline-cli PATH row 2b against this kqget-cli (an earlier build) rather
+#                       than against --jobs 1
 #
 # Exit status 0 when every row ran, its check held and its target was met.
 set -euo pipefail
@@ -21,13 +24,15 @@ rounds=7
 latency_rounds=5
 rows="1,2,3,4,5"
 keep=0
+baseline_cli=""
 while (($#)); do
     case "$1" in
     --rounds) rounds=${2:?--rounds needs a number}; shift 2 ;;
     --latency-rounds) latency_rounds=${2:?--latency-rounds needs a number}; shift 2 ;;
     --rows) rows=${2:?--rows needs a list}; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h | --help) sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --baseline-cli) baseline_cli=${2:?--baseline-cli needs a path}; shift 2 ;;
+    -h | --help) sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown argument '$1'" >&2; exit 64 ;;
     esac
 done
@@ -46,7 +51,8 @@ wants() { [[ ",$rows," == *",$1,"* ]]; }
 # Sizes of the libraries, fixed so that tables from different days compare.
 walk_cards=20000
 fetch_cards=2000
-latency_ms=20
+latency_ms=50
+latency_cards=500
 memory_small=10000
 memory_large=100000
 image_base="http://images.kq.example"
@@ -64,8 +70,8 @@ say "building Release into ${build#"$root"/}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKQGET_BUILD_TESTS=OFF \
     >/dev/null
 targets=(kqget-cli kqget-card-service kqget-bench-library kqget-bench-walk-floor)
-# The window's driver exists only in a build with the window.
-if ninja -C "$build" -t targets all 2>/dev/null | grep -q '^kqget-bench-window:'; then
+# The window's driver exists only in a build with the window; only row 4 needs it.
+if wants 4 && ninja -C "$build" -t targets all 2>/dev/null | grep -q "^kqget-bench-window:"; then
     targets+=(kqget-bench-window)
 fi
 cmake --build "$build" --target "${targets[@]}" >&2
@@ -234,7 +240,7 @@ if wants 1; then
     time_row "1 walk $walk_cards cards: cli vs floor" 1.2
 fi
 
-# --- rows 2 and 3: fetching against one curl process ----------------------------------
+# --- rows 2 and 3: fetching against curl ---------------------------------------------------
 
 fetch_prepare() { rm -f "$work"/fetch/*/*_full.png; }
 fetch_run() {
@@ -245,15 +251,15 @@ fetch_run() {
         timed "$work/base" curl -s -S -K "$work/curl.config"
     fi
 }
-# fetch_check SIDE REFERENCE: every illustration arrived, byte for byte.
+# fetch_check SIDE REFERENCE [DATA]: every illustration arrived, byte for byte.
 fetch_check() {
-    if ! "$bin/kqget-bench-library" verify "$work/fetch" "$2" >"$work/verify.txt" 2>&1; then
+    if ! "$bin/kqget-bench-library" verify "${3:-$work/fetch}" "$2" >"$work/verify.txt" 2>&1; then
         echo "$1: $(tail -n 1 "$work/verify.txt")"
         return 1
     fi
 }
 
-if wants 2 || wants 3; then
+if wants 2; then
     say "making a library of $fetch_cards cards whose illustrations are missing"
     "$bin/kqget-bench-library" fetch "$fetch_cards" "$work/fetch" "$work/serve" \
         "$work/curl.config" "$image_base"
@@ -303,11 +309,90 @@ CONF
     row2_check() { fetch_check "$1" "$work/serve"; }
     pair row2 || true
     time_row "2 fetch $fetch_cards from nginx: cli vs curl -K" 1.15
+    # With no latency to hide, the default of 4 jobs must cost nothing against
+    # one, or against the build named by --baseline-cli.
+    row2b_prepare() { fetch_prepare; }
+    row2b_run() {
+        if [[ $1 == kq ]]; then
+            timed "$work/kq" "${cli[@]}" --data "$work/fetch/"
+        elif [[ -n $baseline_cli ]]; then
+            timed "$work/base" "$baseline_cli" "${cli[@]:1}" --data "$work/fetch/"
+        else
+            timed "$work/base" "${cli[@]}" --jobs 1 --data "$work/fetch/"
+        fi
+    }
+    row2b_check() { fetch_check "$1" "$work/serve"; }
+    pair row2b || true
+    against="--jobs 1"
+    if [[ -n $baseline_cli ]]; then against="baseline"; fi
+    time_row "2b fetch $fetch_cards from nginx: default vs $against" 1.05
     unset http_proxy
 fi
 
+# Row 3: several fetches at once against a service $latency_ms ms away. Six
+# programs take turns in each round, the order reversed every other round:
+# kqget-cli --jobs 1, 4, 8 and curl one at a time (-K) and with 4 and 8 at once
+# (-Z), over the same URLs through the same proxy.
+latency_sides=(kq1 curl1 kq4 curl4 kq8 curl8)
+declare -A latency_best
+latency_run() {
+    local jobs=${1: -1}
+    case $1 in
+    kq*) timed "$work/kq" "${cli[@]}" --jobs "$jobs" --data "$work/latency/" ;;
+    curl1) timed "$work/base" curl -s -S -K "$work/latency.config" ;;
+    curl*) timed "$work/base" curl -s -S -Z --parallel-max "$jobs" -K "$work/latency.config" ;;
+    esac
+}
+# Every file arrived; every number of jobs leaves the log of one job.
+latency_check() {
+    fetch_check "$1" --card-service "$work/latency" || return 1
+    if [[ $1 == kq* ]]; then
+        cp "$work/kq/KQ-GET-PNG-XML.txt" "$work/kq/log-$1.txt"
+        if [[ -f $work/kq/log-kq1.txt ]] && ! cmp -s "$work/kq/log-kq1.txt" "$work/kq/log-$1.txt"; then
+            echo "$1: the log differs from the one of --jobs 1"
+            return 1
+        fi
+    fi
+}
+latency_rounds_run() {
+    local round side order
+    failure=""
+    for ((round = 0; round <= latency_rounds; round++)); do
+        order=("${latency_sides[@]}")
+        if ((round % 2)); then
+            order=()
+            for ((i = ${#latency_sides[@]} - 1; i >= 0; i--)); do order+=("${latency_sides[i]}"); done
+        fi
+        for side in "${order[@]}"; do
+            rm -f "$work"/latency/*/*_full.png
+            if ! latency_run "$side"; then
+                local dir=base
+                if [[ $side == kq* ]]; then dir=kq; fi
+                failure="$side run failed: $(tail -n 2 "$work/$dir/stderr.txt" | tr '\n' ' ')"
+                return 1
+            fi
+            if ! failure=$(latency_check "$side"); then
+                return 1
+            fi
+            failure=""
+            if ((round == 0)); then continue; fi
+            if [[ -z ${latency_best[$side]:-} ]] || ((took < latency_best[$side])); then
+                latency_best[$side]=$took
+            fi
+        done
+    done
+}
+# latency_row LABEL MEASURED AGAINST TARGET
+latency_row() {
+    best_kq=${latency_best[$2]:-0}
+    best_base=${latency_best[$3]:-0}
+    time_row "$1" "$4"
+}
+
 if wants 3; then
-    say "row 3: fetch with $latency_ms ms per response, kqget-cli against curl (minutes)"
+    say "row 3: $latency_cards fetches with $latency_ms ms per response, --jobs 1, 4, 8 against curl (minutes)"
+    "$bin/kqget-bench-library" fetch "$latency_cards" "$work/latency" "$work/latency-serve" \
+        "$work/latency.config" "$image_base"
     "$bin/kqget-card-service" --latency-ms "$latency_ms" >"$work/service.out" \
         2>"$work/service.err" &
     server_pids+=($!)
@@ -323,11 +408,12 @@ if wants 3; then
         exit 1
     fi
     export http_proxy="http://127.0.0.1:$service_port"
-    row3_prepare() { fetch_prepare; }
-    row3_run() { fetch_run "$1"; }
-    row3_check() { fetch_check "$1" --card-service; }
-    pair row3 "$latency_rounds" || true
-    time_row "3 fetch $fetch_cards, +$latency_ms ms each: cli vs curl -K" ""
+    latency_rounds_run || true
+    latency_row "3a +$latency_ms ms: --jobs 1 vs curl -K" kq1 curl1 1.1
+    latency_row "3b +$latency_ms ms: --jobs 4 vs curl -Z max 4" kq4 curl4 1.1
+    latency_row "3c +$latency_ms ms: --jobs 8 vs curl -Z max 8" kq8 curl8 1.1
+    # The default against one at a time: 3.5 times as fast is 1 / 3.5.
+    latency_row "3d +$latency_ms ms: --jobs 4 vs --jobs 1" kq4 kq1 0.286
     unset http_proxy
 fi
 
@@ -403,6 +489,9 @@ os=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-}")
 echo "machine: $(nproc) cores, ${cpu:-unknown CPU}, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), ${os:-unknown system}, $(uname -sr)"
 echo "libraries on $(findmnt -T "$work" -no FSTYPE 2>/dev/null || echo '?'); nginx $(nginx -v 2>&1 | sed 's|.*/||'), curl $(curl --version | awk 'NR == 1 { print $2 }')"
 echo "times: best of $rounds interleaved rounds after a warm-up ($latency_rounds for row 3); ratio = measured / against"
+if wants 3; then
+    echo "row 3: $latency_cards illustrations from the stand-in card service, $latency_ms ms before every response"
+fi
 echo
 printf '%-44s %12s %12s %7s  %-18s %s\n' "row" "measured" "against" "ratio" "target" "result"
 printf '%s\n' "${table[@]}"

@@ -125,7 +125,7 @@ private:
             }
             m_ahead.push_back(std::move(*item));
         }
-        m_scheduler.startDue(m_run.m_transfer, m_run.m_options.now(), m_results.size());
+        m_scheduler.startDue(m_run.m_transfer, m_run.m_options.now(), m_filesApplied + 1);
     }
 
     void schedule(FetchTicket ticket, std::string url, std::string_view origin)
@@ -170,6 +170,9 @@ private:
                 m_results.erase(found);
                 return outcome;
             }
+            // Before the wait, so that the room the results just applied made
+            // is not left empty for as long as the wait lasts.
+            walkAhead(m_cardsAhead);
             for (FinishedFetch& finished : m_run.m_transfer.waitForFinished(kWaitSlice)) {
                 const FetchTicket done = finished.ticket;
                 if (auto outcome =
@@ -177,7 +180,6 @@ private:
                     m_results.emplace(done, std::move(*outcome));
                 }
             }
-            walkAhead(m_cardsAhead);
             m_run.m_progress.whileWaiting();
             if (m_run.m_progress.stopRequested()) {
                 m_run.m_transfer.abandonAll();

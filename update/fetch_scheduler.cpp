@@ -30,12 +30,14 @@ void FetchScheduler::add(FetchTicket ticket, std::string url, std::string_view o
 }
 
 void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
-                              std::size_t resultsWaiting)
+                              FetchTicket nextApplied)
 {
     for (auto it = m_pending.begin(); it != m_pending.end();) {
-        // Fetches under way and results waiting for their turn share the
-        // limit: a slow fetch holds back the ones after it, not the memory.
-        if (m_inFlight + resultsWaiting >= m_jobs) {
+        // A window over the walk, not a count of fetches out: a fetch held
+        // back by its host's wait keeps its place, so later ones on another
+        // host cannot fill every place with results that must wait for it.
+        // A slow fetch holds back the ones after it, not the memory.
+        if (it->first >= nextApplied + m_jobs || m_inFlight >= m_jobs) {
             return;
         }
         Host& host = m_hosts[it->second.host];

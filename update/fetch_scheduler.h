@@ -18,11 +18,13 @@ namespace kqget {
 inline constexpr std::chrono::seconds kLongestRetryAfter{60};
 inline constexpr int kMaxRetries = 3;
 
-// Decides when each fetch the walk plans goes out. At most `jobs` are under way
-// or finished and waiting for their turn (the run applies results strictly in
-// walk order), so one job is exactly one fetch at a time. A host that answers 429 or 503
-// with a short Retry-After gets nothing new until the wait is over, then half
-// its share for the rest of the run.
+// Decides when each fetch the walk plans goes out. Only the `jobs` earliest
+// fetches whose results the run has not yet applied (it applies them strictly
+// in walk order) may be under way, finished and waiting for their turn, or
+// waiting to be asked again; so one job is exactly one fetch at a time, and
+// the fetch the run waits for always has its place. A host that answers 429 or
+// 503 with a short Retry-After gets nothing new until the wait is over, then
+// half its share for the rest of the run.
 class FetchScheduler
 {
 public:
@@ -35,8 +37,9 @@ public:
     void add(FetchTicket ticket, std::string url, std::string_view origin);
 
     // Starts, earliest ticket first, every fetch the limits allow at `now`.
-    // `resultsWaiting` counts finished fetches not yet applied.
-    void startDue(TransferPort& transfer, Clock::time_point now, std::size_t resultsWaiting);
+    // `nextApplied`: the ticket whose result the run applies next; tickets
+    // number the fetches in walk order from 1.
+    void startDue(TransferPort& transfer, Clock::time_point now, FetchTicket nextApplied);
 
     // A fetch finished. Returns its outcome when final; none when it will go
     // out again after the wait the host asked for, or was never ours.

@@ -1,0 +1,344 @@
+// Several fetches at once must not show: for each library and each way the
+// service behaves, runs with 1, 4 and 8 jobs leave the same log, the same card
+// files, the same calls on the window, the same tally and the same failure.
+// The same runs show that the jobs really overlap, never exceed their number,
+// and that a rate-limited host is waited for and then given a smaller share.
+#include "platform/curl_transfer.h"
+#include "platform/local_file_system.h"
+#include "tests/faults/fault_test_fixture.h"
+#include "tests/support/fake_ports.h"
+#include "tools/sample-library/sample_library.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <optional>
+
+namespace kqget {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CardService;
+using testing::CardServiceOptions;
+using testing::expectSameTree;
+using testing::Fault;
+using testing::FaultTest;
+using testing::FileTree;
+using testing::ReceivedRequest;
+using Clock = std::chrono::steady_clock;
+
+// The service listens with a short backlog: of 8 connections opened at once,
+// one may wait for the kernel's second SYN, a second after the first.
+constexpr TransferOptions kQuickTransfer{.connectTimeout = 10s, .stallTimeout = 1s};
+constexpr std::size_t kJobs[] = {1, 4, 8};
+constexpr std::chrono::hours kForever{1}; // the service's waits end when it stops
+constexpr std::size_t kManyCards = 24;
+
+std::string originOf(std::string_view url)
+{
+    return std::string(url.substr(0, url.find('/', url.find("//") + 2)));
+}
+
+// The real transfer, with when each fetch went out and came back on the
+// run's clock, so that a test can check the waits the run kept.
+class TimedTransfer final : public TransferPort
+{
+public:
+    struct Event
+    {
+        bool started;
+        std::string url;
+        Clock::time_point at;
+        // A reply's wait, when it asked for one the run keeps.
+        std::optional<std::chrono::seconds> retryAfter{};
+    };
+
+    void start(FetchTicket ticket, std::string_view url) override
+    {
+        m_urls[ticket] = std::string(url);
+        events.push_back({true, std::string(url), Clock::now()});
+        m_transfer.start(ticket, url);
+    }
+    std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) override
+    {
+        std::vector<FinishedFetch> finished = m_transfer.waitForFinished(timeout);
+        for (const FinishedFetch& fetch : finished) {
+            const auto* reply = std::get_if<FetchResult>(&fetch.outcome);
+            const bool rateLimit = reply != nullptr &&
+                                   (reply->httpStatus == 429 || reply->httpStatus == 503) &&
+                                   reply->retryAfter && *reply->retryAfter <= 60s;
+            events.push_back({false, m_urls[fetch.ticket], Clock::now(),
+                              rateLimit ? reply->retryAfter : std::nullopt});
+        }
+        return finished;
+    }
+    void abandonAll() noexcept override { m_transfer.abandonAll(); }
+
+    std::vector<Event> events;
+
+private:
+    CurlTransfer m_transfer{kQuickTransfer};
+    std::map<FetchTicket, std::string> m_urls;
+};
+
+// The window's calls, and the two a progress line gets, less the count of
+// fetches queued: how far the walk has run ahead is all that may differ.
+class AppliedProgress final : public testing::RecordingProgress
+{
+public:
+    void tallyChanged(const RunTally& tally) override
+    {
+        calls.push_back("tally " + std::to_string(tally.cardsChecked) + "/" +
+                        std::to_string(tally.filesStored) + "/" +
+                        std::to_string(tally.notStored.size()));
+    }
+    void fetchApplied(const FetchActivity& activity) override
+    {
+        calls.push_back("applied " + std::string(activity.cardId) + " " +
+                        std::string(activity.path) + " " + std::to_string(activity.filesApplied) +
+                        "/" + std::to_string(activity.filesTotal.value_or(0)));
+    }
+};
+
+enum class Library
+{
+    Mixed, // A to D: missing, empty and good XML; absent, stub and good illustrations
+    Many,  // kManyCards cards whose illustrations are all absent
+};
+
+struct Rule
+{
+    std::string match;
+    Fault fault;
+};
+
+struct RunRecord
+{
+    std::string log;
+    FileTree library;
+    std::vector<std::string> calls;
+    std::string ending; // the tally, or the failure that ended the run
+    std::vector<TimedTransfer::Event> transfers;
+    std::size_t mostAtOnce = 0;
+    std::vector<ReceivedRequest> requests;
+};
+
+class FetchJobsTest : public FaultTest
+{
+protected:
+    void makeLibrary(Library library)
+    {
+        std::filesystem::remove_all(data());
+        const std::string whole(kMinimumIllustrationSize, 'p');
+        const auto card = [&](const std::string& id, std::optional<std::string> xml,
+                              std::optional<std::string> png) {
+            dir.makeFolder("Data/" + id);
+            if (xml) {
+                dir.write("Data/" + id + "/" + id + ".xml", *xml);
+            }
+            if (png) {
+                dir.write("Data/" + id + "/" + id + "_full.png", *png);
+            }
+        };
+        if (library == Library::Many) {
+            for (std::uint64_t i = 0; i < kManyCards; ++i) {
+                card(sample::cardId(i), "<card/>", std::nullopt);
+            }
+            return;
+        }
+        // Fetched in this order: A1 x p, A2 x p, B1 p, B2 x, C1 x p, C2 x p, D1 p, D2 x p.
+        card("A1", std::nullopt, std::nullopt);
+        card("A2", "", std::string(kStubPng));
+        card("A3", "<card/>", whole);
+        card("B1", "<card/>", std::nullopt);
+        card("B2", std::nullopt, whole);
+        card("C1", "", "x");
+        card("C2", std::nullopt, std::string(kMinimumIllustrationSize - 1, 'p'));
+        card("D1", "<card/>", std::string(kStubPng));
+        card("D2", std::nullopt, std::nullopt);
+    }
+
+    RunRecord runWith(Library which, const std::vector<Rule>& rules,
+                      std::chrono::milliseconds latency, std::size_t jobs)
+    {
+        makeLibrary(which);
+        // A service of its own for each run: a stalled reply holds one of its
+        // threads until it stops, and its counts start from nothing.
+        CardServiceOptions options;
+        options.latency = latency;
+        service = std::make_unique<CardService>(options);
+        for (const Rule& rule : rules) {
+            service->addFault(rule.match, rule.fault);
+        }
+        const testing::NoProxyEnvironment noProxy;
+        const testing::ScopedEnvironment viaService("http_proxy", service->baseUrl());
+        LocalFileSystem fileSystem;
+        AppliedProgress progress;
+        TimedTransfer transfer;
+        CardUpdateRun job(progress, fileSystem, transfer, {.jobs = jobs, .countFetchesFirst = true},
+                          ServiceHosts::configured(), (dir.path() / kRunLogFileName).string());
+        RunRecord run;
+        try {
+            const RunTally tally = job.run({"KEY", "USER", data()});
+            run.ending = "cards " + std::to_string(tally.cardsChecked) + ", stored " +
+                         std::to_string(tally.filesStored) + ", still too small " +
+                         std::to_string(tally.stillTooSmall.size()) + ", not stored:";
+            for (const NotStoredFile& file : tally.notStored) {
+                run.ending += " " + file.url + " " + file.path + " (" + file.reason + ")";
+            }
+        } catch (const RunError& error) {
+            run.ending = "error " + std::to_string(error.code()) + ": " + error.what();
+        }
+        run.log = log();
+        run.library = library();
+        run.calls = std::move(progress.calls);
+        run.transfers = std::move(transfer.events);
+        run.mostAtOnce = service->mostAtOnce();
+        run.requests = service->requests();
+        return run;
+    }
+};
+
+Rule onXml(std::string_view card, Fault fault)
+{
+    return {"cardids=" + std::string(card) + "&", fault};
+}
+
+Rule onPng(std::string_view card, Fault fault)
+{
+    return {"/" + std::string(card) + "/illustrations", fault};
+}
+
+TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
+{
+    const Fault drop{.dropMidBody = true};
+    const std::string many = sample::cardId(kManyCards / 2);
+    const struct
+    {
+        const char* name;
+        Library library;
+        std::vector<Rule> rules;
+        std::string ending; // how every run ends, from the start
+        // How often the service was asked for targets containing the text.
+        std::vector<std::pair<std::string, std::size_t>> requests;
+        std::chrono::milliseconds latency{0}; // long enough for the jobs to overlap
+    } cases[] = {
+        {"all good", Library::Mixed, {}, "cards 9, stored 13, still too small 0, not stored:", {}},
+        {"all good, 100 ms per reply",
+         Library::Many,
+         {},
+         "cards 24, stored 24, still too small 0, not stored:",
+         {},
+         100ms},
+        {"404s and a body over the cap",
+         Library::Mixed,
+         {onPng("A2", {.status = 404}), onXml("B2", {.status = 404}),
+          onPng("C1", {.oversizedBody = true})},
+         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") + " " + data() +
+             "/A2/A2_full.png (HTTP 404) " + shownInfoUrl("B2") + " " + data() +
+             "/B2/B2.xml (HTTP 404) " + imageUrl("C1") + " " + data() +
+             "/C1/C1_full.png (response over 64 MiB)",
+         {}},
+        {"dropped at the first fetch",
+         Library::Mixed,
+         {onXml("A1", drop)},
+         "error 40: cannot fetch " + shownInfoUrl("A1") + ": curl error 18: ",
+         {}},
+        {"dropped at a middle fetch",
+         Library::Mixed,
+         {onXml("C1", drop)},
+         "error 40: cannot fetch " + shownInfoUrl("C1") + ": curl error 18: ",
+         {}},
+        {"dropped at the last fetch",
+         Library::Mixed,
+         {onPng("D2", drop)},
+         "error 40: cannot fetch " + imageUrl("D2") + ": curl error 18: ",
+         {}},
+        {"dropped halfway through many",
+         Library::Many,
+         {onPng(many, drop)},
+         "error 40: cannot fetch " + imageUrl(many) + ": curl error 18: ",
+         {}},
+        {"a stall",
+         Library::Mixed,
+         {onPng("B1", {.stallAfterHeaders = kForever})},
+         "error 41: cannot fetch " + imageUrl("B1") + ": no data received for 1000 ms",
+         {}},
+        {"429 and 503 with Retry-After 1, once",
+         Library::Mixed,
+         {onPng("A2", {.status = 429, .retryAfter = "1", .times = 1}),
+          onXml("C2", {.status = 503, .retryAfter = "1", .times = 1})},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {{"/A2/illustrations", 2}, {"cardids=C2&", 2}}},
+        {"429 without Retry-After, 503 past 60 s, 429 every time",
+         Library::Mixed,
+         {onPng("A2", {.status = 429}), onXml("B2", {.status = 503, .retryAfter = "61"}),
+          onPng("D1", {.status = 429, .retryAfter = "0"})},
+         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") + " " + data() +
+             "/A2/A2_full.png (HTTP 429) " + shownInfoUrl("B2") + " " + data() +
+             "/B2/B2.xml (HTTP 503) " + imageUrl("D1") + " " + data() +
+             "/D1/D1_full.png (HTTP 429)",
+         {{"/A2/illustrations", 1}, {"cardids=B2&", 1}, {"/D1/illustrations", 4}}},
+    };
+    for (const auto& c : cases) {
+        std::optional<RunRecord> oneJob;
+        for (const std::size_t jobs : kJobs) {
+            SCOPED_TRACE(::testing::Message() << c.name << ", " << jobs << " jobs");
+            const RunRecord run = runWith(c.library, c.rules, c.latency, jobs);
+
+            EXPECT_THAT(run.ending, ::testing::StartsWith(c.ending));
+            for (const auto& [match, count] : c.requests) {
+                EXPECT_EQ(std::count_if(run.requests.begin(), run.requests.end(),
+                                        [&](const ReceivedRequest& request) {
+                                            return request.target.find(match) != std::string::npos;
+                                        }),
+                          count)
+                    << match;
+            }
+            // Never more at once than the jobs; as many as that when replies are slow.
+            EXPECT_LE(run.mostAtOnce, jobs);
+            if (c.latency > 0ms) {
+                EXPECT_EQ(run.mostAtOnce, jobs);
+            }
+
+            // A host that asked for a wait gets nothing until it is over, and
+            // from then on half the jobs.
+            std::map<std::string, std::size_t> inFlight;
+            std::map<std::string, Clock::time_point> quietUntil;
+            std::size_t allInFlight = 0;
+            for (const TimedTransfer::Event& event : run.transfers) {
+                const std::string origin = originOf(event.url);
+                if (!event.started) {
+                    --inFlight[origin];
+                    --allInFlight;
+                    if (event.retryAfter) {
+                        quietUntil[origin] = event.at + *event.retryAfter;
+                    }
+                    continue;
+                }
+                ++allInFlight;
+                EXPECT_LE(allInFlight, jobs);
+                ++inFlight[origin];
+                if (const auto quiet = quietUntil.find(origin); quiet != quietUntil.end()) {
+                    EXPECT_GE(event.at, quiet->second) << event.url << " went out during a wait";
+                    EXPECT_LE(inFlight[origin], std::max<std::size_t>(jobs / 2, 1)) << event.url;
+                }
+            }
+
+            if (!oneJob) {
+                oneJob = run;
+                continue;
+            }
+            EXPECT_EQ(run.ending, oneJob->ending);
+            EXPECT_EQ(run.log, oneJob->log);
+            expectSameTree(run.library, oneJob->library);
+            EXPECT_EQ(run.calls, oneJob->calls);
+        }
+    }
+}
+
+} // namespace
+} // namespace kqget
