@@ -1,7 +1,7 @@
 #include "platform/local_file_system.h"
 
-#include "platform/buffered_log_file.h"
 #include "platform/card_name_matcher.h"
+#include "platform/posix_log_file.h"
 #include "platform/process_umask.h"
 #include "platform/system_error_text.h"
 #include "platform/unique_fd.h"
@@ -168,7 +168,7 @@ void LocalFileSystem::replaceFile(std::string_view path, std::string_view conten
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
 {
-    return std::make_unique<BufferedLogFile>(path);
+    return std::make_unique<PosixLogFile>(path);
 }
 
 } // namespace kqget

@@ -1,16 +1,14 @@
 #pragma once
 
+#include "platform/buffered_log.h"
 #include "platform/win32/unique_handle.h"
-#include "update/file_system_port.h"
-
-#include <string>
 
 namespace kqget {
 
 // The run log on Windows, written through a buffer like its POSIX sibling. The
 // text is UTF-8, which the program's manifest makes the process code page, so
 // no card name or path is lost; the run itself ends lines in CR LF.
-class Win32LogFile final : public LogFile
+class Win32LogFile final : public BufferedLog
 {
 public:
     // Creates or empties `path`. A symbolic link, junction or any other
@@ -19,14 +17,13 @@ public:
     explicit Win32LogFile(std::string_view path);
     ~Win32LogFile() override;
 
-    void write(std::string_view text) override;
-    void flush() override;
-    void close() override;
-
 private:
-    std::string m_path;
+    bool isOpen() const noexcept override { return m_file.valid(); }
+    void writeOut(std::string_view bytes) override;
+    void closeHandle() override;
+    void dropHandle() noexcept override { m_file.reset(); }
+
     UniqueFileHandle m_file;
-    std::string m_buffer;
 };
 
 } // namespace kqget

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "update/file_system_port.h"
+
+#include <string>
+#include <string_view>
+
+namespace kqget {
+
+// What the run log does alike on every system: lines gather in memory and
+// reach the file a few thousand at a time, or whenever the run flushes, so a
+// run over a large library costs one system call per many lines. A system's
+// log file supplies only the writing and closing of its handle.
+class BufferedLog : public LogFile
+{
+public:
+    void write(std::string_view text) final;
+    void flush() final;
+    void close() final;
+
+protected:
+    explicit BufferedLog(std::string_view path);
+    // A subclass calls closeQuietly() from its own destructor: its handle is
+    // gone by the time this one runs.
+    ~BufferedLog() override = default;
+
+    const std::string& path() const noexcept { return m_path; }
+    // Ends the log from a destructor. A failure here only happens while
+    // another error unwinds, and that one is what the user is told.
+    void closeQuietly() noexcept;
+
+    [[noreturn]] void fail(std::string_view what, std::string_view reason) const;
+
+    virtual bool isOpen() const noexcept = 0;
+    // Writes all of `bytes`, or throws RunError through fail().
+    virtual void writeOut(std::string_view bytes) = 0;
+    // Closes the handle; throws RunError through fail() when the system
+    // reports an error, with the handle released either way.
+    virtual void closeHandle() = 0;
+    // Lets the handle go without a word, after a failed write.
+    virtual void dropHandle() noexcept = 0;
+
+private:
+    std::string m_path;
+    std::string m_buffer;
+};
+
+} // namespace kqget

@@ -1,0 +1,93 @@
+#include "platform/posix_log_file.h"
+
+#include "platform/system_error_text.h"
+#include "update/run_error.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kqget {
+
+namespace {
+
+constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+
+// Why an open of the log failed, in the user's terms where the plain error
+// text would puzzle: a link (ELOOP) or a pipe without a reader (ENXIO).
+std::string openFailure(const std::string& path, int error)
+{
+    struct stat info
+    {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+            return "it is a symbolic link, which the log is never written through; remove it";
+        }
+        if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+            return "it is not a regular file";
+        }
+    }
+    return systemErrorText(error);
+}
+
+} // namespace
+
+PosixLogFile::PosixLogFile(std::string_view path) : BufferedLog(path)
+{
+    // The log holds the account key inside every info URL, and it may lie in a
+    // folder that others can write to: a link planted at its name must not make
+    // the run empty, or open to all, the file it points at. So the name is
+    // opened without following a link, and emptied only once it has proved to
+    // be a plain file (O_NONBLOCK keeps a pipe there from blocking the open).
+    m_fd = UniqueFd(::open(this->path().c_str(),
+                           O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kOwnerOnly));
+    if (!m_fd.valid()) {
+        const int error = errno;
+        throw RunError(ErrorNumber::LogFile, "cannot create run log '" + this->path() +
+                                                 "': " + openFailure(this->path(), error));
+    }
+    struct stat info
+    {};
+    if (::fstat(m_fd.get(), &info) != 0) {
+        fail("cannot examine", systemErrorText(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw RunError(ErrorNumber::LogFile,
+                       "cannot create run log '" + this->path() + "': it is not a regular file");
+    }
+    if (::ftruncate(m_fd.get(), 0) != 0) {
+        fail("cannot empty", systemErrorText(errno));
+    }
+    if (::fchmod(m_fd.get(), kOwnerOnly) != 0) {
+        fail("cannot restrict access to", systemErrorText(errno));
+    }
+}
+
+PosixLogFile::~PosixLogFile()
+{
+    closeQuietly();
+}
+
+void PosixLogFile::writeOut(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(m_fd.get(), bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail("cannot write", systemErrorText(errno));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+void PosixLogFile::closeHandle()
+{
+    if (::close(m_fd.release()) != 0) {
+        fail("cannot close", systemErrorText(errno));
+    }
+}
+
+} // namespace kqget
