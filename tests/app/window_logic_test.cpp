@@ -1,157 +1,22 @@
-// The window's behaviour with no toolkit: its handlers drive a view that keeps
-// the controls' properties in memory, while the runs go to a real data folder
-// and the stand-in card service over real HTTP.
+// The window's behaviour that needs only a data folder and a plain service,
+// the same on every system: under Wine too, against the service that the
+// test run starts on the Linux side.
 
-#include "app/control_table.h"
-#include "app/window_logic.h"
-#include "platform/curl_transfer.h"
-#include "platform/local_file_system.h"
-#include "tests/support/scoped_environment.h"
-#include "tests/support/temp_dir.h"
-#include "tools/card-service/card_service.h"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <map>
-#include <optional>
-#include <string>
-#include <vector>
+#include "tests/app/window_logic_fixture.h"
+#include "tests/support/card_service_proxy.h"
 
 namespace kqget::testing {
 
 namespace {
 
 using ::testing::Each;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-template <typename Map> auto& at(Map& map, std::string_view control)
-{
-    const auto found = map.find(control);
-    if (found == map.end()) {
-        throw std::logic_error("no control " + std::string(control));
-    }
-    return found->second;
-}
-
-// The controls as the table creates them, before the load handler.
-class FakeView final : public WindowView
-{
-public:
-    FakeView()
-    {
-        for (const ControlSpec& control : kControlTable) {
-            m_texts.emplace(control.name, control.text);
-            m_enabled.emplace(control.name, control.setting != ControlSetting::Disabled);
-        }
-    }
-
-    std::string text(std::string_view control) const override { return at(m_texts, control); }
-    void setText(std::string_view control, std::string_view text) override
-    {
-        at(m_texts, control) = text;
-    }
-    bool isEnabled(std::string_view control) const override { return at(m_enabled, control); }
-    void setEnabled(std::string_view control, bool enabled) override
-    {
-        at(m_enabled, control) = enabled;
-    }
-    CheckValue checkValue(std::string_view) const override { return m_check; }
-    void setCheckValue(std::string_view, CheckValue value) override
-    {
-        m_check = value;
-        boxClicked(); // as the platform raises the box's click for a program's change
-    }
-    void processPendingEvents() override
-    {
-        if (onEvents) {
-            onEvents();
-        }
-    }
-    void showFailure(int number, std::string_view description) override
-    {
-        failures.emplace_back(number, description);
-    }
-    void showNotice(std::string_view notice) override
-    {
-        notices.emplace_back(notice);
-        statusAtNotice = text(controls::kStatus);
-    }
-    void endProgram(int exitStatus) override { endings.push_back(exitStatus); }
-
-    std::function<void()> boxClicked;
-    std::function<void()> onEvents;
-    std::vector<std::pair<int, std::string>> failures;
-    std::vector<std::string> notices;
-    std::string statusAtNotice;
-    std::vector<int> endings;
-
-private:
-    std::map<std::string, std::string, std::less<>> m_texts;
-    std::map<std::string, bool, std::less<>> m_enabled;
-    CheckValue m_check = CheckValue::Unticked;
-};
-
-class WindowLogicTest : public ::testing::Test
+class WindowLogicTest : public WindowLogicFixture
 {
 protected:
-    WindowLogicTest()
-    {
-        m_view.boxClicked = [this] { m_logic.confirmClicked(); };
-        m_logic.load();
-        m_view.setText(controls::kKey, " KEY1  ");
-        m_view.setText(controls::kUserName, "user");
-        m_view.setText(controls::kDataFolder, m_data.path().string());
-    }
-
-    // What a user's press or click does: nothing on a disabled control.
-    void press(std::string_view control)
-    {
-        if (!m_view.isEnabled(control)) {
-            return;
-        }
-        if (control == controls::kConfirm) {
-            const bool ticked = m_view.checkValue(control) == CheckValue::Ticked;
-            m_view.setCheckValue(control, ticked ? CheckValue::Unticked : CheckValue::Ticked);
-        } else if (control == controls::kUpdate) {
-            m_logic.updateClicked();
-        } else if (control == controls::kReset) {
-            m_logic.resetClicked();
-        }
-    }
-    void startRun()
-    {
-        press(controls::kConfirm);
-        press(controls::kUpdate);
-    }
-
-    std::vector<std::string> untouchedTexts() const
-    {
-        std::vector<std::string> texts;
-        for (const std::string_view name :
-             {controls::kKey, controls::kUserName, controls::kDataFolder, controls::kSize,
-              controls::kStatus, controls::kGuide, controls::kInstructions}) {
-            texts.push_back(m_view.text(name));
-        }
-        return texts;
-    }
-
-    std::string log() const { return readFile(m_logPath); }
-
-    NoProxyEnvironment m_noProxy;
-    CardService m_service;
-    ScopedEnvironment m_proxy{"http_proxy", m_service.baseUrl()};
-    TempDir m_work;
-    TempDir m_data;
-    std::string m_logPath = (m_work.path() / "KQ-GET-PNG-XML.txt").string();
-    FakeView m_view;
-    LocalFileSystem m_fileSystem;
-    WindowLogic m_logic{m_view, m_fileSystem, [] { return std::make_unique<CurlTransfer>(); },
-                        m_logPath};
+    WindowLogicTest() : WindowLogicFixture(cardServiceProxy()) {}
 };
 
 TEST_F(WindowLogicTest, LoadWritesTheLabelsAndLeavesTheWindowReady)
@@ -249,130 +114,26 @@ TEST_F(WindowLogicTest, TheWindowGoesThroughEveryState)
     EXPECT_EQ(m_logic.state(), WindowState::Confirmed);
 }
 
-// A failure is shown with its number, with the key hidden, and ends the
-// program; the log has whole lines and no card file is half-written.
-TEST_F(WindowLogicTest, AFailureIsReportedAndEndsTheProgram)
+TEST_F(WindowLogicTest, WithoutItsDataFolderARunFails)
 {
-    struct Case
-    {
-        const char* name;
-        std::string dataFolder; // below the data folder; empty: the folder itself
-        std::string faultOn;    // dropped mid-body; empty: none
-        int number;
-        std::string named;
-        std::string listing; // of the data folder afterwards
-    };
-    // In this order: the card information stored in the last case is not
-    // fetched again.
-    const std::vector<Case> cases = {
-        {"no data folder", "missing", "", 10, "missing/", "A0001\n"},
-        {"dropped card information", "", "cardids=A0001", 40, "mlunkey=…", "A0001\n"},
-        {"dropped illustration", "", "A0001_full.png", 40, "A0001_full.png",
-         "A0001\nA0001/A0001.xml\n"},
-    };
     m_data.makeFolder("A0001");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        m_view.failures.clear();
-        m_view.endings.clear();
-        m_service.clearFaults();
-        if (!c.faultOn.empty()) {
-            Fault dropped;
-            dropped.dropMidBody = true;
-            m_service.addFault(c.faultOn, dropped);
-        }
-        m_view.setText(controls::kDataFolder, m_data.folder() + c.dataFolder);
-        m_logic.resetClicked();
-        startRun();
-
-        ASSERT_EQ(m_view.failures.size(), 1u);
-        EXPECT_EQ(m_view.failures[0].first, c.number);
-        EXPECT_THAT(m_view.failures[0].second, HasSubstr(c.named));
-        EXPECT_THAT(m_view.failures[0].second, Not(HasSubstr("KEY1")));
-        EXPECT_THAT(m_view.endings, ElementsAre(2));
-        EXPECT_THAT(m_view.notices, IsEmpty());
-        EXPECT_EQ(m_data.listing(), c.listing);
-        EXPECT_TRUE(log().empty() || log().ends_with("\r\n")) << log();
-    }
+    runOn(m_data.folder() + "missing");
+    expectFailure(10, (m_data.path() / "missing" / "").string(), "A0001\n");
 }
 
-// After "DONE !" the user learns which files the next run fetches again.
-TEST_F(WindowLogicTest, TheEndOfARunTellsWhatIsLeft)
+// Every file fetched whole: "DONE !" with nothing to tell.
+TEST_F(WindowLogicTest, ACompleteRunEndsWithoutANotice)
 {
-    Fault notFound;
-    notFound.status = 404;
-    Fault empty;
-    empty.emptyBody = true;
-    struct Case
-    {
-        const char* name;
-        int cards;
-        std::string faultOn; // empty: none
-        Fault fault;
-        std::vector<std::string> shown; // empty: no notice
-        std::vector<std::string> notShown;
-    };
-    const std::string image = "/free/sets/";
-    const std::vector<Case> cases = {
-        {"every file whole", 2, "", {}, {}, {}},
-        {"an illustration not stored",
-         2,
-         "A0001_full.png",
-         notFound,
-         {"1 file is not repaired", "A0001/illustrations/A0001_full.png (not stored: HTTP 404)"},
-         {"A0002"}},
-        {"card information not stored, key hidden",
-         1,
-         "cardids=A0001",
-         notFound,
-         {"1 file is not repaired", "mlunkey=…&mlunusername=user&cardids=A0001"},
-         {"KEY1"}},
-        {"stored but still too small",
-         1,
-         "A0001_full.png",
-         empty,
-         {"1 file is not repaired", "A0001_full.png (0 bytes: still too small)"},
-         {}},
-        {"the first five of many",
-         7,
-         "_full.png",
-         notFound,
-         {"7 files are not repaired", "A0005_full.png", "and 2 more"},
-         {"A0006"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const TempDir data;
-        for (int card = 1; card <= c.cards; ++card) {
-            data.makeFolder("A000" + std::to_string(card));
-        }
-        m_service.clearFaults();
-        if (!c.faultOn.empty()) {
-            m_service.addFault(c.faultOn, c.fault);
-        }
-        m_view.notices.clear();
-        m_view.setText(controls::kDataFolder, data.folder());
-        m_logic.resetClicked();
-        startRun();
+    m_data.makeFolder("A0001");
+    m_data.makeFolder("A0002");
+    runOn(m_data.folder());
 
-        EXPECT_EQ(m_logic.state(), WindowState::Done);
-        EXPECT_THAT(m_view.failures, IsEmpty());
-        EXPECT_THAT(m_view.endings, IsEmpty());
-        if (c.shown.empty()) {
-            EXPECT_THAT(m_view.notices, IsEmpty());
-            continue;
-        }
-        ASSERT_EQ(m_view.notices.size(), 1u);
-        EXPECT_EQ(m_view.statusAtNotice, "DONE !");
-        const std::string& notice = m_view.notices[0];
-        for (const std::string& text : c.shown) {
-            EXPECT_THAT(notice, HasSubstr(text));
-        }
-        for (const std::string& text : c.notShown) {
-            EXPECT_THAT(notice, Not(HasSubstr(text)));
-        }
-        EXPECT_THAT(notice, HasSubstr("The log lists them all: " + m_logPath));
-    }
+    EXPECT_EQ(m_logic.state(), WindowState::Done);
+    EXPECT_THAT(m_view.failures, IsEmpty());
+    EXPECT_THAT(m_view.endings, IsEmpty());
+    EXPECT_THAT(m_view.notices, IsEmpty());
+    EXPECT_EQ(m_data.listing(), "A0001\nA0001/A0001.xml\nA0001/A0001_full.png\n"
+                                "A0002\nA0002/A0002.xml\nA0002/A0002_full.png\n");
 }
 
 } // namespace

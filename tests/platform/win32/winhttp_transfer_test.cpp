@@ -3,6 +3,7 @@
 // as a proxy: the hosts below are made up, and the service's faults are
 // chosen by them.
 #include "platform/win32/winhttp_transfer.h"
+#include "tests/support/card_service_proxy.h"
 #include "tests/support/expected_urls.h"
 #include "tests/support/fetch_one.h"
 #include "tools/card-service/card_content.h"
@@ -11,7 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <thread>
 
 namespace kqget {
 namespace {
@@ -19,17 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
-
-std::string serviceProxy()
-{
-    std::ifstream file(KQGET_CARD_SERVICE_PORT_FILE);
-    std::string port;
-    std::getline(file, port);
-    if (port.empty()) {
-        throw std::runtime_error("no stand-in card service: " KQGET_CARD_SERVICE_PORT_FILE);
-    }
-    return "http://127.0.0.1:" + port;
-}
 
 std::string imageUrl(std::string_view host, std::string_view cardId)
 {
@@ -39,7 +29,8 @@ std::string imageUrl(std::string_view host, std::string_view cardId)
 class WinHttpTransferTest : public ::testing::Test
 {
 protected:
-    TransferOptions quick{.connectTimeout = 2s, .stallTimeout = 1s, .proxy = serviceProxy()};
+    TransferOptions quick{
+        .connectTimeout = 2s, .stallTimeout = 1s, .proxy = testing::cardServiceProxy()};
 };
 
 TEST_F(WinHttpTransferTest, FetchesThroughTheProxyWithTheWireEncoding)
