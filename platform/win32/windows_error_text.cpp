@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 #include <windows.h>
+#include <winhttp.h>
 
 namespace kqget {
 
@@ -17,6 +18,43 @@ struct LocalFreer
 {
     void operator()(wchar_t* text) const noexcept { ::LocalFree(text); }
 };
+
+struct KnownError
+{
+    unsigned long code;
+    std::string_view text;
+};
+
+// What the errors a fetch meets mean, for a system without their texts (Wine
+// has none for WinHTTP's and Winsock's): a failure must still say why.
+constexpr KnownError kFetchErrors[] = {
+    {WSAETIMEDOUT, "the connection timed out"},
+    {ERROR_WINHTTP_TIMEOUT, "the operation timed out"},
+    {ERROR_WINHTTP_INVALID_URL, "the URL is invalid"},
+    {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, "the URL's scheme is not http or https"},
+    {ERROR_WINHTTP_NAME_NOT_RESOLVED, "the server name could not be resolved"},
+    {ERROR_WINHTTP_OPERATION_CANCELLED, "the operation was cancelled"},
+    {ERROR_WINHTTP_CANNOT_CONNECT, "a connection with the server could not be established"},
+    {ERROR_WINHTTP_CONNECTION_ERROR, "the connection with the server was ended abnormally"},
+    {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, "the server's certificate is out of its dates"},
+    {ERROR_WINHTTP_SECURE_CERT_CN_INVALID, "the server's certificate is for another host"},
+    {ERROR_WINHTTP_SECURE_INVALID_CA, "the server's certificate is from an unknown authority"},
+    {ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED, "the server asks for a client certificate"},
+    {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, "the server's reply is not valid HTTP"},
+    {ERROR_WINHTTP_REDIRECT_FAILED, "the redirect failed: too many, or from https to http"},
+    {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "the secure channel failed"},
+    {ERROR_WINHTTP_SECURE_FAILURE, "a security check of the connection failed"},
+};
+
+std::string_view fetchErrorText(unsigned long error)
+{
+    for (const KnownError& known : kFetchErrors) {
+        if (known.code == error) {
+            return known.text;
+        }
+    }
+    return {};
+}
 
 std::wstring systemMessage(unsigned long error)
 {
@@ -50,7 +88,11 @@ std::string windowsErrorText(unsigned long error)
 {
     const std::string code = "(error " + std::to_string(error) + ")";
     const std::wstring message = systemMessage(error);
-    return message.empty() ? "unknown system error " + code : toUtf8(message) + " " + code;
+    if (!message.empty()) {
+        return toUtf8(message) + " " + code;
+    }
+    const std::string_view known = fetchErrorText(error);
+    return (known.empty() ? "unknown system error" : std::string(known)) + " " + code;
 }
 
 } // namespace kqget
