@@ -268,7 +268,7 @@ void serve(const std::shared_ptr<Shared> shared, std::uint64_t crew)
     Session session(shared->settings, shared->options);
     std::unique_lock lock(shared->mutex);
     for (;;) {
-        ++shared->idle;
+        // Counted idle by start() from its birth, and below after each fetch.
         shared->jobReady.wait(
             lock, [&] { return shared->closing || shared->crew != crew || !shared->jobs.empty(); });
         if (shared->closing || shared->crew != crew) {
@@ -294,6 +294,7 @@ void serve(const std::shared_ptr<Shared> shared, std::uint64_t crew)
         }
         shared->finished.push_back({job.ticket, std::move(outcome)});
         shared->fetchFinished.notify_all();
+        ++shared->idle;
     }
 }
 
@@ -338,7 +339,10 @@ void WinHttpTransfer::start(FetchTicket ticket, std::string_view url)
     }
     try {
         std::thread(serve, m_shared, shared.crew).detach();
+        // Idle until it takes a job: a worker still starting up is one the
+        // queue can wait for, so the crew never outgrows the fetches in flight.
         ++shared.crewSize;
+        ++shared.idle;
     } catch (const std::system_error& error) {
         if (shared.crewSize == 0) {
             shared.jobs.pop_back();
