@@ -17,7 +17,7 @@ BufferedLog::BufferedLog(std::string_view path) : m_path(path)
 
 void BufferedLog::write(std::string_view text)
 {
-    if (!isOpen()) {
+    if (!m_open) {
         throw RunError(ErrorNumber::LogFile, "run log '" + m_path + "' is already closed");
     }
     if (m_buffer.size() + text.size() > kBufferSize) {
@@ -44,9 +44,10 @@ void BufferedLog::flush()
 
 void BufferedLog::close()
 {
-    if (!isOpen()) {
+    if (!m_open) {
         return;
     }
+    m_open = false;
     try {
         flush();
     } catch (const RunError&) {

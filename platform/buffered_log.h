@@ -31,7 +31,6 @@ protected:
 
     [[noreturn]] void fail(std::string_view what, std::string_view reason) const;
 
-    virtual bool isOpen() const noexcept = 0;
     // Writes all of `bytes`, or throws RunError through fail().
     virtual void writeOut(std::string_view bytes) = 0;
     // Closes the handle; throws RunError through fail() when the system
@@ -43,6 +42,7 @@ protected:
 private:
     std::string m_path;
     std::string m_buffer;
+    bool m_open = true; // a subclass's constructor either opens its handle or throws
 };
 
 } // namespace kqget

@@ -15,7 +15,6 @@ public:
     ~PosixLogFile() override;
 
 private:
-    bool isOpen() const noexcept override { return m_fd.valid(); }
     void writeOut(std::string_view bytes) override;
     void closeHandle() override;
     void dropHandle() noexcept override { m_fd.reset(); }

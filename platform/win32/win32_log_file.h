@@ -18,7 +18,6 @@ public:
     ~Win32LogFile() override;
 
 private:
-    bool isOpen() const noexcept override { return m_file.valid(); }
     void writeOut(std::string_view bytes) override;
     void closeHandle() override;
     void dropHandle() noexcept override { m_file.reset(); }
