@@ -94,6 +94,7 @@ void WindowLogic::updateClicked()
     if (runUnderWay()) {
         return;
     }
+    m_closeRequested = false;
     WindowProgress progress(m_view);
     const RunScope running(m_runProgress, progress);
     const RunInputs inputs{m_view.text(controls::kKey), m_view.text(controls::kUserName),
@@ -121,16 +122,25 @@ void WindowLogic::updateClicked()
         m_view.showFailure(static_cast<int>(failure->number),
                            escapeControls(hideKey(failure->description, key)));
         m_view.endProgram(exitCode(ExitStatus::Failed));
-    } else if (tally.stopped) {
+        return;
+    }
+    if (!tally.stopped && !m_closeRequested) {
+        if (const auto notice = unrepairedFilesNotice(tally, key, shownLogPath(m_logPath))) {
+            m_view.showNotice(*notice);
+        }
+    }
+    // A close can come after the run last asked for one (at its final repaint,
+    // with no card left, or while the notice is up): the window is gone all
+    // the same, so the program must not go on without it.
+    if (tally.stopped || m_closeRequested) {
         m_view.endProgram(exitCode(ExitStatus::Done));
-    } else if (const auto notice = unrepairedFilesNotice(tally, key, shownLogPath(m_logPath))) {
-        m_view.showNotice(*notice);
     }
 }
 
 void WindowLogic::closing() noexcept
 {
     if (m_runProgress != nullptr) {
+        m_closeRequested = true;
         m_runProgress->requestStop();
     }
 }

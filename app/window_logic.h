@@ -48,7 +48,8 @@ public:
     void resetClicked();   // Command2
 
     // The window is being closed. A run under way stops at once: the fetches
-    // it waits for are abandoned, its log is closed, and the program then ends.
+    // it waits for are abandoned, its log is closed, and the program ends when
+    // the update handler returns, however late in the run the close came.
     void closing() noexcept;
 
     bool runUnderWay() const noexcept { return m_runProgress != nullptr; }
@@ -63,6 +64,7 @@ private:
     TransferFactory m_makeTransfer;
     std::string m_logPath;
     WindowProgress* m_runProgress = nullptr; // set while a run is under way
+    bool m_closeRequested = false;           // the window was closed during this run
 };
 
 } // namespace kqget

@@ -420,7 +420,11 @@ LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
 {
     switch (message) {
     case WM_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
+        // Only a click from a control that can take one: another program, or
+        // BM_CLICK under some systems, can make a disabled button send its
+        // click, and a press on a locked control during a run would unlock it.
+        if (HIWORD(wParam) == BN_CLICKED && lParam != 0 &&
+            ::IsWindowEnabled(reinterpret_cast<HWND>(lParam))) {
             commandFrom(LOWORD(wParam));
         }
         return 0;

@@ -128,6 +128,70 @@ TEST_F(WindowLogicFaultTest, TheEndOfARunTellsWhatIsLeft)
     }
 }
 
+// However late in a run the window is closed, the program ends once the
+// handler returns, with nothing more shown: a hidden window must not outlive it.
+TEST_F(WindowLogicFaultTest, ACloseDuringARunEndsTheProgram)
+{
+    using namespace std::chrono_literals;
+    enum class CloseAt
+    {
+        Start,  // the run's first repaint, with no card to ask again
+        Fetch,  // while a fetch stalls
+        Notice, // while the notice is up
+    };
+    struct Case
+    {
+        const char* name;
+        CloseAt at;
+        int cards;
+        std::size_t notices;
+        std::string listing;
+    };
+    const std::vector<Case> cases = {
+        {"at the start, no cards", CloseAt::Start, 0, 0, ""},
+        {"during a stalled fetch", CloseAt::Fetch, 1, 0, "A0001\n"},
+        {"while the notice is up", CloseAt::Notice, 1, 1, "A0001\nA0001/A0001.xml\n"},
+    };
+    Fault notFound;
+    notFound.status = 404;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TempDir data;
+        for (int card = 1; card <= c.cards; ++card) {
+            data.makeFolder("A000" + std::to_string(card));
+        }
+        m_service.clearFaults();
+        if (c.at == CloseAt::Fetch) {
+            Fault stalled;
+            stalled.delay = 30min; // only the close can end the run
+            m_service.addFault("cardids=", stalled);
+        } else {
+            m_service.addFault("_full.png", notFound);
+        }
+        m_view.notices.clear();
+        m_view.endings.clear();
+        m_view.onEvents = [&] {
+            if (c.at == CloseAt::Start ||
+                (c.at == CloseAt::Fetch && !m_service.requests().empty())) {
+                m_logic.closing();
+            }
+        };
+        m_view.onNotice = [&] {
+            if (c.at == CloseAt::Notice) {
+                m_logic.closing();
+            }
+        };
+        runOn(data.folder());
+        m_view.onEvents = nullptr;
+        m_view.onNotice = nullptr;
+
+        EXPECT_THAT(m_view.endings, ::testing::ElementsAre(0));
+        EXPECT_THAT(m_view.failures, IsEmpty());
+        EXPECT_EQ(m_view.notices.size(), c.notices);
+        EXPECT_EQ(data.listing(), c.listing);
+    }
+}
+
 } // namespace
 
 } // namespace kqget::testing

@@ -79,11 +79,15 @@ public:
     {
         notices.emplace_back(notice);
         statusAtNotice = text(controls::kStatus);
+        if (onNotice) {
+            onNotice();
+        }
     }
     void endProgram(int exitStatus) override { endings.push_back(exitStatus); }
 
     std::function<void()> boxClicked;
     std::function<void()> onEvents;
+    std::function<void()> onNotice; // while the notice is up
     std::vector<std::pair<int, std::string>> failures;
     std::vector<std::string> notices;
     std::string statusAtNotice;

@@ -6,6 +6,7 @@
 #include "app/win32/win32_main_window.h"
 #include "platform/native_ports.h"
 #include "platform/win32/wide_text.h"
+#include "tests/support/card_service_proxy.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -95,9 +96,10 @@ protected:
     RecordedBoxes boxes;
     testing::TempDir folder;
     std::unique_ptr<FileSystemPort> fileSystem = makeNativeFileSystem();
-    Win32MainWindow window{::GetModuleHandleW(nullptr), boxes, *fileSystem,
-                           [] { return makeNativeTransfer({}); },
-                           (folder.path() / "run.log").string()};
+    Win32MainWindow window{
+        ::GetModuleHandleW(nullptr), boxes, *fileSystem,
+        [] { return makeNativeTransfer({.proxy = testing::cardServiceProxy()}); },
+        (folder.path() / "run.log").string()};
 };
 
 TEST_F(Win32MainWindowTest, EveryControlOfTheTableIsThereWithItsTextPlaceAndTabOrder)
@@ -166,6 +168,46 @@ TEST_F(Win32MainWindowTest, TheBoxTheUpdateAndTheResetButtonReachTheLogic)
     EXPECT_EQ(window.exitStatus(), 0);
     MSG quit;
     EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// Closed while a fetch stalls, the window goes at once, and the run stops
+// without waiting for the fetch: nothing is stored, the log is whole, and the
+// program ends when the click's handler returns.
+TEST_F(Win32MainWindowTest, ClosingTheWindowDuringAFetchStopsTheRunAndEndsTheProgram)
+{
+    const testing::TempDir data;
+    data.makeFolder("A0001");
+    ::SetWindowTextW(item("tDATA"), toWide(data.folder()).c_str());
+    // The service holds back the body of replies to this user for seconds.
+    ::SetWindowTextW(item("tUSERNAME"), L"stall.test");
+    click("Check1");
+
+    static decltype(this) self = nullptr;
+    static bool lockedThroughout = false;
+    self = this;
+    const auto pressThenClose = [](HWND, UINT, UINT_PTR timer, DWORD) {
+        ::KillTimer(nullptr, timer);
+        // Presses on the locked controls change nothing.
+        for (const std::string_view name : {"Command1", "Command2", "Check1"}) {
+            self->click(name);
+        }
+        lockedThroughout = !self->enabled("Command1") && !self->enabled("Command2") &&
+                           !self->enabled("Check1") &&
+                           ::SendMessageW(self->item("Check1"), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        ::PostMessageW(self->window.handle(), WM_CLOSE, 0, 0);
+    };
+    ::SetTimer(nullptr, 0, 1000, pressThenClose);
+    click("Command1");
+
+    EXPECT_TRUE(lockedThroughout);
+    EXPECT_EQ(window.exitStatus(), 0);
+    MSG quit;
+    EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_FALSE(::IsWindowVisible(window.handle()));
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(data.listing(), "A0001\n");
+    EXPECT_EQ(testing::readFile(folder.path() / "run.log"),
+              "A0001\r\n" + data.folder() + "A0001\\A0001.xml size 0\r\n");
 }
 
 } // namespace
