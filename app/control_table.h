@@ -29,7 +29,7 @@ enum class ControlSetting
 // One control of the window as it stands before the load handler runs.
 // Places and sizes are in twips, measured from the container's top-left
 // corner (for a frame, the corner above its caption line).
-struct ControlSpec
+struct ControlEntry
 {
     int tabIndex;
     std::string_view name;
@@ -68,9 +68,9 @@ inline constexpr std::string_view Frame2 = "Frame2";
 // Rows in tab order; a frame comes before the controls it holds, so the window
 // can be built top to bottom from this table.
 // clang-format off
-inline constexpr std::array<ControlSpec, 18> kControlTable = [] {
+inline constexpr std::array<ControlEntry, 18> kControlTable = [] {
     using namespace layout;
-    return std::array<ControlSpec, 18>{{
+    return std::array<ControlEntry, 18>{{
     //  tab  name         kind           container  caption or initial text                                            left   top  width height  setting
         {0,  "Command1",  CommandButton, Form1,     kUpdateCaption,                                                     330,  270,  2160,  600, None},
         {1,  "Picture1",  PictureBox,    Form1,     "",                                                                 300, 2070,  6105, 3300, None},
@@ -94,7 +94,7 @@ inline constexpr std::array<ControlSpec, 18> kControlTable = [] {
 }();
 // clang-format on
 
-constexpr bool onPixelGrid(const ControlSpec& control)
+constexpr bool onPixelGrid(const ControlEntry& control)
 {
     return control.left % kTwipsPerPixel == 0 && control.top % kTwipsPerPixel == 0 &&
            control.width % kTwipsPerPixel == 0 && control.height % kTwipsPerPixel == 0;
@@ -102,7 +102,7 @@ constexpr bool onPixelGrid(const ControlSpec& control)
 
 static_assert(
     [] {
-        for (const ControlSpec& control : kControlTable) {
+        for (const ControlEntry& control : kControlTable) {
             if (!onPixelGrid(control)) {
                 return false;
             }

@@ -190,7 +190,7 @@ MainWindow::~MainWindow() = default;
 void MainWindow::buildControls()
 {
     QWidget* previousFocusable = nullptr;
-    for (const ControlSpec& control : kControlTable) {
+    for (const ControlEntry& control : kControlTable) {
         QWidget* container = control.container == kWindowName
                                  ? this
                                  : findChild<QWidget*>(toQString(control.container));
@@ -213,7 +213,7 @@ void MainWindow::buildControls()
     }
 }
 
-QWidget* MainWindow::makeControl(const ControlSpec& control, QWidget* container)
+QWidget* MainWindow::makeControl(const ControlEntry& control, QWidget* container)
 {
     const QString text = toQString(control.text);
     switch (control.kind) {

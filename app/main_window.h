@@ -12,7 +12,7 @@ class QCloseEvent;
 
 namespace kqget {
 
-struct ControlSpec;
+struct ControlEntry;
 
 // The program's one window, `Form1`, in Qt: its controls built from the control
 // table, and their events handed to WindowLogic, which does all the work
@@ -37,7 +37,7 @@ protected:
 
 private:
     void buildControls();
-    QWidget* makeControl(const ControlSpec& control, QWidget* container);
+    QWidget* makeControl(const ControlEntry& control, QWidget* container);
 
     class WidgetView; // the WindowView on this window's widgets
 

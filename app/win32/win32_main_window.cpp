@@ -40,7 +40,7 @@ std::size_t tableIndex(std::string_view control)
     throw std::logic_error("the window has no control " + std::string(control));
 }
 
-const ControlSpec& frameOf(const ControlSpec& control)
+const ControlEntry& frameOf(const ControlEntry& control)
 {
     return kControlTable[tableIndex(control.container)];
 }
@@ -53,7 +53,7 @@ int twipsToPixelsAt(int twips, UINT dpi)
 // The control's rectangle in the window's client area: every control is a
 // child of the window itself, so one inside a frame is moved by the frame's
 // corner. Both edges are converted, so that neighbours never drift apart.
-RECT controlRect(const ControlSpec& control, UINT dpi)
+RECT controlRect(const ControlEntry& control, UINT dpi)
 {
     int left = control.left;
     int top = control.top;
@@ -72,7 +72,7 @@ struct ControlClass
     DWORD extendedStyle;
 };
 
-ControlClass controlClass(const ControlSpec& control)
+ControlClass controlClass(const ControlEntry& control)
 {
     switch (control.kind) {
     case ControlKind::CommandButton:
@@ -246,7 +246,7 @@ void Win32MainWindow::createWindow(HINSTANCE instance)
 void Win32MainWindow::createControls(HINSTANCE instance)
 {
     int id = kFirstControlId;
-    for (const ControlSpec& control : kControlTable) {
+    for (const ControlEntry& control : kControlTable) {
         const ControlClass made = controlClass(control);
         DWORD style = made.style | WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
         if (control.setting == ControlSetting::Disabled) {
@@ -263,7 +263,7 @@ void Win32MainWindow::createControls(HINSTANCE instance)
     }
     // A frame is drawn beneath the controls inside it; frames take no focus,
     // so moving them to the back leaves the tab order as it is.
-    for (const ControlSpec& control : kControlTable) {
+    for (const ControlEntry& control : kControlTable) {
         if (control.kind == ControlKind::Frame) {
             ::SetWindowPos(this->control(control.name), HWND_BOTTOM, 0, 0, 0, 0,
                            SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -293,7 +293,7 @@ bool Win32MainWindow::captionsFit(HFONT font, UINT dpi) const
     const WindowDc dc(handle());
     const HGDIOBJ previous = ::SelectObject(dc.get(), font);
     bool fit = true;
-    for (const ControlSpec& control : kControlTable) {
+    for (const ControlEntry& control : kControlTable) {
         if (control.kind != ControlKind::Label && control.kind != ControlKind::CheckBox) {
             continue;
         }
@@ -320,7 +320,7 @@ bool Win32MainWindow::captionsFit(HFONT font, UINT dpi) const
 void Win32MainWindow::applyDpi(UINT dpi)
 {
     m_font = layoutFont(dpi);
-    for (const ControlSpec& control : kControlTable) {
+    for (const ControlEntry& control : kControlTable) {
         const RECT place = controlRect(control, dpi);
         HWND child = this->control(control.name);
         ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);

@@ -142,7 +142,7 @@ private slots:
     void controlsStandAsTheTableSays()
     {
         QFETCH(int, row);
-        const ControlSpec& expected = kControlTable[static_cast<std::size_t>(row)];
+        const ControlEntry& expected = kControlTable[static_cast<std::size_t>(row)];
         QWidget* widget = control<QWidget>(*m_window, expected.name);
         QVERIFY(widget != nullptr);
         QCOMPARE(widget->metaObject()->className(), kindName(expected.kind));
@@ -185,7 +185,7 @@ private slots:
     void everyTextFits_data()
     {
         QTest::addColumn<QString>("name");
-        for (const ControlSpec& expected : kControlTable) {
+        for (const ControlEntry& expected : kControlTable) {
             if (expected.kind != ControlKind::PictureBox) {
                 QTest::newRow(expected.name.data()) << qs(expected.name);
             }

@@ -37,7 +37,7 @@ class FakeView final : public WindowView
 public:
     FakeView()
     {
-        for (const ControlSpec& control : kControlTable) {
+        for (const ControlEntry& control : kControlTable) {
             m_texts.emplace(control.name, control.text);
             m_enabled.emplace(control.name, control.setting != ControlSetting::Disabled);
         }

@@ -104,7 +104,7 @@ protected:
 
 TEST_F(Win32MainWindowTest, EveryControlOfTheTableIsThereWithItsTextPlaceAndTabOrder)
 {
-    for (const ControlSpec& control : kControlTable) {
+    for (const ControlEntry& control : kControlTable) {
         SCOPED_TRACE(std::string(control.name));
         ASSERT_NE(item(control.name), nullptr);
         if (control.name != "Label1" && control.name != "Label7") {
