@@ -24,6 +24,14 @@ class WindowLogicFaultTest : protected FaultyService, public WindowLogicFixture
 {
 protected:
     WindowLogicFaultTest() : WindowLogicFixture(m_service.baseUrl()) {}
+
+    // A data folder of empty card folders A0001, A0002 ... up to `cards`.
+    static void addCards(const TempDir& data, int cards)
+    {
+        for (int card = 1; card <= cards; ++card) {
+            data.makeFolder("A000" + std::to_string(card));
+        }
+    }
 };
 
 // A reply dropped halfway is a failure, not a half-written card file.
@@ -104,9 +112,7 @@ TEST_F(WindowLogicFaultTest, TheEndOfARunTellsWhatIsLeft)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TempDir data;
-        for (int card = 1; card <= c.cards; ++card) {
-            data.makeFolder("A000" + std::to_string(card));
-        }
+        addCards(data, c.cards);
         m_service.clearFaults();
         m_service.addFault(c.faultOn, c.fault);
         m_view.notices.clear();
@@ -157,9 +163,7 @@ TEST_F(WindowLogicFaultTest, ACloseDuringARunEndsTheProgram)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TempDir data;
-        for (int card = 1; card <= c.cards; ++card) {
-            data.makeFolder("A000" + std::to_string(card));
-        }
+        addCards(data, c.cards);
         m_service.clearFaults();
         if (c.at == CloseAt::Fetch) {
             Fault stalled;
