@@ -31,6 +31,9 @@ TEST_F(FaultTest, CtrlCDuringAStalledFetchEndsTheRunWithoutWaitingForTheTimeOut)
     bool sent = false;
     ChildOptions options;
     options.arguments = cliArguments();
+    // One fetch at a time, so that A2's illustration is asked for only once
+    // everything before it is applied, and the log's end is known.
+    options.arguments.insert(options.arguments.end(), {"--jobs", "1"});
     options.timeout = 30s;
     options.whileRunning = [&](int pid) {
         if (!sent && fetchBegun("/A2/illustrations")) {
