@@ -8,9 +8,7 @@
 #include "update/exit_status.h"
 #include "update/run_error.h"
 
-#include <exception>
 #include <filesystem>
-#include <new>
 #include <utility>
 
 namespace kqget {
@@ -108,13 +106,9 @@ void WindowLogic::updateClicked()
         tally = CardUpdateRun(progress, m_fileSystem, *transfer, {}, ServiceHosts::configured(),
                               m_logPath)
                     .run(inputs);
-    } catch (const RunError& error) {
-        failure.emplace(error.number(), error.what());
-    } catch (const std::bad_alloc&) {
-        failure.emplace(ErrorNumber::OutOfMemory,
-                        "out of memory: the system refused an allocation");
-    } catch (const std::exception& error) {
-        failure.emplace(ErrorNumber::Unexpected, error.what());
+    } catch (...) {
+        const CaughtFailure caught = caughtFailure();
+        failure.emplace(caught.number, std::string(caught.description));
     }
     progress.showPendingTexts();
 

@@ -17,7 +17,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <variant>
 
 namespace kqget {
@@ -133,15 +132,9 @@ int runCliCommand(const std::vector<std::string>& arguments)
     std::string key;
     try {
         return dispatch(arguments, key);
-    } catch (const RunError& error) {
-        return reportFailure(error.number(), error.what(), key);
-    } catch (const std::bad_alloc&) {
-        return reportFailure(ErrorNumber::OutOfMemory,
-                             "out of memory: the system refused an allocation", key);
-    } catch (const std::exception& error) {
-        return reportFailure(ErrorNumber::Unexpected, error.what(), key);
     } catch (...) {
-        return reportFailure(ErrorNumber::Unexpected, "an unknown internal failure", key);
+        const CaughtFailure failure = caughtFailure();
+        return reportFailure(failure.number, failure.description, key);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace kqget {
 
@@ -36,5 +37,16 @@ public:
 private:
     ErrorNumber m_number;
 };
+
+// The exception being handled, as the failure the user is told of: a RunError
+// as it is, anything else as out of memory or an internal failure. Call it only
+// inside a catch block; the description points into the exception and lives as
+// long as the block. It allocates nothing, so it serves after a bad_alloc too.
+struct CaughtFailure
+{
+    ErrorNumber number;
+    std::string_view description;
+};
+CaughtFailure caughtFailure() noexcept;
 
 } // namespace kqget

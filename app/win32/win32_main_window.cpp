@@ -8,7 +8,6 @@
 
 #include <commctrl.h>
 #include <cstdlib>
-#include <exception>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -409,8 +408,9 @@ LRESULT CALLBACK Win32MainWindow::windowProcedure(HWND window, UINT message, WPA
     // here is a fault of the program, reported like a failed run.
     try {
         return self->handleMessage(message, wParam, lParam);
-    } catch (const std::exception& error) {
-        self->m_view->showFailure(static_cast<int>(ErrorNumber::Unexpected), error.what());
+    } catch (...) {
+        const CaughtFailure failure = caughtFailure();
+        self->m_view->showFailure(static_cast<int>(failure.number), failure.description);
         self->endProgram(exitCode(ExitStatus::Failed));
         return 0;
     }
