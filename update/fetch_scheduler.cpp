@@ -41,7 +41,7 @@ void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
             return;
         }
         Host& host = m_hosts[it->second.host];
-        if (host.inFlight >= host.limit || host.quietUntil > now || it->second.dueAt > now) {
+        if (host.inFlight >= host.limit || host.quietUntil > now) {
             ++it;
             continue;
         }
@@ -78,7 +78,6 @@ std::optional<FetchScheduler::Outcome> FetchScheduler::finished(FinishedFetch fe
     const auto wait = *std::get<FetchResult>(fetch.outcome).retryAfter;
     auto node = m_underWay.extract(found);
     ++node.mapped().retries;
-    node.mapped().dueAt = now + wait;
     host.quietUntil = std::max(host.quietUntil, now + wait);
     host.limit = std::max<std::size_t>(host.limit / 2, 1);
     m_pending.insert(std::move(node));

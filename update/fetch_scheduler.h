@@ -62,8 +62,7 @@ private:
     {
         std::string url;
         std::size_t host;
-        int retries = 0;
-        Clock::time_point dueAt{};
+        int retries = 0; // a retry waits out its host's quiet period
     };
 
     std::size_t hostIndex(std::string_view origin);
