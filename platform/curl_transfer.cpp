@@ -360,17 +360,18 @@ private:
     {
         const Clock::time_point now = Clock::now();
         for (auto it = m_underWay.begin(); it != m_underWay.end();) {
-            Fetch& fetch = *it++;
-            if (fetch.requestSent && now - fetch.lastByte > m_options.stallTimeout) {
-                // Its connection is closed, not pooled: the reply may still come.
-                curl_multi_remove_handle(m_multi.get(), fetch.easy.get());
-                m_finished.push_back(
-                    {fetch.ticket, FetchFailure{ErrorNumber::TransferTimeout,
-                                                "no data received for " +
-                                                    std::to_string(m_options.stallTimeout.count()) +
-                                                    " ms (stall time-out)"}});
-                m_underWay.remove_if([&fetch](const Fetch& each) { return &each == &fetch; });
+            if (!it->requestSent || now - it->lastByte <= m_options.stallTimeout) {
+                ++it;
+                continue;
             }
+            // Its connection is closed, not pooled: the reply may still come.
+            curl_multi_remove_handle(m_multi.get(), it->easy.get());
+            m_finished.push_back(
+                {it->ticket, FetchFailure{ErrorNumber::TransferTimeout,
+                                          "no data received for " +
+                                              std::to_string(m_options.stallTimeout.count()) +
+                                              " ms (stall time-out)"}});
+            it = m_underWay.erase(it);
         }
     }
 
