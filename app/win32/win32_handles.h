@@ -1,41 +1,10 @@
 #pragma once
 
-#include <utility>
+#include "platform/win32/unique_handle.h"
+
 #include <windows.h>
 
 namespace kqget {
-
-// Owns one handle of the window's world and frees it with `Free` when it goes.
-template <typename Handle, auto Free> class UniqueWin32
-{
-public:
-    UniqueWin32() = default;
-    explicit UniqueWin32(Handle handle) noexcept : m_handle(handle) {}
-    ~UniqueWin32() { reset(); }
-    UniqueWin32(UniqueWin32&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
-    UniqueWin32& operator=(UniqueWin32&& other) noexcept
-    {
-        if (this != &other) {
-            reset(std::exchange(other.m_handle, nullptr));
-        }
-        return *this;
-    }
-    UniqueWin32(const UniqueWin32&) = delete;
-    UniqueWin32& operator=(const UniqueWin32&) = delete;
-
-    Handle get() const noexcept { return m_handle; }
-    explicit operator bool() const noexcept { return m_handle != nullptr; }
-    void reset(Handle handle = nullptr) noexcept
-    {
-        if (m_handle != nullptr) {
-            Free(m_handle);
-        }
-        m_handle = handle;
-    }
-
-private:
-    Handle m_handle = nullptr;
-};
 
 inline void destroyWindow(HWND window) noexcept
 {
@@ -50,10 +19,10 @@ inline void deleteDc(HDC dc) noexcept
     ::DeleteDC(dc);
 }
 
-using UniqueWindow = UniqueWin32<HWND, destroyWindow>;
-using UniqueFont = UniqueWin32<HFONT, deleteGdiObject>;
-using UniqueBitmap = UniqueWin32<HBITMAP, deleteGdiObject>;
-using UniqueMemoryDc = UniqueWin32<HDC, deleteDc>;
+using UniqueWindow = UniqueHandle<HWND, destroyWindow>;
+using UniqueFont = UniqueHandle<HFONT, deleteGdiObject>;
+using UniqueBitmap = UniqueHandle<HBITMAP, deleteGdiObject>;
+using UniqueMemoryDc = UniqueHandle<HDC, deleteDc>;
 
 // A window's device context from GetDC, given back with ReleaseDC.
 class WindowDc

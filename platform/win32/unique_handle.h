@@ -5,43 +5,46 @@
 
 namespace kqget {
 
-// Owns a kernel handle (a file, a search) and closes it with `Close`.
-template <BOOL(WINAPI* Close)(HANDLE)> class UniqueHandle
+// Owns one Win32 handle (a file, a search, a window, a GDI object) and frees
+// it with `Free` when it goes. Both null and INVALID_HANDLE_VALUE mean none:
+// the API returns one or the other on failure, depending on the call.
+template <typename Handle, auto Free> class UniqueHandle
 {
 public:
     UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) noexcept : m_handle(handle) {}
+    explicit UniqueHandle(Handle handle) noexcept : m_handle(handle) {}
     ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept
-        : m_handle(std::exchange(other.m_handle, INVALID_HANDLE_VALUE))
-    {}
+    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept
     {
         if (this != &other) {
-            reset();
-            m_handle = std::exchange(other.m_handle, INVALID_HANDLE_VALUE);
+            reset(other.release());
         }
         return *this;
     }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
 
-    HANDLE get() const noexcept { return m_handle; }
-    bool valid() const noexcept { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
-    HANDLE release() noexcept { return std::exchange(m_handle, INVALID_HANDLE_VALUE); }
-    void reset() noexcept
+    Handle get() const noexcept { return m_handle; }
+    bool valid() const noexcept
+    {
+        return m_handle != nullptr && reinterpret_cast<HANDLE>(m_handle) != INVALID_HANDLE_VALUE;
+    }
+    explicit operator bool() const noexcept { return valid(); }
+    Handle release() noexcept { return std::exchange(m_handle, nullptr); }
+    void reset(Handle handle = nullptr) noexcept
     {
         if (valid()) {
-            Close(m_handle);
+            Free(m_handle);
         }
-        m_handle = INVALID_HANDLE_VALUE;
+        m_handle = handle;
     }
 
 private:
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    Handle m_handle = nullptr;
 };
 
-using UniqueFileHandle = UniqueHandle<::CloseHandle>;
-using UniqueFindHandle = UniqueHandle<::FindClose>;
+using UniqueFileHandle = UniqueHandle<HANDLE, ::CloseHandle>;
+using UniqueFindHandle = UniqueHandle<HANDLE, ::FindClose>;
 
 } // namespace kqget
