@@ -2,6 +2,7 @@
 
 #include "platform/http_date.h"
 #include "platform/retry_after.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
 #include "platform/wire_url.h"
@@ -27,11 +28,7 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 // The run never has more fetches under way than this, so neither has a crew.
 constexpr std::size_t kMaxWorkers = kMaxJobs;
 
-struct InternetCloser
-{
-    void operator()(HINTERNET handle) const noexcept { ::WinHttpCloseHandle(handle); }
-};
-using UniqueInternet = std::unique_ptr<void, InternetCloser>;
+using UniqueInternet = UniqueHandle<HINTERNET, ::WinHttpCloseHandle>;
 
 using Outcome = std::variant<FetchResult, FetchFailure>;
 
