@@ -15,7 +15,7 @@
 //       Every illustration in DATA equals what the stand-in card service sends.
 //   kqget-bench-library free-port
 
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 #include "tools/card-service/card_content.h"
 #include "tools/sample-library/sample_library.h"
 

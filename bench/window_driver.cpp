@@ -8,9 +8,9 @@
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise. Exits 0 once the
 // status field reads "DONE !", 2 when the run failed, 1 when it never ended.
 
-#include "app/main_window.h"
-#include "app/message_boxes.h"
-#include "app/window_transfer.h"
+#include "app/qt/main_window.h"
+#include "app/qt/message_boxes.h"
+#include "app/qt/window_transfer.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "tests/faults/fault_test_fixture.h"
 
-#include "platform/curl_transfer.h"
-#include "platform/local_file_system.h"
+#include "platform/posix/curl_transfer.h"
+#include "platform/posix/local_file_system.h"
 #include "tests/support/fake_ports.h"
 #include "tests/support/scoped_environment.h"
 #include "update/display_text.h"

@@ -3,8 +3,8 @@
 // files, the same calls on the window, the same tally and the same failure.
 // The same runs show that the jobs really overlap, never exceed their number,
 // and that a rate-limited host is waited for and then given a smaller share.
-#include "platform/curl_transfer.h"
-#include "platform/local_file_system.h"
+#include "platform/posix/curl_transfer.h"
+#include "platform/posix/local_file_system.h"
 #include "tests/faults/fault_test_fixture.h"
 #include "tests/support/fake_ports.h"
 #include "tools/sample-library/sample_library.h"

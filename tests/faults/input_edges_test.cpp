@@ -1,7 +1,7 @@
 // Inputs at the edges: card folders with names a URL or a log line does not
 // expect, a key and user name with inner spaces and letters beyond ASCII,
 // links named like cards, and data folders that name the root.
-#include "platform/curl_transfer.h"
+#include "platform/posix/curl_transfer.h"
 #include "tests/faults/fault_test_fixture.h"
 #include "tests/support/fetch_one.h"
 #include "tests/support/scoped_environment.h"

@@ -2,7 +2,7 @@
 // sends nothing, and while a fetched file is being written. Either way the run
 // ends with status 130, the log closed and no file half-written.
 #include "tests/faults/fault_test_fixture.h"
-#include "tests/support/open_gate.h"
+#include "tests/support/posix/open_gate.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

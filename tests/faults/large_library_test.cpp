@@ -1,7 +1,7 @@
 // A library of 100,000 cards: the run completes, and its peak memory stays
 // where a run over 10,000 cards has it.
 #include "tests/faults/fault_test_fixture.h"
-#include "tests/support/scoped_mount.h"
+#include "tests/support/posix/scoped_mount.h"
 #include "tools/sample-library/sample_library.h"
 
 #include <gmock/gmock.h>

@@ -2,10 +2,10 @@
 // created, the data folder is wrong, a card folder goes away mid-run. The run
 // ends with an error that names the path and the system's reason, and what it
 // leaves behind is the old library plus whole new files only.
-#include "platform/local_file_system.h"
+#include "platform/posix/local_file_system.h"
 #include "platform/system_error_text.h"
 #include "tests/faults/fault_test_fixture.h"
-#include "tests/support/scoped_mount.h"
+#include "tests/support/posix/scoped_mount.h"
 #include "update/run_error.h"
 
 #include <gmock/gmock.h>

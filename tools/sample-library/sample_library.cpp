@@ -1,6 +1,6 @@
 #include "tools/sample-library/sample_library.h"
 
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 #include <array>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "app/window_transfer.h"
+#include "app/qt/window_transfer.h"
 
-#include "platform/curl_transfer.h"
+#include "platform/posix/curl_transfer.h"
 
 namespace kqget {
 

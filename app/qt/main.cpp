@@ -1,9 +1,9 @@
 #include "app/command_line.h"
-#include "app/display_check.h"
-#include "app/main_window.h"
-#include "app/message_boxes.h"
-#include "app/window_screenshot.h"
-#include "app/window_transfer.h"
+#include "app/qt/display_check.h"
+#include "app/qt/main_window.h"
+#include "app/qt/message_boxes.h"
+#include "app/qt/window_screenshot.h"
+#include "app/qt/window_transfer.h"
 #include "update/exit_status.h"
 
 #include <QApplication>

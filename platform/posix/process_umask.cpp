@@ -1,4 +1,4 @@
-#include "platform/process_umask.h"
+#include "platform/posix/process_umask.h"
 
 #include <charconv>
 #include <fstream>

@@ -1,6 +1,6 @@
-#include "tests/support/test_certificates.h"
+#include "tests/support/posix/test_certificates.h"
 
-#include "tests/support/child_process.h"
+#include "tests/support/posix/child_process.h"
 
 #include <stdexcept>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/buffered_log.h"
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 namespace kqget {
 

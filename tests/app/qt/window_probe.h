@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/message_boxes.h"
+#include "app/qt/message_boxes.h"
 
 #include <QStringList>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "tests/support/scoped_mount.h"
+#include "tests/support/posix/scoped_mount.h"
 
 #include <cerrno>
 #include <cstring>

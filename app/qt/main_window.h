@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/message_boxes.h"
+#include "app/qt/message_boxes.h"
 #include "app/window_logic.h"
-#include "platform/local_file_system.h"
+#include "platform/posix/local_file_system.h"
 
 #include <QWidget>
 

@@ -1,5 +1,5 @@
-#include "platform/curl_transfer.h"
-#include "platform/unique_fd.h"
+#include "platform/posix/curl_transfer.h"
+#include "platform/posix/unique_fd.h"
 #include "tests/support/fetch_one.h"
 #include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"

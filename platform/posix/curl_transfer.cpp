@@ -1,4 +1,4 @@
-#include "platform/curl_transfer.h"
+#include "platform/posix/curl_transfer.h"
 
 #include "platform/retry_after.h"
 #include "platform/wire_url.h"

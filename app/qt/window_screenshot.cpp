@@ -1,4 +1,4 @@
-#include "app/window_screenshot.h"
+#include "app/qt/window_screenshot.h"
 
 #include <QCoreApplication>
 #include <QImageWriter>

@@ -1,4 +1,4 @@
-#include "tests/support/open_gate.h"
+#include "tests/support/posix/open_gate.h"
 
 #include <array>
 #include <cerrno>

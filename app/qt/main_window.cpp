@@ -1,7 +1,7 @@
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
 #include "app/control_table.h"
-#include "app/dialog_font.h"
+#include "app/qt/dialog_font.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

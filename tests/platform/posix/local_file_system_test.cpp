@@ -1,5 +1,5 @@
-#include "platform/local_file_system.h"
-#include "platform/process_umask.h"
+#include "platform/posix/local_file_system.h"
+#include "platform/posix/process_umask.h"
 #include "tests/support/temp_dir.h"
 #include "update/run_error.h"
 

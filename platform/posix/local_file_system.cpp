@@ -1,10 +1,10 @@
-#include "platform/local_file_system.h"
+#include "platform/posix/local_file_system.h"
 
 #include "platform/card_name_matcher.h"
-#include "platform/posix_log_file.h"
-#include "platform/process_umask.h"
+#include "platform/posix/posix_log_file.h"
+#include "platform/posix/process_umask.h"
 #include "platform/system_error_text.h"
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 #include "update/run_error.h"
 
 #include <cerrno>

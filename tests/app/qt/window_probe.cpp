@@ -1,4 +1,4 @@
-#include "tests/app/window_probe.h"
+#include "tests/app/qt/window_probe.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "platform/posix_log_file.h"
+#include "platform/posix/posix_log_file.h"
 
 #include "platform/system_error_text.h"
 #include "update/run_error.h"

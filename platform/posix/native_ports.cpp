@@ -1,5 +1,5 @@
-#include "platform/curl_transfer.h"
-#include "platform/local_file_system.h"
+#include "platform/posix/curl_transfer.h"
+#include "platform/posix/local_file_system.h"
 #include "platform/native_ports.h"
 
 namespace kqget {

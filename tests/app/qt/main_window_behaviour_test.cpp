@@ -1,5 +1,5 @@
-#include "app/main_window.h"
-#include "tests/app/window_probe.h"
+#include "app/qt/main_window.h"
+#include "tests/app/qt/window_probe.h"
 #include "tests/support/temp_dir.h"
 #include "update/transfer_port.h"
 

@@ -1,4 +1,4 @@
-#include "app/dialog_font.h"
+#include "app/qt/dialog_font.h"
 
 namespace kqget {
 

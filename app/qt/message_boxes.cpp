@@ -1,4 +1,4 @@
-#include "app/message_boxes.h"
+#include "app/qt/message_boxes.h"
 
 #include <QMessageBox>
 

@@ -1,6 +1,6 @@
 #include "app/control_table.h"
-#include "app/main_window.h"
-#include "tests/app/window_probe.h"
+#include "app/qt/main_window.h"
+#include "tests/app/qt/window_probe.h"
 #include "update/transfer_port.h"
 
 #include <QApplication>
