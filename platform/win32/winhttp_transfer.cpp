@@ -5,6 +5,7 @@
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
+#include "platform/win32/winhttp_proxy.h"
 #include "platform/wire_url.h"
 #include "update/build_config.h"
 #include "update/run_error.h"
@@ -73,11 +74,15 @@ std::optional<std::wstring> headerText(HINTERNET request, const wchar_t* name)
     return text;
 }
 
+const wchar_t* textOrNull(const std::wstring& text)
+{
+    return text.empty() ? nullptr : text.c_str();
+}
+
 // What every worker's session is opened with.
 struct SessionSettings
 {
-    DWORD access = WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY;
-    std::wstring proxy; // with WINHTTP_ACCESS_TYPE_NAMED_PROXY
+    std::optional<WinHttpProxyChoice> proxy; // none when the named proxy is unusable
     std::wstring userAgent;
 };
 
@@ -85,28 +90,22 @@ struct SessionSettings
 class Session
 {
 public:
-    Session(const SessionSettings& settings, const TransferOptions& options) : m_options(options)
+    Session(const SessionSettings& settings, const TransferOptions& options)
+        : m_options(options), m_proxy(*settings.proxy)
     {
-        const wchar_t* proxy =
-            settings.proxy.empty() ? WINHTTP_NO_PROXY_NAME : settings.proxy.c_str();
-        m_session.reset(::WinHttpOpen(settings.userAgent.c_str(), settings.access, proxy,
-                                      WINHTTP_NO_PROXY_BYPASS, 0));
-        if (!m_session && settings.access == WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY) {
-            // Before Windows 8.1 (and in some Wine versions) the automatic
-            // choice is unknown; the configured proxy is the next best.
-            m_session.reset(::WinHttpOpen(settings.userAgent.c_str(),
-                                          WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                          WINHTTP_NO_PROXY_BYPASS, 0));
-        }
+        const WinHttpProxyPlan& plan = m_proxy.plan();
+        m_session.reset(::WinHttpOpen(settings.userAgent.c_str(), plan.access,
+                                      textOrNull(plan.proxy), textOrNull(plan.bypass), 0));
         if (!m_session) {
             m_setupFailure = failureOf("WinHttpOpen", ::GetLastError());
             return;
         }
-        // No byte for the stall time-out fails the fetch, whether it waits for
-        // the reply's headers or for more of its body.
+        // Finding the host counts as connecting. No byte for the stall
+        // time-out fails the fetch, whether it waits for the reply's headers
+        // or for more of its body.
+        const DWORD connect = milliseconds(options.connectTimeout);
         const DWORD stall = milliseconds(options.stallTimeout);
-        if (!::WinHttpSetTimeouts(m_session.get(), 0, milliseconds(options.connectTimeout), stall,
-                                  stall)) {
+        if (!::WinHttpSetTimeouts(m_session.get(), connect, connect, stall, stall)) {
             m_setupFailure = failureOf("WinHttpSetTimeouts", ::GetLastError());
         }
     }
@@ -154,6 +153,9 @@ public:
                                 &receiveResponse, sizeof receiveResponse) ||
             !::WinHttpSetOption(request.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS,
                                 &redirects, sizeof redirects)) {
+            return failureOf("WinHttpSetOption", ::GetLastError());
+        }
+        if (!m_proxy.applyTo(m_session.get(), request.get(), wire)) {
             return failureOf("WinHttpSetOption", ::GetLastError());
         }
         if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
@@ -219,6 +221,7 @@ private:
     }
 
     const TransferOptions& m_options;
+    const WinHttpProxyChoice& m_proxy;
     UniqueInternet m_session;
     std::optional<FetchFailure> m_setupFailure;
 };
@@ -240,6 +243,10 @@ struct WinHttpTransferState
     const TransferOptions options;
     SessionSettings settings;
     std::optional<FetchFailure> settingsFailure; // e.g. a proxy WinHTTP cannot use
+    // A worker of the current crew failed outside any fetch (no memory for its
+    // session or for its result): its fetch can never be reported, so the
+    // run's next wait fails instead.
+    std::optional<ErrorNumber> workerFailure;
 
     std::mutex mutex;
     std::condition_variable jobReady;
@@ -258,9 +265,9 @@ namespace {
 
 using Shared = WinHttpTransferState;
 
-// Holds the shared state itself, so the transfer object may be gone long
-// before an abandoned worker's fetch returns.
-void serve(const std::shared_ptr<Shared> shared, std::uint64_t crew)
+// Takes the crew's jobs one after another until the crew is replaced or the
+// transfer goes.
+void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t crew)
 {
     Session session(shared->settings, shared->options);
     std::unique_lock lock(shared->mutex);
@@ -295,6 +302,24 @@ void serve(const std::shared_ptr<Shared> shared, std::uint64_t crew)
     }
 }
 
+// Holds the shared state itself, so the transfer object may be gone long
+// before an abandoned worker's fetch returns. Nothing may escape a thread's
+// function: it would end the program.
+void serve(const std::shared_ptr<Shared> shared, std::uint64_t crew) noexcept
+{
+    try {
+        serveJobs(shared, crew);
+    } catch (...) {
+        // Most likely out of memory, so what is kept allocates nothing.
+        const ErrorNumber number = caughtFailure().number;
+        const std::lock_guard lock(shared->mutex);
+        if (!shared->closing && shared->crew == crew) {
+            shared->workerFailure = number;
+            shared->fetchFinished.notify_all();
+        }
+    }
+}
+
 } // namespace
 
 WinHttpTransfer::WinHttpTransfer(TransferOptions options)
@@ -302,13 +327,12 @@ WinHttpTransfer::WinHttpTransfer(TransferOptions options)
 {
     Shared& shared = *m_shared;
     shared.settings.userAgent = toWide("kqget/" + std::string(kDisplayVersion));
-    if (!shared.options.proxy.empty()) {
-        try {
-            shared.settings.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-            shared.settings.proxy = proxyServerName(shared.options.proxy);
-        } catch (const RunError& error) {
-            shared.settingsFailure = FetchFailure{error.number(), error.what()};
-        }
+    try {
+        shared.settings.proxy.emplace(shared.options.proxy.empty()
+                                          ? systemProxyPlan()
+                                          : namedProxyPlan(shared.options.proxy));
+    } catch (const RunError& error) {
+        shared.settingsFailure = FetchFailure{error.number(), error.what()};
     }
 }
 
@@ -356,7 +380,14 @@ std::vector<FinishedFetch> WinHttpTransfer::waitForFinished(std::chrono::millise
 {
     Shared& shared = *m_shared;
     std::unique_lock lock(shared.mutex);
-    shared.fetchFinished.wait_for(lock, timeout, [&] { return !shared.finished.empty(); });
+    shared.fetchFinished.wait_for(lock, timeout,
+                                  [&] { return !shared.finished.empty() || shared.workerFailure; });
+    if (shared.workerFailure) {
+        throw RunError(*shared.workerFailure,
+                       *shared.workerFailure == ErrorNumber::OutOfMemory
+                           ? "out of memory: the system refused an allocation for a fetch"
+                           : "a fetch's worker thread failed");
+    }
     return std::exchange(shared.finished, {});
 }
 
@@ -369,30 +400,8 @@ void WinHttpTransfer::abandonAll() noexcept
     shared.idle = 0;
     shared.jobs.clear();
     shared.finished.clear();
+    shared.workerFailure.reset(); // it was the abandoned crew's
     shared.jobReady.notify_all();
-}
-
-std::wstring WinHttpTransfer::proxyServerName(std::string_view proxyUrl)
-{
-    std::string_view server = proxyUrl;
-    if (const auto scheme = server.find("://"); scheme != std::string_view::npos) {
-        std::string name(server.substr(0, scheme));
-        for (char& c : name) {
-            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        }
-        if (name != "http") {
-            throw RunError(ErrorNumber::Transfer,
-                           "cannot use the proxy '" + std::string(proxyUrl) +
-                               "': WinHTTP reaches a proxy over http:// only");
-        }
-        server.remove_prefix(scheme + 3);
-    }
-    server = server.substr(0, server.find('/'));
-    if (server.empty()) {
-        throw RunError(ErrorNumber::Transfer,
-                       "cannot use the proxy '" + std::string(proxyUrl) + "': it names no host");
-    }
-    return toWide(server);
 }
 
 } // namespace kqget

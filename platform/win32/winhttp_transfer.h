@@ -16,7 +16,9 @@ struct WinHttpTransferState;
 // Finished fetches are queued for the run's thread, which collects them in
 // waitForFinished(). abandonAll() returns at once: the workers under way are
 // left to end on their own and their results are dropped, and new fetches go
-// to new workers.
+// to new workers. Without a named proxy, the system's settings choose
+// (winhttp_proxy.h). waitForFinished() throws RunError when a worker could
+// not report its fetch at all (no memory left for it).
 class WinHttpTransfer final : public TransferPort
 {
 public:
@@ -28,10 +30,6 @@ public:
     void start(FetchTicket ticket, std::string_view url) override;
     std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) override;
     void abandonAll() noexcept override;
-
-    // The explicit proxy in WinHTTP's own form ("host:port"), from a URL such
-    // as "http://proxy.example:3128". Throws RunError when it is not http://.
-    static std::wstring proxyServerName(std::string_view proxyUrl);
 
 private:
     std::shared_ptr<WinHttpTransferState> m_shared;

@@ -2,6 +2,7 @@
 // started for the whole test run (tests/windows/card_service.sh), reached
 // as a proxy: the hosts below are made up, and the service's faults are
 // chosen by them.
+#include "platform/win32/winhttp_proxy.h"
 #include "platform/win32/winhttp_transfer.h"
 #include "tests/support/card_service_proxy.h"
 #include "tests/support/expected_urls.h"
@@ -114,8 +115,8 @@ TEST_F(WinHttpTransferTest, NoProxyThereIsATransferFailureNamingTheSystemsReason
         EXPECT_EQ(error.number(), ErrorNumber::Transfer);
         EXPECT_THAT(lowerText(error), HasSubstr("winhttpsendrequest: a connection"));
     }
-    EXPECT_THROW(WinHttpTransfer::proxyServerName("https://proxy.test"), RunError);
-    EXPECT_EQ(WinHttpTransfer::proxyServerName("http://proxy.test:3128/"), L"proxy.test:3128");
+    EXPECT_THROW(namedProxyPlan("https://proxy.test"), RunError);
+    EXPECT_EQ(namedProxyPlan("http://proxy.test:3128/").proxy, L"proxy.test:3128");
 }
 
 TEST_F(WinHttpTransferTest, AbandonedFetchesAreDroppedAndTheRunGoesOnAtOnce)

@@ -1,0 +1,108 @@
+#include "platform/win32/winhttp_proxy.h"
+
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/wide_text.h"
+#include "update/run_error.h"
+
+namespace kqget {
+
+namespace {
+
+// The texts the proxy settings come back in belong to the caller, who frees
+// them with GlobalFree.
+using GlobalText = UniqueHandle<wchar_t*, ::GlobalFree>;
+
+std::wstring textOf(const GlobalText& text)
+{
+    return text ? std::wstring(text.get()) : std::wstring();
+}
+
+} // namespace
+
+WinHttpProxyPlan namedProxyPlan(std::string_view proxyUrl)
+{
+    std::string_view server = proxyUrl;
+    if (const auto scheme = server.find("://"); scheme != std::string_view::npos) {
+        std::string name(server.substr(0, scheme));
+        for (char& c : name) {
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        if (name != "http") {
+            throw RunError(ErrorNumber::Transfer,
+                           "cannot use the proxy '" + std::string(proxyUrl) +
+                               "': WinHTTP reaches a proxy over http:// only");
+        }
+        server.remove_prefix(scheme + 3);
+    }
+    server = server.substr(0, server.find('/'));
+    if (server.empty()) {
+        throw RunError(ErrorNumber::Transfer,
+                       "cannot use the proxy '" + std::string(proxyUrl) + "': it names no host");
+    }
+    WinHttpProxyPlan plan;
+    plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    plan.proxy = toWide(server);
+    return plan;
+}
+
+WinHttpProxyPlan systemProxyPlan()
+{
+    WinHttpProxyPlan plan;
+    // Fails when the user has no settings at all (a service account, say).
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user{};
+    if (::WinHttpGetIEProxyConfigForCurrentUser(&user)) {
+        const GlobalText autoConfigUrl(user.lpszAutoConfigUrl);
+        const GlobalText proxy(user.lpszProxy);
+        const GlobalText bypass(user.lpszProxyBypass);
+        plan.autoDetect = user.fAutoDetect != FALSE;
+        plan.autoConfigUrl = textOf(autoConfigUrl);
+        if (proxy) {
+            plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+            plan.proxy = textOf(proxy);
+            plan.bypass = textOf(bypass);
+            return plan;
+        }
+    }
+    WINHTTP_PROXY_INFO machine{};
+    if (::WinHttpGetDefaultProxyConfiguration(&machine)) {
+        const GlobalText proxy(machine.lpszProxy);
+        const GlobalText bypass(machine.lpszProxyBypass);
+        if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy) {
+            plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+            plan.proxy = textOf(proxy);
+            plan.bypass = textOf(bypass);
+        }
+    }
+    return plan;
+}
+
+bool WinHttpProxyChoice::applyTo(HINTERNET session, HINTERNET request,
+                                 const std::wstring& url) const
+{
+    if (!m_plan.automatic() || m_automaticFailed.load(std::memory_order_relaxed)) {
+        return true;
+    }
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    if (m_plan.autoDetect) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    if (!m_plan.autoConfigUrl.empty()) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+        options.lpszAutoConfigUrl = m_plan.autoConfigUrl.c_str();
+    }
+    // A script behind an authenticating server gets the user's own logon.
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO chosen{};
+    if (!::WinHttpGetProxyForUrl(session, url.c_str(), &options, &chosen)) {
+        m_automaticFailed.store(true, std::memory_order_relaxed);
+        return true;
+    }
+    const GlobalText proxy(chosen.lpszProxy);
+    const GlobalText bypass(chosen.lpszProxyBypass);
+    // A script's "DIRECT" is an answer too: no proxy for this URL.
+    WINHTTP_PROXY_INFO option{chosen.dwAccessType, proxy.get(), bypass.get()};
+    return ::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &option, sizeof option) != FALSE;
+}
+
+} // namespace kqget
