@@ -14,17 +14,9 @@ wine_run=("$@")
 work=$(mktemp -d -t kqget-e2e-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-# One card under each letter, so that the order of a letter's names cannot
-# differ; one with a name outside ASCII, and entries that are no cards.
+source "$(dirname "${BASH_SOURCE[0]}")/sample_library.sh"
 library="$work/linux/Data"
-mkdir -p "$library"/{A0001,Bé12,C0003,D0004,A.bcd,A123456,E0005}
-: >"$library/Bé12/Bé12.xml"
-head -c 500 /dev/zero >"$library/Bé12/Bé12_full.png"
-echo '<card/>' >"$library/C0003/C0003.xml"
-head -c 12000 /dev/zero >"$library/C0003/C0003_full.png"
-echo '<card/>' >"$library/D0004/D0004.xml"
-head -c 10999 /dev/zero >"$library/D0004/D0004_full.png"
-echo "not a card folder" >"$library/B1234"
+make_sample_library "$library"
 mkdir -p "$work/windows"
 cp -a "$library" "$work/windows/Data"
 
@@ -35,20 +27,7 @@ windows_status=0
 (cd "$work/windows" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" "${arguments[@]}") ||
     windows_status=$?
 
-failed=0
-check() {
-    echo "FAILED: $*" >&2
-    failed=1
-}
 [[ $linux_status == 0 && $windows_status == 0 ]] ||
     check "exit statuses: Linux $linux_status, Windows $windows_status"
-diff -r "$work/linux/Data" "$work/windows/Data" || check "the card files differ"
-linux_log="$work/linux/KQ-GET-PNG-XML.txt"
-windows_log="$work/windows/KQ-GET-PNG-XML.txt"
-diff <(cat "$linux_log") <(tr '\\' '/' <"$windows_log") || check "the logs differ"
-grep -q 'Bé12\\Bé12_full.png size 500' "$windows_log" || check "no Windows path in the log"
-for log in "$linux_log" "$windows_log"; do
-    [[ $(grep -c $'\r$' "$log") == $(wc -l <"$log") && $(wc -l <"$log") -gt 10 ]] ||
-        check "$log: not every line ends in CR LF"
-done
+compare_runs "$work/linux" "$work/windows"
 exit $failed

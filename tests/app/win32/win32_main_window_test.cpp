@@ -8,11 +8,11 @@
 #include "platform/win32/wide_text.h"
 #include "tests/support/card_service_proxy.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/win32/own_desktop.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,36 +31,15 @@ public:
     std::vector<std::string> shown;
 };
 
-// The test's windows go on a desktop of their own, away from the user's and on
-// the display the test is given: Wine makes a desktop's window on the display
-// of the first program that uses it, and the default desktop's was made
-// without one, when the Wine prefix was set up.
-class OwnDesktop
-{
-public:
-    OwnDesktop()
-        : m_desktop(
-              ::CreateDesktopW(L"kqget-window-test", nullptr, nullptr, 0, GENERIC_ALL, nullptr))
-    {
-        if (m_desktop == nullptr || !::SetThreadDesktop(m_desktop)) {
-            throw std::runtime_error("no desktop for the test's windows: error " +
-                                     std::to_string(::GetLastError()));
-        }
-    }
-    ~OwnDesktop() { ::CloseDesktop(m_desktop); }
-    OwnDesktop(const OwnDesktop&) = delete;
-    OwnDesktop& operator=(const OwnDesktop&) = delete;
-
-private:
-    HDESK m_desktop;
-};
-
 class Win32MainWindowTest : public ::testing::Test
 {
 protected:
     Win32MainWindowTest() { window.show(SW_SHOWNORMAL); }
 
-    static void SetUpTestSuite() { desktop = std::make_unique<OwnDesktop>(); }
+    static void SetUpTestSuite()
+    {
+        desktop = std::make_unique<testing::OwnDesktop>(L"kqget-window-test");
+    }
 
     HWND item(std::string_view name) const
     {
@@ -91,7 +70,7 @@ protected:
         return names;
     }
 
-    static inline std::unique_ptr<OwnDesktop> desktop;
+    static inline std::unique_ptr<testing::OwnDesktop> desktop;
     GdiplusSession gdiplus;
     RecordedBoxes boxes;
     testing::TempDir folder;
