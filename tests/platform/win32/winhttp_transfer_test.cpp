@@ -13,10 +13,47 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <thread>
+
+namespace {
+
+// While set, every thread but the test's own is refused memory: no other way
+// makes a worker run out of it at a chosen moment. The library's operator
+// delete frees with free(), as this operator new allocates.
+std::atomic<bool> g_starveOtherThreads{false};
+std::thread::id g_testThread;
+
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (g_starveOtherThreads && std::this_thread::get_id() != g_testThread) {
+        throw std::bad_alloc();
+    }
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
 
 namespace kqget {
 namespace {
+
+class StarvedWorkers
+{
+public:
+    StarvedWorkers()
+    {
+        g_testThread = std::this_thread::get_id();
+        g_starveOtherThreads = true;
+    }
+    ~StarvedWorkers() { g_starveOtherThreads = false; }
+    StarvedWorkers(const StarvedWorkers&) = delete;
+    StarvedWorkers& operator=(const StarvedWorkers&) = delete;
+};
 
 using namespace std::chrono_literals;
 using ::testing::AllOf;
@@ -139,6 +176,19 @@ TEST_F(WinHttpTransferTest, AbandonedFetchesAreDroppedAndTheRunGoesOnAtOnce)
     ASSERT_EQ(finished.size(), 1u);
     EXPECT_EQ(finished[0].ticket, 4u);
     EXPECT_EQ(std::get<FetchResult>(finished[0].outcome).body, testing::cardPng("A0004"));
+}
+
+// The failure reaches the run as any other does, instead of ending the program.
+TEST_F(WinHttpTransferTest, AWorkerWithoutMemoryEndsTheRunWithError60)
+{
+    WinHttpTransfer transfer(quick);
+    const StarvedWorkers starved;
+    try {
+        testing::fetchOne(transfer, imageUrl("images.test", "A0001"));
+        ADD_FAILURE() << "expected a failure";
+    } catch (const RunError& error) {
+        EXPECT_EQ(error.number(), ErrorNumber::OutOfMemory) << error.what();
+    }
 }
 
 } // namespace
