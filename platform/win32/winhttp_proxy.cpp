@@ -91,10 +91,14 @@ bool WinHttpProxyChoice::applyTo(HINTERNET session, HINTERNET request,
         options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
         options.lpszAutoConfigUrl = m_plan.autoConfigUrl.c_str();
     }
-    // A script behind an authenticating server gets the user's own logon.
-    options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO chosen{};
-    if (!::WinHttpGetProxyForUrl(session, url.c_str(), &options, &chosen)) {
+    BOOL answered = ::WinHttpGetProxyForUrl(session, url.c_str(), &options, &chosen);
+    if (!answered && ::GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+        // The user's own logon goes only to a script's server that asks for it.
+        options.fAutoLogonIfChallenged = TRUE;
+        answered = ::WinHttpGetProxyForUrl(session, url.c_str(), &options, &chosen);
+    }
+    if (!answered) {
         m_automaticFailed.store(true, std::memory_order_relaxed);
         return true;
     }
