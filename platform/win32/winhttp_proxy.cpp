@@ -4,6 +4,8 @@
 #include "platform/win32/wide_text.h"
 #include "update/run_error.h"
 
+#include <utility>
+
 namespace kqget {
 
 namespace {
@@ -15,6 +17,18 @@ using GlobalText = UniqueHandle<wchar_t*, ::GlobalFree>;
 std::wstring textOf(const GlobalText& text)
 {
     return text ? std::wstring(text.get()) : std::wstring();
+}
+
+// A proxy setting with no server in it (left behind by some tool) means none.
+bool useProxy(WinHttpProxyPlan& plan, std::wstring proxy, std::wstring bypass)
+{
+    if (proxy.empty()) {
+        return false;
+    }
+    plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    plan.proxy = std::move(proxy);
+    plan.bypass = std::move(bypass);
+    return true;
 }
 
 } // namespace
@@ -40,8 +54,7 @@ WinHttpProxyPlan namedProxyPlan(std::string_view proxyUrl)
                        "cannot use the proxy '" + std::string(proxyUrl) + "': it names no host");
     }
     WinHttpProxyPlan plan;
-    plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    plan.proxy = toWide(server);
+    useProxy(plan, toWide(server), {});
     return plan;
 }
 
@@ -56,10 +69,7 @@ WinHttpProxyPlan systemProxyPlan()
         const GlobalText bypass(user.lpszProxyBypass);
         plan.autoDetect = user.fAutoDetect != FALSE;
         plan.autoConfigUrl = textOf(autoConfigUrl);
-        if (proxy) {
-            plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-            plan.proxy = textOf(proxy);
-            plan.bypass = textOf(bypass);
+        if (useProxy(plan, textOf(proxy), textOf(bypass))) {
             return plan;
         }
     }
@@ -67,10 +77,8 @@ WinHttpProxyPlan systemProxyPlan()
     if (::WinHttpGetDefaultProxyConfiguration(&machine)) {
         const GlobalText proxy(machine.lpszProxy);
         const GlobalText bypass(machine.lpszProxyBypass);
-        if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy) {
-            plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-            plan.proxy = textOf(proxy);
-            plan.bypass = textOf(bypass);
+        if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+            useProxy(plan, textOf(proxy), textOf(bypass));
         }
     }
     return plan;
