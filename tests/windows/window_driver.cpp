@@ -1,14 +1,13 @@
 // Drives kqget.exe through one run as a person would: types the three values
-// into their boxes, ticks the box, presses the update button, waits for
-// "DONE !" and closes the window.
+// over what their boxes hold, ticks the box, presses the update button, waits
+// for "DONE !" and closes the window.
 //
 //   kqget-window-driver KQGET.EXE KEY USER DATA
 //
 // kqget.exe runs in the current folder, on a desktop of its own on the
-// display the driver is given. Exits with kqget.exe's exit status; 1 when
-// the window never came, the run never ended, or a box was shown instead
-// (its text goes to stderr).
-#include "app/control_table.h"
+// display the driver is given. Exits with kqget.exe's exit status; 1 when the
+// window never came, a box came instead of "DONE !" (its text goes to
+// stderr), or the run never ended.
 #include "app/win32/win32_main_window.h"
 #include "app/window_view.h"
 #include "platform/win32/unique_handle.h"
@@ -18,8 +17,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <exception>
-#include <optional>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -28,40 +27,12 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+namespace controls = kqget::controls;
 
 constexpr wchar_t kDesktop[] = L"kqget-window-end-to-end";
-// Generous: the run repairs a handful of cards through a local service.
-constexpr auto kDeadline = 120s;
-constexpr auto kPoll = 50ms;
-// How long one message may take to be answered by a window that pumps them.
-constexpr UINT kReplyMs = 10'000;
-// A message box's text is the static control with this id.
+constexpr auto kDeadline = 120s;  // generous: a handful of cards through a local service
+constexpr UINT kReplyMs = 10'000; // for one message to a window that pumps them
 constexpr int kMessageBoxTextId = 0xFFFF;
-
-// The id and handles of the started program.
-struct Program
-{
-    kqget::UniqueFileHandle process;
-    DWORD processId = 0;
-    DWORD threadId = 0;
-};
-
-Program startProgram(const std::wstring& path)
-{
-    std::wstring commandLine = L"\"" + path + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = const_cast<wchar_t*>(kDesktop);
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &started)) {
-        throw std::runtime_error("cannot start " + kqget::toUtf8(path) + ": error " +
-                                 std::to_string(::GetLastError()));
-    }
-    ::CloseHandle(started.hThread);
-    return {kqget::UniqueFileHandle(started.hProcess), started.dwProcessId, started.dwThreadId};
-}
 
 HWND control(HWND window, std::string_view name)
 {
@@ -75,114 +46,98 @@ std::string text(HWND window)
     if (!::SendMessageTimeoutW(window, WM_GETTEXT, wide.size(),
                                reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG, kReplyMs,
                                &length)) {
-        throw std::runtime_error("the window does not answer");
+        throw std::runtime_error("kqget.exe's window does not answer");
     }
     wide.resize(length);
     return kqget::toUtf8(wide);
 }
 
-// The program's window that holds the update button: the main window.
-HWND mainWindowOf(const Program& program)
+// The first window of the thread that `wanted` accepts.
+template <typename Wanted> HWND windowOf(DWORD thread, Wanted wanted)
 {
-    HWND found = nullptr;
+    std::pair<Wanted*, HWND> search{&wanted, nullptr};
     ::EnumThreadWindows(
-        program.threadId,
-        [](HWND window, LPARAM result) -> BOOL {
-            if (control(window, kqget::controls::kUpdate) == nullptr) {
-                return TRUE;
-            }
-            *reinterpret_cast<HWND*>(result) = window;
-            return FALSE;
+        thread,
+        [](HWND window, LPARAM context) -> BOOL {
+            auto& [accepts, found] = *reinterpret_cast<std::pair<Wanted*, HWND>*>(context);
+            found = (*accepts)(window) ? window : nullptr;
+            return found == nullptr;
         },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
+        reinterpret_cast<LPARAM>(&search));
+    return search.second;
 }
 
-// A message box the program shows, when there is one.
-HWND messageBoxOf(const Program& program)
+bool isMessageBox(HWND window)
 {
-    HWND found = nullptr;
-    ::EnumThreadWindows(
-        program.threadId,
-        [](HWND window, LPARAM result) -> BOOL {
-            wchar_t className[16]{};
-            ::GetClassNameW(window, className, 16);
-            if (std::wstring_view(className) != L"#32770") {
-                return TRUE;
-            }
-            *reinterpret_cast<HWND*>(result) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
+    wchar_t name[8]{};
+    ::GetClassNameW(window, name, 8);
+    return std::wstring_view(name) == L"#32770";
 }
 
-bool exited(const Program& program)
-{
-    return ::WaitForSingleObject(program.process.get(), 0) == WAIT_OBJECT_0;
-}
-
-// Over what the box holds, each character as the keyboard gives it to a box
-// that has the focus.
-void typeOver(HWND box, std::string_view value)
-{
-    ::SendMessageW(box, EM_SETSEL, 0, -1);
-    for (const wchar_t character : kqget::toWide(value)) {
-        ::SendMessageW(box, WM_CHAR, character, 1);
-    }
-}
-
-int drive(const std::wstring& programPath, std::string_view key, std::string_view user,
-          std::string_view data)
+int drive(std::wstring program, std::string_view key, std::string_view user, std::string_view data)
 {
     const kqget::testing::OwnDesktop desktop(kDesktop);
-    const Program program = startProgram(programPath);
-    const auto deadline = Clock::now() + kDeadline;
-    HWND window = nullptr;
-    while ((window = mainWindowOf(program)) == nullptr) {
-        if (exited(program) || Clock::now() > deadline) {
-            std::fputs("window driver: kqget.exe showed no window\n", stderr);
-            return 1;
-        }
-        std::this_thread::sleep_for(kPoll);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<wchar_t*>(kDesktop);
+    PROCESS_INFORMATION started{};
+    std::wstring commandLine = L"\"" + program + L"\"";
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &started)) {
+        throw std::runtime_error("cannot start kqget.exe: error " +
+                                 std::to_string(::GetLastError()));
     }
+    const kqget::UniqueFileHandle process(started.hProcess);
+    const kqget::UniqueFileHandle thread(started.hThread);
+    // However the driver ends, kqget.exe ends with it.
+    const auto end = [](HANDLE running) { ::TerminateProcess(running, 1); };
+    const std::unique_ptr<void, decltype(end)> endsWithDriver(process.get(), end);
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    // Whether to go on waiting: the program still runs, and the time is not up.
+    const auto waiting = [&] {
+        std::this_thread::sleep_for(50ms);
+        return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
+               std::chrono::steady_clock::now() < deadline;
+    };
 
-    namespace controls = kqget::controls;
+    HWND window = nullptr;
+    while ((window = windowOf(started.dwThreadId, [](HWND at) {
+                return control(at, controls::kUpdate) != nullptr;
+            })) == nullptr) {
+        if (!waiting()) {
+            throw std::runtime_error("kqget.exe showed no window");
+        }
+    }
     const std::pair<std::string_view, std::string_view> fields[] = {
         {controls::kKey, key}, {controls::kUserName, user}, {controls::kDataFolder, data}};
     for (const auto& [name, value] : fields) {
-        typeOver(control(window, name), value);
+        // What the keyboard gives a box with the focus, over all it holds.
+        ::SendMessageW(control(window, name), EM_SETSEL, 0, -1);
+        for (const wchar_t character : kqget::toWide(value)) {
+            ::SendMessageW(control(window, name), WM_CHAR, character, 1);
+        }
     }
     ::SendMessageW(control(window, controls::kConfirm), BM_CLICK, 0, 0);
-    // Posted: the run goes on inside the click, and the window answers
-    // while it waits.
+    // Posted: the run goes on inside the click, the window answering meanwhile.
     ::PostMessageW(control(window, controls::kUpdate), BM_CLICK, 0, 0);
 
-    HWND update = control(window, controls::kUpdate);
-    while (text(update) != kqget::kDoneText) {
-        if (HWND box = messageBoxOf(program)) {
+    while (text(control(window, controls::kUpdate)) != kqget::kDoneText) {
+        if (HWND box = windowOf(started.dwThreadId, isMessageBox)) {
             std::fprintf(stderr, "window driver: kqget.exe showed a box: %s\n",
                          text(::GetDlgItem(box, kMessageBoxTextId)).c_str());
             ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-            ::WaitForSingleObject(program.process.get(), kReplyMs);
             return 1;
         }
-        if (exited(program) || Clock::now() > deadline) {
-            std::fputs("window driver: the run did not end with \"DONE !\"\n", stderr);
-            ::TerminateProcess(program.process.get(), 1);
-            return 1;
+        if (!waiting()) {
+            throw std::runtime_error("the run did not end with \"DONE !\"");
         }
-        std::this_thread::sleep_for(kPoll);
     }
-
     ::PostMessageW(window, WM_CLOSE, 0, 0);
-    if (::WaitForSingleObject(program.process.get(), kReplyMs) != WAIT_OBJECT_0) {
-        std::fputs("window driver: kqget.exe did not end when closed\n", stderr);
-        ::TerminateProcess(program.process.get(), 1);
-        return 1;
-    }
     DWORD status = 1;
-    ::GetExitCodeProcess(program.process.get(), &status);
+    if (::WaitForSingleObject(process.get(), kReplyMs) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(process.get(), &status)) {
+        throw std::runtime_error("kqget.exe did not end when its window was closed");
+    }
     return static_cast<int>(status);
 }
 
