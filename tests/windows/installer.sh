@@ -30,32 +30,29 @@ check() {
     echo "FAILED: $step: $*" >&2
     failed=1
 }
-# A shortcut's "Start in" (its working directory), read from the file.
+# A shortcut's "Start in" (its working directory), from the file: past the
+# header, the target's ID list and the link info, the third of its strings.
 start_in() {
-    perl -e '
-        local $/; open my $f, "<:raw", $ARGV[0] or die "$ARGV[0]: $!"; my $d = <$f>;
-        my $flags = unpack "V", substr($d, 20, 4); my $at = 76;
-        $at += 2 + unpack "v", substr($d, $at, 2) if $flags & 0x1; # target ID list
-        $at += unpack "V", substr($d, $at, 4) if $flags & 0x2;     # link info
-        my $unit = $flags & 0x80 ? 2 : 1;
-        for my $bit (0x4, 0x8, 0x10) {                             # name, relative path, folder
+    perl -e 'local $/; open my $f, "<:raw", $ARGV[0] or die; my $d = <$f>;
+        my ($flags, $at, $unit) = (unpack("V", substr($d, 20, 4)), 76);
+        $unit = $flags & 0x80 ? 2 : 1;
+        $at += 2 + unpack "v", substr($d, $at, 2) if $flags & 1;
+        $at += unpack "V", substr($d, $at, 4) if $flags & 2;
+        for my $bit (4, 8, 16) {
             next unless $flags & $bit;
-            my $length = unpack "v", substr($d, $at, 2);
-            my $text = substr($d, $at + 2, $length * $unit);
-            $at += 2 + $length * $unit;
-            ($text =~ tr/\0//d, print $text) if $bit == 0x10;
+            my $text = substr($d, $at + 2, $unit * unpack "v", substr($d, $at, 2));
+            $at += 2 + length $text;
+            print $text =~ tr/\0//dr if $bit == 16;
         }' "$1"
 }
 registry() { "${wine_run[@]}" reg query "$@" 2>/dev/null | tr -d '\r'; }
 value() { registry "$apps\\kqget" /v "$1" | sed -n "s/^ *$1 *REG_SZ *//p"; }
 
 expect_installed() {
-    local folder=$1 unix_folder
-    unix_folder=$(unix "$folder")
-    local version
-    version=$("${wine_run[@]}" "$unix_folder/kqget-cli.exe" --version | tr -d '\r') || true
+    local folder=$1 version
+    version=$("${wine_run[@]}" "$(unix "$folder")/kqget-cli.exe" --version | tr -d '\r') || true
     [[ $version == "kqget "* ]] || check "kqget-cli.exe in $folder said '$version'"
-    [[ -f "$unix_folder/kqget.exe" && -f "$unix_folder/Uninstall.exe" ]] ||
+    [[ -f "$(unix "$folder")/kqget.exe" && -f "$(unix "$folder")/Uninstall.exe" ]] ||
         check "no kqget.exe or uninstaller in $folder"
     for elsewhere in "$first" "$other" "$default"; do
         [[ $elsewhere == "$folder" || ! -e "$(unix "$elsewhere")" ]] ||
