@@ -1,7 +1,7 @@
 // kqget-cli as a user runs it: a real library in a temporary folder, the
 // stand-in card service on 127.0.0.1 reached through http_proxy, and the
 // program's own output, exit status and log.
-#include "tests/cli/cli_test_fixture.h"
+#include "tests/cli/posix/cli_test_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
