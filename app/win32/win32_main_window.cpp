@@ -8,6 +8,8 @@
 
 #include <commctrl.h>
 #include <cstdlib>
+#include <initguid.h> // before oleacc.h: defines the property ids it names
+#include <oleacc.h>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -158,11 +160,26 @@ public:
     void setEnabled(std::string_view control, bool enabled) override
     {
         HWND handle = this->control(control);
+        // A control that goes off with the focus takes it along, and nothing
+        // has it: pass it on as the Tab key would, while this one still counts.
+        if (!enabled) {
+            if (::GetFocus() == handle) {
+                ::SetFocus(::GetNextDlgTabItem(m_window.handle(), handle, FALSE));
+            }
+            if (m_window.m_lastFocus == handle) {
+                m_window.m_lastFocus = nullptr;
+            }
+        }
         ::EnableWindow(handle, enabled);
-        // A disabled control keeps the focus it had, and the keyboard would
-        // be dead: pass it on as the Tab key would.
-        if (!enabled && ::GetFocus() == handle) {
-            ::SetFocus(::GetNextDlgTabItem(m_window.handle(), handle, FALSE));
+    }
+    void setFocus(std::string_view control) override
+    {
+        // Taking the focus would activate the window over the one the user
+        // went on to: then it is where the focus goes back to.
+        if (::GetActiveWindow() == m_window.handle()) {
+            ::SetFocus(this->control(control));
+        } else {
+            m_window.m_lastFocus = this->control(control);
         }
     }
     CheckValue checkValue(std::string_view control) const override
