@@ -11,6 +11,7 @@ namespace controls {
 inline constexpr std::string_view kUpdate = "Command1";
 inline constexpr std::string_view kReset = "Command2";
 inline constexpr std::string_view kConfirm = "Check1";
+inline constexpr std::string_view kPicture = "Picture1";
 inline constexpr std::string_view kGuide = "Label1";
 inline constexpr std::string_view kInstructions = "Label7";
 inline constexpr std::string_view kKey = "tKEY";
