@@ -118,9 +118,12 @@ constexpr auto kClientArea = static_cast<DWORD>(OBJID_CLIENT);
 
 // The guide picture draws its focus itself, so it must be drawn again when
 // the focus comes or goes, or when the keyboard cues are shown or hidden.
-LRESULT CALLBACK pictureProcedure(HWND picture, UINT message, WPARAM wParam, LPARAM lParam,
-                                  UINT_PTR, DWORD_PTR)
+constexpr const wchar_t* kStaticProcedureProperty = L"kqgetStaticProcedure";
+
+LRESULT CALLBACK pictureProcedure(HWND picture, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    const auto staticProcedure =
+        reinterpret_cast<WNDPROC>(::GetPropW(picture, kStaticProcedureProperty));
     switch (message) {
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
@@ -135,12 +138,13 @@ LRESULT CALLBACK pictureProcedure(HWND picture, UINT message, WPARAM wParam, LPA
         });
         break;
     case WM_NCDESTROY:
-        ::RemoveWindowSubclass(picture, pictureProcedure, 0);
+        ::SetWindowLongPtrW(picture, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(staticProcedure));
+        ::RemovePropW(picture, kStaticProcedureProperty);
         break;
     default:
         break;
     }
-    return ::DefSubclassProc(picture, message, wParam, lParam);
+    return ::CallWindowProcW(staticProcedure, picture, message, wParam, lParam);
 }
 
 // What a screen reader says of the guide picture, which has no caption: its
@@ -206,9 +210,11 @@ void Win32MainWindow::createControls(HINSTANCE instance)
     }
     HWND picture = this->control(controls::kPicture);
     describePicture(picture);
-    if (!::SetWindowSubclass(picture, pictureProcedure, 0, 0)) {
+    const LONG_PTR staticProcedure = ::GetWindowLongPtrW(picture, GWLP_WNDPROC);
+    if (!::SetPropW(picture, kStaticProcedureProperty, reinterpret_cast<HANDLE>(staticProcedure))) {
         failWithLastError("the guide picture cannot be watched for its focus");
     }
+    ::SetWindowLongPtrW(picture, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pictureProcedure));
 }
 
 UniqueFont Win32MainWindow::layoutFont(UINT dpi) const
