@@ -112,8 +112,7 @@ template <typename Annotate> void withAnnotations(Annotate annotate)
     }
 }
 
-constexpr std::array<MSAAPROPID, 2> kPictureAnnotations = {PROPID_ACC_DESCRIPTION,
-                                                            PROPID_ACC_ROLE};
+constexpr std::array<MSAAPROPID, 2> kPictureAnnotations = {PROPID_ACC_DESCRIPTION, PROPID_ACC_ROLE};
 constexpr auto kClientArea = static_cast<DWORD>(OBJID_CLIENT);
 
 // The guide picture draws its focus itself, so it must be drawn again when

@@ -232,7 +232,8 @@ private slots:
         QTest::addColumn<int>("role");
         QTest::addColumn<QString>("spoken");
         const auto row = [](const char* name, QAccessible::Role role, std::string_view spoken) {
-            QTest::newRow(name) << QString::fromLatin1(name) << static_cast<int>(role) << qs(spoken);
+            QTest::newRow(name) << QString::fromLatin1(name) << static_cast<int>(role)
+                                << qs(spoken);
         };
         row("Command1", QAccessible::Button, kUpdateCaption);
         row("Command2", QAccessible::Button, kResetCaption);
@@ -240,8 +241,8 @@ private slots:
         row("Check1", QAccessible::CheckBox, kConfirmCaption);
         row("Frame1", QAccessible::Grouping, "Status Updates");
         for (const FieldCaption& pair : kFieldCaptions) {
-            const ControlEntry& caption = *std::ranges::find(kControlTable, pair.caption,
-                                                              &ControlEntry::name);
+            const ControlEntry& caption =
+                *std::ranges::find(kControlTable, pair.caption, &ControlEntry::name);
             row(pair.field.data(), QAccessible::EditableText, caption.text);
             row(pair.caption.data(), QAccessible::StaticText, caption.text);
         }

@@ -2,9 +2,9 @@
 // controls the table lists, the Tab key's order, and the clicks reaching the
 // window's logic. What the handlers do is tested without a toolkit.
 #include "app/control_table.h"
-#include "app/window_texts.h"
 #include "app/win32/gdiplus_session.h"
 #include "app/win32/win32_main_window.h"
+#include "app/window_texts.h"
 #include "platform/native_ports.h"
 #include "platform/win32/wide_text.h"
 #include "tests/support/card_service_proxy.h"
