@@ -1,6 +1,7 @@
 #include "app/win32/win32_main_window.h"
 
 #include "app/control_table.h"
+#include "app/win32/field_caption.h"
 #include "app/win32/win32_control_view.h"
 #include "app/win32/win32_window_support.h"
 #include "platform/win32/wide_text.h"
@@ -174,9 +175,19 @@ LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
             commandFrom(LOWORD(wParam));
         }
         return 0;
-    case WM_DRAWITEM:
-        drawPicture(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    case WM_DRAWITEM: {
+        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item.hwndItem == control(controls::kPicture)) {
+            drawPicture(item);
+        } else {
+            // A field caption, in the window's font: the DC comes with the
+            // system's.
+            const HGDIOBJ previous = ::SelectObject(item.hDC, m_font.get());
+            drawFieldCaption(item.hDC, item.rcItem, windowText(item.hwndItem));
+            ::SelectObject(item.hDC, previous);
+        }
         return TRUE;
+    }
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE) {
             if (HWND focus = ::GetFocus(); focus != nullptr && ::IsChild(handle(), focus)) {

@@ -1,4 +1,5 @@
 #include "app/control_table.h"
+#include "app/win32/field_caption.h"
 #include "app/win32/win32_control_view.h"
 #include "app/win32/win32_main_window.h"
 #include "app/win32/win32_window_support.h"
@@ -72,9 +73,10 @@ ControlClass controlClass(const ControlEntry& control)
         // In the tab order like any picture box, though it has nothing to type into.
         return {WC_STATICW, SS_OWNERDRAW | WS_TABSTOP, WS_EX_CLIENTEDGE};
     case ControlKind::Label:
+        // Field captions are drawn by the window (field_caption.h).
         return {WC_STATICW,
                 static_cast<DWORD>(
-                    (control.setting == ControlSetting::FieldCaption ? SS_RIGHT : SS_LEFT) |
+                    (control.setting == ControlSetting::FieldCaption ? SS_OWNERDRAW : SS_LEFT) |
                     SS_NOPREFIX),
                 0};
     case ControlKind::TextBox:
@@ -248,8 +250,15 @@ bool Win32MainWindow::captionsFit(HFONT font, UINT dpi) const
             width -= ::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) +
                      ::MulDiv(kCheckBoxTextGap, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
         }
-        // Broken into lines as the control itself breaks them.
+        // Broken into lines as the control is drawn.
         const std::wstring text = windowText(this->control(control.name));
+        if (control.setting == ControlSetting::FieldCaption) {
+            if (!fieldCaptionFits(dc.get(), text, width, place.bottom - place.top)) {
+                fit = false;
+                break;
+            }
+            continue;
+        }
         RECT needed{0, 0, width, 0};
         ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &needed,
                     DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
