@@ -43,15 +43,6 @@ std::vector<std::string> names(const CardEntries& entries)
     return {entries.begin(), entries.end()};
 }
 
-// The message names the path and then gives the system's reason.
-void expectNamedFailure(const RunError& error, ErrorNumber number, const std::string& path)
-{
-    EXPECT_EQ(error.number(), number);
-    const std::string message = error.what();
-    EXPECT_THAT(message, HasSubstr("'" + path + "': "));
-    EXPECT_THAT(message, Not(::testing::EndsWith("': "))) << "no reason given";
-}
-
 TEST_F(NativeFileSystemTest, SearchKeepsOnlyCardNamesUnderEitherCaseOfTheLetter)
 {
     // Windows' "A*" also matches names with a period, longer ones and unrelated
@@ -128,7 +119,10 @@ TEST_F(NativeFileSystemTest, ReplaceFileFailureNamesThePathAndLeavesNothingBehin
             fs->replaceFile(target, "content");
             ADD_FAILURE() << "storing " << target << " should fail";
         } catch (const RunError& error) {
-            expectNamedFailure(error, ErrorNumber::CardFile, target);
+            EXPECT_EQ(error.number(), ErrorNumber::CardFile);
+            // the path, then the system's reason
+            EXPECT_THAT(error.what(), HasSubstr("'" + target + "': "));
+            EXPECT_THAT(error.what(), Not(::testing::EndsWith("': ")));
         }
     }
     EXPECT_EQ(dir.listing(), "A1\nA1/A1.xml\n");
@@ -147,15 +141,25 @@ TEST_F(NativeFileSystemTest, LogReplacesAnOldOneAndKeepsItsTextAsWritten)
               "Aé12\r\nC:\\Data\\Aé12\\Aé12.xml size 0\r\nno line end");
 }
 
-TEST_F(NativeFileSystemTest, LogThatCannotBeCreatedNamesItsPath)
+TEST_F(NativeFileSystemTest, LogThatCannotBeCreatedSaysWhereAndWhatToDo)
 {
     dir.makeFolder("folder");
-    for (const std::string& path : {native("folder"), native("missing/log.txt")}) {
+    const struct
+    {
+        std::string_view path;
+        std::string_view folder;
+    } cases[] = {{"folder", ""}, {"missing/log.txt", "missing/"}};
+    for (const auto& c : cases) {
+        const std::string path = native(c.path);
+        std::string folder = native(c.folder);
+        folder.pop_back(); // a folder is named without its trailing separator
         try {
             fs->createLog(path);
             ADD_FAILURE() << path << " became the log";
         } catch (const RunError& error) {
-            expectNamedFailure(error, ErrorNumber::LogFile, path);
+            EXPECT_EQ(error.number(), ErrorNumber::LogFile);
+            EXPECT_THAT(error.what(), HasSubstr("'" + path + "' in the folder '" + folder + "': "));
+            EXPECT_THAT(error.what(), HasSubstr("start kqget from a folder you can write to"));
         }
     }
     EXPECT_EQ(dir.listing(), "folder\n");
