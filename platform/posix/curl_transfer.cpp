@@ -4,6 +4,7 @@
 #include "platform/wire_url.h"
 #include "update/build_config.h"
 #include "update/run_error.h"
+#include "update/run_options.h"
 
 #include <curl/curl.h>
 
@@ -24,6 +25,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr const char* kAllowedProtocols = "http,https";
+// Idle connections kept for reuse: every job's, to either host. libcurl would
+// size its cache from the handles added at the moment, and reconnect.
+constexpr long kConnectionsKept = 2 * static_cast<long>(kMaxJobs);
 // Stalls are checked at least this often while the caller waits.
 constexpr milliseconds kStallCheckInterval{100};
 
@@ -98,20 +102,34 @@ FetchFailure multiFailure(CURLMcode code)
             "curl multi error " + std::to_string(code) + ": " + curl_multi_strerror(code)};
 }
 
-std::optional<std::time_t> curlHttpDate(const std::string& text)
-{
-    const std::time_t date = curl_getdate(text.c_str(), nullptr);
-    return date == -1 ? std::nullopt : std::optional(date);
-}
-
-// libcurl's date parser reads all three date forms HTTP allows.
+// Read by the project's own parser, as on every system: libcurl's date
+// parser takes forms HTTP does not allow.
 std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
 {
     curl_header* header = nullptr;
     if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
         return std::nullopt;
     }
-    return retryAfterWait(header->value, std::time(nullptr), curlHttpDate);
+    return retryAfterWait(header->value, std::time(nullptr));
+}
+
+bool isHttps(std::string_view url)
+{
+    constexpr std::string_view kScheme = "https://";
+    return url.size() >= kScheme.size() &&
+           std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char a, char b) {
+               return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+           });
+}
+
+// The reply's status and announced length, for the body's sink.
+std::pair<long, std::optional<std::uint64_t>> replyHead(CURL* easy)
+{
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t length = -1;
+    curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    return {status, length < 0 ? std::nullopt : std::optional(static_cast<std::uint64_t>(length))};
 }
 
 } // namespace
@@ -128,6 +146,8 @@ public:
             if (!m_multi) {
                 m_setupFailure =
                     FetchFailure{ErrorNumber::Transfer, "cannot set up libcurl: no multi handle"};
+            } else {
+                curl_multi_setopt(m_multi.get(), CURLMOPT_MAXCONNECTS, kConnectionsKept);
             }
         }
     }
@@ -136,18 +156,23 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    void start(FetchTicket ticket, std::string_view url)
+    void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> sink)
     {
         if (m_setupFailure) {
             m_finished.push_back({ticket, *m_setupFailure});
             return;
         }
-        Fetch& fetch = m_underWay.emplace_back(ticket);
+        Fetch& fetch = m_underWay.emplace_back(ticket, std::move(sink));
         try {
             fetch.easy = takeEasy();
             fetch.prepare(m_options);
             const std::string wire = wireUrl(url);
             setOption(fetch.easy.get(), CURLOPT_URL, wire.c_str());
+            // Over HTTP/2 the fetches share one connection rather than each
+            // opening its own and paying its own TLS handshake. HTTP/2 comes
+            // only over TLS; over plain HTTP, waiting would hold the first
+            // fetches until the first reply shows the server's version.
+            setOption(fetch.easy.get(), CURLOPT_PIPEWAIT, isHttps(wire) ? 1L : 0L);
             setOption(fetch.easy.get(), CURLOPT_PRIVATE, &fetch);
         } catch (const RunError& error) {
             m_underWay.pop_back();
@@ -204,14 +229,18 @@ private:
     // One GET under way, with what has come of it so far.
     struct Fetch
     {
-        explicit Fetch(FetchTicket ticket) : ticket(ticket) {}
+        Fetch(FetchTicket ticket, std::shared_ptr<BodySink> sink)
+            : ticket(ticket), sink(std::move(sink))
+        {}
 
         FetchTicket ticket;
+        std::shared_ptr<BodySink> sink;
         UniqueEasy easy;
         std::array<char, CURL_ERROR_SIZE> errorBuffer{};
-        std::string body;
+        std::uint64_t received = 0;
+        bool begun = false; // the sink knows the reply
         bool overSizeCap = false;
-        bool outOfMemory = false;
+        bool sinkRefused = false;
         bool requestSent = false; // from here on the stall clock runs
         Clock::time_point lastByte = Clock::now();
 
@@ -228,21 +257,31 @@ private:
             bodyCap = options.bodySizeCap;
         }
 
+        // Tells the sink of the reply whose body comes now (or, for an empty
+        // one, that has ended); redirects pass no body through here.
+        bool begin()
+        {
+            if (!begun) {
+                begun = true;
+                const auto [status, length] = replyHead(easy.get());
+                sinkRefused = !sink->begin(status, length);
+            }
+            return !sinkRefused;
+        }
+
         static size_t onBody(char* data, size_t size, size_t count, void* context) noexcept
         {
             auto& fetch = *static_cast<Fetch*>(context);
             const size_t length = size * count;
             fetch.lastByte = Clock::now();
-            if (length > fetch.bodyCap - fetch.body.size()) {
+            if (length > fetch.bodyCap - fetch.received) {
                 // Stops the transfer; the bytes so far are no use to anybody.
                 fetch.overSizeCap = true;
-                std::string().swap(fetch.body);
                 return CURL_WRITEFUNC_ERROR;
             }
-            try {
-                fetch.body.append(data, length);
-            } catch (const std::bad_alloc&) {
-                fetch.outOfMemory = true;
+            fetch.received += length;
+            if (!fetch.begin() || !fetch.sink->write(std::string_view(data, length))) {
+                fetch.sinkRefused = true;
                 return CURL_WRITEFUNC_ERROR;
             }
             return length;
@@ -329,15 +368,14 @@ private:
         long status = 0;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
 
-        if (result == CURLE_OK) {
-            m_finished.push_back({fetch.ticket, FetchResult{status, std::move(fetch.body), false,
-                                                            retryAfterOf(easy)}});
+        if (result == CURLE_OK && fetch.begin()) {
+            m_finished.push_back({fetch.ticket, FetchResult{status, false, retryAfterOf(easy)}});
         } else if (fetch.overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
-            m_finished.push_back({fetch.ticket, FetchResult{status, {}, true}});
+            m_finished.push_back({fetch.ticket, FetchResult{status, true}});
         } else {
             std::string reason;
-            if (fetch.outOfMemory) {
-                reason = "out of memory for the body";
+            if (fetch.sinkRefused) {
+                reason = "the body could not be kept";
             } else {
                 reason = "curl error " + std::to_string(result) + ": " + curl_easy_strerror(result);
                 const std::string_view detail(fetch.errorBuffer.data());
@@ -407,9 +445,9 @@ CurlTransfer::Session& CurlTransfer::session()
     return *m_session;
 }
 
-void CurlTransfer::start(FetchTicket ticket, std::string_view url)
+void CurlTransfer::start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body)
 {
-    session().start(ticket, url);
+    session().start(ticket, url, std::move(body));
 }
 
 std::vector<FinishedFetch> CurlTransfer::waitForFinished(std::chrono::milliseconds timeout)

@@ -56,11 +56,11 @@ public:
         std::optional<std::chrono::seconds> retryAfter{};
     };
 
-    void start(FetchTicket ticket, std::string_view url) override
+    void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body) override
     {
         m_urls[ticket] = std::string(url);
         events.push_back({true, std::string(url), Clock::now()});
-        m_transfer.start(ticket, url);
+        m_transfer.start(ticket, url, std::move(body));
     }
     std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) override
     {
