@@ -217,6 +217,10 @@ private:
             sendOversized(response, reply.contentType);
             return;
         }
+        if (fault.bodyBytes > 0 && reply.status == 200) {
+            sendPadding(response, fault.bodyBytes, reply.contentType);
+            return;
+        }
         if (fault.stallAfterHeaders == 0ms && fault.dripBytes == 0 && !fault.dropMidBody &&
             !fault.chunkedBody) {
             response.set_content(reply.body, reply.contentType);
@@ -272,6 +276,18 @@ private:
                     return true;
                 }
                 return sink.write(piece->data(), std::min(piece->size(), kOversizedBytes - offset));
+            });
+    }
+
+    // A large body of known length, produced piece by piece.
+    static void sendPadding(httplib::Response& response, std::size_t bytes,
+                            const std::string& contentType)
+    {
+        auto piece = std::make_shared<const std::string>(kOversizedPieceBytes, 'x');
+        response.set_content_provider(
+            bytes, contentType,
+            [piece, bytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                return sink.write(piece->data(), std::min(piece->size(), bytes - offset));
             });
     }
 
