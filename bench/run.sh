@@ -338,7 +338,8 @@ fi
 # The stand-in card service with the given switches, as the proxy of what
 # follows; sets $service_port.
 start_card_service() {
-    local out="$work/service-$BASHPID-$RANDOM"
+    local out="$work/service-$RANDOM"
+    : >"$out.out" # so that it can be read before the service has opened it
     "$bin/kqget-card-service" "$@" >"$out.out" 2>"$out.err" &
     server_pids+=($!)
     service_port=""
