@@ -574,7 +574,7 @@ echo "kqget benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git -C "$root
 os=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-}")
 echo "machine: $(nproc) cores, ${cpu:-unknown CPU}, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), ${os:-unknown system}, $(uname -sr)"
 echo "libraries on $(findmnt -T "$work" -no FSTYPE 2>/dev/null || echo '?'); nginx $(nginx -v 2>&1 | sed 's|.*/||'), curl $(curl --version | awk 'NR == 1 { print $2 }')"
-echo "times: best of $rounds interleaved rounds after a warm-up ($latency_rounds for row 3); ratio = measured / against"
+echo "times: best of $rounds interleaved rounds after a warm-up ($latency_rounds for rows 3 and 6); ratio = measured / against"
 if wants 3; then
     echo "row 3: $latency_cards illustrations from the stand-in card service, $latency_ms ms before every response"
 fi
