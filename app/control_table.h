@@ -94,6 +94,21 @@ inline constexpr std::array<ControlEntry, 18> kControlTable = [] {
 }();
 // clang-format on
 
+// Each field caption and the field it names: a screen reader announces the
+// field by its caption.
+struct FieldCaption
+{
+    std::string_view caption;
+    std::string_view field;
+};
+inline constexpr std::array<FieldCaption, 5> kFieldCaptions = {{
+    {"Label2", "tKEY"},
+    {"Label3", "tUSERNAME"},
+    {"Label4", "tDATA"},
+    {"Label5", "Text1"},
+    {"Label6", "Text2"},
+}};
+
 constexpr bool onPixelGrid(const ControlEntry& control)
 {
     return control.left % kTwipsPerPixel == 0 && control.top % kTwipsPerPixel == 0 &&

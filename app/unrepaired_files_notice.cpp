@@ -43,7 +43,9 @@ std::optional<std::string> unrepairedFilesNotice(const RunTally& tally, std::str
     if (lines.size() > kNoticeUrls) {
         text.append("and ").append(std::to_string(lines.size() - kNoticeUrls)).append(" more\n");
     }
-    text.append("\nThe log lists them all: ").append(escapeControls(logPath));
+    // On a line of its own: a message box wraps long lines at hyphens too, and
+    // would break the path inside its file name.
+    text.append("\nThe log lists them all:\n").append(escapeControls(logPath));
     return text;
 }
 

@@ -82,6 +82,8 @@ void WindowLogic::resetClicked()
     m_view.setText(controls::kUpdate, kUpdateCaption);
     m_view.setCheckValue(controls::kConfirm, CheckValue::Unticked);
     m_view.setEnabled(controls::kConfirm, true);
+    // Moved before the button that has it goes off, so that it is never lost.
+    m_view.setFocus(controls::kConfirm);
     m_view.setEnabled(controls::kReset, false);
 }
 
@@ -119,6 +121,9 @@ void WindowLogic::updateClicked()
         return;
     }
     if (!tally.stopped && !m_closeRequested) {
+        // The update button went off for the run: the keyboard goes on from
+        // the one button left to press.
+        m_view.setFocus(controls::kReset);
         if (const auto notice = unrepairedFilesNotice(tally, key, shownLogPath(m_logPath))) {
             m_view.showNotice(*notice);
         }

@@ -30,4 +30,10 @@ inline constexpr std::array<std::string_view, 4> kInstructionLines = {
     "  Make sure it is correct before you press the button.",
 };
 
+// What a screen reader says of the guide picture: it has no text of its own.
+inline constexpr std::string_view kGuidePictureName = "Guide picture: the registry editor";
+inline constexpr std::string_view kGuidePictureDescription =
+    "The registry editor open at HKEY_CURRENT_USER\\Software\\Brask\\mlun\\DLM, with the values "
+    "key and username underlined in red: their data go into the key and user name boxes below.";
+
 } // namespace kqget

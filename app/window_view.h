@@ -11,6 +11,7 @@ namespace controls {
 inline constexpr std::string_view kUpdate = "Command1";
 inline constexpr std::string_view kReset = "Command2";
 inline constexpr std::string_view kConfirm = "Check1";
+inline constexpr std::string_view kPicture = "Picture1";
 inline constexpr std::string_view kGuide = "Label1";
 inline constexpr std::string_view kInstructions = "Label7";
 inline constexpr std::string_view kKey = "tKEY";
@@ -46,6 +47,10 @@ public:
 
     virtual bool isEnabled(std::string_view control) const = 0;
     virtual void setEnabled(std::string_view control, bool enabled) = 0;
+
+    // Gives the control the keyboard focus; in a window that is not active,
+    // the control gets it when the window is active again.
+    virtual void setFocus(std::string_view control) = 0;
 
     // A check box's value. A change made here must reach
     // WindowLogic::confirmClicked() as a user's click does; a toolkit that does

@@ -32,7 +32,7 @@ std::string logPathForSummary()
 
 void writeOut(std::string_view text)
 {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    if (!writeText(stdout, text)) {
         throw RunError(ErrorNumber::Output,
                        "cannot write to standard output: " + systemErrorText(errno));
     }
@@ -73,7 +73,7 @@ int run(const CliOptions& options)
             runSummaryText(tally, logPathForSummary(), wallTime, trimSpaces(options.inputs.key)));
     }
     if (tally.stopped) {
-        std::fputs("kqget-cli: interrupted; the run stopped with no file half-written\n", stderr);
+        writeText(stderr, "kqget-cli: interrupted; the run stopped with no file half-written\n");
         return exitCode(ExitStatus::Interrupted);
     }
     return exitCode(tally.notStored.empty() ? ExitStatus::Done : ExitStatus::SomeNotStored);
@@ -81,8 +81,7 @@ int run(const CliOptions& options)
 
 int reportUsageError(std::string_view message)
 {
-    std::fprintf(stderr, "kqget-cli: %s\nTry 'kqget-cli --help'.\n",
-                 escapeControls(message).c_str());
+    writeText(stderr, "kqget-cli: " + escapeControls(message) + "\nTry 'kqget-cli --help'.\n");
     return exitCode(ExitStatus::Usage);
 }
 
@@ -91,8 +90,8 @@ int reportUsageError(std::string_view message)
 int reportFailure(ErrorNumber number, std::string_view description, std::string_view key) noexcept
 {
     try {
-        std::fprintf(stderr, "kqget-cli: error %d: %s\n", static_cast<int>(number),
-                     escapeControls(hideKey(description, key)).c_str());
+        writeText(stderr, "kqget-cli: error " + std::to_string(static_cast<int>(number)) + ": " +
+                              escapeControls(hideKey(description, key)) + "\n");
     } catch (...) {
         std::fprintf(stderr, "kqget-cli: error %d: (no memory left to describe it)\n",
                      static_cast<int>(number));

@@ -4,6 +4,8 @@
 #include "cli/host_system.h"
 #include "update/display_text.h"
 
+#include <algorithm>
+
 namespace kqget {
 
 namespace {
@@ -31,6 +33,14 @@ void cutTo(std::string& text, std::size_t width)
     text.resize(end);
 }
 
+// Columns a line takes, counting a UTF-8 character as one.
+std::size_t columnsOf(std::string_view text)
+{
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
 std::string_view fileNameOf(std::string_view path)
 {
     const auto slash = path.find_last_of("/\\");
@@ -41,7 +51,8 @@ std::string_view fileNameOf(std::string_view path)
 
 TerminalProgress::TerminalProgress(std::FILE* out, std::function<bool()> stop,
                                    std::function<Clock::time_point()> now)
-    : m_out(out), m_stop(std::move(stop)), m_now(std::move(now)), m_started(m_now())
+    : m_out(out), m_stop(std::move(stop)), m_now(std::move(now)), m_started(m_now()),
+      m_erasesWithEscapes(out != nullptr && erasesWithEscapes(out))
 {}
 
 TerminalProgress::~TerminalProgress()
@@ -118,18 +129,33 @@ void TerminalProgress::redraw()
 {
     std::string text = line();
     cutTo(text, terminalWidth(m_out) - 1);
-    // Carriage return, then erase to the end of the line.
-    std::fprintf(m_out, "\r%s\x1b[K", text.c_str());
-    std::fflush(m_out);
+    draw(text);
     m_dirty = false;
     m_drawn = true;
+}
+
+// Back to the line's start, the text, then the rest of the old line erased:
+// by the escape sequence where the terminal acts on it, else by spaces and a
+// second carriage return.
+void TerminalProgress::draw(const std::string& text)
+{
+    const std::size_t columns = columnsOf(text);
+    std::string out = "\r" + text;
+    if (m_erasesWithEscapes) {
+        out.append("\x1b[K");
+    } else if (columns < m_drawnColumns) {
+        out.append(m_drawnColumns - columns, ' ').append("\r").append(text);
+    }
+    m_drawnColumns = columns;
+    // The line is decoration: a terminal that cannot show it costs the run nothing.
+    writeText(m_out, out);
+    std::fflush(m_out);
 }
 
 void TerminalProgress::finish()
 {
     if (m_out != nullptr && m_drawn) {
-        std::fputs("\r\x1b[K", m_out);
-        std::fflush(m_out);
+        draw({});
         m_drawn = false;
     }
 }

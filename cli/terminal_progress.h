@@ -42,6 +42,7 @@ public:
 
 private:
     void redraw();
+    void draw(const std::string& text);
     std::string line() const;
 
     std::FILE* m_out;
@@ -49,8 +50,10 @@ private:
     std::function<Clock::time_point()> m_now;
     Clock::time_point m_started;
     Clock::time_point m_lastDraw{};
+    bool m_erasesWithEscapes;
     bool m_dirty = false;
     bool m_drawn = false;
+    std::size_t m_drawnColumns = 0; // what spaces must cover without the escape
     std::size_t m_cards = 0;
     std::size_t m_notStored = 0;
     std::size_t m_applied = 0;

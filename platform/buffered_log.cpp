@@ -72,4 +72,11 @@ void BufferedLog::fail(std::string_view what, std::string_view reason) const
                    std::string(what) + " run log '" + m_path + "': " + std::string(reason));
 }
 
+void BufferedLog::failToCreate(std::string_view folder, std::string_view reason) const
+{
+    throw RunError(ErrorNumber::LogFile, "cannot create run log '" + m_path + "' in the folder '" +
+                                             std::string(folder) + "': " + std::string(reason) +
+                                             "; start kqget from a folder you can write to");
+}
+
 } // namespace kqget

@@ -30,6 +30,10 @@ protected:
     void closeQuietly() noexcept;
 
     [[noreturn]] void fail(std::string_view what, std::string_view reason) const;
+    // The log could not be made in `folder`. Started from the Start menu or a
+    // shortcut, that folder is often one the user may not write to (the
+    // installation folder), so the message names it and says what to do.
+    [[noreturn]] void failToCreate(std::string_view folder, std::string_view reason) const;
 
     // Writes all of `bytes`, or throws RunError through fail().
     virtual void writeOut(std::string_view bytes) = 0;

@@ -18,6 +18,10 @@ mkdir -p "$prefix" docs
 xvfb-run --auto-servernum bash -c '
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+    # Focus rectangles hidden until the keyboard is used, as Windows has it
+    # by default (Wine shows them always): the window as a user first sees it.
+    /usr/lib/wine/wine64 reg add "HKCU\\Control Panel\\Desktop" /v UserPreferencesMask \
+        /t REG_BINARY /d 1000028012000000 /f >/dev/null 2>&1
     /usr/lib/wine/wine64 "$2" --screenshot "$3"
     status=$?
     /usr/lib/wine/wineserver -k

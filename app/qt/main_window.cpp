@@ -2,6 +2,7 @@
 
 #include "app/control_table.h"
 #include "app/qt/dialog_font.h"
+#include "app/window_texts.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -10,10 +11,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 
 #include <map>
 #include <stdexcept>
@@ -37,6 +40,30 @@ QCheckBox& checkBox(QWidget* target, std::string_view control)
     }
     return *box;
 }
+
+// The guide picture: a label that shows where it has the keyboard focus, as
+// the buttons and fields do (the style decides when focus is shown at all).
+// Deliberately without Q_OBJECT: to the toolkit and the tests it is a label.
+class GuidePictureLabel final : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QLabel::paintEvent(event);
+        if (!hasFocus()) {
+            return;
+        }
+        QPainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = contentsRect();
+        option.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+};
 
 } // namespace
 
@@ -62,6 +89,7 @@ public:
     void setText(std::string_view control, std::string_view text) override;
     bool isEnabled(std::string_view control) const override;
     void setEnabled(std::string_view control, bool enabled) override;
+    void setFocus(std::string_view control) override;
     CheckValue checkValue(std::string_view control) const override;
     void setCheckValue(std::string_view control, CheckValue value) override;
     void processPendingEvents() override;
@@ -118,6 +146,11 @@ bool MainWindow::WidgetView::isEnabled(std::string_view control) const
 void MainWindow::WidgetView::setEnabled(std::string_view control, bool enabled)
 {
     widget(control)->setEnabled(enabled);
+}
+
+void MainWindow::WidgetView::setFocus(std::string_view control)
+{
+    widget(control)->setFocus(Qt::OtherFocusReason);
 }
 
 CheckValue MainWindow::WidgetView::checkValue(std::string_view control) const
@@ -203,6 +236,10 @@ void MainWindow::buildControls()
         made->setGeometry(twipsToPixels(control.left), twipsToPixels(control.top),
                           twipsToPixels(control.width), twipsToPixels(control.height));
         made->setEnabled(control.setting != ControlSetting::Disabled);
+        // Set on each control, not only inherited from the window: a style
+        // sheet given on the command line may set a frame's font, and the
+        // controls inside it would follow into sizes the layout has no room for.
+        made->setFont(dialogFont());
         if (made->focusPolicy() != Qt::NoFocus) {
             if (previousFocusable != nullptr) {
                 setTabOrder(previousFocusable, made);
@@ -211,21 +248,31 @@ void MainWindow::buildControls()
         }
         m_view->add(control.name, made);
     }
+    // A screen reader names each field by its caption.
+    for (const FieldCaption& pair : kFieldCaptions) {
+        qobject_cast<QLabel*>(m_view->widget(pair.caption))->setBuddy(m_view->widget(pair.field));
+    }
 }
 
 QWidget* MainWindow::makeControl(const ControlEntry& control, QWidget* container)
 {
     const QString text = toQString(control.text);
     switch (control.kind) {
-    case ControlKind::CommandButton:
-        return new QPushButton(text, container);
+    case ControlKind::CommandButton: {
+        auto* button = new QPushButton(text, container);
+        // Enter presses the button that has the focus, as Space does.
+        button->setAutoDefault(true);
+        return button;
+    }
     case ControlKind::PictureBox: {
-        auto* picture = new QLabel(container);
+        auto* picture = new GuidePictureLabel(container);
         picture->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
         picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         picture->setPixmap(QPixmap(toQString(kGuidePictureResource)));
         // In the tab order like any picture box, though it has nothing to type into.
         picture->setFocusPolicy(Qt::StrongFocus);
+        picture->setAccessibleName(toQString(kGuidePictureName));
+        picture->setAccessibleDescription(toQString(kGuidePictureDescription));
         return picture;
     }
     case ControlKind::Label: {

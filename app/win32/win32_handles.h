@@ -2,6 +2,7 @@
 
 #include "platform/win32/unique_handle.h"
 
+#include <objbase.h>
 #include <windows.h>
 
 namespace kqget {
@@ -43,6 +44,27 @@ public:
 private:
     HWND m_window;
     HDC m_dc;
+};
+
+// COM on this thread for as long as it lives, in the model a window's thread
+// needs; a thread that already has COM in another model keeps it.
+class ComApartment
+{
+public:
+    ComApartment() noexcept
+        : m_joined(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    {}
+    ~ComApartment()
+    {
+        if (m_joined) {
+            ::CoUninitialize();
+        }
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool m_joined;
 };
 
 // One reference to a COM object, released when it goes.

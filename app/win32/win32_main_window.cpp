@@ -1,201 +1,24 @@
 #include "app/win32/win32_main_window.h"
 
 #include "app/control_table.h"
+#include "app/win32/field_caption.h"
+#include "app/win32/win32_control_view.h"
+#include "app/win32/win32_window_support.h"
 #include "platform/win32/wide_text.h"
-#include "platform/win32/windows_error_text.h"
 #include "update/exit_status.h"
 #include "update/run_error.h"
 
-#include <commctrl.h>
-#include <cstdlib>
-#include <map>
-#include <stdexcept>
 #include <string>
+
+// The window itself: its class, its messages and its message loop.
 
 namespace kqget {
 
 namespace {
 
 constexpr const wchar_t* kWindowClass = L"kqgetForm1";
-constexpr int kFirstControlId = 100;
-constexpr int kTwipsPerInch = 1440;
-// Pixels at 96 dots per inch: the least font height the captions may be
-// shrunk to, and the room between a check box's box and its caption.
-constexpr int kSmallestFontPixels = 9;
-constexpr int kCheckBoxTextGap = 4;
-
-[[noreturn]] void failWithLastError(const std::string& what)
-{
-    throw std::runtime_error(what + ": " + windowsErrorText(::GetLastError()));
-}
-
-std::size_t tableIndex(std::string_view control)
-{
-    for (std::size_t index = 0; index < kControlTable.size(); ++index) {
-        if (kControlTable[index].name == control) {
-            return index;
-        }
-    }
-    throw std::logic_error("the window has no control " + std::string(control));
-}
-
-const ControlEntry& frameOf(const ControlEntry& control)
-{
-    return kControlTable[tableIndex(control.container)];
-}
-
-int twipsToPixelsAt(int twips, UINT dpi)
-{
-    return ::MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch);
-}
-
-// The control's rectangle in the window's client area: every control is a
-// child of the window itself, so one inside a frame is moved by the frame's
-// corner. Both edges are converted, so that neighbours never drift apart.
-RECT controlRect(const ControlEntry& control, UINT dpi)
-{
-    int left = control.left;
-    int top = control.top;
-    if (control.container != kWindowName) {
-        left += frameOf(control).left;
-        top += frameOf(control).top;
-    }
-    return {twipsToPixelsAt(left, dpi), twipsToPixelsAt(top, dpi),
-            twipsToPixelsAt(left + control.width, dpi), twipsToPixelsAt(top + control.height, dpi)};
-}
-
-struct ControlClass
-{
-    const wchar_t* className;
-    DWORD style;
-    DWORD extendedStyle;
-};
-
-ControlClass controlClass(const ControlEntry& control)
-{
-    switch (control.kind) {
-    case ControlKind::CommandButton:
-        return {WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP, 0};
-    case ControlKind::PictureBox:
-        // In the tab order like any picture box, though it has nothing to type into.
-        return {WC_STATICW, SS_OWNERDRAW | WS_TABSTOP, WS_EX_CLIENTEDGE};
-    case ControlKind::Label:
-        return {WC_STATICW,
-                static_cast<DWORD>(
-                    (control.setting == ControlSetting::FieldCaption ? SS_RIGHT : SS_LEFT) |
-                    SS_NOPREFIX),
-                0};
-    case ControlKind::TextBox:
-        return {WC_EDITW, ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
-    case ControlKind::Frame:
-        return {WC_BUTTONW, BS_GROUPBOX, 0};
-    case ControlKind::CheckBox:
-        // Not an automatic box: the window decides the value, and a value set
-        // by the program must run the same handler as a click.
-        return {WC_BUTTONW, BS_3STATE | WS_TABSTOP, 0};
-    }
-    throw std::logic_error("control table: unknown kind of " + std::string(control.name));
-}
-
-// The system's message font at this DPI, as every dialog uses it.
-LOGFONTW messageFont(UINT dpi)
-{
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (!::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
-        failWithLastError("the system's message font cannot be read");
-    }
-    return metrics.lfMessageFont;
-}
-
-std::wstring windowText(HWND window)
-{
-    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
 
 } // namespace
-
-int win32ControlId(std::string_view control)
-{
-    return kFirstControlId + static_cast<int>(tableIndex(control));
-}
-
-// Addresses the controls by their names; the window owns them.
-class Win32MainWindow::ControlView final : public WindowView
-{
-public:
-    ControlView(Win32MainWindow& window, Win32MessageBoxes& messageBoxes)
-        : m_window(window), m_messageBoxes(messageBoxes)
-    {}
-
-    void add(std::string_view control, HWND handle) { m_controls.emplace(control, handle); }
-    HWND control(std::string_view name) const
-    {
-        const auto found = m_controls.find(name);
-        if (found == m_controls.end()) {
-            throw std::logic_error("the window has no control " + std::string(name));
-        }
-        return found->second;
-    }
-
-    std::string text(std::string_view control) const override
-    {
-        return toUtf8(windowText(this->control(control)));
-    }
-    void setText(std::string_view control, std::string_view text) override
-    {
-        if (!::SetWindowTextW(this->control(control), toWide(text).c_str())) {
-            failWithLastError("the text of " + std::string(control) + " cannot be set");
-        }
-    }
-    bool isEnabled(std::string_view control) const override
-    {
-        return ::IsWindowEnabled(this->control(control)) != FALSE;
-    }
-    void setEnabled(std::string_view control, bool enabled) override
-    {
-        HWND handle = this->control(control);
-        ::EnableWindow(handle, enabled);
-        // A disabled control keeps the focus it had, and the keyboard would
-        // be dead: pass it on as the Tab key would.
-        if (!enabled && ::GetFocus() == handle) {
-            ::SetFocus(::GetNextDlgTabItem(m_window.handle(), handle, FALSE));
-        }
-    }
-    CheckValue checkValue(std::string_view control) const override
-    {
-        // BST_UNCHECKED, BST_CHECKED and BST_INDETERMINATE are 0, 1 and 2.
-        return static_cast<CheckValue>(::SendMessageW(this->control(control), BM_GETCHECK, 0, 0));
-    }
-    void setCheckValue(std::string_view control, CheckValue value) override
-    {
-        if (checkValue(control) == value) {
-            return;
-        }
-        ::SendMessageW(this->control(control), BM_SETCHECK, static_cast<WPARAM>(value), 0);
-        // Win32 tells nobody of a value the program sets; the box's handler
-        // runs as for a click.
-        m_window.m_logic.confirmClicked();
-    }
-    void processPendingEvents() override { m_window.processPendingEvents(); }
-    void showFailure(int number, std::string_view description) override
-    {
-        m_messageBoxes.showFailure(m_window.handle(), number, description);
-    }
-    void showNotice(std::string_view text) override
-    {
-        m_messageBoxes.showNotice(m_window.handle(), text);
-    }
-    void endProgram(int exitStatus) override { m_window.endProgram(exitStatus); }
-
-private:
-    Win32MainWindow& m_window;
-    Win32MessageBoxes& m_messageBoxes;
-    std::map<std::string, HWND, std::less<>> m_controls;
-};
 
 Win32MainWindow::Win32MainWindow(HINSTANCE instance, Win32MessageBoxes& messageBoxes,
                                  FileSystemPort& fileSystem,
@@ -205,6 +28,12 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance, Win32MessageBoxes& messageB
 {
     createWindow(instance);
     createControls(instance);
+    // The guide picture shows its focus once the keyboard is used, or from
+    // the start for a user who has the system show focus always: as the
+    // system's dialogs show theirs when started with the mouse.
+    BOOL cuesAlwaysShown = FALSE;
+    ::SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cuesAlwaysShown, 0);
+    m_showFocus = cuesAlwaysShown != FALSE;
     m_logic.load();
     // After the load handler: the font is chosen to fit the texts it wrote.
     applyDpi(::GetDpiForWindow(handle()));
@@ -242,92 +71,6 @@ void Win32MainWindow::createWindow(HINSTANCE instance)
     m_window.reset(window);
 }
 
-void Win32MainWindow::createControls(HINSTANCE instance)
-{
-    int id = kFirstControlId;
-    for (const ControlEntry& control : kControlTable) {
-        const ControlClass made = controlClass(control);
-        DWORD style = made.style | WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-        if (control.setting == ControlSetting::Disabled) {
-            style |= WS_DISABLED;
-        }
-        // Created in tab order: the order of the children is the Tab key's.
-        HWND child = ::CreateWindowExW(
-            made.extendedStyle, made.className, toWide(control.text).c_str(), style, 0, 0, 0, 0,
-            handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)), instance, nullptr);
-        if (child == nullptr) {
-            failWithLastError("the control " + std::string(control.name) + " cannot be created");
-        }
-        m_view->add(control.name, child);
-    }
-    // A frame is drawn beneath the controls inside it; frames take no focus,
-    // so moving them to the back leaves the tab order as it is.
-    for (const ControlEntry& control : kControlTable) {
-        if (control.kind == ControlKind::Frame) {
-            ::SetWindowPos(this->control(control.name), HWND_BOTTOM, 0, 0, 0, 0,
-                           SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        }
-    }
-}
-
-UniqueFont Win32MainWindow::layoutFont(UINT dpi) const
-{
-    LOGFONTW font = messageFont(dpi);
-    const int smallest =
-        ::MulDiv(kSmallestFontPixels, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
-    for (int height = std::abs(font.lfHeight);; --height) {
-        font.lfHeight = -height;
-        UniqueFont made(::CreateFontIndirectW(&font));
-        if (!made) {
-            failWithLastError("the system's message font cannot be made");
-        }
-        if (height <= smallest || captionsFit(made.get(), dpi)) {
-            return made;
-        }
-    }
-}
-
-bool Win32MainWindow::captionsFit(HFONT font, UINT dpi) const
-{
-    const WindowDc dc(handle());
-    const HGDIOBJ previous = ::SelectObject(dc.get(), font);
-    bool fit = true;
-    for (const ControlEntry& control : kControlTable) {
-        if (control.kind != ControlKind::Label && control.kind != ControlKind::CheckBox) {
-            continue;
-        }
-        const RECT place = controlRect(control, dpi);
-        int width = place.right - place.left;
-        if (control.kind == ControlKind::CheckBox) {
-            width -= ::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) +
-                     ::MulDiv(kCheckBoxTextGap, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
-        }
-        // Broken into lines as the control itself breaks them.
-        const std::wstring text = windowText(this->control(control.name));
-        RECT needed{0, 0, width, 0};
-        ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &needed,
-                    DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
-        if (needed.bottom > place.bottom - place.top) {
-            fit = false;
-            break;
-        }
-    }
-    ::SelectObject(dc.get(), previous);
-    return fit;
-}
-
-void Win32MainWindow::applyDpi(UINT dpi)
-{
-    m_font = layoutFont(dpi);
-    for (const ControlEntry& control : kControlTable) {
-        const RECT place = controlRect(control, dpi);
-        HWND child = this->control(control.name);
-        ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
-        ::MoveWindow(child, place.left, place.top, place.right - place.left,
-                     place.bottom - place.top, TRUE);
-    }
-}
-
 void Win32MainWindow::show(int showCommand)
 {
     // The client area takes the table's size at the DPI of the window's
@@ -352,6 +95,10 @@ void Win32MainWindow::show(int showCommand)
 
 void Win32MainWindow::dispatch(MSG& message)
 {
+    if (!m_showFocus && (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN)) {
+        m_showFocus = true;
+        ::InvalidateRect(control(controls::kPicture), nullptr, FALSE);
+    }
     // The dialog manager's keys: Tab and Shift+Tab, Space on a button.
     if (!::IsDialogMessageW(handle(), &message)) {
         ::TranslateMessage(&message);
@@ -428,9 +175,19 @@ LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
             commandFrom(LOWORD(wParam));
         }
         return 0;
-    case WM_DRAWITEM:
-        drawPicture(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    case WM_DRAWITEM: {
+        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item.hwndItem == control(controls::kPicture)) {
+            drawPicture(item);
+        } else {
+            // A field caption, in the window's font: the DC comes with the
+            // system's.
+            const HGDIOBJ previous = ::SelectObject(item.hDC, m_font.get());
+            drawFieldCaption(item.hDC, item.rcItem, windowText(item.hwndItem));
+            ::SelectObject(item.hDC, previous);
+        }
         return TRUE;
+    }
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE) {
             if (HWND focus = ::GetFocus(); focus != nullptr && ::IsChild(handle(), focus)) {
@@ -493,6 +250,12 @@ void Win32MainWindow::drawPicture(const DRAWITEMSTRUCT& item) const
 {
     ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(COLOR_BTNFACE));
     m_picture.draw(item.hDC, item.rcItem, ::GetDpiForWindow(item.hwndItem));
+    const auto cues = ::SendMessageW(item.hwndItem, WM_QUERYUISTATE, 0, 0);
+    if (m_showFocus && ::GetFocus() == item.hwndItem && (cues & UISF_HIDEFOCUS) == 0) {
+        RECT inside = item.rcItem;
+        ::InflateRect(&inside, -1, -1);
+        ::DrawFocusRect(item.hDC, &inside);
+    }
 }
 
 } // namespace kqget

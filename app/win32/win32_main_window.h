@@ -64,11 +64,13 @@ private:
     void dispatch(MSG& message);
     void endProgram(int exitStatus);
 
+    ComApartment m_com; // for the accessibility annotations
     GuidePicture m_picture;
     std::unique_ptr<ControlView> m_view;
     WindowLogic m_logic;
     UniqueFont m_font;
     HWND m_lastFocus = nullptr; // given back when the window is active again
+    bool m_showFocus = false;   // the guide picture draws its focus
     std::optional<int> m_exitStatus;
     UniqueWindow m_window; // last: destroyed first, while the rest still stands
 };

@@ -1,5 +1,6 @@
 #include "cli/host_system.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -8,12 +9,25 @@ namespace kqget {
 
 std::vector<std::string> commandArguments(int argc, char** argv)
 {
+    // A reader that went away (`kqget-cli ... | head`) is an output failure
+    // the command reports, not a silent death.
+    ::signal(SIGPIPE, SIG_IGN);
     return {argv + 1, argv + argc};
 }
 
 bool isTerminal(std::FILE* stream)
 {
     return ::isatty(::fileno(stream)) != 0;
+}
+
+bool writeText(std::FILE* stream, std::string_view text)
+{
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
+bool erasesWithEscapes(std::FILE* /*stream*/)
+{
+    return true;
 }
 
 std::size_t terminalColumns(std::FILE* stream)

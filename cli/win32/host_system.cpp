@@ -2,6 +2,8 @@
 
 #include "platform/win32/wide_text.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <io.h>
 #include <memory>
@@ -20,24 +22,18 @@ struct LocalFreer
     void operator()(wchar_t** arguments) const noexcept { ::LocalFree(arguments); }
 };
 
-// Lets the progress line redraw itself with the same sequences as on a POSIX
-// terminal; a console that cannot is left as it is.
-void enableLineRedrawing(DWORD handleId)
+// Old consoles take a limited amount of text per write.
+constexpr std::size_t kConsoleChunk = 8192;
+
+HANDLE handleOf(std::FILE* stream)
 {
-    const HANDLE console = ::GetStdHandle(handleId);
-    DWORD mode = 0;
-    if (console != INVALID_HANDLE_VALUE && ::GetConsoleMode(console, &mode)) {
-        ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-    }
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
 }
 
-UINT g_consoleOutputCodePage = 0;
-
-// The console belongs to the shell that started the program too: its code
-// page goes back as it was.
-void restoreConsoleOutputCodePage()
+bool isConsole(HANDLE handle)
 {
-    ::SetConsoleOutputCP(g_consoleOutputCodePage);
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
 }
 
 } // namespace
@@ -52,27 +48,62 @@ std::vector<std::string> commandArguments(int /*argc*/, char** /*argv*/)
     for (int i = 1; wide && i < count; ++i) {
         arguments.push_back(toUtf8(wide.get()[i]));
     }
-    g_consoleOutputCodePage = ::GetConsoleOutputCP();
-    if (g_consoleOutputCodePage != 0 && g_consoleOutputCodePage != CP_UTF8 &&
-        ::SetConsoleOutputCP(CP_UTF8)) {
-        std::atexit(restoreConsoleOutputCodePage);
+    // The progress line erases with an escape sequence where the console
+    // can be told to act on it; a console that refuses is left as it is.
+    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (error != INVALID_HANDLE_VALUE && ::GetConsoleMode(error, &mode)) {
+        ::SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
-    enableLineRedrawing(STD_ERROR_HANDLE);
     return arguments;
 }
 
 bool isTerminal(std::FILE* stream)
 {
+    return isConsole(handleOf(stream));
+}
+
+bool writeText(std::FILE* stream, std::string_view text)
+{
+    // Bytes sent to a console are read in its code page, which is seldom
+    // UTF-8; its own characters, UTF-16, always show as meant.
+    const HANDLE console = handleOf(stream);
+    if (!isConsole(console)) {
+        return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    }
+    if (std::fflush(stream) != 0) {
+        return false;
+    }
+    const std::wstring wide = toWide(text);
+    std::wstring_view rest = wide;
+    while (!rest.empty()) {
+        std::size_t chunk = std::min(rest.size(), kConsoleChunk);
+        if (chunk < rest.size() && IS_HIGH_SURROGATE(rest[chunk - 1])) {
+            --chunk; // a surrogate pair goes out whole
+        }
+        DWORD written = 0;
+        if (!::WriteConsoleW(console, rest.data(), static_cast<DWORD>(chunk), &written, nullptr) ||
+            written == 0) {
+            errno = EIO;
+            return false;
+        }
+        rest.remove_prefix(written);
+    }
+    return true;
+}
+
+bool erasesWithEscapes(std::FILE* stream)
+{
+    // Set only where the console accepted it (Windows 10 and later).
     DWORD mode = 0;
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
-    return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
+    return ::GetConsoleMode(handleOf(stream), &mode) &&
+           (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 std::size_t terminalColumns(std::FILE* stream)
 {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
-    if (!::GetConsoleScreenBufferInfo(handle, &info)) {
+    if (!::GetConsoleScreenBufferInfo(handleOf(stream), &info)) {
         return 0;
     }
     return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);

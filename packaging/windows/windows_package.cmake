@@ -17,21 +17,19 @@ set(CPACK_NSIS_PACKAGE_NAME "kqget ${KQGET_DISPLAY_VERSION}")
 set(CPACK_NSIS_DISPLAY_NAME "kqget ${KQGET_DISPLAY_VERSION}")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# The Apps entry shows the window's icon.
+set(CPACK_NSIS_INSTALLED_ICON_NAME kqget.exe)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # A 64-bit Unicode installer: NSIS's default stub is 32-bit ANSI, which would
 # need 32-bit Wine to test. makensis takes the switch anywhere before the
-# first section.
-set(CPACK_NSIS_DEFINES "  Target amd64-unicode")
-# The window, once there is one for Windows, gets a Start-menu entry of its own.
-if(TARGET kqget)
-    set(CPACK_PACKAGE_EXECUTABLES kqget "kqget")
-endif()
-# kqget-cli is a console program: its Start-menu entry opens a command prompt
-# in the installation folder with the command's help on screen.
-set(CPACK_NSIS_CREATE_ICONS_EXTRA
-    "SetOutPath '$INSTDIR'
-  CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\kqget command prompt.lnk' '$SYSDIR\\\\cmd.exe' '/k kqget-cli.exe --help'")
-set(CPACK_NSIS_DELETE_ICONS_EXTRA
-    "Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\kqget command prompt.lnk'")
+# first section. An earlier installation is removed by the installer's own
+# step, in the install section, once the folder is chosen, instead of CPack's
+# question at start.
+set(CPACK_NSIS_DEFINES "  Target amd64-unicode
+  !include '${CMAKE_CURRENT_LIST_DIR}/installer_steps.nsh'")
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro KqgetRemoveEarlierInstallation")
+# Both Start-menu entries, the window and a command prompt with kqget-cli's
+# help, start in the user's Documents folder, where the log can be written.
+set(CPACK_NSIS_CREATE_ICONS_EXTRA "  !insertmacro KqgetCreateShortcuts")
+set(CPACK_NSIS_DELETE_ICONS_EXTRA "  !insertmacro KqgetDeleteShortcuts")
 include(CPack)

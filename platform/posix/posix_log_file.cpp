@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +16,9 @@ namespace {
 constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
 
 // Why an open of the log failed, in the user's terms where the plain error
-// text would puzzle: a link (ELOOP) or a pipe without a reader (ENXIO).
-std::string openFailure(const std::string& path, int error)
+// text would puzzle: a link (ELOOP) or a pipe without a reader (ENXIO). Empty
+// for any other cause.
+std::string_view namedFailure(const std::string& path)
 {
     struct stat info
     {};
@@ -28,7 +30,15 @@ std::string openFailure(const std::string& path, int error)
             return "it is not a regular file";
         }
     }
-    return systemErrorText(error);
+    return {};
+}
+
+// Where the log was to be made, for a message that sends the user elsewhere.
+std::string folderOf(const std::string& path)
+{
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    return error ? std::string(".") : absolute.parent_path().string();
 }
 
 } // namespace
@@ -44,8 +54,10 @@ PosixLogFile::PosixLogFile(std::string_view path) : BufferedLog(path)
                            O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kOwnerOnly));
     if (!m_fd.valid()) {
         const int error = errno;
-        throw RunError(ErrorNumber::LogFile, "cannot create run log '" + this->path() +
-                                                 "': " + openFailure(this->path(), error));
+        if (const std::string_view named = namedFailure(this->path()); !named.empty()) {
+            fail("cannot create", named);
+        }
+        failToCreate(folderOf(this->path()), systemErrorText(error));
     }
     struct stat info
     {};

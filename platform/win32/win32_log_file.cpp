@@ -17,6 +17,25 @@ namespace {
                    "cannot create run log '" + path + "': " + std::string(why));
 }
 
+// Where the log was to be made, for a message that sends the user elsewhere.
+std::string folderOf(const std::string& path)
+{
+    const std::wstring wide = toWide(path);
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length =
+        ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = ::GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) {
+        return ".";
+    }
+    full.resize(length);
+    const auto separator = full.find_last_of(L"\\/");
+    return toUtf8(separator == std::wstring::npos ? full : full.substr(0, separator));
+}
+
 } // namespace
 
 Win32LogFile::Win32LogFile(std::string_view path) : BufferedLog(path)
@@ -29,7 +48,8 @@ Win32LogFile::Win32LogFile(std::string_view path) : BufferedLog(path)
         ::CreateFileW(toWide(this->path()).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!m_file.valid()) {
-        fail("cannot create", windowsErrorText(::GetLastError()));
+        const DWORD error = ::GetLastError();
+        failToCreate(folderOf(this->path()), windowsErrorText(error));
     }
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!::GetFileInformationByHandleEx(m_file.get(), FileAttributeTagInfo, &tag, sizeof tag)) {

@@ -59,6 +59,13 @@ public:
     {
         controlIn(m_enabled, control) = enabled;
     }
+    void setFocus(std::string_view control) override
+    {
+        if (!controlIn(m_enabled, control)) {
+            throw std::logic_error("focus given to the disabled " + std::string(control));
+        }
+        focus = control;
+    }
     CheckValue checkValue(std::string_view) const override { return m_check; }
     void setCheckValue(std::string_view, CheckValue value) override
     {
@@ -85,6 +92,7 @@ public:
     }
     void endProgram(int exitStatus) override { endings.push_back(exitStatus); }
 
+    std::string focus; // the control last given the focus
     std::function<void()> boxClicked;
     std::function<void()> onEvents;
     std::function<void()> onNotice; // while the notice is up

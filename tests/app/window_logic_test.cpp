@@ -102,11 +102,13 @@ TEST_F(WindowLogicTest, TheWindowGoesThroughEveryState)
     EXPECT_THAT(m_view.failures, IsEmpty());
     EXPECT_THAT(m_view.notices, IsEmpty());
     EXPECT_THAT(m_view.endings, IsEmpty());
+    EXPECT_EQ(m_view.focus, controls::kReset);
 
     // The reset leaves what the run wrote; a second run needs the box ticked again.
     const std::vector<std::string> before = untouchedTexts();
     press(controls::kReset);
     EXPECT_EQ(m_logic.state(), WindowState::Ready);
+    EXPECT_EQ(m_view.focus, controls::kConfirm);
     EXPECT_EQ(untouchedTexts(), before);
     press(controls::kUpdate);
     EXPECT_EQ(m_logic.state(), WindowState::Ready);

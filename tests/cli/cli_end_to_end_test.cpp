@@ -223,16 +223,29 @@ TEST_F(CliTest, OutputThatCannotBeWrittenEndsWithErrorFifty)
     dir.makeFolder("Data/A1");
     const std::vector<std::string> toFullDisk = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full",
                                                  KQGET_CLI_PATH};
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"--version"},
-          std::vector<std::string>{"--key", "K", "--user", "U", "--data", data()}}) {
-        testing::ChildOptions options;
-        options.arguments = arguments;
-        const auto result = runCliWith(options, toFullDisk);
-        EXPECT_EQ(result.exitStatus, 2) << arguments.front();
-        EXPECT_EQ(
-            result.err,
-            "kqget-cli: error 50: cannot write to standard output: No space left on device\n");
+    // A pipe whose reader is gone before the first write, as `| head -c 0` ends up,
+    // with SIGPIPE as a shell leaves it (this test ignores it, and children inherit that).
+    const std::vector<std::string> toClosedPipe = {
+        "/usr/bin/perl", "-e",
+        "$SIG{PIPE} = 'DEFAULT'; pipe(my $r, my $w) or die; close $r; open(STDOUT, '>&', $w) or "
+        "die; exec @ARGV",
+        KQGET_CLI_PATH};
+    const struct
+    {
+        const std::vector<std::string>* launcher;
+        std::string reason;
+    } outputs[] = {{&toFullDisk, "No space left on device"}, {&toClosedPipe, "Broken pipe"}};
+    for (const auto& output : outputs) {
+        for (const std::vector<std::string>& arguments :
+             {std::vector<std::string>{"--version"},
+              std::vector<std::string>{"--key", "K", "--user", "U", "--data", data()}}) {
+            testing::ChildOptions options;
+            options.arguments = arguments;
+            const auto result = runCliWith(options, *output.launcher);
+            EXPECT_EQ(result.exitStatus, 2) << arguments.front() << ", " << output.reason;
+            EXPECT_EQ(result.err, "kqget-cli: error 50: cannot write to standard output: " +
+                                      output.reason + "\n");
+        }
     }
 }
 

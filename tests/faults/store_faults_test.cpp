@@ -128,13 +128,15 @@ TEST_F(FaultTest, AFullDiskKeepsTheOldCardFileAndTheErrorNamesItsPath)
 }
 
 // What a run that cannot create its log must leave: nothing touched, nothing
-// fetched, and an error that names the log.
+// fetched, and an error that names the log, its folder and what to do.
 void expectNoLog(const testing::ChildResult& result, const testing::CardService& service,
-                 std::string_view reason)
+                 const std::filesystem::path& folder, std::string_view reason)
 {
     EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(result.err, "kqget-cli: error 20: cannot create run log 'KQ-GET-PNG-XML.txt': " +
-                              std::string(reason) + "\n");
+    EXPECT_EQ(result.err,
+              "kqget-cli: error 20: cannot create run log 'KQ-GET-PNG-XML.txt' in the folder '" +
+                  folder.string() + "': " + std::string(reason) +
+                  "; start kqget from a folder you can write to\n");
     EXPECT_EQ(result.out, "");
     EXPECT_THAT(service.requests(), ::testing::IsEmpty());
 }
@@ -145,7 +147,7 @@ TEST_F(FaultTest, ALogPathThatIsAFolderEndsTheRunBeforeAnyFetch)
     dir.makeFolder("KQ-GET-PNG-XML.txt");
     const FileTree before = library();
 
-    expectNoLog(runCli(cliArguments()), *service, "Is a directory");
+    expectNoLog(runCli(cliArguments()), *service, dir.path(), "Is a directory");
     expectSameTree(library(), before);
 }
 
@@ -162,7 +164,7 @@ TEST_F(FaultTest, AReadOnlyWorkingFolderEndsTheRunBeforeAnyFetch)
     options.arguments = cliArguments();
     options.workingDirectory = readOnly.string();
 
-    expectNoLog(runCliWith(options), *service, "Read-only file system");
+    expectNoLog(runCliWith(options), *service, readOnly, "Read-only file system");
     expectSameTree(library(), before);
 }
 

@@ -32,6 +32,7 @@ start)
         --match dated.test --status 429 --retry-after "Sun, 06 Nov 1994 08:49:37 GMT" \
         --match unreadable.test --status 429 --retry-after soon \
         --match Dzz9 --delay-ms 600000 \
+        --match D%C3%A9404 --status 404 \
         </dev/null >"$state/out" 2>"$state/err" &
     echo $! >"$state/pid"
     for _ in $(seq 100); do

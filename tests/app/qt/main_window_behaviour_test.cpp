@@ -3,6 +3,7 @@
 #include "tests/support/temp_dir.h"
 #include "update/transfer_port.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
@@ -141,6 +142,33 @@ private slots:
 
         QTest::mouseClick(control<QPushButton>(*m_window, "Command2"), Qt::LeftButton);
         QCOMPARE(stateOf(*m_window), kReady);
+    }
+
+    // With the keyboard alone: to the box, tick, to the update button, Enter,
+    // and the focus waits on RESET; Space there, and it waits on the box.
+    void theKeyboardAloneRunsAndResetsAndTheFocusIsNeverLost()
+    {
+        const TempDir data;
+        control<QLineEdit>(*m_window, "tDATA")->setText(QString::fromStdString(data.folder()));
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const auto focused = [] { return QApplication::focusWidget()->objectName(); };
+        const auto key = [](Qt::Key pressed) {
+            QTest::keyClick(QApplication::focusWidget(), pressed);
+        };
+        QCOMPARE(focused(), u"Picture1"_s);
+        for (int field = 0; field < 6; ++field) {
+            key(Qt::Key_Tab);
+        }
+        QCOMPARE(focused(), u"Check1"_s);
+        key(Qt::Key_Space);
+        key(Qt::Key_Tab);
+        QCOMPARE(focused(), u"Command1"_s);
+        key(Qt::Key_Return);
+        QCOMPARE(stateOf(*m_window), kDone);
+        QCOMPARE(focused(), u"Command2"_s);
+        key(Qt::Key_Space);
+        QCOMPARE(stateOf(*m_window), kReady);
+        QCOMPARE(focused(), u"Check1"_s);
     }
 
 private:

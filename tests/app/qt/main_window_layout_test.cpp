@@ -3,6 +3,7 @@
 #include "tests/app/qt/window_probe.h"
 #include "update/transfer_port.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDebug>
@@ -16,6 +17,7 @@
 #include <QStyleOption>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace kqget::testing {
@@ -220,6 +222,58 @@ private slots:
                 QVERIFY2(!child->geometry().intersects(area.rect), qPrintable(child->objectName()));
             }
         }
+    }
+
+    // What a screen reader hears of each control: its role and its name, a
+    // field's from its caption.
+    void everyControlHasItsRoleAndName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("spoken");
+        const auto row = [](const char* name, QAccessible::Role role, std::string_view spoken) {
+            QTest::newRow(name) << QString::fromLatin1(name) << static_cast<int>(role)
+                                << qs(spoken);
+        };
+        row("Command1", QAccessible::Button, kUpdateCaption);
+        row("Command2", QAccessible::Button, kResetCaption);
+        row("Picture1", QAccessible::Graphic, kGuidePictureName);
+        row("Check1", QAccessible::CheckBox, kConfirmCaption);
+        row("Frame1", QAccessible::Grouping, "Status Updates");
+        for (const FieldCaption& pair : kFieldCaptions) {
+            const ControlEntry& caption =
+                *std::ranges::find(kControlTable, pair.caption, &ControlEntry::name);
+            row(pair.field.data(), QAccessible::EditableText, caption.text);
+            row(pair.caption.data(), QAccessible::StaticText, caption.text);
+        }
+    }
+    void everyControlHasItsRoleAndName()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, role);
+        QFETCH(QString, spoken);
+        QAccessibleInterface* read =
+            QAccessible::queryAccessibleInterface(m_window->findChild<QWidget*>(name));
+        QVERIFY(read != nullptr);
+        QCOMPARE(static_cast<int>(read->role()), role);
+        QCOMPARE(read->text(QAccessible::Name), spoken);
+        if (name == u"Picture1"_s) {
+            QCOMPARE(read->text(QAccessible::Description), qs(kGuidePictureDescription));
+        }
+    }
+
+    // Any style sheet from the command line, even one that sets no font,
+    // resolves the fonts anew; every control keeps the dialog font, so no
+    // caption is cut.
+    void theFontHoldsUnderAStyleSheet()
+    {
+        qApp->setStyleSheet(u"QPushButton { color: black; }"_s);
+        MainWindow styled(m_boxes, noTransfer);
+        styled.show();
+        for (const ControlEntry& entry : kControlTable) {
+            QCOMPARE(QFontInfo(control<QWidget>(styled, entry.name)->font()).pixelSize(), 11);
+        }
+        qApp->setStyleSheet({});
     }
 
     void guidePictureShowsUnscaledAtTopLeft()

@@ -4,6 +4,7 @@
 #include "app/control_table.h"
 #include "app/win32/gdiplus_session.h"
 #include "app/win32/win32_main_window.h"
+#include "app/window_texts.h"
 #include "platform/native_ports.h"
 #include "platform/win32/wide_text.h"
 #include "tests/support/card_service_proxy.h"
@@ -74,6 +75,19 @@ protected:
         return toUtf8(wide);
     }
     bool enabled(std::string_view name) const { return ::IsWindowEnabled(item(name)) != FALSE; }
+    // A key pressed and let go on the control with the focus, through the
+    // window's own message loop.
+    void key(WPARAM virtualKey)
+    {
+        ::PostMessageW(::GetFocus(), WM_KEYDOWN, virtualKey, 1);
+        ::PostMessageW(::GetFocus(), WM_KEYUP, virtualKey, 0xC0000001);
+        window.processPendingEvents();
+    }
+    std::string focused() const
+    {
+        const int id = ::GetDlgCtrlID(::GetFocus());
+        return id == 0 ? "" : std::string(kControlTable[id - win32ControlId("Command1")].name);
+    }
     void click(std::string_view name) const { ::SendMessageW(item(name), BM_CLICK, 0, 0); }
 
     // The controls the Tab key visits, from the first, once round.
@@ -107,9 +121,15 @@ TEST_F(Win32MainWindowTest, EveryControlOfTheTableIsThereWithItsTextPlaceAndTabO
     for (const ControlEntry& control : kControlTable) {
         SCOPED_TRACE(std::string(control.name));
         ASSERT_NE(item(control.name), nullptr);
-        if (control.name != "Label1" && control.name != "Label7") {
+        if (control.name != "Label1" && control.name != "Label7" && control.name != "Picture1") {
             EXPECT_EQ(text(control.name), control.text);
         }
+    }
+    // What a screen reader names them by: the picture its own text, each field
+    // the caption just before it among the window's children.
+    EXPECT_EQ(text("Picture1"), kGuidePictureName);
+    for (const FieldCaption& pair : kFieldCaptions) {
+        EXPECT_EQ(::GetWindow(item(pair.field), GW_HWNDPREV), item(pair.caption)) << pair.field;
     }
     EXPECT_EQ(text("Label1"),
               "Use the Picture below as a guide.\r\n"
@@ -168,6 +188,29 @@ TEST_F(Win32MainWindowTest, TheBoxTheUpdateAndTheResetButtonReachTheLogic)
     EXPECT_EQ(window.exitStatus(), 0);
     MSG quit;
     EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// With the keyboard alone: to the box, tick, to the update button, Enter, and
+// the focus waits on RESET; Space there, and it waits on the box.
+TEST_F(Win32MainWindowTest, TheKeyboardAloneRunsAndResetsAndTheFocusIsNeverLost)
+{
+    ::SetWindowTextW(item("tDATA"), toWide(folder.folder()).c_str());
+    ASSERT_EQ(focused(), "Picture1");
+    for (int field = 0; field < 6; ++field) {
+        key(VK_TAB);
+    }
+    ASSERT_EQ(focused(), "Check1");
+    key(VK_SPACE);
+    EXPECT_TRUE(enabled("Command1"));
+    key(VK_TAB);
+    ASSERT_EQ(focused(), "Command1");
+    key(VK_RETURN);
+    EXPECT_EQ(text("Command1"), "DONE !");
+    EXPECT_EQ(focused(), "Command2");
+    key(VK_SPACE);
+    EXPECT_EQ(text("Command1"), kUpdateCaption);
+    EXPECT_FALSE(enabled("Command2"));
+    EXPECT_EQ(focused(), "Check1");
 }
 
 // Closed while a fetch stalls, the window goes at once, and the run stops

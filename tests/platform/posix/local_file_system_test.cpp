@@ -127,6 +127,7 @@ TEST_F(LocalFileSystemTest, LogThatCannotBeCreatedNamesItsPath)
     } catch (const RunError& error) {
         EXPECT_EQ(error.number(), ErrorNumber::LogFile);
         EXPECT_THAT(error.what(), HasSubstr(path));
+        EXPECT_THAT(error.what(), HasSubstr("in the folder '" + dir.path().string() + "'"));
     }
 }
 

@@ -138,6 +138,12 @@ TEST_F(Win32FileSystemTest, LogIsNeverOpenedThroughALinkNorIntoAFolder)
         } catch (const RunError& error) {
             EXPECT_EQ(error.number(), ErrorNumber::LogFile);
             EXPECT_THAT(error.what(), HasSubstr(path));
+            if (path == paths.front()) { // says where the log was to be, and what to do
+                const std::string folder = dir.folder();
+                EXPECT_THAT(error.what(), HasSubstr("in the folder '" +
+                                                    folder.substr(0, folder.size() - 1) + "': "));
+                EXPECT_THAT(error.what(), HasSubstr("start kqget from a folder you can write to"));
+            }
         }
     }
     EXPECT_EQ(dir.read("target.txt"), "keep me");
