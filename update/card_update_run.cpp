@@ -83,7 +83,7 @@ public:
                 m_tally.stopped = true;
                 break;
             }
-            updateCard(std::get<CardPlan>(*item).cardId);
+            updateCard(std::get<CardPlan>(*item));
             if (m_tally.stopped) {
                 break;
             }
@@ -94,18 +94,19 @@ public:
     }
 
 private:
-    void updateCard(const std::string& cardId)
+    void updateCard(CardPlan& card)
     {
+        const std::string& cardId = card.cardId;
         const FetchPipeline::Planned planned = m_fetches.claim(cardId);
         m_log.writeLine(cardId);
         ++m_tally.cardsChecked;
         m_run.m_progress.tallyChanged(m_tally);
 
-        updateFile(cardId, m_cards.xmlPath(cardId), false, planned.xml);
+        updateFile(cardId, std::move(card.xml.path), false, planned.xml);
         if (m_tally.stopped) {
             return;
         }
-        updateFile(cardId, m_cards.illustrationPath(cardId), true, planned.illustration);
+        updateFile(cardId, std::move(card.illustration.path), true, planned.illustration);
     }
 
     // Sizes the file as it is now and fetches it when it needs that, with the
