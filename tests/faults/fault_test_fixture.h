@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/cli/cli_test_fixture.h"
+#include "tests/cli/posix/cli_test_fixture.h"
 #include "update/card_update_run.h"
 #include "update/run_tally.h"
 

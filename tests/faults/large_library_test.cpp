@@ -23,6 +23,14 @@ constexpr double kMostMemoryGrowth = 1.10;
 constexpr int kRounds = 2; // the lowest peak of each size is the one with the least noise
 // Sparse card files take no room, so a tmpfs of this size holds the library.
 constexpr std::size_t kLibraryDiskBytes = 64 * 1024 * 1024;
+// The address sanitizer holds freed memory back in its quarantine, which grows
+// with the work done, not with what the run keeps: peaks say nothing there.
+constexpr bool kPeaksAreMeaningful =
+#if defined(__SANITIZE_ADDRESS__)
+    false;
+#else
+    true;
+#endif
 
 TEST_F(FaultTest, LargeLibraryCompletesWithFlatMemory)
 {
@@ -47,17 +55,21 @@ TEST_F(FaultTest, LargeLibraryCompletesWithFlatMemory)
     };
     long smallPeak = 0;
     long largePeak = 0;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < (kPeaksAreMeaningful ? kRounds : 1); ++round) {
         const long smallRun = peakOf(small, kSmallLibrary);
         const long largeRun = peakOf(large, kLargeLibrary);
         smallPeak = round == 0 ? smallRun : std::min(smallPeak, smallRun);
         largePeak = round == 0 ? largeRun : std::min(largePeak, largeRun);
     }
 
+    EXPECT_THAT(service->requests(), ::testing::IsEmpty());
+    if (!kPeaksAreMeaningful) {
+        GTEST_SKIP() << "built with the address sanitizer: the runs completed, but their peak "
+                        "memory is the sanitizer's, so the ratio is not read";
+    }
     EXPECT_LE(static_cast<double>(largePeak), kMostMemoryGrowth * static_cast<double>(smallPeak))
         << "peak resident memory: " << largePeak << " KiB for " << kLargeLibrary << " cards, "
         << smallPeak << " KiB for " << kSmallLibrary;
-    EXPECT_THAT(service->requests(), ::testing::IsEmpty());
 }
 
 } // namespace

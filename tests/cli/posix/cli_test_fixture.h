@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tests/support/posix/child_process.h"
 #include "tests/support/expected_urls.h"
+#include "tests/support/posix/child_process.h"
 #include "tests/support/scoped_environment.h"
 #include "tests/support/temp_dir.h"
 #include "tools/card-service/card_service.h"

@@ -1,0 +1,169 @@
+#include "platform/native_ports.h"
+#include "tests/support/temp_dir.h"
+#include "update/run_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kqget {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::UnorderedElementsAre;
+
+// What every system's file system promises the run, on real folders. The order
+// of a search and what a link at the log's name does are each system's own
+// (tests/platform/posix/, tests/platform/win32/).
+class NativeFileSystemTest : public ::testing::Test
+{
+protected:
+    // A path below the temporary folder, written with '/' and given in the
+    // system's own separator, as the run forms it.
+    std::string native(std::string_view relative) const
+    {
+        std::string path = dir.folder() + std::string(relative);
+        for (char& c : path) {
+            if (c == '/') {
+                c = fs->separator();
+            }
+        }
+        return path;
+    }
+
+    testing::TempDir dir;
+    std::unique_ptr<FileSystemPort> fs = makeNativeFileSystem();
+};
+
+std::vector<std::string> names(const CardEntries& entries)
+{
+    return {entries.begin(), entries.end()};
+}
+
+TEST_F(NativeFileSystemTest, SearchKeepsOnlyCardNamesUnderEitherCaseOfTheLetter)
+{
+    // Windows' "A*" also matches names with a period, longer ones and unrelated
+    // ones by their short alias: the card-name rule decides, never the pattern.
+    for (const char* name : {"a0002", "A0001", "A12", "A123456", "A1.x", "B0001", "A0010", "Aé12",
+                             "A0010 long name with spaces"}) {
+        dir.makeFolder(name);
+    }
+    dir.write("A9", "a plain file is listed; the run tests it");
+    EXPECT_THAT(names(fs->searchCardEntries(dir.folder(), 'A')),
+                UnorderedElementsAre("A0001", "a0002", "A0010", "A12", "A9", "Aé12"));
+    EXPECT_THAT(names(fs->searchCardEntries(dir.folder(), 'b')), UnorderedElementsAre("B0001"));
+    EXPECT_THAT(names(fs->searchCardEntries(dir.folder(), 'C')), UnorderedElementsAre());
+}
+
+TEST_F(NativeFileSystemTest, SearchOfAMissingFolderOrAFileFailsNamingIt)
+{
+    dir.write("file", "x");
+    for (const std::string& folder : {native("missing/"), native("file/")}) {
+        try {
+            fs->searchCardEntries(folder, 'A');
+            ADD_FAILURE() << "searching " << folder << " should fail";
+        } catch (const RunError& error) {
+            EXPECT_EQ(error.number(), ErrorNumber::DataFolder);
+            EXPECT_THAT(error.what(), HasSubstr(folder));
+        }
+    }
+}
+
+TEST_F(NativeFileSystemTest, FolderTestAndSizesCountOnlyWhatIsThere)
+{
+    dir.write("Aé12/Aé12_full.png", std::string(11000, 'p'));
+    dir.makeFolder("A1/A1.xml");
+    dir.write("A2", "a file");
+    const struct
+    {
+        std::string_view path;
+        bool isDirectory;
+        std::uint64_t size; // 0 for anything but a regular file
+    } cases[] = {
+        {"Aé12", true, 0},
+        {"Aé12/Aé12_full.png", false, 11000},
+        {"Aé12/Aé12.xml", false, 0},
+        {"A1/A1.xml", true, 0},
+        {"A2", false, 6},
+        {"A6", false, 0},
+        {"missing/A1", false, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fs->isDirectory(native(c.path)), c.isDirectory) << c.path;
+        EXPECT_EQ(fs->fileSize(native(c.path)), c.size) << c.path;
+    }
+}
+
+TEST_F(NativeFileSystemTest, ReplaceFileLeavesExactlyTheNewContentAndNoTemporary)
+{
+    dir.write("A1/A1_full.png", std::string(10999, 'o'));
+    dir.write("Aé12/Aé12.xml", std::string(5000, 'o'));
+    const std::string binary("<card>\r\n\0é</card>", 17);
+    fs->replaceFile(native("A1/A1_full.png"), "new");
+    fs->replaceFile(native("A1/A1.xml"), "");
+    fs->replaceFile(native("Aé12/Aé12.xml"), binary);
+    EXPECT_EQ(dir.read("A1/A1_full.png"), "new");
+    EXPECT_EQ(dir.read("A1/A1.xml"), "");
+    EXPECT_EQ(dir.read("Aé12/Aé12.xml"), binary);
+    EXPECT_EQ(dir.listing(), "A1\nA1/A1.xml\nA1/A1_full.png\nAé12\nAé12/Aé12.xml\n");
+}
+
+TEST_F(NativeFileSystemTest, ReplaceFileFailureNamesThePathAndLeavesNothingBehind)
+{
+    dir.makeFolder("A1/A1.xml"); // a folder where the file should go
+    for (const std::string& target : {native("A1/A1.xml"), native("missing/A1.xml")}) {
+        try {
+            fs->replaceFile(target, "content");
+            ADD_FAILURE() << "storing " << target << " should fail";
+        } catch (const RunError& error) {
+            EXPECT_EQ(error.number(), ErrorNumber::CardFile);
+            // the path, then the system's reason
+            EXPECT_THAT(error.what(), HasSubstr("'" + target + "': "));
+            EXPECT_THAT(error.what(), Not(::testing::EndsWith("': ")));
+        }
+    }
+    EXPECT_EQ(dir.listing(), "A1\nA1/A1.xml\n");
+}
+
+TEST_F(NativeFileSystemTest, LogReplacesAnOldOneAndKeepsItsTextAsWritten)
+{
+    dir.write("KQ-GET-PNG-XML.txt", std::string(100, 'o'));
+    auto log = fs->createLog(native("KQ-GET-PNG-XML.txt"));
+    log->write("Aé12\r\n");
+    log->flush();
+    log->write("C:\\Data\\Aé12\\Aé12.xml size 0\r\n");
+    log->write("no line end");
+    log->close();
+    EXPECT_EQ(dir.read("KQ-GET-PNG-XML.txt"),
+              "Aé12\r\nC:\\Data\\Aé12\\Aé12.xml size 0\r\nno line end");
+}
+
+TEST_F(NativeFileSystemTest, LogThatCannotBeCreatedSaysWhereAndWhatToDo)
+{
+    dir.makeFolder("folder");
+    const struct
+    {
+        std::string_view path;
+        std::string_view folder;
+    } cases[] = {{"folder", ""}, {"missing/log.txt", "missing/"}};
+    for (const auto& c : cases) {
+        const std::string path = native(c.path);
+        std::string folder = native(c.folder);
+        folder.pop_back(); // a folder is named without its trailing separator
+        try {
+            fs->createLog(path);
+            ADD_FAILURE() << path << " became the log";
+        } catch (const RunError& error) {
+            EXPECT_EQ(error.number(), ErrorNumber::LogFile);
+            EXPECT_THAT(error.what(), HasSubstr("'" + path + "' in the folder '" + folder + "': "));
+            EXPECT_THAT(error.what(), HasSubstr("start kqget from a folder you can write to"));
+        }
+    }
+    EXPECT_EQ(dir.listing(), "folder\n");
+}
+
+} // namespace
+} // namespace kqget
