@@ -3,10 +3,10 @@
 # every figure is a ratio of two programs timed side by side in this run:
 # interleaved rounds, alternating which goes first, best round of each kept.
 #
-# Usage: bench/run.sh [--rounds N] [--latency-rounds N] [--rows 1,2,3,4,5] [--keep]
+# Usage: bench/run.sh [--rounds N] [--latency-rounds N] [--rows 1,2,3,4,5,6,7,8] [--keep]
 #                     [--baseline-cli PATH]
 #   --rounds N          timed rounds per row after one untimed warm-up (default 7)
-#   --latency-rounds N  the same for row 3, whose rounds take over a minute each (default 5)
+#   --latency-rounds N  the same for rows 3 and 6, whose rounds take a minute each (default 5)
 #   --rows LIST         only these rows (default all)
 #   --keep              leave the temporary folder for a look afterwards
 #   --baseline-cli PATH row 2b against this kqget-cli (an earlier build) rather
@@ -22,7 +22,7 @@ bin="$build/bin"
 
 rounds=7
 latency_rounds=5
-rows="1,2,3,4,5"
+rows="1,2,3,4,5,6,7,8"
 keep=0
 baseline_cli=""
 while (($#)); do
@@ -42,8 +42,8 @@ for n in "$rounds" "$latency_rounds"; do
         exit 64
     fi
 done
-if ! [[ $rows =~ ^[1-5](,[1-5])*$ ]]; then
-    echo "bench: --rows takes row numbers 1 to 5, comma-separated" >&2
+if ! [[ $rows =~ ^[1-8](,[1-8])*$ ]]; then
+    echo "bench: --rows takes row numbers 1 to 8, comma-separated" >&2
     exit 64
 fi
 wants() { [[ ",$rows," == *",$1,"* ]]; }
@@ -55,6 +55,14 @@ latency_ms=50
 latency_cards=500
 memory_small=10000
 memory_large=100000
+tail_cards=400
+tail_latency_ms=30
+tail_late_ms=1500
+held_cards=24
+held_body_bytes=$((32 * 1024 * 1024))
+held_ms=8000
+https_cards=500
+https_jobs=16
 image_base="http://images.kq.example"
 
 # Proxies from the caller's environment would route the fetch rows elsewhere.
@@ -69,7 +77,7 @@ bash "$root/scripts/deps.sh" nginx curl time >&2
 say "building Release into ${build#"$root"/}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKQGET_BUILD_TESTS=OFF \
     >/dev/null
-targets=(kqget-cli kqget-card-service kqget-bench-library kqget-bench-walk-floor)
+targets=(kqget-cli kqget-card-service kqget-bench-library kqget-bench-walk-floor kqget-bench-https)
 # The window's driver exists only in a build with the window; only row 4 needs it.
 if wants 4 && ninja -C "$build" -t targets all 2>/dev/null | grep -q "^kqget-bench-window:"; then
     targets+=(kqget-bench-window)
@@ -329,27 +337,53 @@ CONF
     unset http_proxy
 fi
 
-# Row 3: several fetches at once against a service $latency_ms ms away. Six
-# programs take turns in each round, the order reversed every other round:
-# kqget-cli --jobs 1, 4, 8 and curl one at a time (-K) and with 4 and 8 at once
-# (-Z), over the same URLs through the same proxy.
+# The stand-in card service with the given switches, as the proxy of what
+# follows; sets $service_port.
+start_card_service() {
+    local out="$work/service-$RANDOM"
+    : >"$out.out" # so that it can be read before the service has opened it
+    "$bin/kqget-card-service" "$@" >"$out.out" 2>"$out.err" &
+    server_pids+=($!)
+    service_port=""
+    for ((tries = 0; tries < 100; tries++)); do
+        service_port=$(head -n 1 "$out.out")
+        if [[ -n $service_port ]]; then break; fi
+        sleep 0.1
+    done
+    if [[ -z $service_port ]] || ! await_port "$service_port"; then
+        say "the card service did not start:"
+        cat "$out.err" >&2
+        exit 1
+    fi
+    export http_proxy="http://127.0.0.1:$service_port"
+}
+
+# Rows 3 and 6: several fetches at once against a slow service. The programs
+# of latency_sides take turns in each round, the order reversed every other
+# round: kqget-cli --jobs N (kqN) and curl one at a time (curl1, -K) or N at
+# once (curlN, -Z), over the same URLs through the same proxy.
 latency_sides=(kq1 curl1 kq4 curl4 kq8 curl8)
+latency_data="$work/latency"
+latency_config="$work/latency.config"
+latency_reference=kq1
 declare -A latency_best
 latency_run() {
-    local jobs=${1: -1}
+    local jobs=${1//[a-z]/}
     case $1 in
-    kq*) timed "$work/kq" "${cli[@]}" --jobs "$jobs" --data "$work/latency/" ;;
-    curl1) timed "$work/base" curl -s -S -K "$work/latency.config" ;;
-    curl*) timed "$work/base" curl -s -S -Z --parallel-max "$jobs" -K "$work/latency.config" ;;
+    kq*) timed "$work/kq" "${cli[@]}" --jobs "$jobs" --data "$latency_data/" ;;
+    curl1) timed "$work/base" curl -s -S -K "$latency_config" ;;
+    curl*) timed "$work/base" curl -s -S -Z --parallel-max "$jobs" -K "$latency_config" ;;
     esac
 }
-# Every file arrived; every number of jobs leaves the log of one job.
+# Every file arrived; every number of jobs leaves the log of the reference.
 latency_check() {
-    fetch_check "$1" --card-service "$work/latency" || return 1
+    fetch_check "$1" --card-service "$latency_data" || return 1
     if [[ $1 == kq* ]]; then
-        cp "$work/kq/KQ-GET-PNG-XML.txt" "$work/kq/log-$1.txt"
-        if [[ -f $work/kq/log-kq1.txt ]] && ! cmp -s "$work/kq/log-kq1.txt" "$work/kq/log-$1.txt"; then
-            echo "$1: the log differs from the one of --jobs 1"
+        local logs="$work/kq/log-${latency_data##*/}"
+        cp "$work/kq/KQ-GET-PNG-XML.txt" "$logs-$1.txt"
+        if [[ -f $logs-$latency_reference.txt ]] &&
+            ! cmp -s "$logs-$latency_reference.txt" "$logs-$1.txt"; then
+            echo "$1: the log differs from the one of $latency_reference"
             return 1
         fi
     fi
@@ -357,6 +391,7 @@ latency_check() {
 latency_rounds_run() {
     local round side order
     failure=""
+    latency_best=()
     for ((round = 0; round <= latency_rounds; round++)); do
         order=("${latency_sides[@]}")
         if ((round % 2)); then
@@ -364,7 +399,7 @@ latency_rounds_run() {
             for ((i = ${#latency_sides[@]} - 1; i >= 0; i--)); do order+=("${latency_sides[i]}"); done
         fi
         for side in "${order[@]}"; do
-            rm -f "$work"/latency/*/*_full.png
+            rm -f "$latency_data"/*/*_full.png
             if ! latency_run "$side"; then
                 local dir=base
                 if [[ $side == kq* ]]; then dir=kq; fi
@@ -393,27 +428,47 @@ if wants 3; then
     say "row 3: $latency_cards fetches with $latency_ms ms per response, --jobs 1, 4, 8 against curl (minutes)"
     "$bin/kqget-bench-library" fetch "$latency_cards" "$work/latency" "$work/latency-serve" \
         "$work/latency.config" "$image_base"
-    "$bin/kqget-card-service" --latency-ms "$latency_ms" >"$work/service.out" \
-        2>"$work/service.err" &
-    server_pids+=($!)
-    service_port=""
-    for ((tries = 0; tries < 100; tries++)); do
-        service_port=$(head -n 1 "$work/service.out")
-        if [[ -n $service_port ]]; then break; fi
-        sleep 0.1
-    done
-    if [[ -z $service_port ]] || ! await_port "$service_port"; then
-        say "the card service did not start:"
-        cat "$work/service.err" >&2
-        exit 1
-    fi
-    export http_proxy="http://127.0.0.1:$service_port"
+    start_card_service --latency-ms "$latency_ms"
     latency_rounds_run || true
     latency_row "3a +$latency_ms ms: --jobs 1 vs curl -K" kq1 curl1 1.1
     latency_row "3b +$latency_ms ms: --jobs 4 vs curl -Z max 4" kq4 curl4 1.1
     latency_row "3c +$latency_ms ms: --jobs 8 vs curl -Z max 8" kq8 curl8 1.1
     # The default against one at a time: 3.5 times as fast is 1 / 3.5.
     latency_row "3d +$latency_ms ms: --jobs 4 vs --jobs 1" kq4 kq1 0.286
+    unset http_proxy
+fi
+
+# The card id of the bench libraries' card number $1 (as sample::cardId).
+card_id() {
+    local i=$1 chars=0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ rest=$(($1 / 4)) tail="" k
+    for k in 1 2 3 4; do
+        tail="${chars:rest%36:1}$tail"
+        rest=$((rest / 36))
+    done
+    local letters=ABCD
+    echo "${letters:i%4:1}$tail"
+}
+
+# Row 6: a slow tail. Every reply waits $tail_latency_ms ms and one in ten
+# $tail_late_ms ms more, as a cache miss would; a late reply must hold back
+# only its own card, as it does curl's other transfers.
+if wants 6; then
+    say "row 6: $tail_cards fetches, $tail_latency_ms ms each and one in ten $tail_late_ms ms late, --jobs 4, 8, 16 against curl -Z (minutes)"
+    "$bin/kqget-bench-library" fetch "$tail_cards" "$work/tail" "$work/tail-serve" \
+        "$work/tail.config" "$image_base"
+    late=()
+    for ((i = 0; i < tail_cards; i += 10)); do
+        late+=(--match "/$(card_id "$i")/illustrations" --delay-ms "$tail_late_ms")
+    done
+    start_card_service --latency-ms "$tail_latency_ms" "${late[@]}"
+    latency_sides=(kq4 curl4 kq8 curl8 kq16 curl16)
+    latency_data="$work/tail"
+    latency_config="$work/tail.config"
+    latency_reference=kq4
+    latency_rounds_run || true
+    latency_row "6a slow tail: --jobs 4 vs curl -Z max 4" kq4 curl4 1.15
+    latency_row "6b slow tail: --jobs 8 vs curl -Z max 8" kq8 curl8 1.15
+    latency_row "6c slow tail: --jobs 16 vs curl -Z max 16" kq16 curl16 1.15
     unset http_proxy
 fi
 
@@ -446,10 +501,12 @@ fi
 
 # --- row 5: peak memory -------------------------------------------------------------
 
-# peak_kib DATA: the resident peak of one walk of DATA by kqget-cli.
+# peak_kib DATA [OPTION...]: the resident peak of one run over DATA by kqget-cli.
 peak_kib() {
+    local data=$1
+    shift
     (cd "$work/kq" && /usr/bin/time -f '%M' -o "$work/kq/peak.txt" \
-        "${cli[@]}" --data "$1/" >/dev/null 2>&1) || return 1
+        "${cli[@]}" "$@" --data "$data/" >/dev/null 2>&1) || return 1
     tail -n 1 "$work/kq/peak.txt"
 }
 
@@ -480,6 +537,136 @@ if wants 5; then
     rm -rf "$work/mem-small" "$work/mem-large"
 fi
 
+# --- row 7: memory while the first fetch is held up ---------------------------------
+
+# Row 7: 16 jobs, the first reply held $held_ms ms and every body 32 MiB: the
+# others arrive and wait for their turn, on disk beside their card files.
+if wants 7; then
+    say "row 7: peak memory, --jobs 16, $held_cards bodies of $((held_body_bytes >> 20)) MiB, the first held $((held_ms / 1000)) s"
+    "$bin/kqget-bench-library" fetch "$held_cards" "$work/held" "$work/held-serve" \
+        "$work/held.config" "$image_base"
+    start_card_service --body-bytes "$held_body_bytes" \
+        --match "/$(card_id 0)/illustrations" --delay-ms "$held_ms" --body-bytes "$held_body_bytes"
+    label="7 peak RSS: --jobs 16, first of 32 MiB held"
+    peak=0
+    held_failed=""
+    for ((round = 0; round < 3; round++)); do
+        rm -f "$work"/held/*/*_full.png
+        if ! kib=$(peak_kib "$work/held" --jobs 16); then held_failed="kqget-cli failed"; break; fi
+        arrived=$(find "$work/held" -name '*_full.png' -size "${held_body_bytes}c" | wc -l)
+        if ((arrived != held_cards)); then held_failed="$arrived of $held_cards bodies arrived"; break; fi
+        ((peak == 0 || kib < peak)) && peak=$kib
+    done
+    if [[ -n $held_failed ]]; then
+        add_row "$label" - - - "< 100 MiB" "FAILED: $held_failed"
+    else
+        result=ok
+        if ((peak >= 100 * 1024)); then result=MISSED; fi
+        add_row "$label" "$(mib "$peak")" - - "< 100 MiB" "$result"
+    fi
+    rm -rf "$work/held" "$work/held-serve"
+    unset http_proxy
+fi
+
+# --- row 8: HTTPS with HTTP/2 --------------------------------------------------------
+
+# Row 8: nginx speaking TLS 1.3 and HTTP/2 with a throw-away certificate, in
+# front of the stand-in service $latency_ms ms away. kqget (through a driver
+# that trusts the throw-away CA, as kqget-cli trusts the system's) against
+# curl --http2, both with $https_jobs at once; kqget's fetches must share one
+# TLS connection.
+if wants 8; then
+    say "row 8: $https_cards fetches over HTTPS and HTTP/2, $latency_ms ms each, --jobs $https_jobs against curl -Z --http2"
+    tls="$work/tls"
+    mkdir -p "$tls/logs" "$tls/tmp"
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
+        -subj "/CN=kqget bench CA" -keyout "$tls/ca.key" -out "$tls/ca.pem" 2>/dev/null
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
+        -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -subj "/CN=127.0.0.1" \
+        -addext "subjectAltName=IP:127.0.0.1" -addext "basicConstraints=critical,CA:FALSE" \
+        -keyout "$tls/server.key" -out "$tls/server.pem" 2>/dev/null
+    start_card_service --latency-ms "$latency_ms"
+    unset http_proxy
+    tls_port=$("$bin/kqget-bench-library" free-port)
+    cat >"$tls/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $tls/nginx.pid;
+error_log $tls/logs/error.log warn;
+events { worker_connections 256; }
+http {
+    log_format connection '\$connection \$server_protocol';
+    access_log $tls/logs/access.log connection;
+    client_body_temp_path $tls/tmp/body;
+    proxy_temp_path $tls/tmp/proxy;
+    fastcgi_temp_path $tls/tmp/fastcgi;
+    uwsgi_temp_path $tls/tmp/uwsgi;
+    scgi_temp_path $tls/tmp/scgi;
+    keepalive_requests 100000;
+    keepalive_timeout 60s;
+    upstream service {
+        server 127.0.0.1:$service_port;
+        keepalive 64;
+    }
+    server {
+        listen 127.0.0.1:$tls_port ssl http2;
+        ssl_certificate $tls/server.pem;
+        ssl_certificate_key $tls/server.key;
+        ssl_protocols TLSv1.3;
+        http2_max_concurrent_streams 128;
+        location / {
+            proxy_pass http://service;
+            proxy_http_version 1.1;
+            proxy_set_header Connection "";
+        }
+    }
+}
+CONF
+    nginx -p "$tls" -c "$tls/nginx.conf" -e "$tls/logs/error.log" &
+    server_pids+=($!)
+    for ((tries = 0; tries < 100; tries++)); do
+        if curl -s -o /dev/null --max-time 1 --cacert "$tls/ca.pem" "https://127.0.0.1:$tls_port/"; then
+            break
+        fi
+        sleep 0.1
+    done
+    https_base="https://127.0.0.1:$tls_port"
+    "$bin/kqget-bench-library" fetch "$https_cards" "$work/https" "$work/https-serve" \
+        "$work/https.config" "$https_base"
+    row8_prepare() {
+        rm -f "$work"/https/*/*_full.png
+        : >"$tls/logs/access.log"
+    }
+    row8_run() {
+        if [[ $1 == kq ]]; then
+            timed "$work/kq" "$bin/kqget-bench-https" "$tls/ca.pem" "$https_base" "$https_jobs" \
+                "$work/https/"
+        else
+            timed "$work/base" curl -s -S -Z --parallel-max "$https_jobs" --http2 \
+                --cacert "$tls/ca.pem" -K "$work/https.config"
+        fi
+    }
+    row8_check() {
+        fetch_check "$1" --card-service "$work/https" || return 1
+        # Run in a subshell by pair: what the table reports goes through a file.
+        local connections
+        connections=$(awk '{ print $1 }' "$tls/logs/access.log" | sort -u | wc -l)
+        echo "$connections" >"$tls/connections-$1.txt"
+        if ! grep -q 'HTTP/2.0' "$tls/logs/access.log"; then
+            echo "$1: no request came over HTTP/2"
+            return 1
+        fi
+        if [[ $1 == kq ]] && ((connections != 1)); then
+            echo "kq: $connections TLS connections, not one"
+            return 1
+        fi
+    }
+    pair row8 || true
+    # No slower than curl; 5 % for the noise of rounds near the floor of 1.6 s.
+    time_row "8 HTTPS h2 --jobs $https_jobs vs curl --http2" 1.05
+    say "row 8: TLS connections in the last round: kqget $(cat "$tls/connections-kq.txt" 2>/dev/null || echo '?'), curl $(cat "$tls/connections-base.txt" 2>/dev/null || echo '?')"
+fi
+
 # --- the table --------------------------------------------------------------------------
 
 cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
@@ -488,9 +675,12 @@ echo "kqget benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git -C "$root
 os=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-}")
 echo "machine: $(nproc) cores, ${cpu:-unknown CPU}, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), ${os:-unknown system}, $(uname -sr)"
 echo "libraries on $(findmnt -T "$work" -no FSTYPE 2>/dev/null || echo '?'); nginx $(nginx -v 2>&1 | sed 's|.*/||'), curl $(curl --version | awk 'NR == 1 { print $2 }')"
-echo "times: best of $rounds interleaved rounds after a warm-up ($latency_rounds for row 3); ratio = measured / against"
+echo "times: best of $rounds interleaved rounds after a warm-up ($latency_rounds for rows 3 and 6); ratio = measured / against"
 if wants 3; then
     echo "row 3: $latency_cards illustrations from the stand-in card service, $latency_ms ms before every response"
+fi
+if wants 6; then
+    echo "row 6: $tail_cards illustrations, $tail_latency_ms ms before every response, one in ten $tail_late_ms ms more"
 fi
 echo
 printf '%-44s %12s %12s %7s  %-18s %s\n' "row" "measured" "against" "ratio" "target" "result"

@@ -2,7 +2,7 @@
 
 #include <ctime>
 #include <optional>
-#include <string>
+#include <string_view>
 
 namespace kqget {
 
@@ -10,8 +10,8 @@ namespace kqget {
 //   Sun, 06 Nov 1994 08:49:37 GMT     (the preferred one)
 //   Sunday, 06-Nov-94 08:49:37 GMT    (obsolete; years 70-99 are 19xx)
 //   Sun Nov  6 08:49:37 1994          (C's asctime)
-// into seconds since the epoch. Anything else is none: a service's garbled
-// date must not turn into "now".
-std::optional<std::time_t> parseHttpDate(const std::string& text);
+// into seconds since the epoch, each exactly as HTTP spells it. Anything else
+// is none: a service's garbled date must not turn into "now".
+std::optional<std::time_t> parseHttpDate(std::string_view text);
 
 } // namespace kqget

@@ -1,12 +1,13 @@
 #include "platform/retry_after.h"
 
+#include "platform/http_date.h"
+
 #include <algorithm>
 #include <charconv>
 
 namespace kqget {
 
-std::optional<std::chrono::seconds> retryAfterWait(std::string_view value, std::time_t now,
-                                                   HttpDateParser parseDate)
+std::optional<std::chrono::seconds> retryAfterWait(std::string_view value, std::time_t now)
 {
     constexpr std::string_view kWhitespace = " \t";
     const auto first = value.find_first_not_of(kWhitespace);
@@ -19,7 +20,7 @@ std::optional<std::chrono::seconds> retryAfterWait(std::string_view value, std::
     if (error == std::errc() && end == value.data() + value.size()) {
         return seconds < 0 ? std::nullopt : std::optional(std::chrono::seconds(seconds));
     }
-    const std::optional<std::time_t> date = parseDate(std::string(value));
+    const std::optional<std::time_t> date = parseHttpDate(value);
     if (!date) {
         return std::nullopt;
     }

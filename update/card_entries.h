@@ -76,6 +76,7 @@ public:
     }
 
     std::size_t size() const noexcept { return m_spans.size(); }
+    std::string_view operator[](std::size_t index) const { return view(m_spans[index]); }
     bool empty() const noexcept { return m_spans.empty(); }
     const_iterator begin() const { return {this, m_spans.begin()}; }
     const_iterator end() const { return {this, m_spans.end()}; }

@@ -21,9 +21,11 @@ inline constexpr std::string_view kDoneText = "DONE !";
 // The job behind the update button: walks the card folders A to D of the data
 // folder and fetches every card file that is missing or too small.
 //
-// The walk runs ahead and several fetches go out at once, but every result is
-// applied in walk order: the log, the card files, the window and the tally come
-// out exactly as if each fetch had waited for the one before it.
+// Fetches planned ahead go out several at once, but every decision is taken
+// at each card's turn, in walk order, against the file system as it is then:
+// for any change made before a card's turn, the log, the card files, the
+// window and the tally come out exactly as if each fetch had waited for the
+// one before it.
 class CardUpdateRun
 {
 public:

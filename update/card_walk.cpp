@@ -4,14 +4,16 @@
 
 namespace kqget {
 
-CardWalk::CardWalk(FileSystemPort& fileSystem, const CardLocations& cards, std::string dataFolder)
-    : m_fileSystem(fileSystem), m_cards(cards), m_dataFolder(std::move(dataFolder))
+CardWalk::CardWalk(FileSystemPort& fileSystem, const CardLocations& cards, std::string dataFolder,
+                   bool sizesFiles)
+    : m_fileSystem(fileSystem), m_cards(cards), m_dataFolder(std::move(dataFolder)),
+      m_sizesFiles(sizesFiles)
 {}
 
 void CardWalk::begin()
 {
     m_entries = m_fileSystem.searchCardEntries(m_dataFolder, m_letter);
-    m_entry = m_entries.begin();
+    m_entry = 0;
 }
 
 bool CardWalk::nextLetter()
@@ -21,7 +23,7 @@ bool CardWalk::nextLetter()
     }
     ++m_letter;
     m_entries = m_fileSystem.searchCardEntries(m_dataFolder, m_letter);
-    m_entry = m_entries.begin();
+    m_entry = 0;
     return true;
 }
 
@@ -32,13 +34,13 @@ std::optional<WalkItem> CardWalk::next()
     }
     try {
         for (;;) {
-            while (m_entry == m_entries.end()) {
+            while (m_entry == m_entries.size()) {
                 if (!nextLetter()) {
                     m_over = true;
                     return std::nullopt;
                 }
             }
-            const std::string_view cardId = *m_entry++;
+            const std::string_view cardId = m_entries[m_entry++];
             if (cardId == "." || cardId == ".." ||
                 !m_fileSystem.isDirectory(m_cards.folderPath(cardId))) {
                 continue;
@@ -56,10 +58,9 @@ std::optional<WalkItem> CardWalk::next()
 CardFile CardWalk::examine(std::string path, bool illustration)
 {
     CardFile file{std::move(path)};
-    file.size = m_fileSystem.fileSize(file.path);
-    const bool fetch = illustration ? file.size < kMinimumIllustrationSize : file.size == 0;
-    if (fetch) {
-        file.fetch = ++m_lastTicket;
+    if (m_sizesFiles) {
+        file.size = m_fileSystem.fileSize(file.path);
+        file.fetch = needsFetch(file.size, illustration);
     }
     return file;
 }

@@ -4,7 +4,6 @@
 #include "update/card_locations.h"
 #include "update/file_system_port.h"
 #include "update/run_error.h"
-#include "update/transfer_port.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,10 +20,16 @@ struct CardFile
 {
     std::string path;
     std::uint64_t size = 0;
-    std::optional<FetchTicket> fetch{}; // set when the file is to be fetched
+    bool fetch = false; // too small when the walk looked
 };
 
-// What the run is to do for one card folder, decided before any of it is done.
+// Whether a file of `size` bytes is to be fetched.
+inline bool needsFetch(std::uint64_t size, bool illustration)
+{
+    return illustration ? size < kMinimumIllustrationSize : size == 0;
+}
+
+// A card folder as the walk found it.
 struct CardPlan
 {
     std::string cardId;
@@ -36,20 +41,25 @@ struct CardPlan
 // ends the run at exactly that point.
 using WalkItem = std::variant<CardPlan, RunError>;
 
-// Walks the card folders A to D of the data folder and decides which files to
-// fetch. It only looks: nothing it does shows in the log or the window, so it
-// can run ahead of the fetches.
+// Walks the card folders A to D of the data folder, listing each letter when
+// it gets there, and (when asked to) sizes each card's files. It only looks:
+// nothing it does shows in the log or the window, so a copy of it can run
+// ahead of the run to plan fetches.
 class CardWalk
 {
 public:
-    CardWalk(FileSystemPort& fileSystem, const CardLocations& cards, std::string dataFolder);
+    CardWalk(FileSystemPort& fileSystem, const CardLocations& cards, std::string dataFolder,
+             bool sizesFiles);
+
+    // Whether next() sizes the files; without, every size reads 0.
+    void setSizesFiles(bool sizesFiles) noexcept { m_sizesFiles = sizesFiles; }
 
     // Searches the first letter. Throws RunError when the data folder cannot
     // be searched, before anything of the run has been written.
     void begin();
 
     // The next card folder, or a failure (after which the walk is over), or
-    // none at the end. Fetches are numbered in walk order from 1.
+    // none at the end.
     std::optional<WalkItem> next();
 
 private:
@@ -61,9 +71,9 @@ private:
     std::string m_dataFolder;
     char m_letter = 'A';
     CardEntries m_entries;
-    CardEntries::const_iterator m_entry;
+    std::size_t m_entry = 0; // an index, so that a copy of the walk goes on by itself
     bool m_over = false;
-    FetchTicket m_lastTicket = 0;
+    bool m_sizesFiles;
 };
 
 } // namespace kqget

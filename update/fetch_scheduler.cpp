@@ -24,32 +24,43 @@ std::size_t FetchScheduler::hostIndex(std::string_view origin)
     return m_hosts.size() - 1;
 }
 
-void FetchScheduler::add(FetchTicket ticket, std::string url, std::string_view origin)
+void FetchScheduler::add(FetchTicket ticket, std::string url, std::string_view origin,
+                         std::shared_ptr<BodySink> body)
 {
-    m_pending.emplace(ticket, Fetch{std::move(url), hostIndex(origin)});
+    m_pending.emplace(ticket, Fetch{std::move(url), hostIndex(origin), std::move(body)});
+}
+
+bool FetchScheduler::mayStart(const Fetch& fetch, Clock::time_point now) const
+{
+    const Host& host = m_hosts[fetch.host];
+    return host.inFlight < host.limit && host.quietUntil <= now;
+}
+
+void FetchScheduler::startOne(TransferPort& transfer, Fetches::iterator it)
+{
+    ++m_hosts[it->second.host].inFlight;
+    ++m_inFlight;
+    auto node = m_pending.extract(it);
+    const auto placed = m_underWay.insert(std::move(node)).position;
+    transfer.start(placed->first, placed->second.url, placed->second.body);
 }
 
 void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
-                              FetchTicket nextApplied)
+                              std::optional<FetchTicket> first)
 {
-    for (auto it = m_pending.begin(); it != m_pending.end();) {
-        // A window over the walk, not a count of fetches out: a fetch held
-        // back by its host's wait keeps its place, so later ones on another
-        // host cannot fill every place with results that must wait for it.
-        // A slow fetch holds back the ones after it, not the memory.
-        if (it->first >= nextApplied + m_jobs || m_inFlight >= m_jobs) {
-            return;
+    // The fetch the run waits for goes before those it may never need.
+    if (first && m_inFlight < m_jobs) {
+        if (const auto it = m_pending.find(*first);
+            it != m_pending.end() && mayStart(it->second, now)) {
+            startOne(transfer, it);
         }
-        Host& host = m_hosts[it->second.host];
-        if (host.inFlight >= host.limit || host.quietUntil > now) {
+    }
+    for (auto it = m_pending.begin(); it != m_pending.end() && m_inFlight < m_jobs;) {
+        if (mayStart(it->second, now)) {
+            startOne(transfer, it++);
+        } else {
             ++it;
-            continue;
         }
-        transfer.start(it->first, it->second.url);
-        ++host.inFlight;
-        ++m_inFlight;
-        auto node = m_pending.extract(it++);
-        m_underWay.insert(std::move(node));
     }
 }
 
@@ -61,8 +72,26 @@ bool FetchScheduler::isRateLimit(const Outcome& outcome) const
            result->retryAfter && *result->retryAfter <= kLongestRetryAfter;
 }
 
-std::optional<FetchScheduler::Outcome> FetchScheduler::finished(FinishedFetch fetch,
-                                                                Clock::time_point now)
+void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
+{
+    if (fetch.retries > 0) {
+        --host.retriesOut;
+    }
+    if (rateLimited) {
+        host.limit = std::max<std::size_t>(host.limit / 2, 1);
+        host.answered = 0;
+        return;
+    }
+    // One more at a time for each full share answered without complaint,
+    // once nothing retried is still out.
+    if (host.limit < m_jobs && host.retriesOut == 0 && ++host.answered >= host.limit) {
+        ++host.limit;
+        host.answered = 0;
+    }
+}
+
+std::optional<FetchScheduler::Done> FetchScheduler::finished(FinishedFetch fetch,
+                                                             Clock::time_point now)
 {
     auto found = m_underWay.find(fetch.ticket);
     if (found == m_underWay.end()) {
@@ -71,17 +100,38 @@ std::optional<FetchScheduler::Outcome> FetchScheduler::finished(FinishedFetch fe
     Host& host = m_hosts[found->second.host];
     --host.inFlight;
     --m_inFlight;
-    if (!isRateLimit(fetch.outcome) || found->second.retries >= kMaxRetries) {
+    const bool rateLimited = isRateLimit(fetch.outcome);
+    answered(host, found->second, rateLimited);
+    if (found->second.dropped) {
         m_underWay.erase(found);
-        return std::move(fetch.outcome);
+        return std::nullopt;
+    }
+    if (!rateLimited || found->second.retries >= kMaxRetries) {
+        Done done{fetch.ticket, std::move(found->second.url), std::move(fetch.outcome)};
+        m_underWay.erase(found);
+        return done;
     }
     const auto wait = *std::get<FetchResult>(fetch.outcome).retryAfter;
     auto node = m_underWay.extract(found);
     ++node.mapped().retries;
+    ++host.retriesOut;
     host.quietUntil = std::max(host.quietUntil, now + wait);
-    host.limit = std::max<std::size_t>(host.limit / 2, 1);
     m_pending.insert(std::move(node));
     return std::nullopt;
+}
+
+void FetchScheduler::drop(FetchTicket ticket)
+{
+    if (const auto pending = m_pending.find(ticket); pending != m_pending.end()) {
+        if (pending->second.retries > 0) {
+            --m_hosts[pending->second.host].retriesOut;
+        }
+        m_pending.erase(pending);
+        return;
+    }
+    if (const auto found = m_underWay.find(ticket); found != m_underWay.end()) {
+        found->second.dropped = true;
+    }
 }
 
 void FetchScheduler::clear() noexcept
@@ -91,6 +141,7 @@ void FetchScheduler::clear() noexcept
     m_inFlight = 0;
     for (Host& host : m_hosts) {
         host.inFlight = 0;
+        host.retriesOut = 0;
     }
 }
 

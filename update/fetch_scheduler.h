@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,34 +19,48 @@ namespace kqget {
 inline constexpr std::chrono::seconds kLongestRetryAfter{60};
 inline constexpr int kMaxRetries = 3;
 
-// Decides when each fetch the walk plans goes out. Only the `jobs` earliest
-// fetches whose results the run has not yet applied (it applies them strictly
-// in walk order) may be under way, finished and waiting for their turn, or
-// waiting to be asked again; so one job is exactly one fetch at a time, and
-// the fetch the run waits for always has its place. A host that answers 429 or
-// 503 with a short Retry-After gets nothing new until the wait is over, then
-// half its share for the rest of the run.
+// Decides when each fetch the run asks for goes out: never more than `jobs`
+// under way, the one the run waits for first, then the earliest. Results may
+// come in any order; the run applies them in its own. A host that answers 429
+// or 503 with a short Retry-After gets nothing new until the wait is over and
+// half its share from then on; once its retried fetches have been answered
+// without another such reply, its share grows back one fetch at a time
+// (additive increase, multiplicative decrease).
 class FetchScheduler
 {
 public:
     using Clock = std::chrono::steady_clock;
     using Outcome = std::variant<FetchResult, FetchFailure>;
 
+    // A fetch's final outcome, with the URL it was asked for.
+    struct Done
+    {
+        FetchTicket ticket = 0;
+        std::string url;
+        Outcome outcome;
+    };
+
     explicit FetchScheduler(std::size_t jobs);
 
     // `origin` tells the hosts apart: fetches with the same one share a limit.
-    void add(FetchTicket ticket, std::string url, std::string_view origin);
+    void add(FetchTicket ticket, std::string url, std::string_view origin,
+             std::shared_ptr<BodySink> body);
 
-    // Starts, earliest ticket first, every fetch the limits allow at `now`.
-    // `nextApplied`: the ticket whose result the run applies next; tickets
-    // number the fetches in walk order from 1.
-    void startDue(TransferPort& transfer, Clock::time_point now, FetchTicket nextApplied);
+    // Starts every fetch the limits allow at `now`: `first` before any other,
+    // then the earliest ticket first.
+    void startDue(TransferPort& transfer, Clock::time_point now,
+                  std::optional<FetchTicket> first = std::nullopt);
 
     // A fetch finished. Returns its outcome when final; none when it will go
-    // out again after the wait the host asked for, or was never ours.
-    std::optional<Outcome> finished(FinishedFetch fetch, Clock::time_point now);
+    // out again after the wait the host asked for, was dropped or was never ours.
+    std::optional<Done> finished(FinishedFetch fetch, Clock::time_point now);
+
+    // The run no longer wants the fetch: it does not go out, or its result is
+    // dropped when it comes, and it is never retried.
+    void drop(FetchTicket ticket);
 
     std::size_t notStarted() const noexcept { return m_pending.size(); }
+    std::size_t underWay() const noexcept { return m_inFlight; }
 
     // Forgets every fetch, under way or not; the transfer abandons its own.
     void clear() noexcept;
@@ -57,22 +72,30 @@ private:
         std::size_t limit;
         std::size_t inFlight = 0;
         Clock::time_point quietUntil{};
+        std::size_t retriesOut = 0; // retried fetches not yet answered for good
+        std::size_t answered = 0;   // replies since its share last changed
     };
     struct Fetch
     {
         std::string url;
         std::size_t host;
+        std::shared_ptr<BodySink> body;
         int retries = 0; // a retry waits out its host's quiet period
+        bool dropped = false;
     };
+    using Fetches = std::map<FetchTicket, Fetch>;
 
     std::size_t hostIndex(std::string_view origin);
     bool isRateLimit(const Outcome& outcome) const;
+    bool mayStart(const Fetch& fetch, Clock::time_point now) const;
+    void startOne(TransferPort& transfer, Fetches::iterator it);
+    void answered(Host& host, const Fetch& fetch, bool rateLimited);
 
     std::size_t m_jobs;
     std::size_t m_inFlight = 0;
     std::vector<Host> m_hosts;
-    std::map<FetchTicket, Fetch> m_pending;
-    std::map<FetchTicket, Fetch> m_underWay;
+    Fetches m_pending;
+    Fetches m_underWay;
 };
 
 } // namespace kqget

@@ -20,6 +20,20 @@ public:
     virtual void close() = 0; // throws RunError
 };
 
+// A card file's new content, written under a temporary name beside it and put
+// in its place whole, so that a reader sees either the old file or the whole
+// new one. Destroyed before commit(), it removes the temporary file.
+class StagedFile
+{
+public:
+    virtual ~StagedFile() = default;
+    virtual void write(std::string_view bytes) = 0; // throws RunError naming the card file
+    // No more bytes; gives the handle back so that many can wait their turn.
+    virtual void close() = 0; // throws RunError
+    // Closes if need be and renames the file over the card file.
+    virtual void commit() = 0; // throws RunError
+};
+
 // What the run needs of the file system.
 class FileSystemPort
 {
@@ -39,9 +53,17 @@ public:
     // ends a run.
     virtual std::uint64_t fileSize(std::string_view path) noexcept = 0;
 
-    // Replaces path with exactly `content`, so that a reader sees either the
-    // old file or the whole new one. Throws RunError naming the path.
-    virtual void replaceFile(std::string_view path, std::string_view content) = 0;
+    // Begins a new content for the file at path. Throws RunError naming the
+    // path. May be called from a transfer's thread: it touches no state.
+    virtual std::unique_ptr<StagedFile> stageFile(std::string_view path) = 0;
+
+    // Replaces path with exactly `content`, whole or not at all.
+    void replaceFile(std::string_view path, std::string_view content)
+    {
+        const std::unique_ptr<StagedFile> staged = stageFile(path);
+        staged->write(content);
+        staged->commit();
+    }
 
     // Creates (or empties) a text file readable by its owner only.
     virtual std::unique_ptr<LogFile> createLog(std::string_view path) = 0;

@@ -14,7 +14,7 @@ struct FetchActivity
     std::string_view cardId;      // as found: escape it before showing it
     std::string_view path;        // the card file just handled
     std::size_t filesApplied = 0; // fetches whose results were applied, stored or not
-    std::size_t filesQueued = 0;  // fetches decided on but not yet applied
+    std::size_t filesQueued = 0;  // fetches asked for, neither applied nor dropped yet
     // Every fetch the run will make, when it counted them before starting.
     std::optional<std::size_t> filesTotal;
 };

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,12 +21,31 @@ inline constexpr std::size_t kBodySizeCapBytes = kBodySizeCapMiB * 1024 * 1024;
 // Names one fetch between start() and its finish; the run hands them out.
 using FetchTicket = std::uint64_t;
 
-// The outcome of one GET that reached the server and got a reply.
+// Where a fetch's body goes as it arrives, so that a body waiting for its
+// turn is never held in memory. A transfer may call it from a thread of its
+// own, one call at a time; it keeps the sink alive while it does.
+class BodySink
+{
+public:
+    virtual ~BodySink() = default;
+
+    // A reply begins: its status, and its length when the reply announced it.
+    // Comes before the first write() and before the reply is reported, also
+    // for an empty body; again when the same fetch goes out once more, which
+    // drops what the earlier reply wrote. False stops the fetch.
+    virtual bool begin(long httpStatus, std::optional<std::uint64_t> length) noexcept = 0;
+
+    // The body's next bytes, as received, never interpreted. False stops the
+    // fetch: the sink cannot keep them.
+    virtual bool write(std::string_view bytes) noexcept = 0;
+};
+
+// The outcome of one GET that reached the server and got a reply; its body
+// went into the fetch's sink.
 struct FetchResult
 {
     long httpStatus = 0;
-    std::string body;         // the bytes as received, never interpreted
-    bool overSizeCap = false; // the body was longer than the cap and was dropped
+    bool overSizeCap = false; // the body was longer than the cap: what the sink got is junk
     // The reply's Retry-After, as a wait from now: delay-seconds as given, an
     // HTTP date less the current time (0 when already past). Absent or
     // unreadable: none.
@@ -55,9 +75,11 @@ class TransferPort
 public:
     virtual ~TransferPort() = default;
 
-    // Begins a GET of `url`. Nothing is reported here: even a failure that
-    // happens at once comes back from waitForFinished() under `ticket`.
-    virtual void start(FetchTicket ticket, std::string_view url) = 0;
+    // Begins a GET of `url` whose body goes into `body`. Nothing is reported
+    // here: even a failure that happens at once comes back from
+    // waitForFinished() under `ticket`.
+    virtual void start(FetchTicket ticket, std::string_view url,
+                       std::shared_ptr<BodySink> body) = 0;
 
     // Returns every fetch that has finished since the last call, waiting up to
     // `timeout` for the first one; with none under way it just waits out the
@@ -65,7 +87,8 @@ public:
     virtual std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) = 0;
 
     // Drops every fetch under way at once, without waiting for any of them;
-    // none of them is reported afterwards. The object stays usable.
+    // none of them is reported afterwards, though a sink may still be written
+    // to until its fetch's thread notices. The object stays usable.
     virtual void abandonAll() noexcept = 0;
 };
 

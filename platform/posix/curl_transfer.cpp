@@ -1,17 +1,13 @@
 #include "platform/posix/curl_transfer.h"
 
-#include "platform/retry_after.h"
-#include "platform/wire_url.h"
-#include "update/build_config.h"
+#include "platform/posix/curl_reply.h"
+#include "platform/posix/curl_request.h"
 #include "update/run_error.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <array>
-#include <ctime>
 #include <list>
-#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,74 +19,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr const char* kAllowedProtocols = "http,https";
 // Stalls are checked at least this often while the caller waits.
 constexpr milliseconds kStallCheckInterval{100};
-
-// curl_global_init once for the process, undone at exit after every transfer
-// object that a static might hold.
-class CurlGlobal
-{
-public:
-    CurlGlobal() : m_code(curl_global_init(CURL_GLOBAL_DEFAULT)) {}
-    ~CurlGlobal()
-    {
-        if (m_code == CURLE_OK) {
-            curl_global_cleanup();
-        }
-    }
-    CurlGlobal(const CurlGlobal&) = delete;
-    CurlGlobal& operator=(const CurlGlobal&) = delete;
-
-    CURLcode code() const noexcept { return m_code; }
-
-private:
-    CURLcode m_code;
-};
-
-std::optional<FetchFailure> curlGlobalFailure()
-{
-    static const CurlGlobal global;
-    if (global.code() != CURLE_OK) {
-        return FetchFailure{ErrorNumber::Transfer, "cannot initialise libcurl: curl error " +
-                                                       std::to_string(global.code()) + ": " +
-                                                       curl_easy_strerror(global.code())};
-    }
-    return std::nullopt;
-}
-
-struct EasyCleanup
-{
-    void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
-};
-struct MultiCleanup
-{
-    void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
-};
-using UniqueEasy = std::unique_ptr<CURL, EasyCleanup>;
-using UniqueMulti = std::unique_ptr<CURLM, MultiCleanup>;
-
-template <typename Value> void setOption(CURL* easy, CURLoption option, Value value)
-{
-    const CURLcode code = curl_easy_setopt(easy, option, value);
-    if (code != CURLE_OK) {
-        throw RunError(ErrorNumber::Transfer,
-                       "cannot set up libcurl: option " + std::to_string(option) + ": curl error " +
-                           std::to_string(code) + ": " + curl_easy_strerror(code));
-    }
-}
-
-ErrorNumber errorNumberOf(CURLcode code)
-{
-    switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-        return ErrorNumber::TransferTimeout;
-    case CURLE_TOO_MANY_REDIRECTS:
-        return ErrorNumber::TooManyRedirects;
-    default:
-        return ErrorNumber::Transfer;
-    }
-}
 
 FetchFailure multiFailure(CURLMcode code)
 {
@@ -98,24 +28,9 @@ FetchFailure multiFailure(CURLMcode code)
             "curl multi error " + std::to_string(code) + ": " + curl_multi_strerror(code)};
 }
 
-std::optional<std::time_t> curlHttpDate(const std::string& text)
-{
-    const std::time_t date = curl_getdate(text.c_str(), nullptr);
-    return date == -1 ? std::nullopt : std::optional(date);
-}
-
-// libcurl's date parser reads all three date forms HTTP allows.
-std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
-{
-    curl_header* header = nullptr;
-    if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
-        return std::nullopt;
-    }
-    return retryAfterWait(header->value, std::time(nullptr), curlHttpDate);
-}
-
 } // namespace
 
+// The fetches under way and the loop that moves their bytes.
 class CurlTransfer::Session
 {
 public:
@@ -124,10 +39,10 @@ public:
     {
         m_setupFailure = curlGlobalFailure();
         if (!m_setupFailure) {
-            m_multi.reset(curl_multi_init());
-            if (!m_multi) {
-                m_setupFailure =
-                    FetchFailure{ErrorNumber::Transfer, "cannot set up libcurl: no multi handle"};
+            try {
+                m_multi = makeMulti();
+            } catch (const RunError& error) {
+                m_setupFailure = FetchFailure{error.number(), error.what()};
             }
         }
     }
@@ -136,19 +51,17 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    void start(FetchTicket ticket, std::string_view url)
+    void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> sink)
     {
         if (m_setupFailure) {
             m_finished.push_back({ticket, *m_setupFailure});
             return;
         }
-        Fetch& fetch = m_underWay.emplace_back(ticket);
+        CurlFetch& fetch = m_underWay.emplace_back(ticket, std::move(sink));
         try {
             fetch.easy = takeEasy();
-            fetch.prepare(m_options);
-            const std::string wire = wireUrl(url);
-            setOption(fetch.easy.get(), CURLOPT_URL, wire.c_str());
-            setOption(fetch.easy.get(), CURLOPT_PRIVATE, &fetch);
+            fetch.prepare(m_options.bodySizeCap);
+            aimEasy(fetch.easy.get(), url);
         } catch (const RunError& error) {
             m_underWay.pop_back();
             m_finished.push_back({ticket, FetchFailure{error.number(), error.what()}});
@@ -193,7 +106,7 @@ public:
     // it to the pool, so nothing of an abandoned reply is read by the next.
     void abandonAll() noexcept
     {
-        for (Fetch& fetch : m_underWay) {
+        for (CurlFetch& fetch : m_underWay) {
             curl_multi_remove_handle(m_multi.get(), fetch.easy.get());
         }
         m_underWay.clear();
@@ -201,110 +114,15 @@ public:
     }
 
 private:
-    // One GET under way, with what has come of it so far.
-    struct Fetch
-    {
-        explicit Fetch(FetchTicket ticket) : ticket(ticket) {}
-
-        FetchTicket ticket;
-        UniqueEasy easy;
-        std::array<char, CURL_ERROR_SIZE> errorBuffer{};
-        std::string body;
-        bool overSizeCap = false;
-        bool outOfMemory = false;
-        bool requestSent = false; // from here on the stall clock runs
-        Clock::time_point lastByte = Clock::now();
-
-        void prepare(const TransferOptions& options)
-        {
-            CURL* handle = easy.get();
-            setOption(handle, CURLOPT_ERRORBUFFER, errorBuffer.data());
-            setOption(handle, CURLOPT_WRITEFUNCTION, &Fetch::onBody);
-            setOption(handle, CURLOPT_WRITEDATA, this);
-            setOption(handle, CURLOPT_HEADERFUNCTION, &Fetch::onHeader);
-            setOption(handle, CURLOPT_HEADERDATA, this);
-            setOption(handle, CURLOPT_PREREQFUNCTION, &Fetch::onRequest);
-            setOption(handle, CURLOPT_PREREQDATA, this);
-            bodyCap = options.bodySizeCap;
-        }
-
-        static size_t onBody(char* data, size_t size, size_t count, void* context) noexcept
-        {
-            auto& fetch = *static_cast<Fetch*>(context);
-            const size_t length = size * count;
-            fetch.lastByte = Clock::now();
-            if (length > fetch.bodyCap - fetch.body.size()) {
-                // Stops the transfer; the bytes so far are no use to anybody.
-                fetch.overSizeCap = true;
-                std::string().swap(fetch.body);
-                return CURL_WRITEFUNC_ERROR;
-            }
-            try {
-                fetch.body.append(data, length);
-            } catch (const std::bad_alloc&) {
-                fetch.outOfMemory = true;
-                return CURL_WRITEFUNC_ERROR;
-            }
-            return length;
-        }
-
-        static size_t onHeader(char*, size_t size, size_t count, void* context) noexcept
-        {
-            static_cast<Fetch*>(context)->lastByte = Clock::now();
-            return size * count;
-        }
-
-        // Called once the connection stands, new or reused, so the connect
-        // time-out alone covers connecting.
-        static int onRequest(void* context, char*, char*, int, int) noexcept
-        {
-            auto& fetch = *static_cast<Fetch*>(context);
-            fetch.requestSent = true;
-            fetch.lastByte = Clock::now();
-            return CURL_PREREQFUNC_OK;
-        }
-
-        std::size_t bodyCap = kBodySizeCapBytes;
-    };
-
     // Easy handles are kept for the next fetch with their settings, so only
     // the first fetches of a run pay for setting them up.
     UniqueEasy takeEasy()
     {
-        if (!m_spareEasy.empty()) {
-            UniqueEasy easy = std::move(m_spareEasy.back());
-            m_spareEasy.pop_back();
-            return easy;
+        if (m_spareEasy.empty()) {
+            return makeEasy(m_options);
         }
-        UniqueEasy easy(curl_easy_init());
-        if (!easy) {
-            throw RunError(ErrorNumber::Transfer, "cannot set up libcurl: no handle");
-        }
-        CURL* handle = easy.get();
-        setOption(handle, CURLOPT_NOSIGNAL, 1L);
-        setOption(handle, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
-        setOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
-        setOption(handle, CURLOPT_FOLLOWLOCATION, 1L);
-        // libcurl follows without limit unless told.
-        setOption(handle, CURLOPT_MAXREDIRS, m_options.maxRedirects);
-        setOption(handle, CURLOPT_CONNECTTIMEOUT_MS,
-                  static_cast<long>(m_options.connectTimeout.count()));
-        // Refuses an announced oversized body before it comes; a chunked one
-        // is caught in onBody.
-        setOption(handle, CURLOPT_MAXFILESIZE_LARGE,
-                  static_cast<curl_off_t>(m_options.bodySizeCap));
-        const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
-        setOption(handle, CURLOPT_USERAGENT, userAgent.c_str());
-        if (!m_options.proxy.empty()) {
-            setOption(handle, CURLOPT_PROXY, m_options.proxy.c_str());
-        }
-        // libcurl's defaults, stated because the key travels in the query: over
-        // https:// it goes only to a host whose certificate the CA store vouches for.
-        setOption(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-        setOption(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!m_options.caBundlePath.empty()) {
-            setOption(handle, CURLOPT_CAINFO, m_options.caBundlePath.c_str());
-        }
+        UniqueEasy easy = std::move(m_spareEasy.back());
+        m_spareEasy.pop_back();
         return easy;
     }
 
@@ -315,45 +133,19 @@ private:
             if (message->msg != CURLMSG_DONE) {
                 continue;
             }
-            Fetch* fetch = nullptr;
+            CurlFetch* fetch = nullptr;
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &fetch);
             const CURLcode result = message->data.result;
-            finish(*fetch, result);
+            curl_multi_remove_handle(m_multi.get(), fetch->easy.get());
+            m_finished.push_back(fetch->outcome(result));
+            recycle(*fetch);
         }
     }
 
-    void finish(Fetch& fetch, CURLcode result)
-    {
-        CURL* easy = fetch.easy.get();
-        curl_multi_remove_handle(m_multi.get(), easy);
-        long status = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-
-        if (result == CURLE_OK) {
-            m_finished.push_back({fetch.ticket, FetchResult{status, std::move(fetch.body), false,
-                                                            retryAfterOf(easy)}});
-        } else if (fetch.overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
-            m_finished.push_back({fetch.ticket, FetchResult{status, {}, true}});
-        } else {
-            std::string reason;
-            if (fetch.outOfMemory) {
-                reason = "out of memory for the body";
-            } else {
-                reason = "curl error " + std::to_string(result) + ": " + curl_easy_strerror(result);
-                const std::string_view detail(fetch.errorBuffer.data());
-                if (!detail.empty()) {
-                    reason.append(" (").append(detail).append(")");
-                }
-            }
-            m_finished.push_back({fetch.ticket, FetchFailure{errorNumberOf(result), reason}});
-        }
-        recycle(fetch);
-    }
-
-    void recycle(Fetch& fetch)
+    void recycle(CurlFetch& fetch)
     {
         m_spareEasy.push_back(std::move(fetch.easy));
-        m_underWay.remove_if([&fetch](const Fetch& each) { return &each == &fetch; });
+        m_underWay.remove_if([&fetch](const CurlFetch& each) { return &each == &fetch; });
     }
 
     void checkStalls()
@@ -377,7 +169,7 @@ private:
 
     void failEverything(const FetchFailure& failure)
     {
-        for (Fetch& fetch : m_underWay) {
+        for (CurlFetch& fetch : m_underWay) {
             curl_multi_remove_handle(m_multi.get(), fetch.easy.get());
             m_finished.push_back({fetch.ticket, failure});
         }
@@ -388,7 +180,7 @@ private:
     std::optional<FetchFailure> m_setupFailure;
     UniqueMulti m_multi;
     // A list, so that the address each handle's callbacks hold stays put.
-    std::list<Fetch> m_underWay;
+    std::list<CurlFetch> m_underWay;
     std::vector<UniqueEasy> m_spareEasy;
     std::vector<FinishedFetch> m_finished;
 };
@@ -407,9 +199,9 @@ CurlTransfer::Session& CurlTransfer::session()
     return *m_session;
 }
 
-void CurlTransfer::start(FetchTicket ticket, std::string_view url)
+void CurlTransfer::start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body)
 {
-    session().start(ticket, url);
+    session().start(ticket, url, std::move(body));
 }
 
 std::vector<FinishedFetch> CurlTransfer::waitForFinished(std::chrono::milliseconds timeout)

@@ -18,7 +18,7 @@ public:
     CurlTransfer(const CurlTransfer&) = delete;
     CurlTransfer& operator=(const CurlTransfer&) = delete;
 
-    void start(FetchTicket ticket, std::string_view url) override;
+    void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body) override;
     std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) override;
     void abandonAll() noexcept override;
 

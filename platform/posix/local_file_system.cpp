@@ -3,8 +3,8 @@
 #include "platform/card_name_matcher.h"
 #include "platform/posix/posix_log_file.h"
 #include "platform/posix/process_umask.h"
-#include "platform/system_error_text.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/system_error_text.h"
 #include "update/run_error.h"
 
 #include <cerrno>
@@ -29,29 +29,6 @@ using UniqueDir = std::unique_ptr<DIR, DirCloser>;
                                               ": " + systemErrorText(error));
 }
 
-// Removes the temporary file unless it has been renamed into place.
-class TemporaryFile
-{
-public:
-    explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
-    ~TemporaryFile()
-    {
-        if (!m_committed) {
-            ::unlink(m_path.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    char* data() noexcept { return m_path.data(); }
-    const std::string& path() const noexcept { return m_path; }
-    void commit() noexcept { m_committed = true; }
-
-private:
-    std::string m_path;
-    bool m_committed = false;
-};
-
 mode_t newFileMode()
 {
     return static_cast<mode_t>(0666 & ~currentUmask());
@@ -65,6 +42,72 @@ std::string temporaryPattern(const std::string& path)
     pattern.append(".").append(path, nameStart).append(".kqget-XXXXXX");
     return pattern;
 }
+
+// A temporary file beside the card file, removed unless renamed into place.
+class PosixStagedFile final : public StagedFile
+{
+public:
+    PosixStagedFile(std::string_view target, unsigned mode)
+        : m_target(target), m_temporary(temporaryPattern(m_target))
+    {
+        m_fd = UniqueFd(::mkstemp(m_temporary.data()));
+        if (!m_fd.valid()) {
+            const int error = errno;
+            m_temporary.clear(); // nothing was created
+            failStore(m_target, "cannot create a temporary file beside it", error);
+        }
+        if (::fchmod(m_fd.get(), static_cast<mode_t>(mode)) != 0) {
+            const int error = errno;
+            m_fd.reset();
+            ::unlink(m_temporary.c_str()); // no destructor after a throwing constructor
+            failStore(m_target, "cannot set the mode of " + m_temporary, error);
+        }
+    }
+    ~PosixStagedFile() override
+    {
+        m_fd.reset();
+        if (!m_temporary.empty()) {
+            ::unlink(m_temporary.c_str());
+        }
+    }
+    PosixStagedFile(const PosixStagedFile&) = delete;
+    PosixStagedFile& operator=(const PosixStagedFile&) = delete;
+
+    void write(std::string_view bytes) override
+    {
+        while (!bytes.empty()) {
+            const ssize_t written = ::write(m_fd.get(), bytes.data(), bytes.size());
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                failStore(m_target, "cannot write " + m_temporary, errno);
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(written));
+        }
+    }
+
+    void close() override
+    {
+        if (m_fd.valid() && ::close(m_fd.release()) != 0) {
+            failStore(m_target, "cannot close " + m_temporary, errno);
+        }
+    }
+
+    void commit() override
+    {
+        close();
+        if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+            failStore(m_target, "cannot rename " + m_temporary + " over it", errno);
+        }
+        m_temporary.clear();
+    }
+
+private:
+    std::string m_target;
+    std::string m_temporary;
+    UniqueFd m_fd;
+};
 
 } // namespace
 
@@ -134,36 +177,9 @@ std::uint64_t LocalFileSystem::fileSize(std::string_view path) noexcept
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-void LocalFileSystem::replaceFile(std::string_view path, std::string_view content)
+std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    const std::string target(path);
-    TemporaryFile temporary(temporaryPattern(target));
-    UniqueFd fd(::mkstemp(temporary.data()));
-    if (!fd.valid()) {
-        const int error = errno;
-        temporary.commit(); // nothing was created
-        failStore(target, "cannot create a temporary file beside it", error);
-    }
-    if (::fchmod(fd.get(), static_cast<mode_t>(m_newFileMode)) != 0) {
-        failStore(target, "cannot set the mode of " + temporary.path(), errno);
-    }
-    while (!content.empty()) {
-        const ssize_t written = ::write(fd.get(), content.data(), content.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failStore(target, "cannot write " + temporary.path(), errno);
-        }
-        content.remove_prefix(static_cast<std::size_t>(written));
-    }
-    if (::close(fd.release()) != 0) {
-        failStore(target, "cannot close " + temporary.path(), errno);
-    }
-    if (::rename(temporary.path().c_str(), target.c_str()) != 0) {
-        failStore(target, "cannot rename " + temporary.path() + " over it", errno);
-    }
-    temporary.commit();
+    return std::make_unique<PosixStagedFile>(path, m_newFileMode);
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)

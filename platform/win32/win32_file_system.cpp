@@ -29,28 +29,6 @@ bool isAbsent(unsigned long error)
                                               std::string(what) + ": " + windowsErrorText(error));
 }
 
-// Deletes the temporary file unless it has been moved into place.
-class TemporaryFile
-{
-public:
-    explicit TemporaryFile(std::wstring path) : m_path(std::move(path)) {}
-    ~TemporaryFile()
-    {
-        if (!m_committed) {
-            ::DeleteFileW(m_path.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const std::wstring& path() const noexcept { return m_path; }
-    void commit() noexcept { m_committed = true; }
-
-private:
-    std::wstring m_path;
-    bool m_committed = false;
-};
-
 // "<name>.kqget-<process>-<n>.tmp" beside the target: the same folder, so the
 // move is a rename on the same volume.
 std::wstring temporaryName(const std::wstring& target)
@@ -64,6 +42,68 @@ std::string narrow(const std::wstring& path)
 {
     return toUtf8(path);
 }
+
+// A temporary file beside the card file, deleted unless moved into place.
+class Win32StagedFile final : public StagedFile
+{
+public:
+    explicit Win32StagedFile(std::string_view target)
+        : m_target(target), m_wideTarget(toWide(target)), m_temporary(temporaryName(m_wideTarget))
+    {
+        m_file.reset(::CreateFileW(m_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!m_file.valid()) {
+            const unsigned long error = ::GetLastError();
+            m_temporary.clear(); // nothing was created
+            failStore(m_target, "cannot create a temporary file beside it", error);
+        }
+    }
+    ~Win32StagedFile() override
+    {
+        m_file.reset();
+        if (!m_temporary.empty()) {
+            ::DeleteFileW(m_temporary.c_str());
+        }
+    }
+    Win32StagedFile(const Win32StagedFile&) = delete;
+    Win32StagedFile& operator=(const Win32StagedFile&) = delete;
+
+    void write(std::string_view bytes) override
+    {
+        while (!bytes.empty()) {
+            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), INT_MAX));
+            DWORD written = 0;
+            if (!::WriteFile(m_file.get(), bytes.data(), chunk, &written, nullptr)) {
+                failStore(m_target, "cannot write " + narrow(m_temporary), ::GetLastError());
+            }
+            bytes.remove_prefix(written);
+        }
+    }
+
+    void close() override
+    {
+        if (m_file.valid() && !::CloseHandle(m_file.release())) {
+            failStore(m_target, "cannot close " + narrow(m_temporary), ::GetLastError());
+        }
+    }
+
+    void commit() override
+    {
+        close();
+        if (!::MoveFileExW(m_temporary.c_str(), m_wideTarget.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            failStore(m_target, "cannot move " + narrow(m_temporary) + " over it",
+                      ::GetLastError());
+        }
+        m_temporary.clear();
+    }
+
+private:
+    std::string m_target;
+    std::wstring m_wideTarget;
+    std::wstring m_temporary;
+    UniqueFileHandle m_file;
+};
 
 } // namespace
 
@@ -129,33 +169,9 @@ std::uint64_t Win32FileSystem::fileSize(std::string_view path) noexcept
     }
 }
 
-void Win32FileSystem::replaceFile(std::string_view path, std::string_view content)
+std::unique_ptr<StagedFile> Win32FileSystem::stageFile(std::string_view path)
 {
-    const std::wstring target = toWide(path);
-    TemporaryFile temporary(temporaryName(target));
-    UniqueFileHandle file(::CreateFileW(temporary.path().c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        const unsigned long error = ::GetLastError();
-        temporary.commit(); // nothing was created
-        failStore(path, "cannot create a temporary file beside it", error);
-    }
-    while (!content.empty()) {
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(content.size(), INT_MAX));
-        DWORD written = 0;
-        if (!::WriteFile(file.get(), content.data(), chunk, &written, nullptr)) {
-            failStore(path, "cannot write " + narrow(temporary.path()), ::GetLastError());
-        }
-        content.remove_prefix(written);
-    }
-    if (!::CloseHandle(file.release())) {
-        failStore(path, "cannot close " + narrow(temporary.path()), ::GetLastError());
-    }
-    if (!::MoveFileExW(temporary.path().c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        failStore(path, "cannot move " + narrow(temporary.path()) + " over it", ::GetLastError());
-    }
-    temporary.commit();
+    return std::make_unique<Win32StagedFile>(path);
 }
 
 std::unique_ptr<LogFile> Win32FileSystem::createLog(std::string_view path)

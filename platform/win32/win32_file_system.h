@@ -12,7 +12,7 @@ public:
     CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
     bool isDirectory(std::string_view path) override;
     std::uint64_t fileSize(std::string_view path) noexcept override;
-    void replaceFile(std::string_view path, std::string_view content) override;
+    std::unique_ptr<StagedFile> stageFile(std::string_view path) override;
     std::unique_ptr<LogFile> createLog(std::string_view path) override;
     char separator() const noexcept override { return '\\'; }
 };

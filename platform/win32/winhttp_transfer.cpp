@@ -1,6 +1,5 @@
 #include "platform/win32/winhttp_transfer.h"
 
-#include "platform/http_date.h"
 #include "platform/retry_after.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
@@ -110,7 +109,7 @@ public:
         }
     }
 
-    Outcome fetch(const std::string& url)
+    Outcome fetch(const std::string& url, BodySink& sink)
     {
         if (m_setupFailure) {
             return *m_setupFailure;
@@ -165,11 +164,11 @@ public:
         if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
             return failureOf("WinHttpReceiveResponse", ::GetLastError());
         }
-        return readReply(request.get());
+        return readReply(request.get(), sink);
     }
 
 private:
-    Outcome readReply(HINTERNET request)
+    Outcome readReply(HINTERNET request, BodySink& sink)
     {
         DWORD status = 0;
         DWORD size = sizeof status;
@@ -181,22 +180,29 @@ private:
         FetchResult result;
         result.httpStatus = static_cast<long>(status);
         if (const auto retryAfter = headerText(request, L"Retry-After")) {
-            result.retryAfter =
-                retryAfterWait(toUtf8(*retryAfter), std::time(nullptr), parseHttpDate);
+            result.retryAfter = retryAfterWait(toUtf8(*retryAfter), std::time(nullptr));
         }
         // An announced oversized body is refused before it comes; an
         // unannounced one is caught while it is read.
+        std::optional<std::uint64_t> announced;
         if (const auto length = headerText(request, L"Content-Length")) {
             const std::string digits = toUtf8(*length);
-            unsigned long long announced = 0;
+            unsigned long long value = 0;
             const auto [end, error] =
-                std::from_chars(digits.data(), digits.data() + digits.size(), announced);
-            if (error == std::errc() && announced > m_options.bodySizeCap) {
-                result.overSizeCap = true;
-                return result;
+                std::from_chars(digits.data(), digits.data() + digits.size(), value);
+            if (error == std::errc()) {
+                announced = value;
             }
         }
+        if (announced && *announced > m_options.bodySizeCap) {
+            result.overSizeCap = true;
+            return result;
+        }
+        if (!sink.begin(result.httpStatus, announced)) {
+            return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
+        }
         std::array<char, kReadChunk> buffer{};
+        std::uint64_t received = 0;
         for (;;) {
             DWORD available = 0;
             if (!::WinHttpQueryDataAvailable(request, &available)) {
@@ -210,13 +216,14 @@ private:
             if (!::WinHttpReadData(request, buffer.data(), wanted, &got)) {
                 return failureOf("WinHttpReadData", ::GetLastError());
             }
-            if (got > m_options.bodySizeCap - result.body.size()) {
-                // The bytes so far are no use to anybody.
-                std::string().swap(result.body);
-                result.overSizeCap = true;
+            if (got > m_options.bodySizeCap - received) {
+                result.overSizeCap = true; // what the sink got is no use to anybody
                 return result;
             }
-            result.body.append(buffer.data(), got);
+            received += got;
+            if (!sink.write(std::string_view(buffer.data(), got))) {
+                return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
+            }
         }
     }
 
@@ -234,6 +241,7 @@ struct WinHttpTransferState
     {
         FetchTicket ticket;
         std::string url;
+        std::shared_ptr<BodySink> sink; // kept alive by the worker while it writes
     };
 
     explicit WinHttpTransferState(TransferOptions transferOptions)
@@ -285,7 +293,7 @@ void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t crew)
 
         Outcome outcome = FetchFailure{ErrorNumber::Unexpected, "no outcome"};
         try {
-            outcome = session.fetch(job.url);
+            outcome = session.fetch(job.url, *job.sink);
         } catch (const std::bad_alloc&) {
             outcome = FetchFailure{ErrorNumber::Transfer, "out of memory for the body"};
         } catch (const std::exception& error) {
@@ -344,7 +352,8 @@ WinHttpTransfer::~WinHttpTransfer()
     m_shared->jobReady.notify_all();
 }
 
-void WinHttpTransfer::start(FetchTicket ticket, std::string_view url)
+void WinHttpTransfer::start(FetchTicket ticket, std::string_view url,
+                            std::shared_ptr<BodySink> body)
 {
     Shared& shared = *m_shared;
     const std::lock_guard lock(shared.mutex);
@@ -353,7 +362,7 @@ void WinHttpTransfer::start(FetchTicket ticket, std::string_view url)
         shared.fetchFinished.notify_all();
         return;
     }
-    shared.jobs.push_back({ticket, std::string(url)});
+    shared.jobs.push_back({ticket, std::string(url), std::move(body)});
     if (shared.idle >= shared.jobs.size() || shared.crewSize >= kMaxWorkers) {
         shared.jobReady.notify_one();
         return;

@@ -27,7 +27,7 @@ public:
     WinHttpTransfer(const WinHttpTransfer&) = delete;
     WinHttpTransfer& operator=(const WinHttpTransfer&) = delete;
 
-    void start(FetchTicket ticket, std::string_view url) override;
+    void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body) override;
     std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds timeout) override;
     void abandonAll() noexcept override;
 

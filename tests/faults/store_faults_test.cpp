@@ -46,10 +46,25 @@ public:
     {
         return m_real.fileSize(path);
     }
-    void replaceFile(std::string_view path, std::string_view) override
+    std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
-        throw RunError(ErrorNumber::CardFile, "cannot store '" + std::string(path) +
-                                                  "': cannot write: " + systemErrorText(ENOSPC));
+        class Full final : public StagedFile
+        {
+        public:
+            explicit Full(std::string_view path) : m_path(path) {}
+            void write(std::string_view) override
+            {
+                throw RunError(ErrorNumber::CardFile,
+                               "cannot store '" + m_path +
+                                   "': cannot write: " + systemErrorText(ENOSPC));
+            }
+            void close() override {}
+            void commit() override { write({}); }
+
+        private:
+            std::string m_path;
+        };
+        return std::make_unique<Full>(path);
     }
     std::unique_ptr<LogFile> createLog(std::string_view path) override
     {

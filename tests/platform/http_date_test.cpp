@@ -14,7 +14,8 @@ TEST(HttpDateTest, ReadsTheThreeFormsAndNothingElse)
         {"Sun Nov  6 08:49:37 1994", kDate},
         {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
         {"Tue, 29 Feb 2028 23:59:59 GMT", 1835481599},
-        {"Wed, 01-Jan-25 00:00:00 GMT", 1735689600},
+        {"Wednesday, 01-Jan-25 00:00:00 GMT", 1735689600},
+        {"Wed, 01-Jan-25 00:00:00 GMT", std::nullopt}, // that form spells the day out
         {"soon", std::nullopt},
         {"", std::nullopt},
         {"Sun, 06 Nov 1994 08:49:37 GMT trailing", std::nullopt},

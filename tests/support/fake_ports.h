@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -69,6 +70,28 @@ private:
 // A folder tree with '/' separators: folders and files with their contents.
 class MemoryFileSystem : public FileSystemPort
 {
+    class MemoryStagedFile final : public StagedFile
+    {
+    public:
+        MemoryStagedFile(MemoryFileSystem& files, std::string path)
+            : m_files(files), m_path(std::move(path))
+        {}
+        void write(std::string_view bytes) override { m_content.append(bytes); }
+        void close() override {}
+        void commit() override
+        {
+            if (m_files.failReplace) {
+                throw RunError(ErrorNumber::CardFile, "cannot store '" + m_path + "'");
+            }
+            m_files.files[m_path] = std::move(m_content);
+        }
+
+    private:
+        MemoryFileSystem& m_files;
+        std::string m_path;
+        std::string m_content;
+    };
+
 public:
     void addFolder(const std::string& path) { folders.insert(path); }
     void addFile(const std::string& path, std::string content) { files[path] = std::move(content); }
@@ -107,12 +130,9 @@ public:
         const auto found = files.find(std::string(path));
         return found == files.end() ? 0 : found->second.size();
     }
-    void replaceFile(std::string_view path, std::string_view content) override
+    std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
-        if (failReplace) {
-            throw RunError(ErrorNumber::CardFile, "cannot store '" + std::string(path) + "'");
-        }
-        files[std::string(path)] = std::string(content);
+        return std::make_unique<MemoryStagedFile>(*this, std::string(path));
     }
     std::unique_ptr<LogFile> createLog(std::string_view path) override
     {
@@ -131,23 +151,36 @@ public:
     bool logClosed = false;
 };
 
+// A reply a test scripts for one URL.
+struct ScriptedReply
+{
+    long httpStatus = 200;
+    std::string body;
+    bool overSizeCap = false;
+};
+
 // Answers every URL with a body that names it, unless told otherwise. Fetches
 // finish in the reverse of the order they were started, the order a run must
 // never show.
 class ScriptedTransfer : public TransferPort
 {
 public:
-    void start(FetchTicket ticket, std::string_view url) override
+    void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body) override
     {
         requested.emplace_back(url);
         const auto found = replies.find(std::string(url));
-        if (found != replies.end()) {
-            m_finished.push_back({ticket, found->second});
-        } else if (failAll) {
+        if (found == replies.end() && failAll) {
             m_finished.push_back({ticket, FetchFailure{ErrorNumber::Transfer, "unreachable"}});
-        } else {
-            m_finished.push_back({ticket, FetchResult{200, "body of " + std::string(url)}});
+            return;
         }
+        const ScriptedReply reply = found != replies.end()
+                                        ? found->second
+                                        : ScriptedReply{200, "body of " + std::string(url)};
+        if (!body->begin(reply.httpStatus, reply.body.size()) || !body->write(reply.body)) {
+            m_finished.push_back({ticket, FetchFailure{ErrorNumber::Transfer, "not kept"}});
+            return;
+        }
+        m_finished.push_back({ticket, FetchResult{reply.httpStatus, reply.overSizeCap}});
     }
     std::vector<FinishedFetch> waitForFinished(std::chrono::milliseconds) override
     {
@@ -157,7 +190,7 @@ public:
     }
     void abandonAll() noexcept override { m_finished.clear(); }
 
-    std::map<std::string, FetchResult> replies;
+    std::map<std::string, ScriptedReply> replies;
     std::vector<std::string> requested;
     bool failAll = false;
 

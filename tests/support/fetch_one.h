@@ -3,23 +3,57 @@
 #include "update/run_error.h"
 #include "update/transfer_port.h"
 
+#include <memory>
+#include <string>
 #include <string_view>
 #include <variant>
 
 namespace kqget::testing {
 
+// Keeps a body in memory, for tests of a transfer on its own.
+class MemorySink final : public BodySink
+{
+public:
+    bool begin(long, std::optional<std::uint64_t> length) noexcept override
+    {
+        body.clear();
+        if (length) {
+            body.reserve(*length);
+        }
+        return true;
+    }
+    bool write(std::string_view bytes) noexcept override
+    {
+        body.append(bytes);
+        return true;
+    }
+
+    std::string body;
+};
+
+// A reply with the body its sink received.
+struct FetchedReply : FetchResult
+{
+    std::string body;
+};
+
 // One fetch from start to finish, for tests of a transfer on its own: the
 // result, or its failure thrown as the run would (without the URL).
-inline FetchResult fetchOne(TransferPort& transfer, std::string_view url)
+inline FetchedReply fetchOne(TransferPort& transfer, std::string_view url)
 {
     constexpr FetchTicket kTicket = 1;
-    transfer.start(kTicket, url);
+    const auto sink = std::make_shared<MemorySink>();
+    transfer.start(kTicket, url, sink);
     for (;;) {
         for (FinishedFetch& finished : transfer.waitForFinished(std::chrono::milliseconds(50))) {
             if (auto* failure = std::get_if<FetchFailure>(&finished.outcome)) {
                 throw RunError(failure->number, failure->reason);
             }
-            return std::get<FetchResult>(std::move(finished.outcome));
+            FetchedReply reply{std::get<FetchResult>(std::move(finished.outcome)), {}};
+            if (!reply.overSizeCap) {
+                reply.body = std::move(sink->body);
+            }
+            return reply;
         }
     }
 }

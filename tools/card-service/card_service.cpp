@@ -6,13 +6,17 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <charconv>
+#include <filesystem>
 #include <memory>
+#include <netinet/in.h>
 #include <optional>
 #include <regex>
 #include <set>
 #include <stdexcept>
+#include <sys/socket.h>
 
 namespace kqget::testing {
 
@@ -30,6 +34,10 @@ constexpr std::size_t kKeepAliveMaxCount = 1000;
 constexpr time_t kKeepAliveSeconds = 1;
 constexpr std::size_t kOversizedBytes = kBodySizeCapBytes + 1024 * 1024;
 constexpr std::size_t kOversizedPieceBytes = 64 * 1024;
+// Each open connection holds a thread for as long as it lives, a delayed reply
+// included: room for a client's 16 jobs to both hosts, and for the
+// connections a client cut short and has not yet seen closed.
+constexpr std::size_t kThreads = 64;
 
 struct Reply
 {
@@ -37,6 +45,30 @@ struct Reply
     std::string body;
     std::string contentType;
 };
+
+// The library listens with a backlog of 5, so of 16 connections opened at
+// once some wait for the client's second SYN, a second later. Listening again
+// on the same socket widens its queue.
+void widenBacklog(int port)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        int fd = -1;
+        const std::string name = entry.path().filename().string();
+        if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) {
+            continue;
+        }
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        int listening = 0;
+        socklen_t flagLength = sizeof listening;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagLength) == 0 &&
+            listening != 0) {
+            ::listen(fd, SOMAXCONN);
+        }
+    }
+}
 
 Reply errorReply(int status)
 {
@@ -113,6 +145,7 @@ public:
                     [this](const httplib::Request& request, httplib::Response& response) {
                         answer(request, response);
                     });
+        m_http->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
         m_http->set_keep_alive_max_count(kKeepAliveMaxCount);
         m_http->set_keep_alive_timeout(kKeepAliveSeconds);
         // Headers and body go out in separate writes; with Nagle's algorithm
@@ -184,6 +217,10 @@ private:
             sendOversized(response, reply.contentType);
             return;
         }
+        if (fault.bodyBytes > 0 && reply.status == 200) {
+            sendPadding(response, fault.bodyBytes, reply.contentType);
+            return;
+        }
         if (fault.stallAfterHeaders == 0ms && fault.dripBytes == 0 && !fault.dropMidBody &&
             !fault.chunkedBody) {
             response.set_content(reply.body, reply.contentType);
@@ -242,6 +279,18 @@ private:
             });
     }
 
+    // A large body of known length, produced piece by piece.
+    static void sendPadding(httplib::Response& response, std::size_t bytes,
+                            const std::string& contentType)
+    {
+        auto piece = std::make_shared<const std::string>(kOversizedPieceBytes, 'x');
+        response.set_content_provider(
+            bytes, contentType,
+            [piece, bytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                return sink.write(piece->data(), std::min(piece->size(), bytes - offset));
+            });
+    }
+
     CardService& m_service;
     std::unique_ptr<httplib::Server> m_http;
 };
@@ -264,6 +313,7 @@ CardService::CardService(CardServiceOptions options)
                                  std::to_string(options.port));
     }
 
+    widenBacklog(m_port);
     auto listenEnded = std::make_shared<std::atomic<bool>>(false);
     m_thread = std::thread([&http, listenEnded] {
         http.listen_after_bind();

@@ -21,6 +21,7 @@ struct Fault
     int redirectHops = 0;       // this many redirects before the real content
     bool redirectLoop = false;  // redirect to the same target, forever
     bool oversizedBody = false; // a chunked body over the client's 64 MiB cap
+    std::size_t bodyBytes = 0;  // a 200 body of this many bytes, announced, instead of the content
     std::string retryAfter{};   // a Retry-After header sent with the error status
     int times = 0;              // the fault hits only the first n requests of each target; 0: all
 };

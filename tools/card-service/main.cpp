@@ -37,6 +37,7 @@ FAULT:
   --redirect-hops N         N redirects before the content
   --redirect-loop           redirect to the same target forever
   --oversized-body          a chunked body over 64 MiB
+  --body-bytes N            a body of N bytes, announced, instead of the content
   --retry-after TEXT        send Retry-After: TEXT with the --status reply
   --times N                 the fault hits only the first N requests of each target
 )";
@@ -108,6 +109,11 @@ bool applySwitch(std::string_view name, std::span<char*>::iterator& next,
     if (name == "--drip-bytes") {
         const auto n = number();
         fault.dripBytes = static_cast<std::size_t>(n.value_or(0));
+        return n.has_value();
+    }
+    if (name == "--body-bytes") {
+        const auto n = number();
+        fault.bodyBytes = static_cast<std::size_t>(n.value_or(0));
         return n.has_value();
     }
     if (name == "--drip-pause-ms") {

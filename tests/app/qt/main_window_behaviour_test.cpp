@@ -24,7 +24,7 @@ namespace {
 class NoFetch final : public TransferPort
 {
 public:
-    void start(FetchTicket, std::string_view url) override
+    void start(FetchTicket, std::string_view url, std::shared_ptr<BodySink>) override
     {
         throw std::logic_error("unexpected fetch of " + std::string(url));
     }

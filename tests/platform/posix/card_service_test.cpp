@@ -39,7 +39,7 @@ TEST(CardServiceContentTest, IsDeterministicAndNamesTheCard)
 class CardServiceTest : public ::testing::Test
 {
 protected:
-    FetchResult get(std::string_view path)
+    FetchedReply get(std::string_view path)
     {
         return fetchOne(transfer, service.baseUrl() + std::string(path));
     }

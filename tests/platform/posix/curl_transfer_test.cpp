@@ -1,10 +1,10 @@
 #include "platform/posix/curl_transfer.h"
 #include "platform/posix/local_file_system.h"
 #include "tests/support/expected_urls.h"
-#include "tests/support/fetch_one.h"
 #include "tests/support/fake_ports.h"
-#include "tests/support/scoped_environment.h"
+#include "tests/support/fetch_one.h"
 #include "tests/support/posix/test_certificates.h"
+#include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"
 #include "update/card_update_run.h"
 #include "update/run_error.h"
@@ -65,11 +65,11 @@ protected:
 TEST_F(CurlTransferTest, FetchesBothServicePathsAsBytes)
 {
     CurlTransfer transfer(kQuick);
-    const FetchResult xml =
+    const auto xml =
         testing::fetchOne(transfer, service.baseUrl() + infoPath("A0001", "KEY", "user"));
     EXPECT_EQ(xml.httpStatus, 200);
     EXPECT_EQ(xml.body, CardService::expectedXml("A0001", "KEY", "user"));
-    const FetchResult png = testing::fetchOne(transfer, imageUrl("B12"));
+    const auto png = testing::fetchOne(transfer, imageUrl("B12"));
     EXPECT_EQ(png.httpStatus, 200);
     EXPECT_EQ(png.body, CardService::expectedPng("B12"));
     EXPECT_FALSE(png.overSizeCap);
@@ -107,7 +107,7 @@ TEST_F(CurlTransferTest, EncodesTheUrlOnTheWireButNamesItAsFormed)
 {
     CurlTransfer transfer(kQuick);
     const std::string key = "a b#c\"<>\\^`{|}\xc3\xa9";
-    const FetchResult result =
+    const auto result =
         testing::fetchOne(transfer, service.baseUrl() + infoPath("A0001", key, "x\ty%41"));
     ASSERT_EQ(service.requests().size(), 1u);
     EXPECT_EQ(service.requests()[0].target,
@@ -127,7 +127,7 @@ TEST_F(CurlTransferTest, FollowsUpToTenRedirects)
         service.clearFaults();
         service.addFault(std::string(kFaultyCard), {.redirectHops = hops});
         const std::size_t before = service.requests().size();
-        const FetchResult result = testing::fetchOne(transfer, imageUrl(kFaultyCard));
+        const auto result = testing::fetchOne(transfer, imageUrl(kFaultyCard));
         EXPECT_EQ(result.httpStatus, 200);
         EXPECT_EQ(result.body, CardService::expectedPng(kFaultyCard)) << hops << " hops";
         EXPECT_EQ(service.requests().size() - before, static_cast<std::size_t>(hops) + 1);
@@ -140,7 +140,7 @@ TEST_F(CurlTransferTest, ErrorStatusesComeBackWithTheirPage)
     for (const int status : {400, 403, 404, 500, 503}) {
         service.clearFaults();
         service.addFault(std::string(kFaultyCard), {.status = status});
-        const FetchResult result = testing::fetchOne(transfer, imageUrl(kFaultyCard));
+        const auto result = testing::fetchOne(transfer, imageUrl(kFaultyCard));
         EXPECT_EQ(result.httpStatus, status);
         EXPECT_EQ(result.body, CardService::expectedErrorPage(status));
     }
@@ -223,7 +223,7 @@ TEST_F(CurlTransferTest, ABodyOverTheCapIsFlaggedNotKept)
         TransferOptions options = kQuick;
         options.bodySizeCap = c.cap;
         CurlTransfer transfer(options);
-        const FetchResult result = testing::fetchOne(transfer, imageUrl("A0001"));
+        const auto result = testing::fetchOne(transfer, imageUrl("A0001"));
         EXPECT_EQ(result.httpStatus, 200);
         EXPECT_EQ(result.overSizeCap, c.over);
         EXPECT_EQ(result.body.size(), c.over ? 0 : pngSize);
@@ -234,7 +234,7 @@ TEST_F(CurlTransferTest, AnEmptyBodyIsAnEmptyResult)
 {
     service.addFault("", {.emptyBody = true});
     CurlTransfer transfer(kQuick);
-    const FetchResult result = testing::fetchOne(transfer, imageUrl("A0001"));
+    const auto result = testing::fetchOne(transfer, imageUrl("A0001"));
     EXPECT_EQ(result.httpStatus, 200);
     EXPECT_EQ(result.body, "");
     EXPECT_FALSE(result.overSizeCap);
@@ -260,20 +260,19 @@ TEST_F(CurlTransferTest, KeepsSeveralFetchesUnderWayAndAbandonsThemAtOnce)
     // Each reply waits, so the four are under way together or not at all.
     service.addFault("", {.delay = 300ms});
     CurlTransfer transfer(kQuick);
+    std::map<FetchTicket, std::shared_ptr<testing::MemorySink>> bodies;
     for (FetchTicket ticket = 1; ticket <= 4; ++ticket) {
-        transfer.start(ticket, imageUrl("A000" + std::to_string(ticket)));
+        bodies[ticket] = std::make_shared<testing::MemorySink>();
+        transfer.start(ticket, imageUrl("A000" + std::to_string(ticket)), bodies[ticket]);
     }
-    std::map<FetchTicket, std::string> bodies;
-    while (bodies.size() < 4) {
-        for (FinishedFetch& finished : transfer.waitForFinished(50ms)) {
-            bodies[finished.ticket] = std::get<FetchResult>(finished.outcome).body;
-        }
+    for (std::size_t done = 0; done < 4;) {
+        done += transfer.waitForFinished(50ms).size();
     }
     EXPECT_EQ(service.connectionCount(), 4u);
-    EXPECT_EQ(bodies[3], CardService::expectedPng("A0003"));
+    EXPECT_EQ(bodies[3]->body, CardService::expectedPng("A0003"));
 
     service.addFault("A0009", {.delay = 10s});
-    transfer.start(9, imageUrl("A0009"));
+    transfer.start(9, imageUrl("A0009"), std::make_shared<testing::MemorySink>());
     EXPECT_TRUE(transfer.waitForFinished(100ms).empty());
     transfer.abandonAll();
     EXPECT_TRUE(transfer.waitForFinished(100ms).empty()); // never reported
@@ -309,8 +308,7 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
         TransferOptions options = kQuick;
         options.caBundlePath = c.caBundle;
         CurlTransfer transfer(options);
-        CardUpdateRun run(progress, fileSystem, transfer, {}, hosts,
-                          (dir.path() / "log").string());
+        CardUpdateRun run(progress, fileSystem, transfer, {}, hosts, (dir.path() / "log").string());
         try {
             run.run({"KEY", "USER", dir.folder() + "Data"});
             EXPECT_TRUE(c.failure.empty());

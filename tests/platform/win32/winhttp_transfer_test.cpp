@@ -85,12 +85,12 @@ protected:
 TEST_F(WinHttpTransferTest, FetchesThroughTheProxyWithTheWireEncoding)
 {
     WinHttpTransfer transfer(quick);
-    const FetchResult png = testing::fetchOne(transfer, imageUrl("images.test", "A0001"));
+    const auto png = testing::fetchOne(transfer, imageUrl("images.test", "A0001"));
     EXPECT_EQ(png.httpStatus, 200);
     EXPECT_EQ(png.body, testing::cardPng("A0001"));
     // Key, user and card id go out encoded and come back decoded by the service.
-    const FetchResult xml = testing::fetchOne(
-        transfer, "http://cards.test" + testing::infoPath("Aé 1", "k#y", "us er"));
+    const auto xml = testing::fetchOne(transfer, "http://cards.test" +
+                                                     testing::infoPath("Aé 1", "k#y", "us er"));
     EXPECT_EQ(xml.body, testing::cardXml("Aé 1", "k#y", "us er"));
 }
 
@@ -132,7 +132,7 @@ TEST_F(WinHttpTransferTest, RepliesAndFailuresByHost)
             }
             continue;
         }
-        const FetchResult result = testing::fetchOne(transfer, url);
+        const auto result = testing::fetchOne(transfer, url);
         EXPECT_EQ(result.httpStatus, each.status);
         EXPECT_EQ(result.retryAfter, each.retryAfter);
         EXPECT_EQ(result.overSizeCap, each.overSizeCap);
@@ -161,21 +161,23 @@ TEST_F(WinHttpTransferTest, AbandonedFetchesAreDroppedAndTheRunGoesOnAtOnce)
     quick.stallTimeout = 30s;
     WinHttpTransfer transfer(quick);
     for (FetchTicket ticket = 1; ticket <= 3; ++ticket) {
-        transfer.start(ticket, imageUrl("stall.test", "A000" + std::to_string(ticket)));
+        transfer.start(ticket, imageUrl("stall.test", "A000" + std::to_string(ticket)),
+                       std::make_shared<testing::MemorySink>());
     }
     std::this_thread::sleep_for(200ms); // under way, held by the service
     const auto abandoned = Clock::now();
     transfer.abandonAll();
     EXPECT_LT(Clock::now() - abandoned, 1s);
 
-    transfer.start(4, imageUrl("images.test", "A0004"));
+    const auto sink = std::make_shared<testing::MemorySink>();
+    transfer.start(4, imageUrl("images.test", "A0004"), sink);
     std::vector<FinishedFetch> finished;
     while (finished.empty() && Clock::now() - abandoned < 3s) {
         finished = transfer.waitForFinished(100ms);
     }
     ASSERT_EQ(finished.size(), 1u);
     EXPECT_EQ(finished[0].ticket, 4u);
-    EXPECT_EQ(std::get<FetchResult>(finished[0].outcome).body, testing::cardPng("A0004"));
+    EXPECT_EQ(sink->body, testing::cardPng("A0004"));
 }
 
 // The failure reaches the run as any other does, instead of ending the program.

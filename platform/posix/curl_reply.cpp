@@ -1,0 +1,125 @@
+#include "platform/posix/curl_reply.h"
+
+#include "platform/retry_after.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace kqget {
+
+namespace {
+
+ErrorNumber errorNumberOf(CURLcode code)
+{
+    switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+        return ErrorNumber::TransferTimeout;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return ErrorNumber::TooManyRedirects;
+    default:
+        return ErrorNumber::Transfer;
+    }
+}
+
+// Read by the project's own parser, as on every system: libcurl's date
+// parser takes forms HTTP does not allow.
+std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
+{
+    curl_header* header = nullptr;
+    if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+        return std::nullopt;
+    }
+    return retryAfterWait(header->value, std::time(nullptr));
+}
+
+} // namespace
+
+void CurlFetch::prepare(std::size_t bodySizeCap)
+{
+    CURL* handle = easy.get();
+    setOption(handle, CURLOPT_ERRORBUFFER, m_errorBuffer.data());
+    setOption(handle, CURLOPT_WRITEFUNCTION, &CurlFetch::onBody);
+    setOption(handle, CURLOPT_WRITEDATA, this);
+    setOption(handle, CURLOPT_HEADERFUNCTION, &CurlFetch::onHeader);
+    setOption(handle, CURLOPT_HEADERDATA, this);
+    setOption(handle, CURLOPT_PREREQFUNCTION, &CurlFetch::onRequest);
+    setOption(handle, CURLOPT_PREREQDATA, this);
+    setOption(handle, CURLOPT_PRIVATE, this);
+    m_bodyCap = bodySizeCap;
+}
+
+// Tells the sink of the reply whose body comes now (or, for an empty one,
+// that has ended); redirects pass no body through here.
+bool CurlFetch::begin()
+{
+    if (!m_begun) {
+        m_begun = true;
+        long status = 0;
+        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        curl_off_t length = -1;
+        curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        m_sinkRefused =
+            !sink->begin(status, length < 0 ? std::nullopt : std::optional<std::uint64_t>(length));
+    }
+    return !m_sinkRefused;
+}
+
+size_t CurlFetch::onBody(char* data, size_t size, size_t count, void* context) noexcept
+{
+    auto& fetch = *static_cast<CurlFetch*>(context);
+    const size_t length = size * count;
+    fetch.lastByte = Clock::now();
+    if (length > fetch.m_bodyCap - fetch.m_received) {
+        // Stops the transfer; the bytes so far are no use to anybody.
+        fetch.m_overSizeCap = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    fetch.m_received += length;
+    if (!fetch.begin() || !fetch.sink->write(std::string_view(data, length))) {
+        fetch.m_sinkRefused = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    return length;
+}
+
+size_t CurlFetch::onHeader(char*, size_t size, size_t count, void* context) noexcept
+{
+    static_cast<CurlFetch*>(context)->lastByte = Clock::now();
+    return size * count;
+}
+
+// Called once the connection stands, new or reused, so the connect time-out
+// alone covers connecting.
+int CurlFetch::onRequest(void* context, char*, char*, int, int) noexcept
+{
+    auto& fetch = *static_cast<CurlFetch*>(context);
+    fetch.requestSent = true;
+    fetch.lastByte = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+FinishedFetch CurlFetch::outcome(CURLcode result)
+{
+    CURL* handle = easy.get();
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (result == CURLE_OK && begin()) {
+        return {ticket, FetchResult{status, false, retryAfterOf(handle)}};
+    }
+    if (m_overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
+        return {ticket, FetchResult{status, true}};
+    }
+    if (m_sinkRefused) {
+        return {ticket, FetchFailure{ErrorNumber::Transfer, "the body could not be kept"}};
+    }
+    std::string reason = "curl error " + std::to_string(result) + ": " + curl_easy_strerror(result);
+    const std::string_view detail(m_errorBuffer.data());
+    if (!detail.empty()) {
+        reason.append(" (").append(detail).append(")");
+    }
+    return {ticket, FetchFailure{errorNumberOf(result), std::move(reason)}};
+}
+
+} // namespace kqget

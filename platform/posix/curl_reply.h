@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/posix/curl_request.h"
+#include "update/transfer_port.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+namespace kqget {
+
+// One GET under way through libcurl, and what has come of it so far: its
+// body goes into the run's sink as it is read.
+struct CurlFetch
+{
+    using Clock = std::chrono::steady_clock;
+
+    CurlFetch(FetchTicket ticket, std::shared_ptr<BodySink> sink)
+        : ticket(ticket), sink(std::move(sink))
+    {}
+
+    // Points the handle's callbacks at this fetch. Throws RunError.
+    void prepare(std::size_t bodySizeCap);
+
+    // What came of the fetch, once libcurl has said it is done.
+    FinishedFetch outcome(CURLcode result);
+
+    FetchTicket ticket;
+    std::shared_ptr<BodySink> sink;
+    UniqueEasy easy;
+    bool requestSent = false; // from here on the stall clock runs
+    Clock::time_point lastByte = Clock::now();
+
+private:
+    bool begin();
+    static size_t onBody(char* data, size_t size, size_t count, void* context) noexcept;
+    static size_t onHeader(char* data, size_t size, size_t count, void* context) noexcept;
+    static int onRequest(void* context, char*, char*, int, int) noexcept;
+
+    std::array<char, CURL_ERROR_SIZE> m_errorBuffer{};
+    std::size_t m_bodyCap = kBodySizeCapBytes;
+    std::uint64_t m_received = 0;
+    bool m_begun = false; // the sink knows the reply
+    bool m_overSizeCap = false;
+    bool m_sinkRefused = false;
+};
+
+} // namespace kqget

@@ -1,0 +1,114 @@
+#include "platform/posix/curl_request.h"
+
+#include "platform/wire_url.h"
+#include "update/build_config.h"
+#include "update/run_options.h"
+
+#include <algorithm>
+
+namespace kqget {
+
+namespace {
+
+constexpr const char* kAllowedProtocols = "http,https";
+// Idle connections kept for reuse: every job's, to either host. libcurl would
+// size its cache from the handles added at the moment, and reconnect.
+constexpr long kConnectionsKept = 2 * static_cast<long>(kMaxJobs);
+
+// curl_global_init once for the process, undone at exit after every transfer
+// object that a static might hold.
+class CurlGlobal
+{
+public:
+    CurlGlobal() : m_code(curl_global_init(CURL_GLOBAL_DEFAULT)) {}
+    ~CurlGlobal()
+    {
+        if (m_code == CURLE_OK) {
+            curl_global_cleanup();
+        }
+    }
+    CurlGlobal(const CurlGlobal&) = delete;
+    CurlGlobal& operator=(const CurlGlobal&) = delete;
+
+    CURLcode code() const noexcept { return m_code; }
+
+private:
+    CURLcode m_code;
+};
+
+bool isHttps(std::string_view url)
+{
+    constexpr std::string_view kScheme = "https://";
+    return url.size() >= kScheme.size() &&
+           std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char a, char b) {
+               return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+           });
+}
+
+} // namespace
+
+std::optional<FetchFailure> curlGlobalFailure()
+{
+    static const CurlGlobal global;
+    if (global.code() != CURLE_OK) {
+        return FetchFailure{ErrorNumber::Transfer, "cannot initialise libcurl: curl error " +
+                                                       std::to_string(global.code()) + ": " +
+                                                       curl_easy_strerror(global.code())};
+    }
+    return std::nullopt;
+}
+
+UniqueMulti makeMulti()
+{
+    UniqueMulti multi(curl_multi_init());
+    if (!multi) {
+        throw RunError(ErrorNumber::Transfer, "cannot set up libcurl: no multi handle");
+    }
+    curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, kConnectionsKept);
+    return multi;
+}
+
+UniqueEasy makeEasy(const TransferOptions& options)
+{
+    UniqueEasy easy(curl_easy_init());
+    if (!easy) {
+        throw RunError(ErrorNumber::Transfer, "cannot set up libcurl: no handle");
+    }
+    CURL* handle = easy.get();
+    setOption(handle, CURLOPT_NOSIGNAL, 1L);
+    setOption(handle, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+    setOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+    setOption(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    // libcurl follows without limit unless told.
+    setOption(handle, CURLOPT_MAXREDIRS, options.maxRedirects);
+    setOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
+    // Refuses an announced oversized body before it comes; a chunked one is
+    // caught as it is read.
+    setOption(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.bodySizeCap));
+    const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
+    setOption(handle, CURLOPT_USERAGENT, userAgent.c_str());
+    if (!options.proxy.empty()) {
+        setOption(handle, CURLOPT_PROXY, options.proxy.c_str());
+    }
+    // libcurl's defaults, stated because the key travels in the query: over
+    // https:// it goes only to a host whose certificate the CA store vouches for.
+    setOption(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    setOption(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!options.caBundlePath.empty()) {
+        setOption(handle, CURLOPT_CAINFO, options.caBundlePath.c_str());
+    }
+    return easy;
+}
+
+void aimEasy(CURL* easy, std::string_view url)
+{
+    const std::string wire = wireUrl(url);
+    setOption(easy, CURLOPT_URL, wire.c_str());
+    // Over HTTP/2 the fetches share one connection rather than each opening
+    // its own and paying its own TLS handshake. HTTP/2 comes only over TLS;
+    // over plain HTTP, waiting would hold the first fetches until the first
+    // reply shows the server's version.
+    setOption(easy, CURLOPT_PIPEWAIT, isHttps(wire) ? 1L : 0L);
+}
+
+} // namespace kqget

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "update/card_locations.h"
+#include "update/card_walk.h"
+#include "update/fetch_scheduler.h"
+#include "update/fetched_body.h"
+#include "update/file_system_port.h"
+#include "update/progress_port.h"
+#include "update/transfer_port.h"
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kqget {
+
+// The fetches of one run. A planner, a copy of the run's walk, looks ahead
+// of the card whose turn it is and sends out the fetches those cards seem to
+// need, so that replies come while earlier cards wait for theirs; their
+// bodies wait on disk beside their card files. Planning decides nothing: at
+// each card's turn the run claims what was planned, asks for what was not,
+// and drops what is no longer needed.
+class FetchPipeline
+{
+public:
+    // A fetch's final outcome at its card's turn.
+    struct Arrived
+    {
+        std::string url; // as built when the fetch was asked for
+        FetchScheduler::Outcome outcome;
+        std::shared_ptr<FetchedBody> body;
+    };
+    // The fetches planned for one card, by file.
+    struct Planned
+    {
+        std::optional<FetchTicket> xml;
+        std::optional<FetchTicket> illustration;
+    };
+
+    // `turn` is the run's own walk, which lists each letter at its turn.
+    FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer, ProgressPort& progress,
+                  const CardLocations& cards, const CardWalk& turn, std::size_t jobs,
+                  std::function<FetchScheduler::Clock::time_point()> now);
+    ~FetchPipeline();
+    FetchPipeline(const FetchPipeline&) = delete;
+    FetchPipeline& operator=(const FetchPipeline&) = delete;
+
+    // What was planned for the card whose turn it is. Cards planned before
+    // it that the run's walk did not meet (their folders went away) lose
+    // their fetches.
+    Planned claim(std::string_view cardId);
+
+    // A fetch for a file whose need the plan did not foresee.
+    FetchTicket request(std::string path, bool illustration, std::string_view cardId);
+
+    // The file does not need the fetch after all: its body is dropped unseen.
+    void drop(FetchTicket ticket);
+
+    // Waits for the fetch's final outcome; none when the user stopped the run,
+    // in which case every fetch has been abandoned.
+    std::optional<Arrived> await(FetchTicket ticket);
+
+    // Plans ahead of the run's walk while the fetches under way leave room,
+    // but only while some fetch is out: a library in order is walked once.
+    void planAhead();
+
+    // Fetches asked for (planned or not) and neither applied nor dropped.
+    std::size_t queued() const noexcept { return m_fetches.size(); }
+
+    // Drops every fetch and its body at once.
+    void abandon() noexcept;
+
+private:
+    struct PlannedCard
+    {
+        std::string cardId;
+        Planned fetches;
+    };
+    struct Fetch
+    {
+        std::shared_ptr<FetchedBody> body;
+        std::optional<FetchScheduler::Done> done;
+    };
+
+    FetchTicket schedule(std::string path, bool illustration, std::string_view cardId);
+    void dropPlanned(const Planned& planned);
+    void collect();
+
+    FileSystemPort& m_fileSystem;
+    TransferPort& m_transfer;
+    ProgressPort& m_progress;
+    const CardLocations& m_cards;
+    const CardWalk& m_turn;
+    std::size_t m_jobs;
+    std::function<FetchScheduler::Clock::time_point()> m_now;
+    FetchScheduler m_scheduler;
+    std::optional<CardWalk> m_planner;
+    bool m_plannerOver = false;
+    std::deque<PlannedCard> m_ahead;
+    std::map<FetchTicket, Fetch> m_fetches;
+    FetchTicket m_lastTicket = 0;
+};
+
+} // namespace kqget
