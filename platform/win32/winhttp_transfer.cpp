@@ -1,237 +1,24 @@
 #include "platform/win32/winhttp_transfer.h"
 
-#include "platform/retry_after.h"
-#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
-#include "platform/win32/windows_error_text.h"
 #include "platform/win32/winhttp_proxy.h"
-#include "platform/wire_url.h"
+#include "platform/win32/winhttp_request.h"
 #include "update/build_config.h"
 #include "update/run_error.h"
 #include "update/run_options.h"
 
-#include <array>
-#include <charconv>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
-#include <windows.h>
-#include <winhttp.h>
 
 namespace kqget {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 64 * 1024;
 // The run never has more fetches under way than this, so neither has a crew.
 constexpr std::size_t kMaxWorkers = kMaxJobs;
-
-using UniqueInternet = UniqueHandle<HINTERNET, ::WinHttpCloseHandle>;
-
-using Outcome = std::variant<FetchResult, FetchFailure>;
-
-ErrorNumber errorNumberOf(unsigned long error)
-{
-    switch (error) {
-    case ERROR_WINHTTP_TIMEOUT:
-    case WSAETIMEDOUT:
-        return ErrorNumber::TransferTimeout;
-    case ERROR_WINHTTP_REDIRECT_FAILED: // also a scheme change WinHTTP refuses to follow
-        return ErrorNumber::TooManyRedirects;
-    default:
-        return ErrorNumber::Transfer;
-    }
-}
-
-FetchFailure failureOf(std::string_view call, unsigned long error)
-{
-    return {errorNumberOf(error), std::string(call) + ": " + windowsErrorText(error)};
-}
-
-DWORD milliseconds(std::chrono::milliseconds span)
-{
-    return static_cast<DWORD>(span.count());
-}
-
-// The value of one response header, when it is there.
-std::optional<std::wstring> headerText(HINTERNET request, const wchar_t* name)
-{
-    DWORD size = 0;
-    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, WINHTTP_NO_OUTPUT_BUFFER, &size,
-                          WINHTTP_NO_HEADER_INDEX);
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
-        return std::nullopt;
-    }
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, text.data(), &size,
-                               WINHTTP_NO_HEADER_INDEX)) {
-        return std::nullopt;
-    }
-    text.resize(size / sizeof(wchar_t));
-    return text;
-}
-
-const wchar_t* textOrNull(const std::wstring& text)
-{
-    return text.empty() ? nullptr : text.c_str();
-}
-
-// What every worker's session is opened with.
-struct SessionSettings
-{
-    std::optional<WinHttpProxyChoice> proxy; // none when the named proxy is unusable
-    std::wstring userAgent;
-};
-
-// One worker's WinHTTP session; its connections are reused by its next fetches.
-class Session
-{
-public:
-    Session(const SessionSettings& settings, const TransferOptions& options)
-        : m_options(options), m_proxy(*settings.proxy)
-    {
-        const WinHttpProxyPlan& plan = m_proxy.plan();
-        m_session.reset(::WinHttpOpen(settings.userAgent.c_str(), plan.access,
-                                      textOrNull(plan.proxy), textOrNull(plan.bypass), 0));
-        if (!m_session) {
-            m_setupFailure = failureOf("WinHttpOpen", ::GetLastError());
-            return;
-        }
-        // Finding the host counts as connecting. No byte for the stall
-        // time-out fails the fetch, whether it waits for the reply's headers
-        // or for more of its body.
-        const DWORD connect = milliseconds(options.connectTimeout);
-        const DWORD stall = milliseconds(options.stallTimeout);
-        if (!::WinHttpSetTimeouts(m_session.get(), connect, connect, stall, stall)) {
-            m_setupFailure = failureOf("WinHttpSetTimeouts", ::GetLastError());
-        }
-    }
-
-    Outcome fetch(const std::string& url, BodySink& sink)
-    {
-        if (m_setupFailure) {
-            return *m_setupFailure;
-        }
-        const std::wstring wire = toWide(wireUrl(url));
-        URL_COMPONENTS parts{};
-        parts.dwStructSize = sizeof parts;
-        parts.dwHostNameLength = static_cast<DWORD>(-1);
-        parts.dwUrlPathLength = static_cast<DWORD>(-1);
-        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-        if (!::WinHttpCrackUrl(wire.c_str(), static_cast<DWORD>(wire.size()), 0, &parts)) {
-            return failureOf("WinHttpCrackUrl", ::GetLastError());
-        }
-        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-        std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
-        object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-        if (object.empty()) {
-            object = L"/";
-        }
-
-        const UniqueInternet connection(
-            ::WinHttpConnect(m_session.get(), host.c_str(), parts.nPort, 0));
-        if (!connection) {
-            return failureOf("WinHttpConnect", ::GetLastError());
-        }
-        // The target is already in its wire form: WinHTTP must not encode it again.
-        DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
-        if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
-            flags |= WINHTTP_FLAG_SECURE;
-        }
-        const UniqueInternet request(::WinHttpOpenRequest(connection.get(), L"GET", object.c_str(),
-                                                          nullptr, WINHTTP_NO_REFERER,
-                                                          WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-        if (!request) {
-            return failureOf("WinHttpOpenRequest", ::GetLastError());
-        }
-        DWORD receiveResponse = milliseconds(m_options.stallTimeout);
-        DWORD redirects = static_cast<DWORD>(m_options.maxRedirects);
-        if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
-                                &receiveResponse, sizeof receiveResponse) ||
-            !::WinHttpSetOption(request.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS,
-                                &redirects, sizeof redirects)) {
-            return failureOf("WinHttpSetOption", ::GetLastError());
-        }
-        if (!m_proxy.applyTo(m_session.get(), request.get(), wire)) {
-            return failureOf("WinHttpSetOption", ::GetLastError());
-        }
-        if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                  WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-            return failureOf("WinHttpSendRequest", ::GetLastError());
-        }
-        if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
-            return failureOf("WinHttpReceiveResponse", ::GetLastError());
-        }
-        return readReply(request.get(), sink);
-    }
-
-private:
-    Outcome readReply(HINTERNET request, BodySink& sink)
-    {
-        DWORD status = 0;
-        DWORD size = sizeof status;
-        if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                   WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                                   WINHTTP_NO_HEADER_INDEX)) {
-            return failureOf("WinHttpQueryHeaders", ::GetLastError());
-        }
-        FetchResult result;
-        result.httpStatus = static_cast<long>(status);
-        if (const auto retryAfter = headerText(request, L"Retry-After")) {
-            result.retryAfter = retryAfterWait(toUtf8(*retryAfter), std::time(nullptr));
-        }
-        // An announced oversized body is refused before it comes; an
-        // unannounced one is caught while it is read.
-        std::optional<std::uint64_t> announced;
-        if (const auto length = headerText(request, L"Content-Length")) {
-            const std::string digits = toUtf8(*length);
-            unsigned long long value = 0;
-            const auto [end, error] =
-                std::from_chars(digits.data(), digits.data() + digits.size(), value);
-            if (error == std::errc()) {
-                announced = value;
-            }
-        }
-        if (announced && *announced > m_options.bodySizeCap) {
-            result.overSizeCap = true;
-            return result;
-        }
-        if (!sink.begin(result.httpStatus, announced)) {
-            return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
-        }
-        std::array<char, kReadChunk> buffer{};
-        std::uint64_t received = 0;
-        for (;;) {
-            DWORD available = 0;
-            if (!::WinHttpQueryDataAvailable(request, &available)) {
-                return failureOf("WinHttpQueryDataAvailable", ::GetLastError());
-            }
-            if (available == 0) {
-                return result;
-            }
-            DWORD got = 0;
-            const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
-            if (!::WinHttpReadData(request, buffer.data(), wanted, &got)) {
-                return failureOf("WinHttpReadData", ::GetLastError());
-            }
-            if (got > m_options.bodySizeCap - received) {
-                result.overSizeCap = true; // what the sink got is no use to anybody
-                return result;
-            }
-            received += got;
-            if (!sink.write(std::string_view(buffer.data(), got))) {
-                return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
-            }
-        }
-    }
-
-    const TransferOptions& m_options;
-    const WinHttpProxyChoice& m_proxy;
-    UniqueInternet m_session;
-    std::optional<FetchFailure> m_setupFailure;
-};
 
 } // namespace
 
@@ -249,7 +36,7 @@ struct WinHttpTransferState
     {}
 
     const TransferOptions options;
-    SessionSettings settings;
+    WinHttpSessionSettings settings;
     std::optional<FetchFailure> settingsFailure; // e.g. a proxy WinHTTP cannot use
     // A worker of the current crew failed outside any fetch (no memory for its
     // session or for its result): its fetch can never be reported, so the
@@ -277,7 +64,7 @@ using Shared = WinHttpTransferState;
 // transfer goes.
 void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t crew)
 {
-    Session session(shared->settings, shared->options);
+    WinHttpSession session(shared->settings, shared->options);
     std::unique_lock lock(shared->mutex);
     for (;;) {
         // Counted idle by start() from its birth, and below after each fetch.
@@ -291,7 +78,7 @@ void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t crew)
         shared->jobs.pop_front();
         lock.unlock();
 
-        Outcome outcome = FetchFailure{ErrorNumber::Unexpected, "no outcome"};
+        WinHttpOutcome outcome = FetchFailure{ErrorNumber::Unexpected, "no outcome"};
         try {
             outcome = session.fetch(job.url, *job.sink);
         } catch (const std::bad_alloc&) {

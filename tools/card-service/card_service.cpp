@@ -2,7 +2,7 @@
 
 #include "tools/card-service/card_content.h"
 #include "tools/card-service/request_target.h"
-#include "update/transfer_port.h"
+#include "tools/card-service/service_reply.h"
 
 #include <httplib.h>
 
@@ -12,8 +12,6 @@
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
-#include <optional>
-#include <regex>
 #include <set>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -27,24 +25,14 @@ using namespace std::chrono_literals;
 constexpr std::string_view kLoopback = "127.0.0.1";
 // Matches every path, line breaks included ('.' would stop at a decoded %0A).
 constexpr std::string_view kAnyPath = "[\\s\\S]*";
-constexpr std::string_view kHopPrefix = "/hop/";
 // Clients reuse connections; shutdown waits for an idle one to time out, so
 // that time-out is short.
 constexpr std::size_t kKeepAliveMaxCount = 1000;
 constexpr time_t kKeepAliveSeconds = 1;
-constexpr std::size_t kOversizedBytes = kBodySizeCapBytes + 1024 * 1024;
-constexpr std::size_t kOversizedPieceBytes = 64 * 1024;
 // Each open connection holds a thread for as long as it lives, a delayed reply
 // included: room for a client's 16 jobs to both hosts, and for the
 // connections a client cut short and has not yet seen closed.
 constexpr std::size_t kThreads = 64;
-
-struct Reply
-{
-    int status = 200;
-    std::string body;
-    std::string contentType;
-};
 
 // The library listens with a backlog of 5, so of 16 connections opened at
 // once some wait for the client's second SYN, a second later. Listening again
@@ -70,76 +58,15 @@ void widenBacklog(int port)
     }
 }
 
-Reply errorReply(int status)
-{
-    return {status, errorPage(status), "text/html"};
-}
-
-Reply contentFor(const RequestTarget& target)
-{
-    if (target.path == "/bof/bof.php") {
-        const auto command = queryValue(target.query, "cmd");
-        const auto cardId = queryValue(target.query, "cardids");
-        if (command != "cardinfo" || !cardId) {
-            return errorReply(400);
-        }
-        return {200,
-                cardXml(*cardId, queryValue(target.query, "mlunkey").value_or(""),
-                        queryValue(target.query, "mlunusername").value_or("")),
-                "text/xml"};
-    }
-    static const std::regex illustration("/free/sets/([^/]+)/illustrations/([^/]+)_full\\.png");
-    const std::string path = percentDecode(target.path);
-    std::smatch match;
-    if (std::regex_match(path, match, illustration) && match[1] == match[2]) {
-        return {200, cardPng(match[1].str()), "image/png"};
-    }
-    return errorReply(404);
-}
-
-// A redirect chain is "/hop/<hops still to go><origin form>", so each hop
-// needs no state in the service and the last one serves the real content.
-struct Hop
-{
-    int remaining = 0;
-    std::string_view rest;
-};
-
-std::optional<Hop> parseHop(std::string_view originForm)
-{
-    if (!originForm.starts_with(kHopPrefix)) {
-        return std::nullopt;
-    }
-    const std::string_view tail = originForm.substr(kHopPrefix.size());
-    Hop hop;
-    const auto [end, error] =
-        std::from_chars(tail.data(), tail.data() + tail.size(), hop.remaining);
-    if (error != std::errc() || end == tail.data() + tail.size() || *end != '/') {
-        return std::nullopt;
-    }
-    hop.rest = tail.substr(static_cast<std::size_t>(end - tail.data()));
-    return hop;
-}
-
-std::string hopTarget(int remaining, std::string_view originForm)
-{
-    return std::string(kHopPrefix) + std::to_string(remaining) + std::string(originForm);
-}
-
-void redirect(httplib::Response& response, const std::string& location)
-{
-    response.set_redirect(location, 302);
-    // A body the client must not take for the content it asked for.
-    response.set_content("<html><body>moved</body></html>\n", "text/html");
-}
-
 } // namespace
 
 class CardService::Server
 {
 public:
     Server(CardService& service, const CardServiceOptions& options)
-        : m_service(service), m_http(makeServer(options))
+        : m_service(service), m_http(makeServer(options)),
+          m_pause(
+              [&service](std::chrono::milliseconds duration) { return service.pause(duration); })
     {
         m_http->Get(std::string(kAnyPath),
                     [this](const httplib::Request& request, httplib::Response& response) {
@@ -184,7 +111,7 @@ private:
             if (hop->remaining > 0) {
                 redirect(response, hopTarget(hop->remaining - 1, hop->rest));
             } else {
-                send(response, contentFor(splitTarget(hop->rest)), Fault{});
+                sendReply(response, contentFor(splitTarget(hop->rest)), Fault{}, m_pause);
             }
             return;
         }
@@ -201,98 +128,15 @@ private:
             if (!fault.retryAfter.empty()) {
                 response.set_header("Retry-After", fault.retryAfter);
             }
-            send(response, errorReply(fault.status), fault);
+            sendReply(response, errorReply(fault.status), fault, m_pause);
         } else {
-            send(response, contentFor(target), fault);
+            sendReply(response, contentFor(target), fault, m_pause);
         }
-    }
-
-    void send(httplib::Response& response, Reply reply, const Fault& fault)
-    {
-        response.status = reply.status;
-        if (fault.emptyBody) {
-            reply.body.clear();
-        }
-        if (fault.oversizedBody) {
-            sendOversized(response, reply.contentType);
-            return;
-        }
-        if (fault.bodyBytes > 0 && reply.status == 200) {
-            sendPadding(response, fault.bodyBytes, reply.contentType);
-            return;
-        }
-        if (fault.stallAfterHeaders == 0ms && fault.dripBytes == 0 && !fault.dropMidBody &&
-            !fault.chunkedBody) {
-            response.set_content(reply.body, reply.contentType);
-            return;
-        }
-
-        auto body = std::make_shared<const std::string>(std::move(reply.body));
-        if (fault.chunkedBody) {
-            response.set_chunked_content_provider(
-                reply.contentType,
-                [this, body, fault](std::size_t offset, httplib::DataSink& sink) {
-                    if (offset >= body->size()) {
-                        sink.done();
-                        return true;
-                    }
-                    return writePiece(*body, offset, body->size(), fault, sink);
-                });
-            return;
-        }
-        const std::size_t sent = fault.dropMidBody ? body->size() / 2 : body->size();
-        response.set_content_provider(
-            body->size(), reply.contentType,
-            [this, body, fault, sent](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                // Short of the announced length, this closes the connection.
-                return offset < sent && writePiece(*body, offset, sent, fault, sink);
-            });
-    }
-
-    // Writes the body's next piece up to `end`, after the stall or the drip
-    // pause that comes before it.
-    bool writePiece(const std::string& body, std::size_t offset, std::size_t end,
-                    const Fault& fault, httplib::DataSink& sink)
-    {
-        if (!m_service.pause(offset == 0 ? fault.stallAfterHeaders : fault.dripPause)) {
-            return false;
-        }
-        std::size_t piece = end - offset;
-        if (fault.dripBytes > 0 && fault.dripBytes < piece) {
-            piece = fault.dripBytes;
-        }
-        return sink.write(body.data() + offset, piece);
-    }
-
-    // Chunked, so the client cannot refuse it by its announced length, and
-    // produced piece by piece, so the service never holds it.
-    static void sendOversized(httplib::Response& response, const std::string& contentType)
-    {
-        auto piece = std::make_shared<const std::string>(kOversizedPieceBytes, 'x');
-        response.set_chunked_content_provider(
-            contentType, [piece](std::size_t offset, httplib::DataSink& sink) {
-                if (offset >= kOversizedBytes) {
-                    sink.done();
-                    return true;
-                }
-                return sink.write(piece->data(), std::min(piece->size(), kOversizedBytes - offset));
-            });
-    }
-
-    // A large body of known length, produced piece by piece.
-    static void sendPadding(httplib::Response& response, std::size_t bytes,
-                            const std::string& contentType)
-    {
-        auto piece = std::make_shared<const std::string>(kOversizedPieceBytes, 'x');
-        response.set_content_provider(
-            bytes, contentType,
-            [piece, bytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                return sink.write(piece->data(), std::min(piece->size(), bytes - offset));
-            });
     }
 
     CardService& m_service;
     std::unique_ptr<httplib::Server> m_http;
+    const Pause m_pause;
 };
 
 CardService::CardService(CardServiceOptions options)

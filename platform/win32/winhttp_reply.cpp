@@ -1,0 +1,100 @@
+#include "platform/win32/winhttp_reply.h"
+
+#include "platform/retry_after.h"
+#include "platform/win32/wide_text.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kqget {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// The value of one response header, when it is there.
+std::optional<std::wstring> headerText(HINTERNET request, const wchar_t* name)
+{
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                          WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
+        return std::nullopt;
+    }
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, text.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return std::nullopt;
+    }
+    text.resize(size / sizeof(wchar_t));
+    return text;
+}
+
+} // namespace
+
+WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t bodySizeCap)
+{
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return winHttpFailure("WinHttpQueryHeaders", ::GetLastError());
+    }
+    FetchResult result;
+    result.httpStatus = static_cast<long>(status);
+    if (const auto retryAfter = headerText(request, L"Retry-After")) {
+        result.retryAfter = retryAfterWait(toUtf8(*retryAfter), std::time(nullptr));
+    }
+    // An announced oversized body is refused before it comes; an
+    // unannounced one is caught while it is read.
+    std::optional<std::uint64_t> announced;
+    if (const auto length = headerText(request, L"Content-Length")) {
+        const std::string digits = toUtf8(*length);
+        unsigned long long value = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (error == std::errc()) {
+            announced = value;
+        }
+    }
+    if (announced && *announced > bodySizeCap) {
+        result.overSizeCap = true;
+        return result;
+    }
+    if (!sink.begin(result.httpStatus, announced)) {
+        return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
+    }
+    std::array<char, kReadChunk> buffer{};
+    std::uint64_t received = 0;
+    for (;;) {
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(request, &available)) {
+            return winHttpFailure("WinHttpQueryDataAvailable", ::GetLastError());
+        }
+        if (available == 0) {
+            return result;
+        }
+        DWORD got = 0;
+        const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
+        if (!::WinHttpReadData(request, buffer.data(), wanted, &got)) {
+            return winHttpFailure("WinHttpReadData", ::GetLastError());
+        }
+        if (got > bodySizeCap - received) {
+            result.overSizeCap = true; // what the sink got is no use to anybody
+            return result;
+        }
+        received += got;
+        if (!sink.write(std::string_view(buffer.data(), got))) {
+            return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
+        }
+    }
+}
+
+} // namespace kqget
