@@ -1,6 +1,7 @@
+#include "platform/native_ports.h"
+
 #include "platform/posix/curl_transfer.h"
 #include "platform/posix/local_file_system.h"
-#include "platform/native_ports.h"
 
 namespace kqget {
 

@@ -1,4 +1,5 @@
 #include "tests/support/card_service_proxy.h"
+
 #include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"
 
