@@ -75,15 +75,8 @@ public:
 
     void write(std::string_view bytes) override
     {
-        while (!bytes.empty()) {
-            const ssize_t written = ::write(m_fd.get(), bytes.data(), bytes.size());
-            if (written < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                failStore(m_target, "cannot write " + m_temporary, errno);
-            }
-            bytes.remove_prefix(static_cast<std::size_t>(written));
+        if (const int error = writeAll(m_fd, bytes)) {
+            failStore(m_target, "cannot write " + m_temporary, error);
         }
     }
 

@@ -83,15 +83,8 @@ PosixLogFile::~PosixLogFile()
 
 void PosixLogFile::writeOut(std::string_view bytes)
 {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(m_fd.get(), bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("cannot write", systemErrorText(errno));
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
+    if (const int error = writeAll(m_fd, bytes)) {
+        fail("cannot write", systemErrorText(error));
     }
 }
 

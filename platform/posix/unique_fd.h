@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+#include <string_view>
 #include <unistd.h>
 #include <utility>
 
@@ -38,5 +40,22 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Writes every byte, going on after a signal or a short write. Returns 0, or
+// the errno of the write that failed.
+inline int writeAll(const UniqueFd& fd, std::string_view bytes) noexcept
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd.get(), bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
 
 } // namespace kqget
