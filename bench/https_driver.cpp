@@ -7,33 +7,13 @@
 // BASE serves both service paths. Exits 0 when every file was stored, 1 when
 // some was not, 2 when a failure ended the run, 64 on bad usage.
 
+#include "cli/terminal_progress.h"
 #include "platform/posix/curl_transfer.h"
 #include "platform/posix/local_file_system.h"
 #include "update/card_update_run.h"
 
 #include <cstdio>
 #include <string>
-
-namespace kqget {
-
-namespace {
-
-class NoProgress final : public ProgressPort
-{
-public:
-    void setUpdateEnabled(bool) override {}
-    void setUpdateCaption(std::string_view) override {}
-    void setConfirmEnabled(bool) override {}
-    void setResetEnabled(bool) override {}
-    void setDataFolderText(std::string_view) override {}
-    void setSizeText(std::string_view) override {}
-    void setStatusText(std::string_view) override {}
-    void processPendingEvents() override {}
-};
-
-} // namespace
-
-} // namespace kqget
 
 int main(int argc, char** argv)
 {
@@ -46,7 +26,7 @@ int main(int argc, char** argv)
     options.caBundlePath = argv[1];
     CurlTransfer transfer(options);
     LocalFileSystem fileSystem;
-    NoProgress progress;
+    TerminalProgress progress(nullptr, {}); // no progress line
     RunOptions runOptions;
     runOptions.jobs = std::stoul(argv[3]);
     CardUpdateRun run(progress, fileSystem, transfer, runOptions, ServiceHosts{argv[2], argv[2]});
