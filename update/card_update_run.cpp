@@ -15,24 +15,6 @@ namespace {
 // How many cards the counting walk looks at between two checks for a stop.
 constexpr std::size_t kCardsBetweenStopChecks = 256;
 
-bool isSuccess(long status)
-{
-    return status >= 200 && status <= 299;
-}
-
-// Whatever way the run ends, no fetch is left under way behind it.
-class AbandonOnExit
-{
-public:
-    explicit AbandonOnExit(TransferPort& transfer) : m_transfer(transfer) {}
-    ~AbandonOnExit() { m_transfer.abandonAll(); }
-    AbandonOnExit(const AbandonOnExit&) = delete;
-    AbandonOnExit& operator=(const AbandonOnExit&) = delete;
-
-private:
-    TransferPort& m_transfer;
-};
-
 } // namespace
 
 // One run's working state, from the log's creation to its close. Everything
@@ -159,7 +141,7 @@ private:
         // replace a card file with junk that the next run takes for good; the
         // file is left as it was instead.
         std::string notStoredReason;
-        if (result != nullptr && !isSuccess(result->httpStatus)) {
+        if (result != nullptr && !isSuccessStatus(result->httpStatus)) {
             notStoredReason = "HTTP " + std::to_string(result->httpStatus);
         } else if (result != nullptr && result->overSizeCap) {
             notStoredReason = "response over " + std::to_string(kBodySizeCapMiB) + " MiB";
@@ -237,7 +219,6 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     CardWalk walk(m_fileSystem, cards, dataFolder, false);
     walk.begin();
 
-    const AbandonOnExit abandon(m_transfer);
     RunLog log(m_fileSystem.createLog(m_logPath));
     Session session(*this, log, cards, walk);
     if (m_options.countFetchesFirst) {

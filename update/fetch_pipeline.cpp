@@ -25,12 +25,14 @@ FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
       m_turn(turn), m_jobs(jobs), m_now(std::move(now)), m_scheduler(jobs)
 {}
 
+// Whatever way the run ends, no fetch goes on behind it and no body is left
+// waiting on disk.
 FetchPipeline::~FetchPipeline()
 {
     abandon();
 }
 
-FetchTicket FetchPipeline::schedule(std::string path, bool illustration, std::string_view cardId)
+FetchTicket FetchPipeline::request(std::string path, bool illustration, std::string_view cardId)
 {
     const FetchTicket ticket = ++m_lastTicket;
     auto body = std::make_shared<FetchedBody>(m_fileSystem, std::move(path));
@@ -41,11 +43,6 @@ FetchTicket FetchPipeline::schedule(std::string path, bool illustration, std::st
     }
     m_fetches.emplace(ticket, Fetch{std::move(body), std::nullopt});
     return ticket;
-}
-
-FetchTicket FetchPipeline::request(std::string path, bool illustration, std::string_view cardId)
-{
-    return schedule(std::move(path), illustration, cardId);
 }
 
 void FetchPipeline::drop(FetchTicket ticket)
@@ -102,10 +99,10 @@ void FetchPipeline::planAhead()
         }
         PlannedCard planned{card->cardId, {}};
         if (card->xml.fetch) {
-            planned.fetches.xml = schedule(card->xml.path, false, card->cardId);
+            planned.fetches.xml = request(card->xml.path, false, card->cardId);
         }
         if (card->illustration.fetch) {
-            planned.fetches.illustration = schedule(card->illustration.path, true, card->cardId);
+            planned.fetches.illustration = request(card->illustration.path, true, card->cardId);
         }
         m_ahead.push_back(std::move(planned));
     }

@@ -87,7 +87,6 @@ private:
         std::optional<FetchScheduler::Done> done;
     };
 
-    FetchTicket schedule(std::string path, bool illustration, std::string_view cardId);
     void dropPlanned(const Planned& planned);
     void collect();
 

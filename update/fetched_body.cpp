@@ -4,15 +4,6 @@
 
 namespace kqget {
 
-namespace {
-
-bool isSuccess(long status)
-{
-    return status >= 200 && status <= 299;
-}
-
-} // namespace
-
 FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path)
     : m_fileSystem(fileSystem), m_path(std::move(path))
 {}
@@ -41,7 +32,7 @@ bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t>) noexcept
     }
     m_file.reset();
     m_failure.reset();
-    m_keeping = isSuccess(httpStatus);
+    m_keeping = isSuccessStatus(httpStatus);
     if (!m_keeping) {
         return true; // an error page is read and dropped, not kept
     }

@@ -40,6 +40,12 @@ public:
     virtual bool write(std::string_view bytes) noexcept = 0;
 };
 
+// Whether a reply's status is one whose body may replace a card file.
+inline bool isSuccessStatus(long httpStatus)
+{
+    return httpStatus >= 200 && httpStatus <= 299;
+}
+
 // The outcome of one GET that reached the server and got a reply; its body
 // went into the fetch's sink.
 struct FetchResult

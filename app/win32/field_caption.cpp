@@ -1,5 +1,7 @@
 #include "app/win32/field_caption.h"
 
+#include <numeric>
+
 namespace kqget {
 
 namespace {
@@ -85,13 +87,11 @@ void drawFieldCaption(HDC dc, const RECT& area, std::wstring_view text)
         // Each character at the place its measured width gives it: left to
         // itself, the text can come out a pixel or two wider than measured.
         const auto count = static_cast<int>(line.size());
-        std::vector<int> ends(line.size());
-        SIZE size{};
-        ::GetTextExtentExPointW(dc, line.data(), count, 0, nullptr, ends.data(), &size);
         std::vector<int> advances(line.size());
-        for (std::size_t at = 0; at < line.size(); ++at) {
-            advances[at] = ends[at] - (at == 0 ? 0 : ends[at - 1]);
-        }
+        SIZE size{};
+        ::GetTextExtentExPointW(dc, line.data(), count, 0, nullptr, advances.data(), &size);
+        // From where each character ends to how far each one advances.
+        std::adjacent_difference(advances.begin(), advances.end(), advances.begin());
         ::ExtTextOutW(dc, area.right - size.cx, top, ETO_CLIPPED, &area, line.data(),
                       static_cast<UINT>(count), advances.data());
         top += metrics.tmHeight;

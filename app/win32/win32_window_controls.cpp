@@ -6,6 +6,7 @@
 #include "app/window_texts.h"
 #include "platform/win32/wide_text.h"
 
+#include <algorithm>
 #include <array>
 #include <commctrl.h>
 #include <cstdlib>
@@ -89,6 +90,31 @@ ControlClass controlClass(const ControlEntry& control)
         return {WC_BUTTONW, BS_3STATE | WS_TABSTOP, 0};
     }
     throw std::logic_error("control table: unknown kind of " + std::string(control.name));
+}
+
+bool hasCaption(const ControlEntry& control)
+{
+    return control.kind == ControlKind::Label || control.kind == ControlKind::CheckBox;
+}
+
+// Whether `text` fits the control's caption area in the font selected into
+// `dc`, broken into lines as the control is drawn.
+bool captionFits(HDC dc, const ControlEntry& control, std::wstring_view text, UINT dpi)
+{
+    const RECT place = controlRect(control, dpi);
+    int width = place.right - place.left;
+    const int height = place.bottom - place.top;
+    if (control.kind == ControlKind::CheckBox) {
+        width -= ::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) +
+                 ::MulDiv(kCheckBoxTextGap, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+    }
+    if (control.setting == ControlSetting::FieldCaption) {
+        return fieldCaptionFits(dc, text, width, height);
+    }
+    RECT needed{0, 0, width, 0};
+    ::DrawTextW(dc, text.data(), static_cast<int>(text.size()), &needed,
+                DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    return needed.bottom <= height;
 }
 
 // The system's message font at this DPI, as every dialog uses it.
@@ -239,34 +265,11 @@ bool Win32MainWindow::captionsFit(HFONT font, UINT dpi) const
 {
     const WindowDc dc(handle());
     const HGDIOBJ previous = ::SelectObject(dc.get(), font);
-    bool fit = true;
-    for (const ControlEntry& control : kControlTable) {
-        if (control.kind != ControlKind::Label && control.kind != ControlKind::CheckBox) {
-            continue;
-        }
-        const RECT place = controlRect(control, dpi);
-        int width = place.right - place.left;
-        if (control.kind == ControlKind::CheckBox) {
-            width -= ::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) +
-                     ::MulDiv(kCheckBoxTextGap, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
-        }
-        // Broken into lines as the control is drawn.
-        const std::wstring text = windowText(this->control(control.name));
-        if (control.setting == ControlSetting::FieldCaption) {
-            if (!fieldCaptionFits(dc.get(), text, width, place.bottom - place.top)) {
-                fit = false;
-                break;
-            }
-            continue;
-        }
-        RECT needed{0, 0, width, 0};
-        ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &needed,
-                    DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
-        if (needed.bottom > place.bottom - place.top) {
-            fit = false;
-            break;
-        }
-    }
+    const bool fit =
+        std::all_of(kControlTable.begin(), kControlTable.end(), [&](const ControlEntry& control) {
+            return !hasCaption(control) ||
+                   captionFits(dc.get(), control, windowText(this->control(control.name)), dpi);
+        });
     ::SelectObject(dc.get(), previous);
     return fit;
 }

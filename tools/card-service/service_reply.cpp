@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kHopPrefix = "/hop/";
 constexpr std::size_t kOversizedBytes = kBodySizeCapBytes + 1024 * 1024;
-constexpr std::size_t kOversizedPieceBytes = 64 * 1024;
+constexpr std::size_t kFillerPieceBytes = 64 * 1024;
 
 // Writes the body's next piece up to `end`, after the stall or the drip
 // pause that comes before it.
@@ -35,29 +35,33 @@ bool writePiece(const std::string& body, std::size_t offset, std::size_t end, co
     return sink.write(body.data() + offset, piece);
 }
 
-// Chunked, so the client cannot refuse it by its announced length, and
-// produced piece by piece, so the service never holds it.
-void sendOversized(httplib::Response& response, const std::string& contentType)
+// Filler up to `total` bytes, written a piece at a time, so that the service
+// never holds a body made of nothing but its size.
+bool writeFiller(std::size_t offset, std::size_t total, httplib::DataSink& sink)
 {
-    auto piece = std::make_shared<const std::string>(kOversizedPieceBytes, 'x');
-    response.set_chunked_content_provider(
-        contentType, [piece](std::size_t offset, httplib::DataSink& sink) {
-            if (offset >= kOversizedBytes) {
-                sink.done();
-                return true;
-            }
-            return sink.write(piece->data(), std::min(piece->size(), kOversizedBytes - offset));
-        });
+    static const std::string piece(kFillerPieceBytes, 'x');
+    return sink.write(piece.data(), std::min(piece.size(), total - offset));
 }
 
-// A large body of known length, produced piece by piece.
+// Chunked, so the client cannot refuse it by its announced length.
+void sendOversized(httplib::Response& response, const std::string& contentType)
+{
+    response.set_chunked_content_provider(contentType,
+                                          [](std::size_t offset, httplib::DataSink& sink) {
+                                              if (offset >= kOversizedBytes) {
+                                                  sink.done();
+                                                  return true;
+                                              }
+                                              return writeFiller(offset, kOversizedBytes, sink);
+                                          });
+}
+
+// A large body of known length.
 void sendPadding(httplib::Response& response, std::size_t bytes, const std::string& contentType)
 {
-    auto piece = std::make_shared<const std::string>(kOversizedPieceBytes, 'x');
     response.set_content_provider(
-        bytes, contentType,
-        [piece, bytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            return sink.write(piece->data(), std::min(piece->size(), bytes - offset));
+        bytes, contentType, [bytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            return writeFiller(offset, bytes, sink);
         });
 }
 
