@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <io.h>
 #include <memory>
+#include <optional>
 // shellapi.h needs the types of windows.h.
 // clang-format off
 #include <windows.h>
@@ -30,10 +31,14 @@ HANDLE handleOf(std::FILE* stream)
     return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
 }
 
-bool isConsole(HANDLE handle)
+// The console's mode, or nothing when `handle` is no console.
+std::optional<DWORD> consoleMode(HANDLE handle)
 {
     DWORD mode = 0;
-    return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
+    if (handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) {
+        return std::nullopt;
+    }
+    return mode;
 }
 
 } // namespace
@@ -51,16 +56,15 @@ std::vector<std::string> commandArguments(int /*argc*/, char** /*argv*/)
     // The progress line erases with an escape sequence where the console
     // can be told to act on it; a console that refuses is left as it is.
     const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (error != INVALID_HANDLE_VALUE && ::GetConsoleMode(error, &mode)) {
-        ::SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    if (const auto mode = consoleMode(error)) {
+        ::SetConsoleMode(error, *mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
     return arguments;
 }
 
 bool isTerminal(std::FILE* stream)
 {
-    return isConsole(handleOf(stream));
+    return consoleMode(handleOf(stream)).has_value();
 }
 
 bool writeText(std::FILE* stream, std::string_view text)
@@ -68,7 +72,7 @@ bool writeText(std::FILE* stream, std::string_view text)
     // Bytes sent to a console are read in its code page, which is seldom
     // UTF-8; its own characters, UTF-16, always show as meant.
     const HANDLE console = handleOf(stream);
-    if (!isConsole(console)) {
+    if (!consoleMode(console)) {
         return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
     }
     if (std::fflush(stream) != 0) {
@@ -95,9 +99,8 @@ bool writeText(std::FILE* stream, std::string_view text)
 bool erasesWithEscapes(std::FILE* stream)
 {
     // Set only where the console accepted it (Windows 10 and later).
-    DWORD mode = 0;
-    return ::GetConsoleMode(handleOf(stream), &mode) &&
-           (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    const auto mode = consoleMode(handleOf(stream));
+    return mode && (*mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 std::size_t terminalColumns(std::FILE* stream)
