@@ -6,8 +6,12 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <charconv>
+#include <filesystem>
 #include <memory>
+#include <netinet/in.h>
 #include <set>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -30,6 +34,30 @@ constexpr time_t kKeepAliveSeconds = 1;
 // connections a client cut short and has not yet seen closed.
 constexpr std::size_t kThreads = 64;
 
+// The library listens with a backlog of 5, so of 16 connections opened at
+// once some wait for the client's second SYN, a second later. Listening again
+// on the same socket widens its queue.
+void widenBacklog(int port)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        int fd = -1;
+        const std::string name = entry.path().filename().string();
+        if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) {
+            continue;
+        }
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        int listening = 0;
+        socklen_t flagLength = sizeof listening;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagLength) == 0 &&
+            listening != 0) {
+            ::listen(fd, SOMAXCONN);
+        }
+    }
+}
+
 } // namespace
 
 class CardService::Server
@@ -50,20 +78,6 @@ public:
         // Headers and body go out in separate writes; with Nagle's algorithm
         // the body would wait for the client's delayed acknowledgement.
         m_http->set_tcp_nodelay(true);
-        m_http->set_socket_options([this](socket_t socket) {
-            httplib::default_socket_options(socket);
-            m_listening = socket;
-        });
-    }
-
-    // The library listens with a backlog of 5, so of 16 connections opened at
-    // once some wait for the client's second SYN, a second later. Listening
-    // again on the same socket widens its queue.
-    void widenBacklog() const
-    {
-        if (m_listening != kNoSocket) {
-            ::listen(m_listening, SOMAXCONN);
-        }
     }
 
     httplib::Server& http() noexcept { return *m_http; }
@@ -123,8 +137,6 @@ private:
     CardService& m_service;
     std::unique_ptr<httplib::Server> m_http;
     const Pause m_pause;
-    static constexpr socket_t kNoSocket = -1;
-    socket_t m_listening = kNoSocket; // the socket the server binds, once bound
 };
 
 CardService::CardService(CardServiceOptions options)
@@ -145,7 +157,7 @@ CardService::CardService(CardServiceOptions options)
                                  std::to_string(options.port));
     }
 
-    m_server->widenBacklog();
+    widenBacklog(m_port);
     auto listenEnded = std::make_shared<std::atomic<bool>>(false);
     m_thread = std::thread([&http, listenEnded] {
         http.listen_after_bind();
