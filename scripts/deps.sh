@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libcurl4-openssl-dev
     libgtest-dev libgmock-dev
