@@ -28,12 +28,6 @@ private:
     WindowProgress*& m_slot;
 };
 
-struct Failure
-{
-    ErrorNumber number;
-    std::string description;
-};
-
 // The log's full path for the user to find it; the name alone when the
 // working folder cannot be told.
 std::string shownLogPath(const std::string& logPath)
@@ -45,46 +39,58 @@ std::string shownLogPath(const std::string& logPath)
 
 } // namespace
 
+// How one run ended: its tally, or the failure that ended it.
+struct WindowLogic::RunEnd
+{
+    struct Failure
+    {
+        ErrorNumber number;
+        std::string description;
+    };
+
+    RunTally tally;
+    std::optional<Failure> failure;
+};
+
 WindowLogic::WindowLogic(WindowView& view, FileSystemPort& fileSystem, TransferFactory makeTransfer,
-                         std::string logPath)
+                         std::string logPath, std::chrono::milliseconds eventInterval)
     : m_view(view), m_fileSystem(fileSystem), m_makeTransfer(std::move(makeTransfer)),
-      m_logPath(std::move(logPath))
+      m_logPath(std::move(logPath)), m_eventInterval(eventInterval)
 {}
 
 WindowLogic::~WindowLogic() = default;
 
 void WindowLogic::load()
 {
-    m_view.setEnabled(controls::kUpdate, false);
-    m_view.setCheckValue(controls::kConfirm, CheckValue::Unticked);
+    m_view.setEnabled(Control::Update, false);
+    m_view.setCheckValue(Control::Confirm, CheckValue::Unticked);
 
     // Each line after the first is appended to the caption as it stands.
-    const auto appendLine = [this](std::string_view label, std::string_view line) {
+    const auto appendLine = [this](Control label, std::string_view line) {
         m_view.setText(label, m_view.text(label).append(kCaptionLineBreak).append(line));
     };
-    m_view.setText(controls::kGuide,
+    m_view.setText(Control::Guide,
                    std::string(kGuideLines[0]).append(kCaptionLineBreak).append(kGuideLines[1]));
-    appendLine(controls::kGuide, kGuideLines[2]);
-    m_view.setText(controls::kInstructions, kInstructionLines[0]);
+    appendLine(Control::Guide, kGuideLines[2]);
+    m_view.setText(Control::Instructions, kInstructionLines[0]);
     for (std::size_t line = 1; line < kInstructionLines.size(); ++line) {
-        appendLine(controls::kInstructions, kInstructionLines[line]);
+        appendLine(Control::Instructions, kInstructionLines[line]);
     }
 }
 
 void WindowLogic::confirmClicked()
 {
-    m_view.setEnabled(controls::kUpdate,
-                      m_view.checkValue(controls::kConfirm) == CheckValue::Ticked);
+    m_view.setEnabled(Control::Update, m_view.checkValue(Control::Confirm) == CheckValue::Ticked);
 }
 
 void WindowLogic::resetClicked()
 {
-    m_view.setText(controls::kUpdate, kUpdateCaption);
-    m_view.setCheckValue(controls::kConfirm, CheckValue::Unticked);
-    m_view.setEnabled(controls::kConfirm, true);
+    m_view.setText(Control::Update, kUpdateCaption);
+    m_view.setCheckValue(Control::Confirm, CheckValue::Unticked);
+    m_view.setEnabled(Control::Confirm, true);
     // Moved before the button that has it goes off, so that it is never lost.
-    m_view.setFocus(controls::kConfirm);
-    m_view.setEnabled(controls::kReset, false);
+    m_view.setFocus(Control::Confirm);
+    m_view.setEnabled(Control::Reset, false);
 }
 
 void WindowLogic::updateClicked()
@@ -95,45 +101,59 @@ void WindowLogic::updateClicked()
         return;
     }
     m_closeRequested = false;
-    WindowProgress progress(m_view);
+    WindowProgress progress(m_view, m_eventInterval);
     const RunScope running(m_runProgress, progress);
-    const RunInputs inputs{m_view.text(controls::kKey), m_view.text(controls::kUserName),
-                           m_view.text(controls::kDataFolder)};
-    const std::string key(trimSpaces(inputs.key));
+    const RunInputs inputs{m_view.text(Control::Key), m_view.text(Control::UserName),
+                           m_view.text(Control::DataFolder)};
 
-    RunTally tally;
-    std::optional<Failure> failure;
+    RunEnd end;
     try {
         const std::unique_ptr<TransferPort> transfer = m_makeTransfer();
-        tally = CardUpdateRun(progress, m_fileSystem, *transfer, {}, ServiceHosts::configured(),
-                              m_logPath)
-                    .run(inputs);
+        end.tally = CardUpdateRun(progress, m_fileSystem, *transfer, {}, ServiceHosts::configured(),
+                                  m_logPath)
+                        .run(inputs);
     } catch (...) {
         const CaughtFailure caught = caughtFailure();
-        failure.emplace(caught.number, std::string(caught.description));
+        end.failure.emplace(caught.number, std::string(caught.description));
     }
-    progress.showPendingTexts();
+    showRunEnd(end, progress, trimSpaces(inputs.key));
+}
 
-    if (failure) {
-        m_view.showFailure(static_cast<int>(failure->number),
-                           escapeControls(hideKey(failure->description, key)));
-        m_view.endProgram(exitCode(ExitStatus::Failed));
+void WindowLogic::showRunEnd(const RunEnd& end, WindowProgress& progress, std::string_view key)
+{
+    // The last sizes and status the run gave stay on show, whichever way it ended.
+    progress.showPendingTexts();
+    if (end.failure) {
+        showFailure(end, key);
         return;
     }
-    if (!tally.stopped && !m_closeRequested) {
+    if (!end.tally.stopped) {
+        m_view.setText(Control::Status, kDoneText);
+        m_view.setText(Control::Update, kDoneText);
+        m_view.setEnabled(Control::Reset, true);
+        progress.processPendingEvents();
+    }
+    if (!end.tally.stopped && !m_closeRequested) {
         // The update button went off for the run: the keyboard goes on from
         // the one button left to press.
-        m_view.setFocus(controls::kReset);
-        if (const auto notice = unrepairedFilesNotice(tally, key, shownLogPath(m_logPath))) {
+        m_view.setFocus(Control::Reset);
+        if (const auto notice = unrepairedFilesNotice(end.tally, key, shownLogPath(m_logPath))) {
             m_view.showNotice(*notice);
         }
     }
-    // A close can come after the run last asked for one (at its final repaint,
-    // with no card left, or while the notice is up): the window is gone all
-    // the same, so the program must not go on without it.
-    if (tally.stopped || m_closeRequested) {
+    // A close can come after the run last asked for one (at the final
+    // processing of events, with no card left, or while the notice is up): the
+    // window is gone all the same, so the program must not go on without it.
+    if (end.tally.stopped || m_closeRequested) {
         m_view.endProgram(exitCode(ExitStatus::Done));
     }
+}
+
+void WindowLogic::showFailure(const RunEnd& end, std::string_view key)
+{
+    m_view.showFailure(static_cast<int>(end.failure->number),
+                       escapeControls(hideKey(end.failure->description, key)));
+    m_view.endProgram(exitCode(ExitStatus::Failed));
 }
 
 void WindowLogic::closing() noexcept
@@ -146,11 +166,11 @@ void WindowLogic::closing() noexcept
 
 std::optional<WindowState> WindowLogic::state() const
 {
-    const bool updateOn = m_view.isEnabled(controls::kUpdate);
-    const std::string caption = m_view.text(controls::kUpdate);
-    const CheckValue box = m_view.checkValue(controls::kConfirm);
-    const bool boxOn = m_view.isEnabled(controls::kConfirm);
-    const bool resetOn = m_view.isEnabled(controls::kReset);
+    const bool updateOn = m_view.isEnabled(Control::Update);
+    const std::string caption = m_view.text(Control::Update);
+    const CheckValue box = m_view.checkValue(Control::Confirm);
+    const bool boxOn = m_view.isEnabled(Control::Confirm);
+    const bool resetOn = m_view.isEnabled(Control::Reset);
 
     if (caption == kUpdateCaption && !resetOn) {
         if (box == CheckValue::Unticked && boxOn && !updateOn) {

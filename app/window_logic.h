@@ -5,10 +5,12 @@
 #include "update/run_log.h"
 #include "update/transfer_port.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kqget {
 
@@ -16,6 +18,10 @@ class WindowProgress;
 
 // The combinations of control properties that the window moves between. The
 // window stores no state of its own: these are read off its controls.
+//
+//   load -> Ready <-> Confirmed (the box's clicks) -> Running (the run starts)
+//   Running -> Done (the run's end) -> Ready (the reset button)
+//   Running -> the program ends (a failure, after its report; a close)
 enum class WindowState
 {
     Ready,     // waiting for the box to be ticked
@@ -24,11 +30,15 @@ enum class WindowState
     Done,      // "DONE !", until the reset button is pressed
 };
 
-// The window's four handlers (its load, and the clicks of Check1, Command1 and
-// Command2) and its closing, with no toolkit: they work on the controls
-// through a WindowView, so every binding of the window behaves the same.
-// The update handler runs a whole card update run on the window's thread,
-// keeping the window responsive through the view.
+// The window's four handlers (its load, and the clicks of the box, the update
+// button and the reset button) and its closing, with no toolkit: they work on
+// the controls through a WindowView, so every binding of the window behaves
+// the same. Every change of state is written here and in WindowProgress, the
+// run's events as the window shows them.
+//
+// The update handler runs a whole card update run on the window's thread, so
+// that the run and the controls it changes need no lock, and the window stays
+// responsive through the events it processes as the run goes.
 class WindowLogic
 {
 public:
@@ -36,16 +46,19 @@ public:
     using TransferFactory = std::function<std::unique_ptr<TransferPort>()>;
 
     // `logPath`: where each run writes its log, relative to the working folder.
+    // `eventInterval`: the least time between two processings of events that
+    // a run's progress asks for.
     WindowLogic(WindowView& view, FileSystemPort& fileSystem, TransferFactory makeTransfer,
-                std::string logPath = std::string(kRunLogFileName));
+                std::string logPath = std::string(kRunLogFileName),
+                std::chrono::milliseconds eventInterval = kDefaultEventInterval);
     ~WindowLogic();
     WindowLogic(const WindowLogic&) = delete;
     WindowLogic& operator=(const WindowLogic&) = delete;
 
     void load();           // the window is created, before it is first shown
-    void confirmClicked(); // Check1's value changed, by the user or the program
-    void updateClicked();  // Command1
-    void resetClicked();   // Command2
+    void confirmClicked(); // the box's value changed, by the user or the program
+    void updateClicked();  // the update button
+    void resetClicked();   // the reset button
 
     // The window is being closed. A run under way stops at once: the fetches
     // it waits for are abandoned, its log is closed, and the program ends when
@@ -58,11 +71,22 @@ public:
     // make (the grey box).
     std::optional<WindowState> state() const;
 
+    // Well under what the eye notices.
+    static constexpr std::chrono::milliseconds kDefaultEventInterval{25};
+
 private:
+    struct RunEnd;
+
+    // Where every run's end, done, stopped or failed, becomes the window's.
+    void showRunEnd(const RunEnd& end, WindowProgress& progress, std::string_view key);
+    // A failed run: its report, then the program ends.
+    void showFailure(const RunEnd& end, std::string_view key);
+
     WindowView& m_view;
     FileSystemPort& m_fileSystem;
     TransferFactory m_makeTransfer;
     std::string m_logPath;
+    std::chrono::milliseconds m_eventInterval;
     WindowProgress* m_runProgress = nullptr; // set while a run is under way
     bool m_closeRequested = false;           // the window was closed during this run
 };

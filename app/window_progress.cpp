@@ -6,41 +6,34 @@ WindowProgress::WindowProgress(WindowView& view, std::chrono::milliseconds event
     : m_view(view), m_eventInterval(eventInterval)
 {}
 
-void WindowProgress::setUpdateEnabled(bool enabled)
+void WindowProgress::runStarted()
 {
-    m_view.setEnabled(controls::kUpdate, enabled);
+    m_view.setEnabled(Control::Update, false);
+    m_view.setEnabled(Control::Confirm, false);
+    processPendingEvents();
 }
 
-void WindowProgress::setUpdateCaption(std::string_view text)
+void WindowProgress::dataFolderNormalised(std::string_view dataFolder)
 {
-    m_view.setText(controls::kUpdate, text);
+    m_view.setText(Control::DataFolder, dataFolder);
+    processPendingEvents();
 }
 
-void WindowProgress::setConfirmEnabled(bool enabled)
+void WindowProgress::fileSized(std::string_view /*path*/, std::string_view sizeText)
 {
-    m_view.setEnabled(controls::kConfirm, enabled);
+    show(m_size, sizeText);
 }
 
-void WindowProgress::setResetEnabled(bool enabled)
+void WindowProgress::fetchApplied(const FetchActivity& activity)
 {
-    m_view.setEnabled(controls::kReset, enabled);
+    show(m_status, std::string("Get ").append(activity.url));
 }
 
-void WindowProgress::setDataFolderText(std::string_view text)
+void WindowProgress::show(PendingText& field, std::string_view text)
 {
-    m_view.setText(controls::kDataFolder, text);
-}
-
-void WindowProgress::setSizeText(std::string_view text)
-{
-    m_size.text.assign(text);
-    m_size.pending = true;
-}
-
-void WindowProgress::setStatusText(std::string_view text)
-{
-    m_status.text.assign(text);
-    m_status.pending = true;
+    field.text.assign(text);
+    field.pending = true;
+    processPendingEvents();
 }
 
 void WindowProgress::showPendingTexts()

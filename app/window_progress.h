@@ -9,31 +9,32 @@
 
 namespace kqget {
 
-// A run's progress shown in the window's own controls, on the window's thread.
+// What a run under way shows in the window, on the window's thread: it locks
+// the window when the run starts (the Running state) and mirrors the run's
+// steps in the data folder, size and status fields. How a run ends is the
+// window logic's to show.
 //
-// A walk over thousands of cards writes the two progress fields and asks for
-// pending events several times per card; repainting each time would cost far
-// more than the walk. So the fields are written when events are processed, and
-// events are processed at most once per `eventInterval` (well under what the
-// eye notices). Buttons and the box change at once: a run writes them rarely.
+// A walk over thousands of cards sizes two files per card; repainting each
+// time would cost far more than the walk. So the two progress fields are
+// written when events are processed, and events are processed after a visible
+// change at most once per `eventInterval` (well under what the eye notices).
+// Buttons, the box and the data folder change at once: a run writes them rarely.
 class WindowProgress final : public ProgressPort
 {
 public:
-    static constexpr std::chrono::milliseconds kDefaultEventInterval{25};
+    WindowProgress(WindowView& view, std::chrono::milliseconds eventInterval);
 
-    explicit WindowProgress(WindowView& view,
-                            std::chrono::milliseconds eventInterval = kDefaultEventInterval);
-
-    void setUpdateEnabled(bool enabled) override;
-    void setUpdateCaption(std::string_view text) override;
-    void setConfirmEnabled(bool enabled) override;
-    void setResetEnabled(bool enabled) override;
-    void setDataFolderText(std::string_view text) override;
-    void setSizeText(std::string_view text) override;
-    void setStatusText(std::string_view text) override;
-    void processPendingEvents() override;
+    void runStarted() override;
+    void dataFolderNormalised(std::string_view dataFolder) override;
+    void fileSized(std::string_view path, std::string_view sizeText) override;
+    void fetchApplied(const FetchActivity& activity) override;
     void whileWaiting() override { processPendingEvents(); }
     bool stopRequested() override { return m_stopRequested; }
+
+    // Lets the window handle its queued input and repaint, the progress
+    // fields written first; nothing when events were processed less than the
+    // interval ago.
+    void processPendingEvents();
 
     // Writes the progress texts not yet shown; called when the run has ended,
     // whichever way.
@@ -46,16 +47,18 @@ public:
 private:
     struct PendingText
     {
-        std::string_view control;
+        Control control;
         std::string text{};
         bool pending = false;
     };
 
+    void show(PendingText& field, std::string_view text);
+
     WindowView& m_view;
     std::chrono::milliseconds m_eventInterval;
     std::optional<std::chrono::steady_clock::time_point> m_lastEvents;
-    PendingText m_size{controls::kSize};
-    PendingText m_status{controls::kStatus};
+    PendingText m_size{Control::Size};
+    PendingText m_status{Control::Status};
     bool m_stopRequested = false;
 };
 

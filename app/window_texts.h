@@ -11,6 +11,8 @@ inline constexpr std::string_view kCaptionLineBreak = "\r\n";
 
 inline constexpr std::string_view kUpdateCaption = "Update KQ XML's - Png's";
 inline constexpr std::string_view kResetCaption = "RESET";
+// What the status field and the update button read when a run has ended.
+inline constexpr std::string_view kDoneText = "DONE !";
 inline constexpr std::string_view kConfirmCaption =
     "I read the Instructions and my Values are Correct";
 

@@ -1,25 +1,11 @@
 #pragma once
 
+#include "app/control_table.h"
+
 #include <string>
 #include <string_view>
 
 namespace kqget {
-
-// The names of the controls that the window's handlers touch, as the control
-// table names them.
-namespace controls {
-inline constexpr std::string_view kUpdate = "Command1";
-inline constexpr std::string_view kReset = "Command2";
-inline constexpr std::string_view kConfirm = "Check1";
-inline constexpr std::string_view kPicture = "Picture1";
-inline constexpr std::string_view kGuide = "Label1";
-inline constexpr std::string_view kInstructions = "Label7";
-inline constexpr std::string_view kKey = "tKEY";
-inline constexpr std::string_view kUserName = "tUSERNAME";
-inline constexpr std::string_view kDataFolder = "tDATA";
-inline constexpr std::string_view kSize = "Text1";
-inline constexpr std::string_view kStatus = "Text2";
-} // namespace controls
 
 // Check1's value: what the box shows.
 enum class CheckValue : int
@@ -29,34 +15,34 @@ enum class CheckValue : int
     Grey = 2,
 };
 
-// The window as its handlers see it: the properties of its controls, addressed
-// by their names, and the few things only the toolkit can do. A binding
+// The window as its handlers see it: the properties of its controls and the
+// few things only the toolkit can do. A binding
 // implements it on its own widgets (Qt, Win32) and forwards the controls'
 // events to WindowLogic; the handlers never see a toolkit type.
 //
-// Texts are UTF-8. A name that is not in the control table is a programming
-// fault: the binding throws std::logic_error.
+// Texts are UTF-8. Asking a control for what it does not have (a frame's
+// check value) is a programming fault: the binding throws std::logic_error.
 class WindowView
 {
 public:
     virtual ~WindowView() = default;
 
     // A button's, label's or frame's caption; a text box's text.
-    virtual std::string text(std::string_view control) const = 0;
-    virtual void setText(std::string_view control, std::string_view text) = 0;
+    virtual std::string text(Control control) const = 0;
+    virtual void setText(Control control, std::string_view text) = 0;
 
-    virtual bool isEnabled(std::string_view control) const = 0;
-    virtual void setEnabled(std::string_view control, bool enabled) = 0;
+    virtual bool isEnabled(Control control) const = 0;
+    virtual void setEnabled(Control control, bool enabled) = 0;
 
     // Gives the control the keyboard focus; in a window that is not active,
     // the control gets it when the window is active again.
-    virtual void setFocus(std::string_view control) = 0;
+    virtual void setFocus(Control control) = 0;
 
     // A check box's value. A change made here must reach
     // WindowLogic::confirmClicked() as a user's click does; a toolkit that does
     // not raise the click for a change the program makes calls it itself.
-    virtual CheckValue checkValue(std::string_view control) const = 0;
-    virtual void setCheckValue(std::string_view control, CheckValue value) = 0;
+    virtual CheckValue checkValue(Control control) const = 0;
+    virtual void setCheckValue(Control control, CheckValue value) = 0;
 
     // Lets the window handle queued input and repaint before the handler goes on.
     virtual void processPendingEvents() = 0;

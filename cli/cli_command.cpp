@@ -66,7 +66,6 @@ int run(const CliOptions& options)
         CardUpdateRun(progress, *fileSystem, *transfer, runOptions).run(options.inputs);
     const auto wallTime = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
-    progress.finish();
 
     if (!options.quiet) {
         writeOut(

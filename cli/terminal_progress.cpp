@@ -65,6 +65,7 @@ void TerminalProgress::tallyChanged(const RunTally& tally)
     m_cards = tally.cardsChecked;
     m_notStored = tally.notStored.size();
     m_dirty = true;
+    redrawWhenDue();
 }
 
 void TerminalProgress::fetchApplied(const FetchActivity& activity)
@@ -74,9 +75,10 @@ void TerminalProgress::fetchApplied(const FetchActivity& activity)
     m_queued = activity.filesQueued;
     m_total = activity.filesTotal;
     m_dirty = true;
+    redrawWhenDue();
 }
 
-void TerminalProgress::processPendingEvents()
+void TerminalProgress::redrawWhenDue()
 {
     if (m_out == nullptr || !m_dirty) {
         return;
@@ -93,7 +95,7 @@ void TerminalProgress::whileWaiting()
 {
     // The rate and the time left move on while the run waits.
     m_dirty = m_dirty || m_applied > 0;
-    processPendingEvents();
+    redrawWhenDue();
 }
 
 std::string TerminalProgress::line() const

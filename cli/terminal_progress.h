@@ -24,23 +24,17 @@ public:
                      std::function<Clock::time_point()> now = Clock::now);
     ~TerminalProgress() override;
 
-    void setUpdateEnabled(bool) override {}
-    void setUpdateCaption(std::string_view) override {}
-    void setConfirmEnabled(bool) override {}
-    void setResetEnabled(bool) override {}
-    void setDataFolderText(std::string_view) override {}
-    void setSizeText(std::string_view) override {}
-    void setStatusText(std::string_view) override {}
-    void processPendingEvents() override;
-    void whileWaiting() override;
-    bool stopRequested() override { return m_stop && m_stop(); }
     void tallyChanged(const RunTally& tally) override;
     void fetchApplied(const FetchActivity& activity) override;
+    void runEnded(const RunTally& /*tally*/) override { finish(); }
+    void whileWaiting() override;
+    bool stopRequested() override { return m_stop && m_stop(); }
 
     // Clears the line so that what follows starts at the left margin.
     void finish();
 
 private:
+    void redrawWhenDue();
     void redraw();
     void draw(const std::string& text);
     std::string line() const;

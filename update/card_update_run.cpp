@@ -69,7 +69,6 @@ public:
             if (m_tally.stopped) {
                 break;
             }
-            m_run.m_progress.processPendingEvents();
             m_fetches.planAhead();
         }
         return std::move(m_tally);
@@ -98,7 +97,7 @@ private:
     {
         const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
         m_log.writePiece(path);
-        reportSize(" size ", size);
+        reportSize(path, " size ", size);
         if (!needsFetch(size, illustration)) {
             if (planned) {
                 m_fetches.drop(*planned);
@@ -134,8 +133,9 @@ private:
         }
         m_log.writePiece("Download File: ");
         m_log.writePiece(arrived.url);
-        m_run.m_progress.setStatusText(std::string("Get ").append(arrived.url));
-        m_run.m_progress.processPendingEvents();
+        ++m_filesApplied;
+        m_run.m_progress.fetchApplied(
+            {cardId, path, arrived.url, m_filesApplied, m_fetches.queued(), m_filesTotal});
 
         // An error page, a redirect that led nowhere or a runaway body would
         // replace a card file with junk that the next run takes for good; the
@@ -159,22 +159,18 @@ private:
             if (size < (illustration ? kMinimumIllustrationSize : 1)) {
                 m_tally.stillTooSmall.push_back({shownUrl(), path, size});
             }
-            reportSize(" New size ", size);
+            reportSize(path, " New size ", size);
         }
         // A kill after this point still finds the line in the log.
         m_log.flush();
-        ++m_filesApplied;
-        m_run.m_progress.fetchApplied(
-            {cardId, path, m_filesApplied, m_fetches.queued(), m_filesTotal});
     }
 
-    void reportSize(std::string_view label, std::uint64_t size)
+    void reportSize(std::string_view path, std::string_view label, std::uint64_t size)
     {
         const std::string text = sizeText(size);
         m_log.writePiece(label);
         m_log.writeLine(text);
-        m_run.m_progress.setSizeText(text);
-        m_run.m_progress.processPendingEvents();
+        m_run.m_progress.fileSized(path, text);
     }
 
     CardUpdateRun& m_run;
@@ -198,9 +194,7 @@ CardUpdateRun::CardUpdateRun(ProgressPort& progress, FileSystemPort& fileSystem,
 
 RunTally CardUpdateRun::run(const RunInputs& inputs)
 {
-    m_progress.setUpdateEnabled(false);
-    m_progress.setConfirmEnabled(false);
-    m_progress.processPendingEvents();
+    m_progress.runStarted();
 
     const std::string key(trimSpaces(inputs.key));
     const std::string userName(trimSpaces(inputs.userName));
@@ -208,8 +202,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     const char separator = m_fileSystem.separator();
     const std::string dataFolder = withTrailingSeparator(typedFolder, separator);
     if (dataFolder.size() != typedFolder.size()) {
-        m_progress.setDataFolderText(dataFolder);
-        m_progress.processPendingEvents();
+        m_progress.dataFolderNormalised(dataFolder);
     }
     refuseRootDataFolder(dataFolder, separator);
 
@@ -227,13 +220,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     }
     RunTally tally = session.run();
     log.close();
-
-    if (!tally.stopped) {
-        m_progress.setStatusText(kDoneText);
-        m_progress.setUpdateCaption(kDoneText);
-        m_progress.setResetEnabled(true);
-        m_progress.processPendingEvents();
-    }
+    m_progress.runEnded(tally);
     return tally;
 }
 

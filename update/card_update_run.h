@@ -15,9 +15,6 @@
 
 namespace kqget {
 
-// What the status field and the update button read when a run has ended.
-inline constexpr std::string_view kDoneText = "DONE !";
-
 // The job behind the update button: walks the card folders A to D of the data
 // folder and fetches every card file that is missing or too small.
 //

@@ -18,7 +18,7 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
-#include <map>
+#include <array>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -32,11 +32,12 @@ QString toQString(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QCheckBox& checkBox(QWidget* target, std::string_view control)
+QCheckBox& checkBox(QWidget* target, Control control)
 {
     auto* box = qobject_cast<QCheckBox*>(target);
     if (box == nullptr) {
-        throw std::logic_error("control " + std::string(control) + " is not a check box");
+        throw std::logic_error("control " + std::string(controlName(control)) +
+                               " is not a check box");
     }
     return *box;
 }
@@ -67,7 +68,7 @@ protected:
 
 } // namespace
 
-// Addresses the widgets by their control names; the window owns them.
+// The window's widgets, one for each control; the window owns them.
 class MainWindow::WidgetView final : public WindowView
 {
 public:
@@ -75,23 +76,24 @@ public:
         : m_window(window), m_messageBoxes(messageBoxes)
     {}
 
-    void add(std::string_view control, QWidget* widget) { m_controls.emplace(control, widget); }
-    QWidget* widget(std::string_view control) const
+    void add(Control control, QWidget* widget) { m_controls[index(control)] = widget; }
+    QWidget* widget(Control control) const
     {
-        const auto found = m_controls.find(control);
-        if (found == m_controls.end()) {
-            throw std::logic_error("the window has no control " + std::string(control));
+        QWidget* found = m_controls[index(control)];
+        if (found == nullptr) {
+            throw std::logic_error("the control " + std::string(controlName(control)) +
+                                   " is not made yet");
         }
-        return found->second;
+        return found;
     }
 
-    std::string text(std::string_view control) const override;
-    void setText(std::string_view control, std::string_view text) override;
-    bool isEnabled(std::string_view control) const override;
-    void setEnabled(std::string_view control, bool enabled) override;
-    void setFocus(std::string_view control) override;
-    CheckValue checkValue(std::string_view control) const override;
-    void setCheckValue(std::string_view control, CheckValue value) override;
+    std::string text(Control control) const override;
+    void setText(Control control, std::string_view text) override;
+    bool isEnabled(Control control) const override;
+    void setEnabled(Control control, bool enabled) override;
+    void setFocus(Control control) override;
+    CheckValue checkValue(Control control) const override;
+    void setCheckValue(Control control, CheckValue value) override;
     void processPendingEvents() override;
     void showFailure(int number, std::string_view description) override;
     void showNotice(std::string_view text) override;
@@ -100,10 +102,12 @@ public:
 private:
     MainWindow& m_window;
     MessageBoxes& m_messageBoxes;
-    std::map<std::string, QWidget*, std::less<>> m_controls;
+    static std::size_t index(Control control) { return static_cast<std::size_t>(control); }
+
+    std::array<QWidget*, kControlTable.size()> m_controls{};
 };
 
-std::string MainWindow::WidgetView::text(std::string_view control) const
+std::string MainWindow::WidgetView::text(Control control) const
 {
     QWidget* target = widget(control);
     if (auto* label = qobject_cast<QLabel*>(target)) {
@@ -118,10 +122,10 @@ std::string MainWindow::WidgetView::text(std::string_view control) const
     if (auto* frame = qobject_cast<QGroupBox*>(target)) {
         return frame->title().toStdString();
     }
-    throw std::logic_error("control " + std::string(control) + " has no text");
+    throw std::logic_error("control " + std::string(controlName(control)) + " has no text");
 }
 
-void MainWindow::WidgetView::setText(std::string_view control, std::string_view text)
+void MainWindow::WidgetView::setText(Control control, std::string_view text)
 {
     QWidget* target = widget(control);
     const QString value = toQString(text);
@@ -134,26 +138,26 @@ void MainWindow::WidgetView::setText(std::string_view control, std::string_view 
     } else if (auto* frame = qobject_cast<QGroupBox*>(target)) {
         frame->setTitle(value);
     } else {
-        throw std::logic_error("control " + std::string(control) + " has no text");
+        throw std::logic_error("control " + std::string(controlName(control)) + " has no text");
     }
 }
 
-bool MainWindow::WidgetView::isEnabled(std::string_view control) const
+bool MainWindow::WidgetView::isEnabled(Control control) const
 {
     return widget(control)->isEnabled();
 }
 
-void MainWindow::WidgetView::setEnabled(std::string_view control, bool enabled)
+void MainWindow::WidgetView::setEnabled(Control control, bool enabled)
 {
     widget(control)->setEnabled(enabled);
 }
 
-void MainWindow::WidgetView::setFocus(std::string_view control)
+void MainWindow::WidgetView::setFocus(Control control)
 {
     widget(control)->setFocus(Qt::OtherFocusReason);
 }
 
-CheckValue MainWindow::WidgetView::checkValue(std::string_view control) const
+CheckValue MainWindow::WidgetView::checkValue(Control control) const
 {
     switch (checkBox(widget(control), control).checkState()) {
     case Qt::Checked:
@@ -166,7 +170,7 @@ CheckValue MainWindow::WidgetView::checkValue(std::string_view control) const
     return CheckValue::Unticked;
 }
 
-void MainWindow::WidgetView::setCheckValue(std::string_view control, CheckValue value)
+void MainWindow::WidgetView::setCheckValue(Control control, CheckValue value)
 {
     // Qt signals the change, which runs the box's handler.
     constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
@@ -208,12 +212,12 @@ MainWindow::MainWindow(MessageBoxes& messageBoxes, WindowLogic::TransferFactory 
 
     // Connected before the load handler so that a value the program writes into
     // the box runs the box's handler, as a click does.
-    connect(qobject_cast<QCheckBox*>(m_view->widget(controls::kConfirm)), &QCheckBox::stateChanged,
+    connect(qobject_cast<QCheckBox*>(m_view->widget(Control::Confirm)), &QCheckBox::stateChanged,
             this, [this] { m_logic.confirmClicked(); });
-    connect(qobject_cast<QPushButton*>(m_view->widget(controls::kUpdate)), &QPushButton::clicked,
+    connect(qobject_cast<QPushButton*>(m_view->widget(Control::Update)), &QPushButton::clicked,
             this, [this] { m_logic.updateClicked(); });
-    connect(qobject_cast<QPushButton*>(m_view->widget(controls::kReset)), &QPushButton::clicked,
-            this, [this] { m_logic.resetClicked(); });
+    connect(qobject_cast<QPushButton*>(m_view->widget(Control::Reset)), &QPushButton::clicked, this,
+            [this] { m_logic.resetClicked(); });
 
     m_logic.load();
 }
@@ -246,7 +250,7 @@ void MainWindow::buildControls()
             }
             previousFocusable = made;
         }
-        m_view->add(control.name, made);
+        m_view->add(control.control, made);
     }
     // A screen reader names each field by its caption.
     for (const FieldCaption& pair : kFieldCaptions) {

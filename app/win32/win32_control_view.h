@@ -7,13 +7,13 @@
 #include "app/win32/win32_window_support.h"
 #include "platform/win32/wide_text.h"
 
-#include <map>
+#include <array>
 #include <stdexcept>
 #include <string>
 
 namespace kqget {
 
-// Addresses the controls by their names; the window owns them.
+// The window's child windows, one for each control; the window owns them.
 class Win32MainWindow::ControlView final : public WindowView
 {
 public:
@@ -21,31 +21,33 @@ public:
         : m_window(window), m_messageBoxes(messageBoxes)
     {}
 
-    void add(std::string_view control, HWND handle) { m_controls.emplace(control, handle); }
-    HWND control(std::string_view name) const
+    void add(Control control, HWND handle) { m_controls[index(control)] = handle; }
+    HWND control(Control control) const
     {
-        const auto found = m_controls.find(name);
-        if (found == m_controls.end()) {
-            throw std::logic_error("the window has no control " + std::string(name));
+        HWND found = m_controls[index(control)];
+        if (found == nullptr) {
+            throw std::logic_error("the control " + std::string(controlName(control)) +
+                                   " is not made yet");
         }
-        return found->second;
+        return found;
     }
 
-    std::string text(std::string_view control) const override
+    std::string text(Control control) const override
     {
         return toUtf8(windowText(this->control(control)));
     }
-    void setText(std::string_view control, std::string_view text) override
+    void setText(Control control, std::string_view text) override
     {
         if (!::SetWindowTextW(this->control(control), toWide(text).c_str())) {
-            failWithLastError("the text of " + std::string(control) + " cannot be set");
+            failWithLastError("the text of " + std::string(controlName(control)) +
+                              " cannot be set");
         }
     }
-    bool isEnabled(std::string_view control) const override
+    bool isEnabled(Control control) const override
     {
         return ::IsWindowEnabled(this->control(control)) != FALSE;
     }
-    void setEnabled(std::string_view control, bool enabled) override
+    void setEnabled(Control control, bool enabled) override
     {
         HWND handle = this->control(control);
         // A control that goes off with the focus takes it along, and nothing
@@ -60,7 +62,7 @@ public:
         }
         ::EnableWindow(handle, enabled);
     }
-    void setFocus(std::string_view control) override
+    void setFocus(Control control) override
     {
         // Taking the focus would activate the window over the one the user
         // went on to: then it is where the focus goes back to.
@@ -70,12 +72,12 @@ public:
             m_window.m_lastFocus = this->control(control);
         }
     }
-    CheckValue checkValue(std::string_view control) const override
+    CheckValue checkValue(Control control) const override
     {
         // BST_UNCHECKED, BST_CHECKED and BST_INDETERMINATE are 0, 1 and 2.
         return static_cast<CheckValue>(::SendMessageW(this->control(control), BM_GETCHECK, 0, 0));
     }
-    void setCheckValue(std::string_view control, CheckValue value) override
+    void setCheckValue(Control control, CheckValue value) override
     {
         if (checkValue(control) == value) {
             return;
@@ -99,7 +101,9 @@ public:
 private:
     Win32MainWindow& m_window;
     Win32MessageBoxes& m_messageBoxes;
-    std::map<std::string, HWND, std::less<>> m_controls;
+    static std::size_t index(Control control) { return static_cast<std::size_t>(control); }
+
+    std::array<HWND, kControlTable.size()> m_controls{};
 };
 
 } // namespace kqget

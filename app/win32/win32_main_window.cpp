@@ -41,9 +41,9 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance, Win32MessageBoxes& messageB
 
 Win32MainWindow::~Win32MainWindow() = default;
 
-HWND Win32MainWindow::control(std::string_view name) const
+HWND Win32MainWindow::control(Control control) const
 {
-    return m_view->control(name);
+    return m_view->control(control);
 }
 
 void Win32MainWindow::createWindow(HINSTANCE instance)
@@ -97,7 +97,7 @@ void Win32MainWindow::dispatch(MSG& message)
 {
     if (!m_showFocus && (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN)) {
         m_showFocus = true;
-        ::InvalidateRect(control(controls::kPicture), nullptr, FALSE);
+        ::InvalidateRect(control(Control::Picture), nullptr, FALSE);
     }
     // The dialog manager's keys: Tab and Shift+Tab, Space on a button.
     if (!::IsDialogMessageW(handle(), &message)) {
@@ -177,7 +177,7 @@ LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     case WM_DRAWITEM: {
         const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (item.hwndItem == control(controls::kPicture)) {
+        if (item.hwndItem == control(Control::Picture)) {
             drawPicture(item);
         } else {
             // A field caption, in the window's font: the DC comes with the
@@ -234,14 +234,13 @@ LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
 
 void Win32MainWindow::commandFrom(int controlId)
 {
-    if (controlId == win32ControlId(controls::kConfirm)) {
-        const CheckValue now = m_view->checkValue(controls::kConfirm);
-        m_view->setCheckValue(controls::kConfirm, now == CheckValue::Unticked
-                                                      ? CheckValue::Ticked
-                                                      : CheckValue::Unticked);
-    } else if (controlId == win32ControlId(controls::kUpdate)) {
+    if (controlId == win32ControlId(Control::Confirm)) {
+        const CheckValue now = m_view->checkValue(Control::Confirm);
+        m_view->setCheckValue(Control::Confirm, now == CheckValue::Unticked ? CheckValue::Ticked
+                                                                            : CheckValue::Unticked);
+    } else if (controlId == win32ControlId(Control::Update)) {
         m_logic.updateClicked();
-    } else if (controlId == win32ControlId(controls::kReset)) {
+    } else if (controlId == win32ControlId(Control::Reset)) {
         m_logic.resetClicked();
     }
 }

@@ -13,9 +13,8 @@
 
 namespace kqget {
 
-// The id of a control of the table among the window's children, for
-// GetDlgItem; throws std::logic_error for a name not in the table.
-int win32ControlId(std::string_view control);
+// The id of a control among the window's children, for GetDlgItem.
+int win32ControlId(Control control);
 
 // The program's one window, `Form1`, as a native Win32 window: its controls
 // built from the control table at the monitor's DPI, and their events handed
@@ -34,7 +33,7 @@ public:
     Win32MainWindow& operator=(const Win32MainWindow&) = delete;
 
     HWND handle() const noexcept { return m_window.get(); }
-    HWND control(std::string_view name) const;
+    HWND control(Control control) const;
 
     void show(int showCommand);
     // Handles every message waiting, so that what is shown is painted.

@@ -28,19 +28,9 @@ constexpr int kFirstControlId = 100;
 constexpr int kSmallestFontPixels = 9;
 constexpr int kCheckBoxTextGap = 4;
 
-std::size_t tableIndex(std::string_view control)
-{
-    for (std::size_t index = 0; index < kControlTable.size(); ++index) {
-        if (kControlTable[index].name == control) {
-            return index;
-        }
-    }
-    throw std::logic_error("the window has no control " + std::string(control));
-}
-
 const ControlEntry& frameOf(const ControlEntry& control)
 {
-    return kControlTable[tableIndex(control.container)];
+    return controlEntry(controlNamed(control.container));
 }
 
 // The control's rectangle in the window's client area: every control is a
@@ -194,9 +184,9 @@ void describePicture(HWND picture)
 
 } // namespace
 
-int win32ControlId(std::string_view control)
+int win32ControlId(Control control)
 {
-    return kFirstControlId + static_cast<int>(tableIndex(control));
+    return kFirstControlId + static_cast<int>(control);
 }
 
 void Win32MainWindow::createControls(HINSTANCE instance)
@@ -215,14 +205,14 @@ void Win32MainWindow::createControls(HINSTANCE instance)
         if (child == nullptr) {
             failWithLastError("the control " + std::string(control.name) + " cannot be created");
         }
-        m_view->add(control.name, child);
+        m_view->add(control.control, child);
     }
     // A frame is drawn beneath the controls inside it; frames take no focus,
     // so moving them to the back leaves the tab order as it is.
     constexpr UINT kOrderOnly = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
     for (const ControlEntry& control : kControlTable) {
         if (control.kind == ControlKind::Frame) {
-            ::SetWindowPos(this->control(control.name), HWND_BOTTOM, 0, 0, 0, 0, kOrderOnly);
+            ::SetWindowPos(this->control(control.control), HWND_BOTTOM, 0, 0, 0, 0, kOrderOnly);
         }
     }
     // A screen reader names a field by the static just before it among the
@@ -235,7 +225,7 @@ void Win32MainWindow::createControls(HINSTANCE instance)
             ::SetWindowPos(caption, before != nullptr ? before : HWND_TOP, 0, 0, 0, 0, kOrderOnly);
         }
     }
-    HWND picture = this->control(controls::kPicture);
+    HWND picture = this->control(Control::Picture);
     describePicture(picture);
     const LONG_PTR staticProcedure = ::GetWindowLongPtrW(picture, GWLP_WNDPROC);
     if (!::SetPropW(picture, kStaticProcedureProperty, reinterpret_cast<HANDLE>(staticProcedure))) {
@@ -268,7 +258,7 @@ bool Win32MainWindow::captionsFit(HFONT font, UINT dpi) const
     const bool fit =
         std::all_of(kControlTable.begin(), kControlTable.end(), [&](const ControlEntry& control) {
             return !hasCaption(control) ||
-                   captionFits(dc.get(), control, windowText(this->control(control.name)), dpi);
+                   captionFits(dc.get(), control, windowText(this->control(control.control)), dpi);
         });
     ::SelectObject(dc.get(), previous);
     return fit;
@@ -279,7 +269,7 @@ void Win32MainWindow::applyDpi(UINT dpi)
     m_font = layoutFont(dpi);
     for (const ControlEntry& control : kControlTable) {
         const RECT place = controlRect(control, dpi);
-        HWND child = this->control(control.name);
+        HWND child = this->control(control.control);
         ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
         ::MoveWindow(child, place.left, place.top, place.right - place.left,
                      place.bottom - place.top, TRUE);

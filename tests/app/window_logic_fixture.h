@@ -13,23 +13,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kqget::testing {
-
-template <typename Map> auto& controlIn(Map& map, std::string_view control)
-{
-    const auto found = map.find(control);
-    if (found == map.end()) {
-        throw std::logic_error("no control " + std::string(control));
-    }
-    return found->second;
-}
 
 // The controls as the table creates them, before the load handler.
 class FakeView final : public WindowView
@@ -38,42 +31,47 @@ public:
     FakeView()
     {
         for (const ControlEntry& control : kControlTable) {
-            m_texts.emplace(control.name, control.text);
-            m_enabled.emplace(control.name, control.setting != ControlSetting::Disabled);
+            m_texts.emplace(control.control, control.text);
+            m_enabled.emplace(control.control, control.setting != ControlSetting::Disabled);
         }
     }
 
-    std::string text(std::string_view control) const override
+    std::string text(Control control) const override { return m_texts.at(control); }
+    void setText(Control control, std::string_view text) override
     {
-        return controlIn(m_texts, control);
+        const bool field = controlEntry(control).kind == ControlKind::TextBox;
+        record(control, field ? ".Text=" : ".Caption=", text);
+        m_texts.at(control) = text;
     }
-    void setText(std::string_view control, std::string_view text) override
+    bool isEnabled(Control control) const override { return m_enabled.at(control); }
+    void setEnabled(Control control, bool enabled) override
     {
-        controlIn(m_texts, control) = text;
+        record(control, ".Enabled=", enabled ? "true" : "false");
+        m_enabled.at(control) = enabled;
     }
-    bool isEnabled(std::string_view control) const override
+    void setFocus(Control control) override
     {
-        return controlIn(m_enabled, control);
-    }
-    void setEnabled(std::string_view control, bool enabled) override
-    {
-        controlIn(m_enabled, control) = enabled;
-    }
-    void setFocus(std::string_view control) override
-    {
-        if (!controlIn(m_enabled, control)) {
-            throw std::logic_error("focus given to the disabled " + std::string(control));
+        if (!m_enabled.at(control)) {
+            throw std::logic_error("focus given to the disabled " +
+                                   std::string(controlName(control)));
         }
+        record(control, ".Focus", "");
         focus = control;
     }
-    CheckValue checkValue(std::string_view) const override { return m_check; }
-    void setCheckValue(std::string_view, CheckValue value) override
+    CheckValue checkValue(Control) const override { return m_check; }
+    void setCheckValue(Control control, CheckValue value) override
     {
+        record(control, ".Value=", std::to_string(static_cast<int>(value)));
         m_check = value;
         boxClicked(); // as the platform raises the box's click for a program's change
     }
     void processPendingEvents() override
     {
+        // However often a wait for a fetch asks: what counts is that each
+        // change is shown before the next.
+        if (!writes.empty() && writes.back() != "events") {
+            writes.emplace_back("events");
+        }
         if (onEvents) {
             onEvents();
         }
@@ -85,14 +83,14 @@ public:
     void showNotice(std::string_view notice) override
     {
         notices.emplace_back(notice);
-        statusAtNotice = text(controls::kStatus);
+        statusAtNotice = text(Control::Status);
         if (onNotice) {
             onNotice();
         }
     }
     void endProgram(int exitStatus) override { endings.push_back(exitStatus); }
 
-    std::string focus; // the control last given the focus
+    std::optional<Control> focus; // the control last given the focus
     std::function<void()> boxClicked;
     std::function<void()> onEvents;
     std::function<void()> onNotice; // while the notice is up
@@ -100,10 +98,18 @@ public:
     std::vector<std::string> notices;
     std::string statusAtNotice;
     std::vector<int> endings;
+    // Every change to a control, by its name, e.g. "Text1.Text=12"; "events"
+    // where the window processed its events after one.
+    std::vector<std::string> writes;
 
 private:
-    std::map<std::string, std::string, std::less<>> m_texts;
-    std::map<std::string, bool, std::less<>> m_enabled;
+    void record(Control control, std::string_view property, std::string_view value)
+    {
+        writes.push_back(std::string(controlName(control)).append(property).append(value));
+    }
+
+    std::map<Control, std::string> m_texts;
+    std::map<Control, bool> m_enabled;
     CheckValue m_check = CheckValue::Unticked;
 };
 
@@ -111,39 +117,41 @@ private:
 class WindowLogicFixture : public ::testing::Test
 {
 protected:
-    explicit WindowLogicFixture(std::string serviceProxy) : m_serviceProxy(std::move(serviceProxy))
+    explicit WindowLogicFixture(std::string serviceProxy, std::chrono::milliseconds eventInterval =
+                                                              WindowLogic::kDefaultEventInterval)
+        : m_serviceProxy(std::move(serviceProxy)), m_eventInterval(eventInterval)
     {
         m_view.boxClicked = [this] { m_logic.confirmClicked(); };
         m_logic.load();
-        m_view.setText(controls::kKey, " KEY1  ");
-        m_view.setText(controls::kUserName, "user");
-        m_view.setText(controls::kDataFolder, m_data.path().string());
+        m_view.setText(Control::Key, " KEY1  ");
+        m_view.setText(Control::UserName, "user");
+        m_view.setText(Control::DataFolder, m_data.path().string());
     }
 
     // What a user's press or click does: nothing on a disabled control.
-    void press(std::string_view control)
+    void press(Control control)
     {
         if (!m_view.isEnabled(control)) {
             return;
         }
-        if (control == controls::kConfirm) {
+        if (control == Control::Confirm) {
             const bool ticked = m_view.checkValue(control) == CheckValue::Ticked;
             m_view.setCheckValue(control, ticked ? CheckValue::Unticked : CheckValue::Ticked);
-        } else if (control == controls::kUpdate) {
+        } else if (control == Control::Update) {
             m_logic.updateClicked();
-        } else if (control == controls::kReset) {
+        } else if (control == Control::Reset) {
             m_logic.resetClicked();
         }
     }
     void startRun()
     {
-        press(controls::kConfirm);
-        press(controls::kUpdate);
+        press(Control::Confirm);
+        press(Control::Update);
     }
     // A fresh run over `dataFolder`, as after the reset button.
     void runOn(const std::string& dataFolder)
     {
-        m_view.setText(controls::kDataFolder, dataFolder);
+        m_view.setText(Control::DataFolder, dataFolder);
         m_logic.resetClicked();
         startRun();
     }
@@ -166,10 +174,10 @@ protected:
     std::vector<std::string> untouchedTexts() const
     {
         std::vector<std::string> texts;
-        for (const std::string_view name :
-             {controls::kKey, controls::kUserName, controls::kDataFolder, controls::kSize,
-              controls::kStatus, controls::kGuide, controls::kInstructions}) {
-            texts.push_back(m_view.text(name));
+        for (const Control control :
+             {Control::Key, Control::UserName, Control::DataFolder, Control::Size, Control::Status,
+              Control::Guide, Control::Instructions}) {
+            texts.push_back(m_view.text(control));
         }
         return texts;
     }
@@ -177,14 +185,15 @@ protected:
     std::string log() const { return readFile(m_logPath); }
 
     std::string m_serviceProxy;
+    std::chrono::milliseconds m_eventInterval;
     TempDir m_work;
     TempDir m_data;
     std::string m_logPath = (m_work.path() / "KQ-GET-PNG-XML.txt").string();
     FakeView m_view;
     std::unique_ptr<FileSystemPort> m_fileSystem = makeNativeFileSystem();
     WindowLogic m_logic{m_view, *m_fileSystem,
-                        [this] { return makeNativeTransfer({.proxy = m_serviceProxy}); },
-                        m_logPath};
+                        [this] { return makeNativeTransfer({.proxy = m_serviceProxy}); }, m_logPath,
+                        m_eventInterval};
 };
 
 } // namespace kqget::testing

@@ -4,12 +4,17 @@
 
 #include "tests/app/window_logic_fixture.h"
 #include "tests/support/card_service_proxy.h"
+#include "tests/support/expected_urls.h"
+
+#include <chrono>
+#include <filesystem>
 
 namespace kqget::testing {
 
 namespace {
 
 using ::testing::Each;
+using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
@@ -21,19 +26,19 @@ protected:
 
 TEST_F(WindowLogicTest, LoadWritesTheLabelsAndLeavesTheWindowReady)
 {
-    EXPECT_EQ(m_view.text("Label1"),
+    EXPECT_EQ(m_view.text(Control::Guide),
               "Use the Picture below as a guide.\r\n"
               "open regedit: HKCU\\Software\\Brask\\mlun\\DLM\r\n"
               "copy the Values from key and username. store them in the boxes below");
-    EXPECT_EQ(m_view.text("Label7"),
+    EXPECT_EQ(m_view.text(Control::Instructions),
               "  Open registry editor and gather the required values. Type or copy them "
               "into the boxes.\r\n"
               "  Enter the path to your DATA folder and Make sure it ends with a \\ \r\n"
               "  This is a DUMB program and it relys on you filling in your correct info.\r\n"
               "  Make sure it is correct before you press the button.");
     EXPECT_EQ(m_logic.state(), WindowState::Ready);
-    EXPECT_EQ(m_view.text("Text1"), "0");
-    EXPECT_EQ(m_view.text("Text2"), "");
+    EXPECT_EQ(m_view.text(Control::Size), "0");
+    EXPECT_EQ(m_view.text(Control::Status), "");
 }
 
 // The update button is on exactly while the box is ticked, whoever changed it.
@@ -57,17 +62,17 @@ TEST_F(WindowLogicTest, TheBoxDrivesTheUpdateButton)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        m_view.setCheckValue(controls::kConfirm, CheckValue::Unticked);
+        m_view.setCheckValue(Control::Confirm, CheckValue::Unticked);
         for (const std::string& step : c.steps) {
             if (step == "click") {
-                press(controls::kConfirm);
+                press(Control::Confirm);
             } else {
-                m_view.setCheckValue(controls::kConfirm, static_cast<CheckValue>(std::stoi(step)));
+                m_view.setCheckValue(Control::Confirm, static_cast<CheckValue>(std::stoi(step)));
             }
         }
         EXPECT_EQ(m_logic.state(), c.state);
-        EXPECT_EQ(m_view.isEnabled(controls::kUpdate),
-                  m_view.checkValue(controls::kConfirm) == CheckValue::Ticked);
+        EXPECT_EQ(m_view.isEnabled(Control::Update),
+                  m_view.checkValue(Control::Confirm) == CheckValue::Ticked);
     }
 }
 
@@ -75,17 +80,16 @@ TEST_F(WindowLogicTest, TheBoxDrivesTheUpdateButton)
 // real run over an empty data folder.
 TEST_F(WindowLogicTest, TheWindowGoesThroughEveryState)
 {
-    press(controls::kConfirm);
+    press(Control::Confirm);
     EXPECT_EQ(m_logic.state(), WindowState::Confirmed);
-    press(controls::kConfirm);
+    press(Control::Confirm);
     EXPECT_EQ(m_logic.state(), WindowState::Ready);
 
     // Seen from inside the run, at each processing of events: presses on the
     // locked controls change nothing.
     std::vector<std::optional<WindowState>> during;
     m_view.onEvents = [&] {
-        for (const std::string_view control :
-             {controls::kUpdate, controls::kReset, controls::kConfirm}) {
+        for (const Control control : {Control::Update, Control::Reset, Control::Confirm}) {
             press(control);
         }
         during.push_back(m_logic.state());
@@ -96,23 +100,23 @@ TEST_F(WindowLogicTest, TheWindowGoesThroughEveryState)
     EXPECT_THAT(during, Each(WindowState::Running));
 
     EXPECT_EQ(m_logic.state(), WindowState::Done);
-    EXPECT_EQ(m_view.text("Text2"), "DONE !");
-    EXPECT_EQ(m_view.text("tDATA"), m_data.folder());
+    EXPECT_EQ(m_view.text(Control::Status), "DONE !");
+    EXPECT_EQ(m_view.text(Control::DataFolder), m_data.folder());
     EXPECT_EQ(log(), "");
     EXPECT_THAT(m_view.failures, IsEmpty());
     EXPECT_THAT(m_view.notices, IsEmpty());
     EXPECT_THAT(m_view.endings, IsEmpty());
-    EXPECT_EQ(m_view.focus, controls::kReset);
+    EXPECT_EQ(m_view.focus, Control::Reset);
 
     // The reset leaves what the run wrote; a second run needs the box ticked again.
     const std::vector<std::string> before = untouchedTexts();
-    press(controls::kReset);
+    press(Control::Reset);
     EXPECT_EQ(m_logic.state(), WindowState::Ready);
-    EXPECT_EQ(m_view.focus, controls::kConfirm);
+    EXPECT_EQ(m_view.focus, Control::Confirm);
     EXPECT_EQ(untouchedTexts(), before);
-    press(controls::kUpdate);
+    press(Control::Update);
     EXPECT_EQ(m_logic.state(), WindowState::Ready);
-    press(controls::kConfirm);
+    press(Control::Confirm);
     EXPECT_EQ(m_logic.state(), WindowState::Confirmed);
 }
 
@@ -136,6 +140,40 @@ TEST_F(WindowLogicTest, ACompleteRunEndsWithoutANotice)
     EXPECT_THAT(m_view.notices, IsEmpty());
     EXPECT_EQ(m_data.listing(), "A0001\nA0001/A0001.xml\nA0001/A0001_full.png\n"
                                 "A0002\nA0002/A0002.xml\nA0002/A0002_full.png\n");
+}
+
+// Every processing of events asked for is made, so that each change shows.
+class WindowLogicWritesTest : public WindowLogicFixture
+{
+protected:
+    WindowLogicWritesTest() : WindowLogicFixture(cardServiceProxy(), std::chrono::milliseconds(0))
+    {}
+};
+
+// A run locks the window, mirrors each sizing and fetch, and ends in "DONE !",
+// each change shown before the next, in the order the run made them.
+TEST_F(WindowLogicWritesTest, WritesTheWindowInTheRunsOrder)
+{
+    m_data.makeFolder("A1");
+    press(Control::Confirm);
+    m_view.writes.clear();
+    press(Control::Update);
+
+    const auto sizeOf = [this](std::string_view file) {
+        return std::to_string(std::filesystem::file_size(m_data.path() / "A1" / file));
+    };
+    EXPECT_THAT(m_view.writes,
+                ElementsAre("Command1.Enabled=false", "Check1.Enabled=false", "events",
+                            "tDATA.Text=" + m_data.folder(), "events", // separator appended
+                            "Text1.Text=0", "events",                  // XML sized
+                            "Text2.Text=Get " + configuredInfoUrl("A1", "KEY1", "user"),
+                            "events",                                   // XML fetched
+                            "Text1.Text=" + sizeOf("A1.xml"), "events", // XML re-sized
+                            "Text1.Text=0", "events",                   // illustration sized
+                            "Text2.Text=Get " + configuredImageUrl("A1"), "events", // fetched
+                            "Text1.Text=" + sizeOf("A1_full.png"), "events", "Text2.Text=DONE !",
+                            "Command1.Caption=DONE !", "Command2.Enabled=true", "events",
+                            "Command2.Focus"));
 }
 
 } // namespace

@@ -41,7 +41,6 @@ TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond)
     for (int i = 0; i < 50; ++i) {
         tally.cardsChecked = i + 1;
         progress.tallyChanged(tally);
-        progress.processPendingEvents();
         now += std::chrono::milliseconds(10); // 50 events over half a second
     }
     progress.finish();
@@ -61,16 +60,16 @@ TEST_F(TerminalProgressTest, ShowsCountsRateTimeLeftAndTheCardNeverTheUrl)
     RunTally tally;
     tally.cardsChecked = 3;
     progress.tallyChanged(tally);
-    progress.setStatusText("Get http://x/bof.php?mlunkey=SECRET");
     now += std::chrono::seconds(1);
     const std::string card = "A\x1b";
     progress.fetchApplied({.cardId = card,
                            .path = "/lib/" + card + "/" + card + "_full.png",
+                           .url = "http://x/bof.php?mlunkey=SECRET",
                            .filesApplied = 3,
                            .filesQueued = 2,
                            .filesTotal = 10});
-    progress.processPendingEvents();
     EXPECT_EQ(written(),
+              "\r3 cards, 0 fetched, 0 queued\x1b[K"
               "\r3 cards, 3/10 fetched, 2 queued, 3.0/s, 2.3 s left: A\\x1B_full.png\x1b[K");
 }
 
@@ -78,9 +77,10 @@ TEST(TerminalProgressOff, WritesNothingAndPassesStopRequestsOn)
 {
     bool stop = false;
     TerminalProgress progress(nullptr, [&stop] { return stop; });
-    progress.setStatusText("Get x");
-    progress.processPendingEvents();
-    progress.finish();
+    progress.tallyChanged(RunTally{});
+    progress.fetchApplied(
+        {.cardId = "A1", .path = "A1.xml", .url = "http://x/", .filesApplied = 1});
+    progress.runEnded(RunTally{});
     EXPECT_FALSE(progress.stopRequested());
     stop = true;
     EXPECT_TRUE(progress.stopRequested());

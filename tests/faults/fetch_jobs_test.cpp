@@ -86,8 +86,8 @@ private:
     std::map<FetchTicket, std::string> m_urls;
 };
 
-// The window's calls, and the two a progress line gets, less the count of
-// fetches queued: how far the walk has run ahead is all that may differ.
+// What the run reported, the counts a progress line gets included, less the
+// count of fetches queued: how far the walk has run ahead is all that may differ.
 class AppliedProgress final : public testing::RecordingProgress
 {
 public:

@@ -18,38 +18,37 @@
 
 namespace kqget::testing {
 
-// Records every call as one text, e.g. "Text1=12" or "events".
+// Records what the run reported, one text a call, e.g. "sized /data/A1/A1.xml 12".
 class RecordingProgress : public ProgressPort
 {
 public:
-    void setUpdateEnabled(bool enabled) override { record("Command1.Enabled=", enabled); }
-    void setUpdateCaption(std::string_view text) override { record("Command1.Caption=", text); }
-    void setConfirmEnabled(bool enabled) override { record("Check1.Enabled=", enabled); }
-    void setResetEnabled(bool enabled) override { record("Command2.Enabled=", enabled); }
-    void setDataFolderText(std::string_view text) override { record("tDATA=", text); }
-    void setSizeText(std::string_view text) override { record("Text1=", text); }
-    void setStatusText(std::string_view text) override { record("Text2=", text); }
-    void processPendingEvents() override
+    void runStarted() override { record("started"); }
+    void dataFolderNormalised(std::string_view dataFolder) override
     {
-        calls.emplace_back("events");
-        if (onEvents) {
-            onEvents();
-        }
+        record("dataFolder " + std::string(dataFolder));
     }
+    void fileSized(std::string_view path, std::string_view sizeText) override
+    {
+        record("sized " + std::string(path) + " " + std::string(sizeText));
+    }
+    void fetchApplied(const FetchActivity& activity) override
+    {
+        record("applied " + std::string(activity.url));
+    }
+    void runEnded(const RunTally& tally) override { record(tally.stopped ? "stopped" : "ended"); }
     bool stopRequested() override { return stop; }
 
     std::vector<std::string> calls;
-    std::function<void()> onEvents;
+    std::function<void()> onCall; // after each call recorded
     bool stop = false;
 
-private:
-    void record(std::string_view name, bool value)
+protected:
+    void record(std::string text)
     {
-        calls.emplace_back(std::string(name) + (value ? "true" : "false"));
-    }
-    void record(std::string_view name, std::string_view value)
-    {
-        calls.emplace_back(std::string(name).append(value));
+        calls.push_back(std::move(text));
+        if (onCall) {
+            onCall();
+        }
     }
 };
 

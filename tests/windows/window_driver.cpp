@@ -9,11 +9,11 @@
 // window never came, a box came instead of "DONE !" (its text goes to
 // stderr), or the run never ended.
 #include "app/win32/win32_main_window.h"
+#include "app/window_texts.h"
 #include "app/window_view.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "tests/support/win32/own_desktop.h"
-#include "update/card_update_run.h"
 
 #include <chrono>
 #include <cstdio>
@@ -27,16 +27,16 @@
 namespace {
 
 using namespace std::chrono_literals;
-namespace controls = kqget::controls;
+using kqget::Control;
 
 constexpr wchar_t kDesktop[] = L"kqget-window-end-to-end";
 constexpr auto kDeadline = 120s;  // generous: a handful of cards through a local service
 constexpr UINT kReplyMs = 10'000; // for one message to a window that pumps them
 constexpr int kMessageBoxTextId = 0xFFFF;
 
-HWND control(HWND window, std::string_view name)
+HWND control(HWND window, Control control)
 {
-    return ::GetDlgItem(window, kqget::win32ControlId(name));
+    return ::GetDlgItem(window, kqget::win32ControlId(control));
 }
 
 std::string text(HWND window)
@@ -102,14 +102,14 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
 
     HWND window = nullptr;
     while ((window = windowOf(started.dwThreadId, [](HWND at) {
-                return control(at, controls::kUpdate) != nullptr;
+                return control(at, Control::Update) != nullptr;
             })) == nullptr) {
         if (!waiting()) {
             throw std::runtime_error("kqget.exe showed no window");
         }
     }
-    const std::pair<std::string_view, std::string_view> fields[] = {
-        {controls::kKey, key}, {controls::kUserName, user}, {controls::kDataFolder, data}};
+    const std::pair<Control, std::string_view> fields[] = {
+        {Control::Key, key}, {Control::UserName, user}, {Control::DataFolder, data}};
     for (const auto& [name, value] : fields) {
         // What the keyboard gives a box with the focus, over all it holds.
         ::SendMessageW(control(window, name), EM_SETSEL, 0, -1);
@@ -117,11 +117,11 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
             ::SendMessageW(control(window, name), WM_CHAR, character, 1);
         }
     }
-    ::SendMessageW(control(window, controls::kConfirm), BM_CLICK, 0, 0);
+    ::SendMessageW(control(window, Control::Confirm), BM_CLICK, 0, 0);
     // Posted: the run goes on inside the click, the window answering meanwhile.
-    ::PostMessageW(control(window, controls::kUpdate), BM_CLICK, 0, 0);
+    ::PostMessageW(control(window, Control::Update), BM_CLICK, 0, 0);
 
-    while (text(control(window, controls::kUpdate)) != kqget::kDoneText) {
+    while (text(control(window, Control::Update)) != kqget::kDoneText) {
         if (HWND box = windowOf(started.dwThreadId, isMessageBox)) {
             std::fprintf(stderr, "window driver: kqget.exe showed a box: %s\n",
                          text(::GetDlgItem(box, kMessageBoxTextId)).c_str());

@@ -241,10 +241,9 @@ private slots:
         row("Check1", QAccessible::CheckBox, kConfirmCaption);
         row("Frame1", QAccessible::Grouping, "Status Updates");
         for (const FieldCaption& pair : kFieldCaptions) {
-            const ControlEntry& caption =
-                *std::ranges::find(kControlTable, pair.caption, &ControlEntry::name);
-            row(pair.field.data(), QAccessible::EditableText, caption.text);
-            row(pair.caption.data(), QAccessible::StaticText, caption.text);
+            const ControlEntry& caption = controlEntry(pair.caption);
+            row(controlName(pair.field).data(), QAccessible::EditableText, caption.text);
+            row(caption.name.data(), QAccessible::StaticText, caption.text);
         }
     }
     void everyControlHasItsRoleAndName()

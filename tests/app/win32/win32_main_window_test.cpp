@@ -42,10 +42,11 @@ protected:
         desktop = std::make_unique<testing::OwnDesktop>(L"kqget-window-test");
     }
 
-    HWND item(std::string_view name) const
+    HWND item(Control control) const
     {
-        return ::GetDlgItem(window.handle(), win32ControlId(name));
+        return ::GetDlgItem(window.handle(), win32ControlId(control));
     }
+    HWND item(std::string_view name) const { return item(controlNamed(name)); }
     std::string text(std::string_view name) const
     {
         std::wstring wide(512, L'\0');
@@ -65,7 +66,7 @@ protected:
     std::string focused() const
     {
         const int id = ::GetDlgCtrlID(::GetFocus());
-        return id == 0 ? "" : std::string(kControlTable[id - win32ControlId("Command1")].name);
+        return id == 0 ? "" : std::string(kControlTable[id - win32ControlId(Control::Update)].name);
     }
     void click(std::string_view name) const { ::SendMessageW(item(name), BM_CLICK, 0, 0); }
 
@@ -75,7 +76,8 @@ protected:
         std::vector<std::string> names;
         HWND first = ::GetNextDlgTabItem(window.handle(), nullptr, FALSE);
         for (HWND at = first; at != nullptr && names.size() <= kControlTable.size();) {
-            names.emplace_back(kControlTable[::GetDlgCtrlID(at) - win32ControlId("Command1")].name);
+            names.emplace_back(
+                kControlTable[::GetDlgCtrlID(at) - win32ControlId(Control::Update)].name);
             at = ::GetNextDlgTabItem(window.handle(), at, FALSE);
             if (at == first) {
                 break;
@@ -108,7 +110,8 @@ TEST_F(Win32MainWindowTest, EveryControlOfTheTableIsThereWithItsTextPlaceAndTabO
     // the caption just before it among the window's children.
     EXPECT_EQ(text("Picture1"), kGuidePictureName);
     for (const FieldCaption& pair : kFieldCaptions) {
-        EXPECT_EQ(::GetWindow(item(pair.field), GW_HWNDPREV), item(pair.caption)) << pair.field;
+        EXPECT_EQ(::GetWindow(item(pair.field), GW_HWNDPREV), item(pair.caption))
+            << controlName(pair.field);
     }
     EXPECT_EQ(text("Label1"),
               "Use the Picture below as a guide.\r\n"
