@@ -45,6 +45,9 @@ public:
     // Makes the transfer of one run.
     using TransferFactory = std::function<std::unique_ptr<TransferPort>()>;
 
+    // Well under what the eye notices.
+    static constexpr std::chrono::milliseconds kDefaultEventInterval{25};
+
     // `logPath`: where each run writes its log, relative to the working folder.
     // `eventInterval`: the least time between two processings of events that
     // a run's progress asks for.
@@ -70,9 +73,6 @@ public:
     // The state the controls form; none for a combination the handlers never
     // make (the grey box).
     std::optional<WindowState> state() const;
-
-    // Well under what the eye notices.
-    static constexpr std::chrono::milliseconds kDefaultEventInterval{25};
 
 private:
     struct RunEnd;
