@@ -46,9 +46,9 @@ std::string shownLogPath(const std::string& logPath)
 } // namespace
 
 WindowLogic::WindowLogic(WindowView& view, FileSystemPort& fileSystem, TransferFactory makeTransfer,
-                         std::string logPath)
+                         std::string logPath, ServiceHosts hosts)
     : m_view(view), m_fileSystem(fileSystem), m_makeTransfer(std::move(makeTransfer)),
-      m_logPath(std::move(logPath))
+      m_logPath(std::move(logPath)), m_hosts(std::move(hosts))
 {}
 
 WindowLogic::~WindowLogic() = default;
@@ -105,9 +105,8 @@ void WindowLogic::updateClicked()
     std::optional<Failure> failure;
     try {
         const std::unique_ptr<TransferPort> transfer = m_makeTransfer();
-        tally = CardUpdateRun(progress, m_fileSystem, *transfer, {}, ServiceHosts::configured(),
-                              m_logPath)
-                    .run(inputs);
+        tally =
+            CardUpdateRun(progress, m_fileSystem, *transfer, {}, m_hosts, m_logPath).run(inputs);
     } catch (...) {
         const CaughtFailure caught = caughtFailure();
         failure.emplace(caught.number, std::string(caught.description));

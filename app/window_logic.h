@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/window_view.h"
+#include "update/card_locations.h"
 #include "update/file_system_port.h"
 #include "update/run_log.h"
 #include "update/transfer_port.h"
@@ -36,8 +37,10 @@ public:
     using TransferFactory = std::function<std::unique_ptr<TransferPort>()>;
 
     // `logPath`: where each run writes its log, relative to the working folder.
+    // `hosts`: where the card service is.
     WindowLogic(WindowView& view, FileSystemPort& fileSystem, TransferFactory makeTransfer,
-                std::string logPath = std::string(kRunLogFileName));
+                std::string logPath = std::string(kRunLogFileName),
+                ServiceHosts hosts = ServiceHosts::configured());
     ~WindowLogic();
     WindowLogic(const WindowLogic&) = delete;
     WindowLogic& operator=(const WindowLogic&) = delete;
@@ -63,6 +66,7 @@ private:
     FileSystemPort& m_fileSystem;
     TransferFactory m_makeTransfer;
     std::string m_logPath;
+    ServiceHosts m_hosts;
     WindowProgress* m_runProgress = nullptr; // set while a run is under way
     bool m_closeRequested = false;           // the window was closed during this run
 };
