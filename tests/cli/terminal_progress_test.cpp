@@ -71,7 +71,8 @@ TEST_F(TerminalProgressTest, ShowsCountsRateTimeLeftAndTheCardNeverTheUrl)
     } cases[] = {
         {0, 3, "A\x1b", "xterm",
          "\r3 cards, 3/10 fetched, 2 queued, 3.0/s, 2.3 s left: A\\x1B_full.png\x1b[K"},
-        {0, 1, "A1", "xterm", "\r1 card, 3/10 fetched, 2 queued, 3.0/s, 2.3 s left: A1_full.png\x1b[K"},
+        {0, 1, "A1", "xterm",
+         "\r1 card, 3/10 fetched, 2 queued, 3.0/s, 2.3 s left: A1_full.png\x1b[K"},
         {40, 3, "A0001", "xterm", "\r3/10 fetched, 3.0/s, 2.3 s left\x1b[K"},
         {45, 3, "A0001", "xterm", "\r3/10 fetched, 3.0/s, 2.3 s left: A0001…l.png\x1b[K"},
         {30, 3, "A0001", "xterm", "\r3/10, 3.0/s, 2.3 s left\x1b[K"},
@@ -82,13 +83,14 @@ TEST_F(TerminalProgressTest, ShowsCountsRateTimeLeftAndTheCardNeverTheUrl)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.columns) + " columns, TERM " + (c.term ? c.term : "unset"));
         const testing::ScopedEnvironment term("TERM", c.term ? std::optional<std::string>(c.term)
-                                                           : std::nullopt);
+                                                             : std::nullopt);
         m_file.reset();
         std::free(m_buffer);
         m_buffer = nullptr;
         m_file.reset(open_memstream(&m_buffer, &m_size));
         now = {};
-        TerminalProgress progress(m_file.get(), nullptr, [this] { return now; }, c.columns);
+        TerminalProgress progress(
+            m_file.get(), nullptr, [this] { return now; }, c.columns);
         RunTally tally;
         tally.cardsChecked = c.cards;
         progress.tallyChanged(tally);
