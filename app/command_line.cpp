@@ -39,12 +39,22 @@ std::string windowUsageText()
            "Opens the window that repairs the card library. For scripts and machines\n"
            "without a display, use kqget-cli.\n"
            "\n"
-           "  --screenshot FILE.png  save a picture of the window as first shown, then quit\n";
+           "  --screenshot FILE.png  save a picture of the window as first shown, then quit\n"
+           "\n"
+           "KQGET_INFO_BASE and KQGET_IMAGE_BASE, when set, replace the build's service\n"
+           "bases, e.g. KQGET_INFO_BASE=https://cards.example.net.\n";
 }
 
-std::string windowVersionText()
+std::variant<ServiceBases, std::string>
+windowServiceBases(const std::function<std::optional<std::string>(const char* name)>& environment)
 {
-    return "kqget " + std::string(kDisplayVersion) + "\n";
+    return chooseServiceBases({std::nullopt, std::nullopt, environment("KQGET_INFO_BASE"),
+                               environment("KQGET_IMAGE_BASE")});
+}
+
+std::string windowVersionText(const ServiceBases& bases)
+{
+    return "kqget " + std::string(kDisplayVersion) + "\n" + serviceBasesText(bases);
 }
 
 } // namespace kqget

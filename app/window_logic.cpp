@@ -53,9 +53,10 @@ struct WindowLogic::RunEnd
 };
 
 WindowLogic::WindowLogic(WindowView& view, FileSystemPort& fileSystem, TransferFactory makeTransfer,
-                         std::string logPath, std::chrono::milliseconds eventInterval)
+                         std::string logPath, ServiceHosts hosts,
+                         std::chrono::milliseconds eventInterval)
     : m_view(view), m_fileSystem(fileSystem), m_makeTransfer(std::move(makeTransfer)),
-      m_logPath(std::move(logPath)), m_eventInterval(eventInterval)
+      m_logPath(std::move(logPath)), m_hosts(std::move(hosts)), m_eventInterval(eventInterval)
 {}
 
 WindowLogic::~WindowLogic() = default;
@@ -109,9 +110,8 @@ void WindowLogic::updateClicked()
     RunEnd end;
     try {
         const std::unique_ptr<TransferPort> transfer = m_makeTransfer();
-        end.tally = CardUpdateRun(progress, m_fileSystem, *transfer, {}, ServiceHosts::configured(),
-                                  m_logPath)
-                        .run(inputs);
+        end.tally =
+            CardUpdateRun(progress, m_fileSystem, *transfer, {}, m_hosts, m_logPath).run(inputs);
     } catch (...) {
         const CaughtFailure caught = caughtFailure();
         end.failure.emplace(caught.number, std::string(caught.description));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/window_view.h"
+#include "update/card_locations.h"
 #include "update/file_system_port.h"
 #include "update/run_log.h"
 #include "update/transfer_port.h"
@@ -49,10 +50,11 @@ public:
     static constexpr std::chrono::milliseconds kDefaultEventInterval{25};
 
     // `logPath`: where each run writes its log, relative to the working folder.
-    // `eventInterval`: the least time between two processings of events that
-    // a run's progress asks for.
+    // `hosts`: where the card service is. `eventInterval`: the least time
+    // between two processings of events that a run's progress asks for.
     WindowLogic(WindowView& view, FileSystemPort& fileSystem, TransferFactory makeTransfer,
                 std::string logPath = std::string(kRunLogFileName),
+                ServiceHosts hosts = ServiceHosts::configured(),
                 std::chrono::milliseconds eventInterval = kDefaultEventInterval);
     ~WindowLogic();
     WindowLogic(const WindowLogic&) = delete;
@@ -86,6 +88,7 @@ private:
     FileSystemPort& m_fileSystem;
     TransferFactory m_makeTransfer;
     std::string m_logPath;
+    ServiceHosts m_hosts;
     std::chrono::milliseconds m_eventInterval;
     WindowProgress* m_runProgress = nullptr; // set while a run is under way
     bool m_closeRequested = false;           // the window was closed during this run

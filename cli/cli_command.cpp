@@ -12,6 +12,7 @@
 #include "update/display_text.h"
 #include "update/exit_status.h"
 #include "update/run_error.h"
+#include "update/service_bases.h"
 
 #include <cerrno>
 #include <chrono>
@@ -47,7 +48,7 @@ void flushOut()
     }
 }
 
-int run(const CliOptions& options)
+int run(const CliOptions& options, const ServiceBases& bases)
 {
     InterruptFlag interrupt;
     std::FILE* progressOut = (!options.quiet && isTerminal(stderr)) ? stderr : nullptr;
@@ -55,6 +56,7 @@ int run(const CliOptions& options)
     const auto fileSystem = makeNativeFileSystem();
     TransferOptions transferOptions;
     transferOptions.proxy = options.proxy;
+    transferOptions.bases = bases;
     const auto transfer = makeNativeTransfer(transferOptions);
     RunOptions runOptions;
     runOptions.jobs = options.jobs;
@@ -63,7 +65,8 @@ int run(const CliOptions& options)
 
     const auto started = std::chrono::steady_clock::now();
     const RunTally tally =
-        CardUpdateRun(progress, *fileSystem, *transfer, runOptions).run(options.inputs);
+        CardUpdateRun(progress, *fileSystem, *transfer, runOptions, bases.hosts())
+            .run(options.inputs);
     const auto wallTime = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
 
@@ -107,16 +110,23 @@ int dispatch(const std::vector<std::string>& arguments, std::string& key)
     }
     const auto& options = std::get<CliOptions>(parsed);
     key = std::string(trimSpaces(options.inputs.key));
+    const auto bases = chooseServiceBases({options.infoBase, options.imageBase,
+                                           environmentValue("KQGET_INFO_BASE"),
+                                           environmentValue("KQGET_IMAGE_BASE")});
+    if (const auto* problem = std::get_if<std::string>(&bases)) {
+        return reportUsageError(*problem);
+    }
     int status = exitCode(ExitStatus::Done);
     switch (options.action) {
     case CliOptions::Action::Help:
         writeOut(usageText());
         break;
     case CliOptions::Action::Version:
-        writeOut("kqget " + std::string(kDisplayVersion) + "\n");
+        writeOut("kqget " + std::string(kDisplayVersion) + "\n" +
+                 serviceBasesText(std::get<ServiceBases>(bases)));
         break;
     case CliOptions::Action::Run:
-        status = run(options);
+        status = run(options, std::get<ServiceBases>(bases));
         break;
     }
     flushOut();

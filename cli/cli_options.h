@@ -3,6 +3,7 @@
 #include "update/run_inputs.h"
 #include "update/run_options.h"
 
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -23,7 +24,9 @@ struct CliOptions
     RunInputs inputs;
     bool quiet = false;
     std::size_t jobs = kDefaultJobs;
-    std::string proxy; // empty: the environment's
+    std::string proxy;                    // empty: the environment's
+    std::optional<std::string> infoBase;  // --info-base, checked with the variables
+    std::optional<std::string> imageBase; // --image-base
 };
 
 // A key file's first line is read up to this length; a longer one is no key

@@ -20,17 +20,16 @@ std::size_t terminalWidth(std::FILE* out)
     return columns > 0 ? columns : kFallbackWidth;
 }
 
-// Cuts to at most `width` bytes without splitting a UTF-8 character.
+// Cuts to at most `width` columns, counting a UTF-8 character as one.
 void cutTo(std::string& text, std::size_t width)
 {
-    if (text.size() <= width) {
-        return;
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == width) {
+            text.resize(i);
+            return;
+        }
     }
-    std::size_t end = width;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    text.resize(end);
 }
 
 // Columns a line takes, counting a UTF-8 character as one.
@@ -39,6 +38,37 @@ std::size_t columnsOf(std::string_view text)
     return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }));
+}
+
+// Where the line leaves less room than this for the file's name, it shows none.
+constexpr std::size_t kShortestName = 8;
+
+// At most `width` columns of `text`, its middle given up for "…".
+std::string shortened(const std::string& text, std::size_t width)
+{
+    const std::size_t columns = columnsOf(text);
+    if (columns <= width) {
+        return text;
+    }
+    const std::size_t keep = width - 1;
+    const std::size_t tail = keep / 2;
+    // Byte offsets of the first `keep - tail` and the last `tail` characters.
+    std::size_t seen = 0;
+    std::size_t headEnd = 0;
+    std::size_t tailStart = text.size();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) {
+            continue;
+        }
+        if (seen == keep - tail) {
+            headEnd = i;
+        }
+        if (seen == columns - tail) {
+            tailStart = i;
+        }
+        ++seen;
+    }
+    return text.substr(0, headEnd) + "…" + text.substr(tailStart);
 }
 
 std::string_view fileNameOf(std::string_view path)
@@ -50,8 +80,9 @@ std::string_view fileNameOf(std::string_view path)
 } // namespace
 
 TerminalProgress::TerminalProgress(std::FILE* out, std::function<bool()> stop,
-                                   std::function<Clock::time_point()> now)
+                                   std::function<Clock::time_point()> now, std::size_t columns)
     : m_out(out), m_stop(std::move(stop)), m_now(std::move(now)), m_started(m_now()),
+      m_columns(columns),
       m_erasesWithEscapes(out != nullptr && erasesWithEscapes(out))
 {}
 
@@ -98,39 +129,56 @@ void TerminalProgress::whileWaiting()
     redrawWhenDue();
 }
 
-std::string TerminalProgress::line() const
+// The counts, the rate and the time left, in as many words as `width` has
+// room for: the file's name is what gives way.
+std::string TerminalProgress::line(std::size_t width) const
 {
-    std::string text = std::to_string(m_cards) + " cards, " + std::to_string(m_applied);
+    std::string fetched = std::to_string(m_applied);
     if (m_total) {
-        text.append("/").append(std::to_string(*m_total));
+        fetched.append("/").append(std::to_string(*m_total));
     }
-    text.append(" fetched, ").append(std::to_string(m_queued)).append(" queued");
-    if (m_notStored > 0) {
-        text.append(", ").append(std::to_string(m_notStored)).append(" not stored");
-    }
+    std::string pace;
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - m_started);
     if (m_applied > 0 && elapsed.count() > 0) {
         const double perSecond = static_cast<double>(m_applied) * 1000.0 / elapsed.count();
         char rate[32];
         std::snprintf(rate, sizeof rate, ", %.1f/s", perSecond);
-        text.append(rate);
+        pace.append(rate);
         if (m_total && *m_total >= m_applied) {
             const auto left = std::chrono::milliseconds(
                 static_cast<long long>((*m_total - m_applied) * 1000.0 / perSecond));
-            text.append(", ").append(durationText(left)).append(" left");
+            pace.append(", ").append(durationText(left)).append(" left");
         }
     }
-    // The file's name starts with its card's id, so it names both.
-    if (!m_file.empty()) {
-        text.append(": ").append(m_file);
+    const std::string notStored =
+        m_notStored > 0 ? ", " + std::to_string(m_notStored) + " not stored" : std::string();
+    const std::string cards = std::to_string(m_cards) + (m_cards == 1 ? " card, " : " cards, ");
+    const std::string forms[] = {
+        cards + fetched + " fetched, " + std::to_string(m_queued) + " queued" + notStored + pace,
+        fetched + " fetched" + notStored + pace,
+        fetched + notStored + pace,
+    };
+    std::string text = forms[std::size(forms) - 1];
+    for (const std::string& form : forms) {
+        if (columnsOf(form) <= width) {
+            text = form;
+            break;
+        }
+    }
+    // The file's name starts with its card's id, so it names both; cut in
+    // the middle, it keeps the id and the kind of file.
+    const std::size_t used = columnsOf(text) + 2;
+    if (!m_file.empty() && used + kShortestName <= width) {
+        text.append(": ").append(shortened(m_file, width - used));
     }
     return text;
 }
 
 void TerminalProgress::redraw()
 {
-    std::string text = line();
-    cutTo(text, terminalWidth(m_out) - 1);
+    const std::size_t width = (m_columns > 0 ? m_columns : terminalWidth(m_out)) - 1;
+    std::string text = line(width);
+    cutTo(text, width);
     draw(text);
     m_dirty = false;
     m_drawn = true;

@@ -19,9 +19,10 @@ class TerminalProgress final : public ProgressPort
 public:
     using Clock = std::chrono::steady_clock;
 
-    // `out` null means no progress line. `stop` is asked at the run's safe points.
+    // `out` null means no progress line. `stop` is asked at the run's safe
+    // points. `columns` 0: as wide as the terminal is at each redraw.
     TerminalProgress(std::FILE* out, std::function<bool()> stop,
-                     std::function<Clock::time_point()> now = Clock::now);
+                     std::function<Clock::time_point()> now = Clock::now, std::size_t columns = 0);
     ~TerminalProgress() override;
 
     void tallyChanged(const RunTally& tally) override;
@@ -37,12 +38,13 @@ private:
     void redrawWhenDue();
     void redraw();
     void draw(const std::string& text);
-    std::string line() const;
+    std::string line(std::size_t width) const;
 
     std::FILE* m_out;
     std::function<bool()> m_stop;
     std::function<Clock::time_point()> m_now;
     Clock::time_point m_started;
+    std::size_t m_columns;
     Clock::time_point m_lastDraw{};
     bool m_erasesWithEscapes;
     bool m_dirty = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/service_bases.h"
 #include "update/transfer_port.h"
 
 #include <chrono>
@@ -17,12 +18,16 @@ struct TransferOptions
     std::chrono::milliseconds stallTimeout{60'000};
     long maxRedirects = 10;
     std::size_t bodySizeCap = kBodySizeCapBytes;
-    // An HTTP proxy for every fetch; empty: the system's (on POSIX the
-    // environment's http_proxy and no_proxy, on Windows the user's settings).
+    // An HTTP proxy for every fetch, credentials in its URL if it asks for
+    // them; empty: the system's (on POSIX the environment's http_proxy,
+    // https_proxy, all_proxy and no_proxy, on Windows the user's settings).
     std::string proxy{};
     // PEM file of the authorities an https:// server's certificate must chain
     // to; empty means the system's CA store. Windows always uses its own store.
     std::string caBundlePath{};
+    // The service's bases and what set them, named when a host of theirs
+    // cannot be found; empty: none named.
+    ServiceBases bases{};
 };
 
 } // namespace kqget

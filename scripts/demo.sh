@@ -43,9 +43,11 @@ echo "Stand-in card service: 127.0.0.1:$port (used as the HTTP proxy)"
 echo
 status=0
 (cd "$work" && http_proxy="http://127.0.0.1:$port" no_proxy= KQGET_KEY=DEMOKEY \
-    "$bin/kqget-cli" --user demo --data "$library") || status=$?
+    "$bin/kqget-cli" --user demo --data "$library" >"$work/summary.txt") || status=$?
+# The demo's folder goes when it ends: the log is shown here, not pointed at.
+sed 's/^Log: .*/Log: shown below (the demo removes its folder when it ends)/' "$work/summary.txt"
 echo
-echo "Run log ($work/KQ-GET-PNG-XML.txt):"
+echo "Run log:"
 tr -d '\r' <"$work/KQ-GET-PNG-XML.txt" | sed 's/^/    /'
 echo
 echo "kqget-cli exit status: $status"

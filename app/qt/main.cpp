@@ -9,6 +9,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -22,9 +23,18 @@ int main(int argc, char** argv)
     using kqget::WindowCommand;
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
     const WindowCommand command = kqget::parseWindowCommand(arguments);
+    const auto chosenBases = kqget::windowServiceBases([](const char* name) {
+        const char* value = std::getenv(name);
+        return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+    });
+    if (const auto* problem = std::get_if<std::string>(&chosenBases)) {
+        std::fprintf(stderr, "kqget: %s\n", problem->c_str());
+        return kqget::exitCode(kqget::ExitStatus::Usage);
+    }
+    const auto& bases = std::get<kqget::ServiceBases>(chosenBases);
     switch (command.action) {
     case WindowCommand::Action::Version:
-        std::fputs(kqget::windowVersionText().c_str(), stdout);
+        std::fputs(kqget::windowVersionText(bases).c_str(), stdout);
         return 0;
     case WindowCommand::Action::Help:
         std::fputs(kqget::windowUsageText().c_str(), stdout);
@@ -44,7 +54,8 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     kqget::ModalMessageBoxes messageBoxes;
-    kqget::MainWindow window(messageBoxes, kqget::makeWindowTransfer);
+    kqget::MainWindow window(
+        messageBoxes, [&bases] { return kqget::makeWindowTransferFor(bases); }, bases.hosts());
     QObject::connect(&window, &kqget::MainWindow::programEndRequested, &app,
                      [](int status) { QCoreApplication::exit(status); });
     window.show();

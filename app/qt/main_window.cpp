@@ -197,9 +197,11 @@ void MainWindow::WidgetView::endProgram(int exitStatus)
     emit m_window.programEndRequested(exitStatus);
 }
 
-MainWindow::MainWindow(MessageBoxes& messageBoxes, WindowLogic::TransferFactory makeTransfer)
+MainWindow::MainWindow(MessageBoxes& messageBoxes, WindowLogic::TransferFactory makeTransfer,
+                       ServiceHosts hosts)
     : m_view(std::make_unique<WidgetView>(*this, messageBoxes)),
-      m_logic(*m_view, m_fileSystem, std::move(makeTransfer))
+      m_logic(*m_view, m_fileSystem, std::move(makeTransfer), std::string(kRunLogFileName),
+              std::move(hosts))
 {
     setObjectName(toQString(kWindowName));
     setWindowTitle(toQString(kWindowTitle));

@@ -22,7 +22,8 @@ class MainWindow : public QWidget
     Q_OBJECT
 
 public:
-    explicit MainWindow(MessageBoxes& messageBoxes, WindowLogic::TransferFactory makeTransfer);
+    MainWindow(MessageBoxes& messageBoxes, WindowLogic::TransferFactory makeTransfer,
+               ServiceHosts hosts = ServiceHosts::configured());
     ~MainWindow() override;
 
     bool runUnderWay() const noexcept { return m_logic.runUnderWay(); }

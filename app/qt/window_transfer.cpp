@@ -6,7 +6,14 @@ namespace kqget {
 
 std::unique_ptr<TransferPort> makeWindowTransfer()
 {
-    return std::make_unique<CurlTransfer>();
+    return makeWindowTransferFor(ServiceBases::configured());
+}
+
+std::unique_ptr<TransferPort> makeWindowTransferFor(const ServiceBases& bases)
+{
+    TransferOptions options;
+    options.bases = bases;
+    return std::make_unique<CurlTransfer>(std::move(options));
 }
 
 } // namespace kqget

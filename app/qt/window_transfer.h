@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/service_bases.h"
 #include "update/transfer_port.h"
 
 #include <memory>
@@ -10,5 +11,7 @@ namespace kqget {
 // run waits on it in short slices and lets the window handle its events
 // between them.
 std::unique_ptr<TransferPort> makeWindowTransfer();
+// The same, naming `bases` when a host of theirs cannot be found.
+std::unique_ptr<TransferPort> makeWindowTransferFor(const ServiceBases& bases);
 
 } // namespace kqget

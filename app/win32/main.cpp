@@ -62,9 +62,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     const std::vector<std::string> arguments = commandArguments();
     const WindowCommand command = kqget::parseWindowCommand(
         std::vector<std::string_view>(arguments.begin(), arguments.end()));
+    const auto chosenBases = kqget::windowServiceBases([](const char* name) {
+        const wchar_t* value = ::_wgetenv(kqget::toWide(name).c_str());
+        return value == nullptr ? std::nullopt : std::optional<std::string>(kqget::toUtf8(value));
+    });
+    if (const auto* problem = std::get_if<std::string>(&chosenBases)) {
+        tellUser("kqget: " + *problem + "\n", true);
+        return kqget::exitCode(kqget::ExitStatus::Usage);
+    }
+    const auto& bases = std::get<kqget::ServiceBases>(chosenBases);
     switch (command.action) {
     case WindowCommand::Action::Version:
-        tellUser(kqget::windowVersionText(), false);
+        tellUser(kqget::windowVersionText(bases), false);
         return 0;
     case WindowCommand::Action::Help:
         tellUser(kqget::windowUsageText(), false);
@@ -84,8 +93,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         const kqget::GdiplusSession gdiplus;
         kqget::SystemMessageBoxes messageBoxes;
         const auto fileSystem = kqget::makeNativeFileSystem();
-        kqget::Win32MainWindow window(instance, messageBoxes, *fileSystem,
-                                      [] { return kqget::makeNativeTransfer({}); });
+        kqget::Win32MainWindow window(
+            instance, messageBoxes, *fileSystem,
+            [&bases] {
+                kqget::TransferOptions options;
+                options.bases = bases;
+                return kqget::makeNativeTransfer(std::move(options));
+            },
+            std::string(kqget::kRunLogFileName), bases.hosts());
         window.show(showCommand);
         if (command.action == WindowCommand::Action::Screenshot) {
             window.processPendingEvents();

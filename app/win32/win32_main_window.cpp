@@ -22,9 +22,10 @@ constexpr const wchar_t* kWindowClass = L"kqgetForm1";
 
 Win32MainWindow::Win32MainWindow(HINSTANCE instance, Win32MessageBoxes& messageBoxes,
                                  FileSystemPort& fileSystem,
-                                 WindowLogic::TransferFactory makeTransfer, std::string logPath)
+                                 WindowLogic::TransferFactory makeTransfer, std::string logPath,
+                                 ServiceHosts hosts)
     : m_picture(instance), m_view(std::make_unique<ControlView>(*this, messageBoxes)),
-      m_logic(*m_view, fileSystem, std::move(makeTransfer), std::move(logPath))
+      m_logic(*m_view, fileSystem, std::move(makeTransfer), std::move(logPath), std::move(hosts))
 {
     createWindow(instance);
     createControls(instance);

@@ -27,7 +27,8 @@ public:
     // std::runtime_error, with the system's reason, when it cannot be made.
     Win32MainWindow(HINSTANCE instance, Win32MessageBoxes& messageBoxes, FileSystemPort& fileSystem,
                     WindowLogic::TransferFactory makeTransfer,
-                    std::string logPath = std::string(kRunLogFileName));
+                    std::string logPath = std::string(kRunLogFileName),
+                    ServiceHosts hosts = ServiceHosts::configured());
     ~Win32MainWindow();
     Win32MainWindow(const Win32MainWindow&) = delete;
     Win32MainWindow& operator=(const Win32MainWindow&) = delete;

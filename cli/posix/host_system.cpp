@@ -27,7 +27,10 @@ bool writeText(std::FILE* stream, std::string_view text)
 
 bool erasesWithEscapes(std::FILE* /*stream*/)
 {
-    return true;
+    // A terminal that says nothing of itself, or that it is dumb (an editor's
+    // shell buffer, a CI log), shows an escape sequence as text.
+    const char* term = std::getenv("TERM");
+    return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
 }
 
 std::size_t terminalColumns(std::FILE* stream)

@@ -47,7 +47,14 @@ InstallDirRegKey HKLM "${KQGET_APPS_KEY}" "UninstallString"
   SetOutPath $INSTDIR
 !macroend
 
+; Comes after CPack's own removal of the installation's key, so the vendor's
+; key above it, which CPack leaves, is empty now unless another program of
+; ours still uses it; so is a folder that held only the installation folder.
+; Neither is removed when it holds anything.
 !macro KqgetDeleteShortcuts
   Delete "$SMPROGRAMS\$MUI_TEMP\kqget.lnk"
   Delete "$SMPROGRAMS\$MUI_TEMP\kqget command prompt.lnk"
+  DeleteRegKey /ifempty SHCTX "Software\kqget developers" ; CPACK_PACKAGE_VENDOR
+  ${GetParent} $INSTDIR $0
+  RMDir $0
 !macroend

@@ -11,6 +11,8 @@ namespace kqget {
 
 namespace {
 
+constexpr long kProxyAuthenticationRequired = 407;
+
 ErrorNumber errorNumberOf(CURLcode code)
 {
     switch (code) {
@@ -58,6 +60,11 @@ bool CurlFetch::begin()
         m_begun = true;
         long status = 0;
         curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        if (status == kProxyAuthenticationRequired && proxy) {
+            m_proxyAsksCredentials = true;
+            m_sinkRefused = true;
+            return false;
+        }
         curl_off_t length = -1;
         curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         m_sinkRefused =
@@ -100,13 +107,22 @@ int CurlFetch::onRequest(void* context, char*, char*, int, int) noexcept
     return CURL_PREREQFUNC_OK;
 }
 
-FinishedFetch CurlFetch::outcome(CURLcode result)
+FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
 {
     CURL* handle = easy.get();
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    if (result == CURLE_OK && begin()) {
+    long connectStatus = 0; // the proxy's answer to a tunnel's CONNECT
+    curl_easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+    if (proxy && connectStatus == kProxyAuthenticationRequired) {
+        m_proxyAsksCredentials = true;
+    }
+    if (!m_proxyAsksCredentials && result == CURLE_OK && begin()) {
         return {ticket, FetchResult{status, false, retryAfterOf(handle)}};
+    }
+    if (m_proxyAsksCredentials) {
+        return {ticket, FetchFailure{ErrorNumber::Transfer,
+                                     proxyAsksCredentialsText(proxy->url, proxy->source)}};
     }
     if (m_overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
         return {ticket, FetchResult{status, true}};
@@ -118,6 +134,13 @@ FinishedFetch CurlFetch::outcome(CURLcode result)
     const std::string_view detail(m_errorBuffer.data());
     if (!detail.empty()) {
         reason.append(" (").append(detail).append(")");
+    }
+    if (proxy && (result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_PROXY)) {
+        reason = "cannot reach the proxy " + proxyNamed(proxy->url, proxy->source) + ": " + reason;
+    } else if (result == CURLE_COULDNT_RESOLVE_HOST) {
+        const char* url = nullptr;
+        curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url);
+        reason.append(bases.unresolvedHostNote(url == nullptr ? "" : url));
     }
     return {ticket, FetchFailure{errorNumberOf(result), std::move(reason)}};
 }

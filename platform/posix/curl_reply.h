@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace kqget {
 
@@ -23,14 +24,16 @@ struct CurlFetch
     // Points the handle's callbacks at this fetch. Throws RunError.
     void prepare(std::size_t bodySizeCap);
 
-    // What came of the fetch, once libcurl has said it is done.
-    FinishedFetch outcome(CURLcode result);
+    // What came of the fetch, once libcurl has said it is done; `bases` tell
+    // where a host that cannot be found was set.
+    FinishedFetch outcome(CURLcode result, const ServiceBases& bases);
 
     FetchTicket ticket;
     std::shared_ptr<BodySink> sink;
     UniqueEasy easy;
     bool requestSent = false; // from here on the stall clock runs
     Clock::time_point lastByte = Clock::now();
+    std::optional<ChosenProxy> proxy; // none: straight to the server
 
 private:
     bool begin();
@@ -44,6 +47,7 @@ private:
     bool m_begun = false; // the sink knows the reply
     bool m_overSizeCap = false;
     bool m_sinkRefused = false;
+    bool m_proxyAsksCredentials = false; // a 407, which no card file may take
 };
 
 } // namespace kqget

@@ -5,6 +5,7 @@
 #include "update/run_options.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace kqget {
 
@@ -87,9 +88,8 @@ UniqueEasy makeEasy(const TransferOptions& options)
     setOption(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.bodySizeCap));
     const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
     setOption(handle, CURLOPT_USERAGENT, userAgent.c_str());
-    if (!options.proxy.empty()) {
-        setOption(handle, CURLOPT_PROXY, options.proxy.c_str());
-    }
+    // Whatever scheme a proxy asks for, once it has said so with a 407.
+    setOption(handle, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
     // libcurl's defaults, stated because the key travels in the query: over
     // https:// it goes only to a host whose certificate the CA store vouches for.
     setOption(handle, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -100,8 +100,33 @@ UniqueEasy makeEasy(const TransferOptions& options)
     return easy;
 }
 
-void aimEasy(CURL* easy, std::string_view url)
+std::optional<ChosenProxy> aimEasy(CURL* easy, std::string_view url, const TransferOptions& options)
 {
+    // Chosen here rather than by libcurl, so that a failure can name the proxy.
+    const auto text = proxyTextFor(url, options.proxy, [](const char* name) {
+        const char* value = std::getenv(name);
+        return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+    });
+    std::optional<ChosenProxy> proxy;
+    if (text) {
+        auto parsed = parseProxyUrl(text->text);
+        if (!parsed) {
+            throw RunError(ErrorNumber::Transfer,
+                           "cannot use the proxy '" + shownProxyText(text->text) + "'" +
+                               (text->source.empty() ? "" : " from " + text->source) +
+                               ": it names no host");
+        }
+        proxy = ChosenProxy{std::move(*parsed), text->source};
+    }
+    // An empty proxy goes straight to the server, whatever the environment says.
+    const std::string server = proxy ? proxy->url.withoutCredentials() : std::string();
+    setOption(easy, CURLOPT_PROXY, server.c_str());
+    const auto credential = [](const std::optional<std::string>& value) {
+        return value ? value->c_str() : nullptr;
+    };
+    setOption(easy, CURLOPT_PROXYUSERNAME, proxy ? credential(proxy->url.user) : nullptr);
+    setOption(easy, CURLOPT_PROXYPASSWORD, proxy ? credential(proxy->url.password) : nullptr);
+
     const std::string wire = wireUrl(url);
     setOption(easy, CURLOPT_URL, wire.c_str());
     // Over HTTP/2 the fetches share one connection rather than each opening
@@ -109,6 +134,7 @@ void aimEasy(CURL* easy, std::string_view url)
     // over plain HTTP, waiting would hold the first fetches until the first
     // reply shows the server's version.
     setOption(easy, CURLOPT_PIPEWAIT, isHttps(wire) ? 1L : 0L);
+    return proxy;
 }
 
 } // namespace kqget

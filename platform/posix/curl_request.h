@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/proxy_url.h"
 #include "platform/transfer_options.h"
 #include "update/run_error.h"
 #include "update/transfer_port.h"
@@ -37,8 +38,17 @@ UniqueMulti makeMulti();
 // from fetch to fetch. Throws RunError.
 UniqueEasy makeEasy(const TransferOptions& options);
 
-// Aims a handle at one URL, as the run formed it. Throws RunError.
-void aimEasy(CURL* easy, std::string_view url);
+// The proxy a fetch goes through, as the user set it.
+struct ChosenProxy
+{
+    ProxyUrl url;
+    std::string source; // the environment variable it came from; empty: --proxy
+};
+
+// Aims a handle at one URL, as the run formed it, through the proxy that
+// `options` or the environment choose for it, which it returns. Throws RunError.
+std::optional<ChosenProxy> aimEasy(CURL* easy, std::string_view url,
+                                   const TransferOptions& options);
 
 template <typename Value> void setOption(CURL* easy, CURLoption option, Value value)
 {

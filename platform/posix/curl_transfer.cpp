@@ -61,7 +61,7 @@ public:
         try {
             fetch.easy = takeEasy();
             fetch.prepare(m_options.bodySizeCap);
-            aimEasy(fetch.easy.get(), url);
+            fetch.proxy = aimEasy(fetch.easy.get(), url, m_options);
         } catch (const RunError& error) {
             m_underWay.pop_back();
             m_finished.push_back({ticket, FetchFailure{error.number(), error.what()}});
@@ -137,7 +137,7 @@ private:
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &fetch);
             const CURLcode result = message->data.result;
             curl_multi_remove_handle(m_multi.get(), fetch->easy.get());
-            m_finished.push_back(fetch->outcome(result));
+            m_finished.push_back(fetch->outcome(result, m_options.bases));
             recycle(*fetch);
         }
     }

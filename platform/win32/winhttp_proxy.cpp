@@ -35,26 +35,18 @@ bool useProxy(WinHttpProxyPlan& plan, std::wstring proxy, std::wstring bypass)
 
 WinHttpProxyPlan namedProxyPlan(std::string_view proxyUrl)
 {
-    std::string_view server = proxyUrl;
-    if (const auto scheme = server.find("://"); scheme != std::string_view::npos) {
-        std::string name(server.substr(0, scheme));
-        for (char& c : name) {
-            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        }
-        if (name != "http") {
-            throw RunError(ErrorNumber::Transfer,
-                           "cannot use the proxy '" + std::string(proxyUrl) +
-                               "': WinHTTP reaches a proxy over http:// only");
-        }
-        server.remove_prefix(scheme + 3);
-    }
-    server = server.substr(0, server.find('/'));
-    if (server.empty()) {
+    std::optional<ProxyUrl> proxy = parseProxyUrl(proxyUrl);
+    if (!proxy) {
         throw RunError(ErrorNumber::Transfer,
-                       "cannot use the proxy '" + std::string(proxyUrl) + "': it names no host");
+                       "cannot use the proxy '" + shownProxyText(proxyUrl) + "': it names no host");
+    }
+    if (proxy->scheme != "http") {
+        throw RunError(ErrorNumber::Transfer, "cannot use the proxy '" + proxy->shown() +
+                                                  "': WinHTTP reaches a proxy over http:// only");
     }
     WinHttpProxyPlan plan;
-    useProxy(plan, toWide(server), {});
+    useProxy(plan, toWide(proxy->hostPort), {});
+    plan.named = std::move(proxy);
     return plan;
 }
 

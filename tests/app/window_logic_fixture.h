@@ -191,8 +191,11 @@ protected:
     std::string m_logPath = (m_work.path() / "KQ-GET-PNG-XML.txt").string();
     FakeView m_view;
     std::unique_ptr<FileSystemPort> m_fileSystem = makeNativeFileSystem();
-    WindowLogic m_logic{m_view, *m_fileSystem,
-                        [this] { return makeNativeTransfer({.proxy = m_serviceProxy}); }, m_logPath,
+    WindowLogic m_logic{m_view,
+                        *m_fileSystem,
+                        [this] { return makeNativeTransfer({.proxy = m_serviceProxy}); },
+                        m_logPath,
+                        ServiceHosts::configured(),
                         m_eventInterval};
 };
 

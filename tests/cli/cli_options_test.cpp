@@ -33,6 +33,7 @@ TEST(CliOptions, TakesValuesAsTypedInBothSpellings)
     EXPECT_EQ(tuned.jobs, 16u);
     EXPECT_EQ(tuned.proxy, "http://proxy:3128");
     EXPECT_EQ(parsedOk({"--key=k", "--user=u", "--data=d", "--jobs=1"}).jobs, 1u);
+    EXPECT_EQ(parsedOk({"--key=k", "--user=u", "--data=d", "--jobs", " 8 ", "--"}).jobs, 8u);
 }
 
 TEST(CliOptions, EmptyDataFolderIsAValue)
@@ -97,6 +98,7 @@ TEST(CliOptions, RejectsWhatCannotBeRunAndNamesTheCause)
         {run({"--key", "k", "--jobs=4x"}), "not '4x'"},
         {run({"--key", "k", "--jobs", ""}), "not ''"},
         {run({"--key", "k", "--proxy", " "}), "--proxy needs a URL"},
+        {run({"--key", "k", "--", "d"}), "'d': the command takes options only"},
     };
     for (const auto& c : cases) {
         const auto parsed = parseCliOptions(c.arguments, c.environmentKey);

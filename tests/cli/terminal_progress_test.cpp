@@ -1,4 +1,5 @@
 #include "cli/terminal_progress.h"
+#include "tests/support/scoped_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,7 @@ protected:
 
 TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond)
 {
+    const testing::ScopedEnvironment term("TERM", "xterm");
     TerminalProgress progress(m_file.get(), nullptr, [this] { return now; });
     RunTally tally;
     for (int i = 0; i < 50; ++i) {
@@ -54,23 +56,53 @@ TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond)
     EXPECT_TRUE(text.ends_with("\r\x1b[K")) << "the line is cleared at the end";
 }
 
+// At any width the counts, the rate and the time left come first, the file's
+// name gives way; the card, never the URL that holds the key.
 TEST_F(TerminalProgressTest, ShowsCountsRateTimeLeftAndTheCardNeverTheUrl)
 {
-    TerminalProgress progress(m_file.get(), nullptr, [this] { return now; });
-    RunTally tally;
-    tally.cardsChecked = 3;
-    progress.tallyChanged(tally);
-    now += std::chrono::seconds(1);
-    const std::string card = "A\x1b";
-    progress.fetchApplied({.cardId = card,
-                           .path = "/lib/" + card + "/" + card + "_full.png",
-                           .url = "http://x/bof.php?mlunkey=SECRET",
-                           .filesApplied = 3,
-                           .filesQueued = 2,
-                           .filesTotal = 10});
-    EXPECT_EQ(written(),
-              "\r3 cards, 0 fetched, 0 queued\x1b[K"
-              "\r3 cards, 3/10 fetched, 2 queued, 3.0/s, 2.3 s left: A\\x1B_full.png\x1b[K");
+    const struct
+    {
+        std::size_t columns;
+        std::size_t cards;
+        std::string card;
+        const char* term;
+        std::string line;
+    } cases[] = {
+        {0, 3, "A\x1b", "xterm",
+         "\r3 cards, 3/10 fetched, 2 queued, 3.0/s, 2.3 s left: A\\x1B_full.png\x1b[K"},
+        {0, 1, "A1", "xterm",
+         "\r1 card, 3/10 fetched, 2 queued, 3.0/s, 2.3 s left: A1_full.png\x1b[K"},
+        {40, 3, "A0001", "xterm", "\r3/10 fetched, 3.0/s, 2.3 s left\x1b[K"},
+        {45, 3, "A0001", "xterm", "\r3/10 fetched, 3.0/s, 2.3 s left: A0001…l.png\x1b[K"},
+        {30, 3, "A0001", "xterm", "\r3/10, 3.0/s, 2.3 s left\x1b[K"},
+        {12, 3, "A0001", "xterm", "\r3/10, 3.0/s\x1b[K"},
+        {40, 3, "A0001", "dumb", "\r3/10 fetched, 3.0/s, 2.3 s left"},
+        {40, 3, "A0001", nullptr, "\r3/10 fetched, 3.0/s, 2.3 s left"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.columns) + " columns, TERM " + (c.term ? c.term : "unset"));
+        const testing::ScopedEnvironment term("TERM", c.term ? std::optional<std::string>(c.term)
+                                                             : std::nullopt);
+        m_file.reset();
+        std::free(m_buffer);
+        m_buffer = nullptr;
+        m_file.reset(open_memstream(&m_buffer, &m_size));
+        now = {};
+        TerminalProgress progress(
+            m_file.get(), nullptr, [this] { return now; }, c.columns);
+        RunTally tally;
+        tally.cardsChecked = c.cards;
+        progress.tallyChanged(tally);
+        const std::size_t before = written().size();
+        now += std::chrono::seconds(1);
+        progress.fetchApplied({.cardId = c.card,
+                               .path = "/lib/" + c.card + "/" + c.card + "_full.png",
+                               .url = "http://x/bof.php?mlunkey=SECRET",
+                               .filesApplied = 3,
+                               .filesQueued = 2,
+                               .filesTotal = 10});
+        EXPECT_EQ(written().substr(before), c.line);
+    }
 }
 
 TEST(TerminalProgressOff, WritesNothingAndPassesStopRequestsOn)

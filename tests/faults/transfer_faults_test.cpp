@@ -41,6 +41,7 @@ bool networkCanBeIsolated()
 
 TEST_F(FaultTest, AFailedFetchEndsTheRunWithTheLibraryWholeAndTheLogComplete)
 {
+    const std::string deadProxy = "http://127.0.0.1:" + std::to_string(deadPort());
     const struct
     {
         const char* name;
@@ -56,8 +57,9 @@ TEST_F(FaultTest, AFailedFetchEndsTheRunWithTheLibraryWholeAndTheLogComplete)
          Fault{.redirectLoop = true},
          {},
          "error 42: cannot fetch " + imageUrl("A2") + ": curl error 47: "},
-        {"connection refused", std::nullopt, "http://127.0.0.1:" + std::to_string(deadPort()),
-         "error 40: cannot fetch " + shownInfoUrl("A1") + ": curl error 7: "},
+        {"connection refused", std::nullopt, deadProxy,
+         "error 40: cannot fetch " + shownInfoUrl("A1") + ": cannot reach the proxy " + deadProxy +
+             " (from http_proxy): curl error 7: "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,4 +1,5 @@
 #include "update/card_locations.h"
+#include "update/service_bases.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,47 @@ TEST(ServiceHosts, ConfiguredBasesCarryTheirScheme)
         EXPECT_FALSE(base.ends_with("/")) << base;
     }
     EXPECT_NE(hosts.infoBase, hosts.imageBase);
+}
+
+// Option over variable over the build's, each checked as the build checks its
+// own: a path or a trailing '/' would be doubled or lost in the URLs.
+TEST(ServiceBases, OptionOverVariableOverBuildAndOnlySchemeHostAndPort)
+{
+    const struct
+    {
+        BaseSettings settings;
+        std::string info;  // the base in effect, or the start of the refusal
+        std::string setBy; // empty: refused
+    } cases[] = {
+        {{}, ServiceBases::configured().info.url, "the build's default"},
+        {{.infoVariable = "https://env.test"}, "https://env.test", "KQGET_INFO_BASE"},
+        {{.infoOption = "http://opt.test:8080", .infoVariable = "https://env.test"},
+         "http://opt.test:8080",
+         "--info-base"},
+        {{.infoOption = "http://opt.test/"}, "--info-base must be http:// or https://", ""},
+        {{.infoVariable = "ftp://env.test"}, "KQGET_INFO_BASE must be", ""},
+        {{.infoVariable = "http://"}, "KQGET_INFO_BASE must be", ""},
+        {{.infoVariable = "http://a b"}, "KQGET_INFO_BASE must be", ""},
+        {{.imageVariable = "env.test"}, "KQGET_IMAGE_BASE must be", ""},
+    };
+    for (const auto& c : cases) {
+        const auto chosen = chooseServiceBases(c.settings);
+        if (c.setBy.empty()) {
+            ASSERT_TRUE(std::holds_alternative<std::string>(chosen)) << c.info;
+            EXPECT_TRUE(std::get<std::string>(chosen).starts_with(c.info))
+                << std::get<std::string>(chosen);
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<ServiceBases>(chosen)) << std::get<std::string>(chosen);
+        const ServiceBases& bases = std::get<ServiceBases>(chosen);
+        EXPECT_EQ(bases.info.url, c.info);
+        EXPECT_EQ(bases.info.setBy, c.setBy);
+        const std::string host = c.info.substr(c.info.find("://") + 3);
+        EXPECT_EQ(bases.unresolvedHostNote(c.info + "/bof/bof.php?cmd=cardinfo"),
+                  "; " + host.substr(0, host.find(':')) + " is the info base's host, set by " +
+                      c.setBy);
+        EXPECT_EQ(bases.unresolvedHostNote("http://elsewhere.test/x"), "");
+    }
 }
 
 } // namespace

@@ -33,6 +33,7 @@ start)
         --match unreadable.test --status 429 --retry-after soon \
         --match Dzz9 --delay-ms 600000 \
         --match D%C3%A9404 --status 404 \
+        --match locked.test --proxy-credentials 'bob:s3cr@t' \
         </dev/null >"$state/out" 2>"$state/err" &
     echo $! >"$state/pid"
     for _ in $(seq 100); do

@@ -34,6 +34,25 @@ windows_status=0
     check "exit statuses: Linux $linux_status, Windows $windows_status"
 compare_runs "$work/linux" "$work/windows"
 
+# A proxy that asks for credentials (locked.test, card_service.sh), reached
+# through the bases given on the command line: without credentials one line
+# names it; with them, percent-encoded in its URL, the run goes through; the
+# password is never shown.
+mkdir -p "$work/locked/Data/A0001"
+bases=(--info-base http://locked.test --image-base http://locked.test:80)
+locked_status=0
+locked_err=$(cd "$work/locked" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" --user U \
+    --data Data "${bases[@]}" --proxy "$proxy" --quiet 2>&1 >/dev/null) || locked_status=$?
+[[ $locked_status == 2 && $locked_err == *"the proxy $proxy asks for credentials (HTTP 407)"* ]] ||
+    check "a proxy that asks for credentials: status $locked_status, '$locked_err'"
+[[ $(wc -l <<<"$locked_err") == 1 ]] || check "the 407 is told in more than one line"
+locked_status=0
+locked_out=$(cd "$work/locked" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" --user U \
+    --data Data "${bases[@]}" --proxy "${proxy/http:\/\//http://bob:s3cr%40t@}" 2>&1) ||
+    locked_status=$?
+[[ $locked_status == 0 ]] || check "proxy credentials: status $locked_status, '$locked_out'"
+[[ $locked_out != *s3cr* ]] || check "the proxy's password is shown: $locked_out"
+
 # The service answers 404 for Dé404 (card_service.sh), so its URLs reach the
 # summary with the name and the hidden key's "…".
 mkdir -p "$work/console/Data/"{A0001,Dé404}

@@ -96,5 +96,7 @@ for program in kqget-cli.exe kqget.exe; do
 done
 ! compgen -G "$programs/kqget*" >/dev/null || check "the Start-menu folder is still there"
 ! "${wine_run[@]}" reg query "$apps\\kqget" >/dev/null 2>&1 || check "the Apps entry is still there"
+! "${wine_run[@]}" reg query 'HKLM\Software\kqget developers' >/dev/null 2>&1 ||
+    check "the empty vendor key is still there"
 rm -rf "$(unix "$first")" "$(unix "$other")" "$(unix "$default")"
 exit $failed

@@ -117,6 +117,14 @@ private:
         }
 
         const Fault fault = m_service.faultFor(request.target);
+        if (!fault.proxyUser.empty() && request.get_header_value("Proxy-Authorization") !=
+                                            httplib::make_basic_authentication_header(
+                                                fault.proxyUser, fault.proxyPassword, true)
+                                                .second) {
+            response.set_header("Proxy-Authenticate", "Basic realm=\"card service\"");
+            sendReply(response, errorReply(407), Fault{}, m_pause);
+            return;
+        }
         if (!m_service.pause(fault.delay)) {
             return;
         }

@@ -24,6 +24,10 @@ struct Fault
     std::size_t bodyBytes = 0;  // a 200 body of this many bytes, announced, instead of the content
     std::string retryAfter{};   // a Retry-After header sent with the error status
     int times = 0;              // the fault hits only the first n requests of each target; 0: all
+    // As a proxy that asks for credentials: without Proxy-Authorization Basic
+    // for "user:password", a 407 with Proxy-Authenticate.
+    std::string proxyUser{};
+    std::string proxyPassword{};
 };
 
 } // namespace kqget::testing

@@ -40,6 +40,7 @@ FAULT:
   --body-bytes N            a body of N bytes, announced, instead of the content
   --retry-after TEXT        send Retry-After: TEXT with the --status reply
   --times N                 the fault hits only the first N requests of each target
+  --proxy-credentials U:P   as a proxy, 407 unless Basic credentials U:P come
 )";
 
 struct Rule
@@ -123,6 +124,14 @@ bool applySwitch(std::string_view name, std::span<char*>::iterator& next,
         const auto text = value();
         fault.retryAfter = std::string(text.value_or(""));
         return text.has_value();
+    }
+    if (name == "--proxy-credentials") {
+        const auto text = value().value_or("");
+        const auto colon = text.find(':');
+        fault.proxyUser = std::string(text.substr(0, colon));
+        fault.proxyPassword =
+            colon == std::string_view::npos ? std::string() : std::string(text.substr(colon + 1));
+        return !fault.proxyUser.empty();
     }
     if (name == "--times") {
         const auto n = number();
