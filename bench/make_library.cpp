@@ -1,4 +1,4 @@
-// Makes the card libraries that bench/run.sh measures, checks what a fetch
+// Makes the card libraries that bench/run.py measures, checks what a fetch
 // left behind, and finds a free loopback port for the servers it starts.
 //
 //   kqget-bench-library walk N DATA

@@ -7,9 +7,7 @@
 #include "platform/win32/windows_error_text.h"
 #include "update/run_error.h"
 
-#include <algorithm>
 #include <atomic>
-#include <climits>
 
 namespace kqget {
 
@@ -70,13 +68,8 @@ public:
 
     void write(std::string_view bytes) override
     {
-        while (!bytes.empty()) {
-            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), INT_MAX));
-            DWORD written = 0;
-            if (!::WriteFile(m_file.get(), bytes.data(), chunk, &written, nullptr)) {
-                failStore(m_target, "cannot write " + narrow(m_temporary), ::GetLastError());
-            }
-            bytes.remove_prefix(written);
+        if (const DWORD error = writeAll(m_file, bytes)) {
+            failStore(m_target, "cannot write " + narrow(m_temporary), error);
         }
     }
 
