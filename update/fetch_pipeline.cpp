@@ -37,9 +37,11 @@ FetchTicket FetchPipeline::request(std::string path, bool illustration, std::str
     const FetchTicket ticket = ++m_lastTicket;
     auto body = std::make_shared<FetchedBody>(m_fileSystem, std::move(path));
     if (illustration) {
-        m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body);
+        m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body,
+                        m_cards.wireImageUrl(cardId));
     } else {
-        m_scheduler.add(ticket, m_cards.infoUrl(cardId), m_cards.infoOrigin(), body);
+        m_scheduler.add(ticket, m_cards.infoUrl(cardId), m_cards.infoOrigin(), body,
+                        m_cards.wireInfoUrl(cardId));
     }
     m_fetches.emplace(ticket, Fetch{std::move(body), std::nullopt});
     return ticket;
