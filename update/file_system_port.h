@@ -32,6 +32,9 @@ public:
     virtual void close() = 0; // throws RunError
     // Closes if need be and renames the file over the card file.
     virtual void commit() = 0; // throws RunError
+    // Whether the temporary file is still where it was written: another
+    // program may have removed it, or its folder, meanwhile.
+    virtual bool intact() const noexcept { return true; }
 };
 
 // What the run needs of the file system.

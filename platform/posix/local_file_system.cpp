@@ -62,6 +62,11 @@ public:
             ::unlink(m_temporary.c_str()); // no destructor after a throwing constructor
             failStore(m_target, "cannot set the mode of " + m_temporary, error);
         }
+        struct stat info
+        {};
+        ::fstat(m_fd.get(), &info);
+        m_device = info.st_dev;
+        m_inode = info.st_ino;
     }
     ~PosixStagedFile() override
     {
@@ -96,10 +101,20 @@ public:
         m_temporary.clear();
     }
 
+    bool intact() const noexcept override
+    {
+        struct stat info
+        {};
+        return !m_temporary.empty() && ::lstat(m_temporary.c_str(), &info) == 0 &&
+               info.st_dev == m_device && info.st_ino == m_inode;
+    }
+
 private:
     std::string m_target;
     std::string m_temporary;
     UniqueFd m_fd;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
 };
 
 } // namespace

@@ -98,6 +98,12 @@ public:
         m_temporary.clear();
     }
 
+    bool intact() const noexcept override
+    {
+        return !m_temporary.empty() &&
+               ::GetFileAttributesW(m_temporary.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
 private:
     std::string m_target;
     std::wstring m_wideTarget;
