@@ -96,6 +96,8 @@ private:
     void updateFile(const std::string& cardId, std::string path, bool illustration,
                     std::optional<FetchTicket> planned)
     {
+        // What a killed run left: this one's own staged files are kept.
+        m_run.m_fileSystem.removeLeftovers(path);
         const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
         m_log.writePiece(path);
         reportSize(" size ", size);

@@ -60,6 +60,12 @@ public:
     // path. May be called from a transfer's thread: it touches no state.
     virtual std::unique_ptr<StagedFile> stageFile(std::string_view path) = 0;
 
+    // Removes what a run killed before its end may have left beside the card
+    // file at path: files with exactly the form of its temporary names that
+    // no staged file of this process holds. Never fails: what stays only
+    // takes room.
+    virtual void removeLeftovers(std::string_view /*path*/) noexcept {}
+
     // Replaces path with exactly `content`, whole or not at all.
     void replaceFile(std::string_view path, std::string_view content)
     {
