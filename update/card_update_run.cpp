@@ -154,7 +154,7 @@ private:
             m_tally.notStored.push_back({shownUrl(), path, std::move(notStoredReason)});
             m_run.m_progress.tallyChanged(m_tally);
         } else {
-            arrived.body->store();
+            storeOrEndLine(*arrived.body);
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
             const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
@@ -168,6 +168,18 @@ private:
         ++m_filesApplied;
         m_run.m_progress.fetchApplied(
             {cardId, path, m_filesApplied, m_fetches.queued(), m_filesTotal});
+    }
+
+    // A failure to store ends the run, but never the log in mid-line.
+    void storeOrEndLine(FetchedBody& body)
+    {
+        try {
+            body.store();
+        } catch (const RunError& error) {
+            m_log.writeLine(std::string(" Not stored: ").append(error.what()));
+            m_log.flush();
+            throw;
+        }
     }
 
     void reportSize(std::string_view label, std::uint64_t size)

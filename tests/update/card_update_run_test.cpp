@@ -277,7 +277,10 @@ TEST_F(CardUpdateRunTest, StoreFailureEndsTheRun)
     files.failReplace = true;
     EXPECT_THROW(run(), RunError);
     EXPECT_TRUE(files.logClosed);
-    EXPECT_TRUE(files.log.ends_with("Download File: " + infoUrl("A1")));
+    // The log's last line is whole, and says why.
+    EXPECT_TRUE(files.log.ends_with("Download File: " + infoUrl("A1") +
+                                    " Not stored: cannot store '/data/A1/A1.xml'\r\n"))
+        << files.log;
 }
 
 TEST_F(CardUpdateRunTest, MissingDataFolderIsAFailureNotAnEmptyRun)
