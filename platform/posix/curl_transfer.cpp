@@ -162,7 +162,9 @@ private:
             if (it->requestSent && now - it->lastByte > window) {
                 reason = "no data received for " + std::to_string(window.count()) +
                          " ms (stall time-out)";
-            } else if (it->requestSent && now - it->paceStart >= window) {
+            } else if (it->requestSent && now - it->paceStart >= window &&
+                       now - it->lastByte < window / 2) {
+                // A reply gone silent is left to the stall time-out, which names it so.
                 if (it->paceBytes < slowest) {
                     reason = "slower than " + std::to_string(m_options.slowestBytesPerSecond) +
                              " bytes/s for " + std::to_string(window.count()) +
