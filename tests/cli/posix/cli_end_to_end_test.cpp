@@ -80,6 +80,43 @@ TEST_F(CliTest, LogIsPrivateAndASecondRunFindsNothingToDo)
     EXPECT_THAT(second.out, HasSubstr("Files fetched: 0\n"));
 }
 
+TEST_F(CliTest, CardFilesKeepTheirModeAndUnderRootTheirOwner)
+{
+    // A user's library, repaired by root: the user's card product must still
+    // be able to rewrite every file.
+    constexpr uid_t kUser = 4321;
+    constexpr gid_t kGroup = 4322;
+    const bool root = ::geteuid() == 0;
+    dir.makeFolder("Data/A1");
+    dir.write("Data/A1/A1_full.png", "stub");
+    const std::string folder = data() + "/A1";
+    ASSERT_EQ(::chmod((folder + "/A1_full.png").c_str(), 0640), 0);
+    if (root) {
+        ASSERT_EQ(::chown(folder.c_str(), kUser, kGroup), 0);
+        ASSERT_EQ(::chown((folder + "/A1_full.png").c_str(), kUser, kGroup), 0);
+    }
+    ASSERT_EQ(runCli({"--key", "K", "--user", "U", "--data", data()}).exitStatus, 0);
+
+    const struct
+    {
+        const char* name;
+        mode_t mode; // the replaced file's own; a new one's under the umask
+    } files[] = {{"/A1_full.png", 0640}, {"/A1.xml", 0}};
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        struct stat info
+        {};
+        ASSERT_EQ(::stat((folder + file.name).c_str(), &info), 0);
+        if (file.mode != 0) {
+            EXPECT_EQ(info.st_mode & 07777, file.mode);
+        }
+        if (root) {
+            EXPECT_EQ(info.st_uid, kUser);
+            EXPECT_EQ(info.st_gid, kGroup);
+        }
+    }
+}
+
 TEST_F(CliTest, ErrorStatusIsNotStoredAndEndsWithStatusOne)
 {
     dir.write("Data/A1/A1.xml", "<old/>");
