@@ -95,6 +95,8 @@ private:
     void updateFile(const std::string& cardId, std::string path, bool illustration,
                     std::optional<FetchTicket> planned)
     {
+        // What a killed run left: this one's own staged files are kept.
+        m_run.m_fileSystem.removeLeftovers(path);
         const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
         m_log.writePiece(path);
         reportSize(path, " size ", size);
@@ -152,7 +154,7 @@ private:
             m_tally.notStored.push_back({shownUrl(), path, std::move(notStoredReason)});
             m_run.m_progress.tallyChanged(m_tally);
         } else {
-            arrived.body->store();
+            storeOrEndLine(*arrived.body);
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
             const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
@@ -163,6 +165,18 @@ private:
         }
         // A kill after this point still finds the line in the log.
         m_log.flush();
+    }
+
+    // A failure to store ends the run, but never the log in mid-line.
+    void storeOrEndLine(FetchedBody& body)
+    {
+        try {
+            body.store();
+        } catch (const RunError& error) {
+            m_log.writeLine(std::string(" Not stored: ").append(error.what()));
+            m_log.flush();
+            throw;
+        }
     }
 
     void reportSize(std::string_view path, std::string_view label, std::uint64_t size)

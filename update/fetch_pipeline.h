@@ -85,9 +85,19 @@ private:
     {
         std::shared_ptr<FetchedBody> body;
         std::optional<FetchScheduler::Done> done;
+        std::string path;
+        std::string cardId;
+        bool illustration = false;
+        bool atTurn = false;
     };
 
+    FetchTicket add(std::string path, bool illustration, std::string_view cardId, bool ahead);
+    // The same file asked for afresh, at its turn.
+    FetchTicket again(std::map<FetchTicket, Fetch>::iterator fetch);
     void dropPlanned(const Planned& planned);
+    // Fewer bodies ahead, the latest let go first: the disk or the handles
+    // ran short.
+    void relieve(std::size_t keep);
     void collect();
 
     FileSystemPort& m_fileSystem;
@@ -103,6 +113,8 @@ private:
     std::deque<PlannedCard> m_ahead;
     std::map<FetchTicket, Fetch> m_fetches;
     FetchTicket m_lastTicket = 0;
+    std::shared_ptr<StagingRoom> m_room;
+    std::size_t m_fetchesAhead; // how many fetches planning may hold
 };
 
 } // namespace kqget

@@ -78,6 +78,7 @@ size_t CurlFetch::onBody(char* data, size_t size, size_t count, void* context) n
     auto& fetch = *static_cast<CurlFetch*>(context);
     const size_t length = size * count;
     fetch.lastByte = Clock::now();
+    fetch.paceBytes += length;
     if (length > fetch.m_bodyCap - fetch.m_received) {
         // Stops the transfer; the bytes so far are no use to anybody.
         fetch.m_overSizeCap = true;
@@ -93,7 +94,9 @@ size_t CurlFetch::onBody(char* data, size_t size, size_t count, void* context) n
 
 size_t CurlFetch::onHeader(char*, size_t size, size_t count, void* context) noexcept
 {
-    static_cast<CurlFetch*>(context)->lastByte = Clock::now();
+    auto& fetch = *static_cast<CurlFetch*>(context);
+    fetch.lastByte = Clock::now();
+    fetch.paceBytes += size * count;
     return size * count;
 }
 
@@ -104,6 +107,8 @@ int CurlFetch::onRequest(void* context, char*, char*, int, int) noexcept
     auto& fetch = *static_cast<CurlFetch*>(context);
     fetch.requestSent = true;
     fetch.lastByte = Clock::now();
+    fetch.paceStart = fetch.lastByte;
+    fetch.paceBytes = 0;
     return CURL_PREREQFUNC_OK;
 }
 

@@ -88,10 +88,13 @@ ExpectedLog& ExpectedLog::notStored(std::string_view url, std::string_view reaso
     return *this;
 }
 
-ExpectedLog& ExpectedLog::storeFailed(std::string_view url)
+ExpectedLog& ExpectedLog::storeFailed(std::string_view url, std::string_view message)
 {
-    m_text.append("Download File: ").append(escapeControls(url));
-    return *this;
+    // "kqget-cli: error N: description", the line ended or not.
+    std::string_view reason = message.substr(message.find(": error ") + 2);
+    reason = reason.substr(reason.find(": ") + 2);
+    reason = reason.substr(0, reason.find('\n'));
+    return notStored(url, reason);
 }
 
 bool FaultTest::fetchBegun(std::string_view match) const

@@ -35,8 +35,9 @@ public:
     ExpectedLog& pngSize(std::string_view id, std::uint64_t size);
     ExpectedLog& fetched(std::string_view url, std::uint64_t newSize);
     ExpectedLog& notStored(std::string_view url, std::string_view reason);
-    // A fetch whose store failed: its line was begun and never ended.
-    ExpectedLog& storeFailed(std::string_view url);
+    // A fetch whose store failed and ended the run with `message`
+    // ("kqget-cli: error N: description"): its line ends with the reason.
+    ExpectedLog& storeFailed(std::string_view url, std::string_view message);
 
     const std::string& text() const noexcept { return m_text; }
 

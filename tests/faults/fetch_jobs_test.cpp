@@ -6,6 +6,7 @@
 // rate-limited host is waited for and then given a smaller share.
 #include "platform/posix/curl_transfer.h"
 #include "platform/posix/local_file_system.h"
+#include "platform/system_error_text.h"
 #include "tests/faults/fault_test_fixture.h"
 #include "tests/support/fake_ports.h"
 #include "tools/sample-library/sample_library.h"
@@ -14,10 +15,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
+#include <thread>
 
 namespace kqget {
 namespace {
@@ -115,6 +120,102 @@ public:
     std::function<void()> firstWait;
 };
 
+// The real file system with less of it: a disk that holds `capacity` bytes of
+// what the run writes, and `handles` files open for writing at once. Past
+// either, a store fails as the system's would (ENOSPC, EMFILE).
+class ScarceFileSystem final : public FileSystemPort
+{
+public:
+    std::size_t capacity = SIZE_MAX;
+    std::size_t handles = SIZE_MAX;
+
+    CardEntries searchCardEntries(std::string_view folder, char letter) override
+    {
+        return m_real.searchCardEntries(folder, letter);
+    }
+    bool isDirectory(std::string_view path) override { return m_real.isDirectory(path); }
+    std::uint64_t fileSize(std::string_view path) noexcept override
+    {
+        return m_real.fileSize(path);
+    }
+    void removeLeftovers(std::string_view path) noexcept override { m_real.removeLeftovers(path); }
+    std::unique_ptr<StagedFile> stageFile(std::string_view path) override
+    {
+        class Scarce final : public StagedFile
+        {
+        public:
+            Scarce(ScarceFileSystem& owner, std::string_view path)
+                : m_owner(owner), m_path(path), m_real(owner.m_real.stageFile(path))
+            {
+                if (++m_owner.m_open > m_owner.handles) {
+                    --m_owner.m_open;
+                    fail("cannot create a temporary file beside it", EMFILE);
+                }
+                m_holding = true;
+            }
+            ~Scarce() override
+            {
+                release();
+                if (!m_committed) {
+                    m_owner.m_used -= m_bytes;
+                }
+            }
+            void write(std::string_view bytes) override
+            {
+                if (m_owner.m_used.fetch_add(bytes.size()) + bytes.size() > m_owner.capacity) {
+                    m_owner.m_used -= bytes.size();
+                    fail("cannot write", ENOSPC);
+                }
+                m_bytes += bytes.size();
+                m_real->write(bytes);
+            }
+            void close() override
+            {
+                release();
+                m_real->close();
+            }
+            void commit() override
+            {
+                release();
+                m_real->commit();
+                m_committed = true;
+            }
+            bool intact() const noexcept override { return m_real->intact(); }
+
+        private:
+            void release()
+            {
+                if (std::exchange(m_holding, false)) {
+                    --m_owner.m_open;
+                }
+            }
+            [[noreturn]] void fail(std::string_view what, int error)
+            {
+                throw RunError(ErrorNumber::CardFile, "cannot store '" + m_path +
+                                                          "': " + std::string(what) + ": " +
+                                                          systemErrorText(error));
+            }
+            ScarceFileSystem& m_owner;
+            std::string m_path;
+            std::unique_ptr<StagedFile> m_real;
+            std::size_t m_bytes = 0;
+            bool m_holding = false;
+            bool m_committed = false;
+        };
+        return std::make_unique<Scarce>(*this, path);
+    }
+    std::unique_ptr<LogFile> createLog(std::string_view path) override
+    {
+        return m_real.createLog(path);
+    }
+    char separator() const noexcept override { return m_real.separator(); }
+
+private:
+    LocalFileSystem m_real;
+    std::atomic<std::size_t> m_used{0};
+    std::atomic<std::size_t> m_open{0};
+};
+
 enum class Library
 {
     Mixed,  // A to D: missing, empty and good XML; absent, stub and good illustrations
@@ -130,6 +231,22 @@ enum class Change
     XmlEmptied,   // A3's good XML becomes empty
     FolderGone,   // C1, with two fetches planned, is deleted
     FolderAdded,  // D3, with no files, appears
+    Leftovers,    // a killed run's staged files lie beside C1's and D2's files
+    FolderRemade, // C2 is deleted and made again as it was
+    HiddenGone,   // a cleaning tool deletes every hidden file in the card folders
+    DataMoved,    // the data folder is renamed away
+};
+
+// What a killed run leaves: files of the temporary form, which go, and names
+// that only look like it, which stay.
+const std::vector<std::pair<std::string, bool>> kLeftovers = {
+    {"C1/.C1.xml.kqget-Ab3dE9", true},
+    {"C1/.C1_full.png.kqget-zzzzzz", true},
+    {"D2/.D2_full.png.kqget-000000", true},
+    {"C1/.C1.xml.kqget-Ab3dE", false},      // one character short
+    {"C1/.C1.xml.kqget-Ab3dE9~", false},    // one too many
+    {"C1/.C2.xml.kqget-Ab3dE9", false},     // another card's
+    {"D2/D2_full.png.kqget-Ab3dE9", false}, // not hidden
 };
 
 struct Rule
@@ -206,12 +323,49 @@ protected:
         case Change::FolderAdded:
             dir.makeFolder("Data/D3");
             break;
+        case Change::Leftovers:
+            for (const auto& [path, goes] : kLeftovers) {
+                dir.write("Data/" + path, "left");
+            }
+            // A link of that form is never followed nor removed.
+            std::filesystem::create_symlink("../A3/A3.xml", data() + "/D2/.D2.xml.kqget-Link00");
+            break;
+        case Change::FolderRemade:
+            std::filesystem::remove_all(data() + "/C2");
+            dir.write("Data/C2/C2_full.png", std::string(kMinimumIllustrationSize - 1, 'p'));
+            break;
+        case Change::HiddenGone:
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(data())) {
+                if (entry.path().filename().string().starts_with(".")) {
+                    std::filesystem::remove(entry.path());
+                }
+            }
+            break;
+        case Change::DataMoved:
+            std::filesystem::rename(data(), dir.path() / "Moved");
+            break;
+        }
+    }
+
+    // Until some body waits on disk ahead of its turn, so that moving the
+    // data folder takes one along; a few seconds at most.
+    void waitForStagedBody()
+    {
+        for (int i = 0; i < 200; ++i) {
+            for (const auto& [path, content] : library()) {
+                if (path.find(".kqget-") != std::string::npos) {
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(20ms);
         }
     }
 
     RunRecord runWith(Library which, const std::vector<Rule>& rules,
-                      std::chrono::milliseconds latency, std::size_t jobs, Change meanwhile)
+                      std::chrono::milliseconds latency, std::size_t jobs, Change meanwhile,
+                      std::size_t capacity, std::size_t handles)
     {
+        std::filesystem::remove_all(dir.path() / "Moved");
         makeLibrary(which);
         // A service of its own for each run: a stalled reply holds one of its
         // threads until it stops, and its counts start from nothing.
@@ -223,9 +377,16 @@ protected:
         }
         const testing::NoProxyEnvironment noProxy;
         const testing::ScopedEnvironment viaService("http_proxy", service->baseUrl());
-        LocalFileSystem fileSystem;
+        ScarceFileSystem fileSystem;
+        fileSystem.capacity = capacity;
+        fileSystem.handles = handles;
         AppliedProgress progress;
-        progress.firstWait = [this, meanwhile] { change(meanwhile); };
+        progress.firstWait = [this, meanwhile, jobs] {
+            if (meanwhile == Change::DataMoved && jobs > 1) {
+                waitForStagedBody();
+            }
+            change(meanwhile);
+        };
         TimedTransfer transfer;
         CardUpdateRun job(progress, fileSystem, transfer, {.jobs = jobs, .countFetchesFirst = true},
                           ServiceHosts::configured(), (dir.path() / kRunLogFileName).string());
@@ -242,7 +403,14 @@ protected:
             run.ending = "error " + std::to_string(error.code()) + ": " + error.what();
         }
         run.log = log();
-        run.library = library();
+        if (std::filesystem::exists(data())) {
+            run.library = library();
+        }
+        if (std::filesystem::exists(dir.path() / "Moved")) {
+            for (auto& [path, content] : testing::fileTree(dir.path() / "Moved")) {
+                run.library["moved/" + path] = std::move(content);
+            }
+        }
         run.calls = std::move(progress.calls);
         run.transfers = std::move(transfer.events);
         run.mostAtOnce = service->mostAtOnce();
@@ -267,6 +435,14 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
     // The others come, and wait on disk, while the first is held up.
     const Rule firstLate = onXml("A1", {.delay = 300ms});
     const std::string many = sample::cardId(kManyCards / 2);
+    // What the run of one job stores of the mixed library, all of it kept.
+    std::size_t mixedBytes = 0;
+    for (const char* id : {"A1", "A2", "B2", "C1", "C2", "D2"}) {
+        mixedBytes += xmlOf(id).size();
+    }
+    for (const char* id : {"A1", "A2", "B1", "C1", "C2", "D1", "D2"}) {
+        mixedBytes += pngOf(id).size();
+    }
     const struct
     {
         const char* name;
@@ -277,6 +453,8 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
         std::vector<std::pair<std::string, std::size_t>> requests;
         std::chrono::milliseconds latency{0}; // long enough for the jobs to overlap
         Change meanwhile = Change::None;
+        std::size_t capacity = SIZE_MAX; // bytes the disk holds of what the run writes
+        std::size_t handles = SIZE_MAX;  // files open for writing at once
     } cases[] = {
         {"all good", Library::Mixed, {}, "cards 9, stored 13, still too small 0, not stored:", {}},
         {"all good, 100 ms per reply",
@@ -368,6 +546,53 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
          {{"cardids=D3&", 1}, {"/D3/illustrations", 1}},
          0ms,
          Change::FolderAdded},
+        // However short the disk or the handles, or however the library
+        // changes under the bodies waiting for their turn.
+        {"a disk with room for the run of one job only",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::None,
+         mixedBytes},
+        {"one file open for writing at a time",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::None,
+         SIZE_MAX,
+         1},
+        {"leftovers of a killed run are swept at their card's turn",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::Leftovers},
+        {"a folder made again meanwhile",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::FolderRemade},
+        {"hidden files deleted meanwhile",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::HiddenGone},
+        {"the data folder moved away meanwhile",
+         Library::Mixed,
+         {firstLate},
+         "error 30: cannot store '" + data() + "/A1/A1.xml': ",
+         {},
+         0ms,
+         Change::DataMoved},
         {"links to files an earlier card's fetch completes are kept",
          Library::Linked,
          {firstLate},
@@ -378,7 +603,26 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
         std::optional<RunRecord> oneJob;
         for (const std::size_t jobs : kJobs) {
             SCOPED_TRACE(::testing::Message() << c.name << ", " << jobs << " jobs");
-            const RunRecord run = runWith(c.library, c.rules, c.latency, jobs, c.meanwhile);
+            const RunRecord run =
+                runWith(c.library, c.rules, c.latency, jobs, c.meanwhile, c.capacity, c.handles);
+
+            // No staged file is left behind, wherever the library went; what
+            // only looks like a leftover stays.
+            std::set<std::string> staying;
+            if (c.meanwhile == Change::Leftovers) {
+                staying.insert("D2/.D2.xml.kqget-Link00");
+                for (const auto& [path, goes] : kLeftovers) {
+                    if (!goes) {
+                        staying.insert(path);
+                    }
+                }
+            }
+            for (const auto& [path, content] : run.library) {
+                if (path.find(".kqget-") != std::string::npos) {
+                    EXPECT_TRUE(staying.erase(path)) << path << " left behind";
+                }
+            }
+            EXPECT_THAT(staying, ::testing::IsEmpty()) << "removed though not a leftover";
 
             EXPECT_THAT(run.ending, ::testing::StartsWith(c.ending));
             for (const auto& [match, count] : c.requests) {

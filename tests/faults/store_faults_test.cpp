@@ -123,7 +123,7 @@ TEST_F(FaultTest, AFullDiskKeepsTheOldCardFileAndTheErrorNamesItsPath)
                          .card("A1")
                          .xmlSize("A1", 7)
                          .pngSize("A1", kStubPng.size())
-                         .storeFailed(imageUrl("A1"))
+                         .storeFailed(imageUrl("A1"), message)
                          .text());
 }
 
@@ -237,7 +237,7 @@ TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
             EXPECT_THAT(result.err, HasSubstr("kqget-cli: error 30: cannot store '" + dataFolder() +
                                               "A1/A1_full.png': "));
             EXPECT_THAT(result.err, HasSubstr(": No such file or directory"));
-            EXPECT_EQ(log(), expected.storeFailed(imageUrl("A1")).text());
+            EXPECT_EQ(log(), expected.storeFailed(imageUrl("A1"), result.err).text());
             expectSameTree(library(), {});
         }
     }

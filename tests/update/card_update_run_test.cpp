@@ -154,7 +154,10 @@ TEST_F(CardUpdateRunTest, TrimsSpacesAndKeepsInnerOnesInTheUrl)
     files.addFile("/data/A1/A1_full.png", std::string(11000, 'p'));
     run("  K E Y ", " a user  ", "  /data/  ");
 
-    EXPECT_THAT(transfer.requested, ElementsAre(infoUrl("A1", "K E Y", "a user")));
+    // Asked for with the inner spaces encoded; logged as typed.
+    EXPECT_THAT(transfer.requested, ElementsAre(infoUrl("A1", "K%20E%20Y", "a%20user")));
+    EXPECT_THAT(files.log,
+                ::testing::HasSubstr("Download File: " + infoUrl("A1", "K E Y", "a user")));
     // The folder already ended in its separator once trimmed: no write-back.
     for (const auto& call : progress.calls) {
         EXPECT_FALSE(call.starts_with("dataFolder ")) << call;
@@ -251,7 +254,10 @@ TEST_F(CardUpdateRunTest, StoreFailureEndsTheRun)
     files.failReplace = true;
     EXPECT_THROW(run(), RunError);
     EXPECT_TRUE(files.logClosed);
-    EXPECT_TRUE(files.log.ends_with("Download File: " + infoUrl("A1")));
+    // The log's last line is whole, and says why.
+    EXPECT_TRUE(files.log.ends_with("Download File: " + infoUrl("A1") +
+                                    " Not stored: cannot store '/data/A1/A1.xml'\r\n"))
+        << files.log;
 }
 
 TEST_F(CardUpdateRunTest, MissingDataFolderIsAFailureNotAnEmptyRun)

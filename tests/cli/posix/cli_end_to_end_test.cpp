@@ -81,6 +81,43 @@ TEST_F(CliTest, LogIsPrivateAndASecondRunFindsNothingToDo)
     EXPECT_THAT(second.out, HasSubstr("Files fetched: 0\n"));
 }
 
+TEST_F(CliTest, CardFilesKeepTheirModeAndUnderRootTheirOwner)
+{
+    // A user's library, repaired by root: the user's card product must still
+    // be able to rewrite every file.
+    constexpr uid_t kUser = 4321;
+    constexpr gid_t kGroup = 4322;
+    const bool root = ::geteuid() == 0;
+    dir.makeFolder("Data/A1");
+    dir.write("Data/A1/A1_full.png", "stub");
+    const std::string folder = data() + "/A1";
+    ASSERT_EQ(::chmod((folder + "/A1_full.png").c_str(), 0640), 0);
+    if (root) {
+        ASSERT_EQ(::chown(folder.c_str(), kUser, kGroup), 0);
+        ASSERT_EQ(::chown((folder + "/A1_full.png").c_str(), kUser, kGroup), 0);
+    }
+    ASSERT_EQ(runCli({"--key", "K", "--user", "U", "--data", data()}).exitStatus, 0);
+
+    const struct
+    {
+        const char* name;
+        mode_t mode; // the replaced file's own; a new one's under the umask
+    } files[] = {{"/A1_full.png", 0640}, {"/A1.xml", 0}};
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        struct stat info
+        {};
+        ASSERT_EQ(::stat((folder + file.name).c_str(), &info), 0);
+        if (file.mode != 0) {
+            EXPECT_EQ(info.st_mode & 07777, file.mode);
+        }
+        if (root) {
+            EXPECT_EQ(info.st_uid, kUser);
+            EXPECT_EQ(info.st_gid, kGroup);
+        }
+    }
+}
+
 TEST_F(CliTest, ErrorStatusIsNotStoredAndEndsWithStatusOne)
 {
     dir.write("Data/A1/A1.xml", "<old/>");
@@ -234,7 +271,9 @@ TEST_F(CliTest, CtrlCTermAndHangUpBetweenFetchesStopWithTheLogClosed)
     {
         int signal;
         std::string_view key;
-    } cases[] = {{SIGINT, "K-INT"}, {SIGTERM, "K-TERM"}, {SIGHUP, "K-HUP"}};
+        bool ignoredAtStart = false; // as nohup starts it: the run goes on
+    } cases[] = {
+        {SIGINT, "K-INT"}, {SIGTERM, "K-TERM"}, {SIGHUP, "K-HUP"}, {SIGHUP, "K-NOHUP", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);
         std::filesystem::remove_all(dir.path() / "Data");
@@ -253,6 +292,15 @@ TEST_F(CliTest, CtrlCTermAndHangUpBetweenFetchesStopWithTheLogClosed)
             });
         };
         bool sent = false;
+        // The child inherits what this process ignores.
+        struct sigaction ignore
+        {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction before
+        {};
+        if (c.ignoredAtStart) {
+            ::sigaction(c.signal, &ignore, &before);
+        }
         const auto result = runCli({"--key", std::string(c.key), "--user", "U", "--data", data()},
                                    {}, [&](int pid) {
                                        if (!sent && ownRequests() >= 2) {
@@ -261,11 +309,21 @@ TEST_F(CliTest, CtrlCTermAndHangUpBetweenFetchesStopWithTheLogClosed)
                                        }
                                    });
 
-        EXPECT_EQ(result.exitStatus, 130) << result.err;
-        EXPECT_THAT(result.err, HasSubstr("interrupted"));
+        if (c.ignoredAtStart) {
+            ::sigaction(c.signal, &before, nullptr);
+        }
+
         const std::string text = log();
+        EXPECT_TRUE(sent);
         EXPECT_TRUE(text.ends_with("\r\n")) << "no line left open: " << text;
-        EXPECT_EQ(text.find("A6"), std::string::npos) << "the run went on after Ctrl-C";
+        if (c.ignoredAtStart) {
+            EXPECT_EQ(result.exitStatus, 0) << result.err;
+            EXPECT_NE(text.find("A6"), std::string::npos) << "the ignored signal stopped the run";
+        } else {
+            EXPECT_EQ(result.exitStatus, 130) << result.err;
+            EXPECT_THAT(result.err, HasSubstr("interrupted"));
+            EXPECT_EQ(text.find("A6"), std::string::npos) << "the run went on after Ctrl-C";
+        }
         // Every fetched file is whole, and no temporary file is left anywhere.
         for (const auto& entry :
              std::filesystem::recursive_directory_iterator(dir.path() / "Data")) {
