@@ -24,6 +24,7 @@ struct Fault
     std::size_t bodyBytes = 0;  // a 200 body of this many bytes, announced, instead of the content
     std::string retryAfter{};   // a Retry-After header sent with the error status
     int times = 0;              // the fault hits only the first n requests of each target; 0: all
+    bool heldUntilReleased = false; // no byte until CardService::releaseHeld(), after `delay`
 };
 
 } // namespace kqget::testing
