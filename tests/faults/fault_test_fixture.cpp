@@ -13,10 +13,7 @@ namespace kqget::testing {
 
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr std::string_view kLineEnd = "\r\n";
-constexpr TransferOptions kQuickTransfer{.connectTimeout = 1s, .stallTimeout = 1s};
 
 } // namespace
 
@@ -116,7 +113,7 @@ RunTally FaultTest::runCore(const RunInputs& inputs, FileSystemPort& fileSystem)
     const NoProxyEnvironment noProxy;
     const ScopedEnvironment viaService("http_proxy", service->baseUrl());
     RecordingProgress progress;
-    CurlTransfer transfer(kQuickTransfer);
+    CurlTransfer transfer(transferOptions);
     CardUpdateRun run(progress, fileSystem, transfer, {}, ServiceHosts::configured(),
                       (dir.path() / kRunLogFileName).string());
     return run.run(inputs);

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -37,9 +38,10 @@ using testing::FileTree;
 using testing::ReceivedRequest;
 using Clock = std::chrono::steady_clock;
 
-// The service listens with a short backlog: of 8 connections opened at once,
-// one may wait for the kernel's second SYN, a second after the first.
-constexpr TransferOptions kQuickTransfer{.connectTimeout = 10s, .stallTimeout = 1s};
+// Far over any wait a row makes (a reply held 500 ms, a Retry-After of 1 s),
+// so that only the row of a stall meets its limit, however loaded the machine.
+constexpr TransferOptions kPatientTransfer{.connectTimeout = 30s, .stallTimeout = 30s};
+constexpr TransferOptions kStallingTransfer{.connectTimeout = 30s, .stallTimeout = 1s};
 constexpr std::size_t kJobs[] = {1, 4, 16};
 constexpr std::chrono::hours kForever{1}; // the service's waits end when it stops
 constexpr std::size_t kManyCards = 24;
@@ -62,6 +64,8 @@ public:
         // A reply's wait, when it asked for one the run keeps.
         std::optional<std::chrono::seconds> retryAfter{};
     };
+
+    explicit TimedTransfer(const TransferOptions& options) : m_transfer(options) {}
 
     void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body) override
     {
@@ -87,7 +91,7 @@ public:
     std::vector<Event> events;
 
 private:
-    CurlTransfer m_transfer{kQuickTransfer};
+    CurlTransfer m_transfer;
     std::map<FetchTicket, std::string> m_urls;
 };
 
@@ -255,6 +259,58 @@ struct Rule
     Fault fault;
 };
 
+Rule onXml(std::string_view card, Fault fault)
+{
+    return {"cardids=" + std::string(card) + "&", fault};
+}
+
+Rule onPng(std::string_view card, Fault fault)
+{
+    return {"/" + std::string(card) + "/illustrations", fault};
+}
+
+// One row of the table: a library, how the service behaves and what changes
+// meanwhile; each row runs with every number of jobs in kJobs.
+struct JobsRow
+{
+    std::string name;
+    Library library;
+    std::vector<Rule> rules;
+    std::string ending; // how every run ends, from the start; paths from the test's folder
+    // How often the service was asked for targets containing the text.
+    std::vector<std::pair<std::string, std::size_t>> requests;
+    std::chrono::milliseconds latency{0}; // added to every reply
+    Change meanwhile = Change::None;
+    // The service answers nothing until every job has a request open, so the
+    // run must keep them all under way at once.
+    bool everyJobAtOnce = false;
+    std::size_t capacity = SIZE_MAX; // bytes the disk holds of what the run writes
+    std::size_t handles = SIZE_MAX;  // files open for writing at once
+};
+
+void PrintTo(const JobsRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+// "429 and 503 with Retry-After 1, once" reads 429And503WithRetryAfter1Once.
+std::string caseName(std::string_view text)
+{
+    std::string name;
+    bool wordStart = true;
+    for (const char c : text) {
+        if (c == '\'') {
+            continue; // "card's" is one word
+        }
+        const bool alphanumeric = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        if (alphanumeric) {
+            name += wordStart ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        }
+        wordStart = !alphanumeric;
+    }
+    return name;
+}
+
 struct RunRecord
 {
     std::string log;
@@ -266,8 +322,12 @@ struct RunRecord
     std::vector<ReceivedRequest> requests;
 };
 
-class FetchJobsTest : public FaultTest
+class FetchJobsTest : public FaultTest,
+                      public ::testing::WithParamInterface<std::tuple<JobsRow, std::size_t>>
 {
+public:
+    static std::vector<JobsRow> rows();
+
 protected:
     void makeLibrary(Library library)
     {
@@ -361,33 +421,36 @@ protected:
         }
     }
 
-    RunRecord runWith(Library which, const std::vector<Rule>& rules,
-                      std::chrono::milliseconds latency, std::size_t jobs, Change meanwhile,
-                      std::size_t capacity, std::size_t handles)
+    RunRecord runWith(const JobsRow& row, std::size_t jobs)
     {
         std::filesystem::remove_all(dir.path() / "Moved");
-        makeLibrary(which);
+        makeLibrary(row.library);
         // A service of its own for each run: a stalled reply holds one of its
         // threads until it stops, and its counts start from nothing.
         CardServiceOptions options;
-        options.latency = latency;
+        options.latency = row.latency;
         service = std::make_unique<CardService>(options);
-        for (const Rule& rule : rules) {
+        for (const Rule& rule : row.rules) {
             service->addFault(rule.match, rule.fault);
         }
+        if (row.everyJobAtOnce) {
+            service->holdUntilAtOnce(jobs);
+        }
+        const bool stalls = std::ranges::any_of(
+            row.rules, [](const Rule& rule) { return rule.fault.stallAfterHeaders > 0ms; });
         const testing::NoProxyEnvironment noProxy;
         const testing::ScopedEnvironment viaService("http_proxy", service->baseUrl());
         ScarceFileSystem fileSystem;
-        fileSystem.capacity = capacity;
-        fileSystem.handles = handles;
+        fileSystem.capacity = row.capacity;
+        fileSystem.handles = row.handles;
         AppliedProgress progress;
-        progress.firstWait = [this, meanwhile, jobs] {
-            if (meanwhile == Change::DataMoved && jobs > 1) {
+        progress.firstWait = [this, &row, jobs] {
+            if (row.meanwhile == Change::DataMoved && jobs > 1) {
                 waitForStagedBody();
             }
-            change(meanwhile);
+            change(row.meanwhile);
         };
-        TimedTransfer transfer;
+        TimedTransfer transfer(stalls ? kStallingTransfer : kPatientTransfer);
         CardUpdateRun job(progress, fileSystem, transfer, {.jobs = jobs, .countFetchesFirst = true},
                           ServiceHosts::configured(), (dir.path() / kRunLogFileName).string());
         RunRecord run;
@@ -397,10 +460,18 @@ protected:
                          std::to_string(tally.filesStored) + ", still too small " +
                          std::to_string(tally.stillTooSmall.size()) + ", not stored:";
             for (const NotStoredFile& file : tally.notStored) {
-                run.ending += " " + file.url + " " + file.path + " (" + file.reason + ")";
+                run.ending +=
+                    " " + file.url + " " +
+                    std::filesystem::path(file.path).lexically_relative(dir.path()).string() +
+                    " (" + file.reason + ")";
             }
         } catch (const RunError& error) {
+            // Paths from the test's folder, as the rows give them.
             run.ending = "error " + std::to_string(error.code()) + ": " + error.what();
+            const std::string folder = dir.path().string() + "/";
+            for (std::size_t at; (at = run.ending.find(folder)) != std::string::npos;) {
+                run.ending.erase(at, folder.size());
+            }
         }
         run.log = log();
         if (std::filesystem::exists(data())) {
@@ -419,17 +490,7 @@ protected:
     }
 };
 
-Rule onXml(std::string_view card, Fault fault)
-{
-    return {"cardids=" + std::string(card) + "&", fault};
-}
-
-Rule onPng(std::string_view card, Fault fault)
-{
-    return {"/" + std::string(card) + "/illustrations", fault};
-}
-
-TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
+std::vector<JobsRow> FetchJobsTest::rows()
 {
     const Fault drop{.dropMidBody = true};
     // The others come, and wait on disk, while the first is held up.
@@ -443,34 +504,24 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
     for (const char* id : {"A1", "A2", "B1", "C1", "C2", "D1", "D2"}) {
         mixedBytes += pngOf(id).size();
     }
-    const struct
-    {
-        const char* name;
-        Library library;
-        std::vector<Rule> rules;
-        std::string ending; // how every run ends, from the start
-        // How often the service was asked for targets containing the text.
-        std::vector<std::pair<std::string, std::size_t>> requests;
-        std::chrono::milliseconds latency{0}; // long enough for the jobs to overlap
-        Change meanwhile = Change::None;
-        std::size_t capacity = SIZE_MAX; // bytes the disk holds of what the run writes
-        std::size_t handles = SIZE_MAX;  // files open for writing at once
-    } cases[] = {
+    return {
         {"all good", Library::Mixed, {}, "cards 9, stored 13, still too small 0, not stored:", {}},
-        {"all good, 100 ms per reply",
+        {"all good, 100 ms per reply, every job under way at once",
          Library::Many,
          {},
          "cards 24, stored 24, still too small 0, not stored:",
          {},
-         100ms},
+         100ms,
+         Change::None,
+         true},
         {"404s and a body over the cap",
          Library::Mixed,
          {onPng("A2", {.status = 404}), onXml("B2", {.status = 404}),
           onPng("C1", {.oversizedBody = true})},
-         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") + " " + data() +
-             "/A2/A2_full.png (HTTP 404) " + shownInfoUrl("B2") + " " + data() +
-             "/B2/B2.xml (HTTP 404) " + imageUrl("C1") + " " + data() +
-             "/C1/C1_full.png (response over 64 MiB)",
+         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") +
+             " Data/A2/A2_full.png (HTTP 404) " + shownInfoUrl("B2") +
+             " Data/B2/B2.xml (HTTP 404) " + imageUrl("C1") +
+             " Data/C1/C1_full.png (response over 64 MiB)",
          {}},
         {"dropped at the first fetch",
          Library::Mixed,
@@ -507,10 +558,9 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
          Library::Mixed,
          {onPng("A2", {.status = 429}), onXml("B2", {.status = 503, .retryAfter = "61"}),
           onPng("D1", {.status = 429, .retryAfter = "0"})},
-         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") + " " + data() +
-             "/A2/A2_full.png (HTTP 429) " + shownInfoUrl("B2") + " " + data() +
-             "/B2/B2.xml (HTTP 503) " + imageUrl("D1") + " " + data() +
-             "/D1/D1_full.png (HTTP 429)",
+         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") +
+             " Data/A2/A2_full.png (HTTP 429) " + shownInfoUrl("B2") +
+             " Data/B2/B2.xml (HTTP 503) " + imageUrl("D1") + " Data/D1/D1_full.png (HTTP 429)",
          {{"/A2/illustrations", 1}, {"cardids=B2&", 1}, {"/D1/illustrations", 4}}},
         {"a middle reply late",
          Library::Mixed,
@@ -555,6 +605,7 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
          {},
          0ms,
          Change::None,
+         false,
          mixedBytes},
         {"one file open for writing at a time",
          Library::Mixed,
@@ -563,6 +614,7 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
          {},
          0ms,
          Change::None,
+         false,
          SIZE_MAX,
          1},
         {"leftovers of a killed run are swept at their card's turn",
@@ -589,7 +641,7 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
         {"the data folder moved away meanwhile",
          Library::Mixed,
          {firstLate},
-         "error 30: cannot store '" + data() + "/A1/A1.xml': ",
+         "error 30: cannot store 'Data/A1/A1.xml': ",
          {},
          0ms,
          Change::DataMoved},
@@ -599,86 +651,92 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
          "cards 10, stored 13, still too small 0, not stored:",
          {}},
     };
-    for (const auto& c : cases) {
-        std::optional<RunRecord> oneJob;
-        for (const std::size_t jobs : kJobs) {
-            SCOPED_TRACE(::testing::Message() << c.name << ", " << jobs << " jobs");
-            const RunRecord run =
-                runWith(c.library, c.rules, c.latency, jobs, c.meanwhile, c.capacity, c.handles);
+}
 
-            // No staged file is left behind, wherever the library went; what
-            // only looks like a leftover stays.
-            std::set<std::string> staying;
-            if (c.meanwhile == Change::Leftovers) {
-                staying.insert("D2/.D2.xml.kqget-Link00");
-                for (const auto& [path, goes] : kLeftovers) {
-                    if (!goes) {
-                        staying.insert(path);
-                    }
-                }
-            }
-            for (const auto& [path, content] : run.library) {
-                if (path.find(".kqget-") != std::string::npos) {
-                    EXPECT_TRUE(staying.erase(path)) << path << " left behind";
-                }
-            }
-            EXPECT_THAT(staying, ::testing::IsEmpty()) << "removed though not a leftover";
+TEST_P(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
+{
+    const auto& [row, jobs] = GetParam();
+    const RunRecord run = runWith(row, jobs);
 
-            EXPECT_THAT(run.ending, ::testing::StartsWith(c.ending));
-            for (const auto& [match, count] : c.requests) {
-                EXPECT_EQ(std::count_if(run.requests.begin(), run.requests.end(),
+    // No staged file is left behind, wherever the library went; what only
+    // looks like a leftover stays.
+    std::set<std::string> staying;
+    if (row.meanwhile == Change::Leftovers) {
+        staying.insert("D2/.D2.xml.kqget-Link00");
+        for (const auto& [path, goes] : kLeftovers) {
+            if (!goes) {
+                staying.insert(path);
+            }
+        }
+    }
+    for (const auto& [path, content] : run.library) {
+        if (path.find(".kqget-") != std::string::npos) {
+            EXPECT_TRUE(staying.erase(path)) << path << " left behind";
+        }
+    }
+    EXPECT_THAT(staying, ::testing::IsEmpty()) << "removed though not a leftover";
+
+    EXPECT_THAT(run.ending, ::testing::StartsWith(row.ending));
+    for (const auto& [match, count] : row.requests) {
+        EXPECT_EQ(std::ranges::count_if(run.requests,
                                         [&](const ReceivedRequest& request) {
                                             return request.target.find(match) != std::string::npos;
                                         }),
-                          count)
-                    << match;
-            }
-            // Never more at once than the jobs; as many as that when replies are slow.
-            EXPECT_LE(run.mostAtOnce, jobs);
-            if (c.latency > 0ms) {
-                EXPECT_EQ(run.mostAtOnce, jobs);
-            }
+                  count)
+            << match;
+    }
+    // Never more at once than the jobs; every one of them when the row asks.
+    EXPECT_LE(run.mostAtOnce, jobs);
+    if (row.everyJobAtOnce) {
+        EXPECT_EQ(run.mostAtOnce, jobs);
+    }
 
-            // A host that asked for a wait gets nothing until it is over, and
-            // from then on half its share, which grows back by at most one a reply.
-            std::map<std::string, std::size_t> inFlight;
-            std::map<std::string, std::size_t> share;
-            std::map<std::string, Clock::time_point> quietUntil;
-            std::size_t allInFlight = 0;
-            for (const TimedTransfer::Event& event : run.transfers) {
-                const std::string origin = originOf(event.url);
-                share.try_emplace(origin, jobs);
-                if (!event.started) {
-                    --inFlight[origin];
-                    --allInFlight;
-                    if (event.retryAfter) {
-                        quietUntil[origin] = event.at + *event.retryAfter;
-                        share[origin] = std::max<std::size_t>(share[origin] / 2, 1);
-                    } else {
-                        share[origin] = std::min(share[origin] + 1, jobs);
-                    }
-                    continue;
-                }
-                ++allInFlight;
-                EXPECT_LE(allInFlight, jobs);
-                ++inFlight[origin];
-                EXPECT_LE(inFlight[origin], share[origin]) << event.url;
-                if (const auto quiet = quietUntil.find(origin); quiet != quietUntil.end()) {
-                    EXPECT_GE(event.at, quiet->second) << event.url << " went out during a wait";
-                }
+    // A host that asked for a wait gets nothing until it is over, and
+    // from then on half its share, which grows back by at most one a reply.
+    std::map<std::string, std::size_t> inFlight;
+    std::map<std::string, std::size_t> share;
+    std::map<std::string, Clock::time_point> quietUntil;
+    std::size_t allInFlight = 0;
+    for (const TimedTransfer::Event& event : run.transfers) {
+        const std::string origin = originOf(event.url);
+        share.try_emplace(origin, jobs);
+        if (!event.started) {
+            --inFlight[origin];
+            --allInFlight;
+            if (event.retryAfter) {
+                quietUntil[origin] = event.at + *event.retryAfter;
+                share[origin] = std::max<std::size_t>(share[origin] / 2, 1);
+            } else {
+                share[origin] = std::min(share[origin] + 1, jobs);
             }
-
-            if (!oneJob) {
-                oneJob = run;
-                continue;
-            }
-            EXPECT_EQ(run.ending, oneJob->ending);
-            EXPECT_EQ(run.log, oneJob->log);
-            expectSameTree(run.library, oneJob->library);
-            EXPECT_EQ(run.calls, oneJob->calls);
+            continue;
+        }
+        ++allInFlight;
+        EXPECT_LE(allInFlight, jobs);
+        ++inFlight[origin];
+        EXPECT_LE(inFlight[origin], share[origin]) << event.url;
+        if (const auto quiet = quietUntil.find(origin); quiet != quietUntil.end()) {
+            EXPECT_GE(event.at, quiet->second) << event.url << " went out during a wait";
         }
     }
+
+    if (jobs == 1) {
+        return;
+    }
+    const RunRecord oneJob = runWith(row, 1);
+    EXPECT_EQ(run.ending, oneJob.ending);
+    EXPECT_EQ(run.log, oneJob.log);
+    expectSameTree(run.library, oneJob.library);
+    EXPECT_EQ(run.calls, oneJob.calls);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, FetchJobsTest,
+                         ::testing::Combine(::testing::ValuesIn(FetchJobsTest::rows()),
+                                            ::testing::ValuesIn(kJobs)),
+                         [](const auto& info) {
+                             return caseName(std::get<0>(info.param).name) + "_" +
+                                    std::to_string(std::get<1>(info.param)) + "Jobs";
+                         });
 
 } // namespace
 } // namespace kqget

@@ -119,9 +119,10 @@ TEST_F(FaultTest, SilenceEndsTheRunAtTheStallTimeOutButASlowSteadyBodyArrives)
     } cases[] = {
         {"no byte at all", {.delay = kForever}, false},
         {"headers, then nothing", {.stallAfterHeaders = kForever}, false},
-        // About three seconds in all, never a whole second without a byte.
-        {"slow but steady", {.dripBytes = 2500, .dripPause = 500ms}, true},
+        // About two seconds in all, never a tenth of the limit without a byte.
+        {"slow but steady", {.dripBytes = 600, .dripPause = 100ms}, true},
     };
+    transferOptions.stallTimeout = 1s;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const FileTree before = resetLibrary();

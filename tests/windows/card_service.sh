@@ -22,8 +22,8 @@ start)
     stop
     mkdir -p "$state"
     "$program" \
-        --match stall.test --stall-after-headers-ms 4000 \
-        --match silent.test --delay-ms 4000 \
+        --match stall.test --stall-after-headers-ms 600000 \
+        --match silent.test --delay-ms 600000 \
         --match loop.test --redirect-loop \
         --match hops.test --redirect-hops 3 \
         --match big.test --oversized-body \

@@ -28,6 +28,7 @@ struct Fault
     // for "user:password", a 407 with Proxy-Authenticate.
     std::string proxyUser{};
     std::string proxyPassword{};
+    bool heldUntilReleased = false; // no byte until CardService::releaseHeld(), after `delay`
 };
 
 } // namespace kqget::testing

@@ -264,8 +264,10 @@ TEST_F(CliTest, UsageVersionAndHelp)
 
 TEST_F(CliTest, CtrlCTermAndHangUpBetweenFetchesStopWithTheLogClosed)
 {
+    // Long enough that a run the signal did not stop would reach A6 only well
+    // after the test has sent it; a stopped run does not wait for its fetches.
     testing::Fault slow;
-    slow.delay = std::chrono::milliseconds(300);
+    slow.delay = std::chrono::seconds(3);
     service->addFault("", slow);
     const struct
     {
