@@ -97,6 +97,10 @@ std::string usageText()
            "  --data FOLDER    the data folder that holds the card folders\n"
            "  --jobs N         fetches under way at once, 1 to 16 (default 4)\n"
            "  --proxy URL      the HTTP proxy to use instead of the system's\n"
+           "  --verify         look into every card file kept: an illustration must be a\n"
+           "                   whole PNG image, an XML file well-formed XML; a damaged\n"
+           "                   one is fetched again, and a fetched one is stored only\n"
+           "                   when it is sound\n"
            "  --quiet          no progress line and no summary\n"
            "  --help           show this text\n"
            "  --version        show the version\n"
@@ -121,6 +125,7 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
         {"--data", &data}, {"--jobs", &jobs},        {"--proxy", &proxy}};
     const std::pair<std::string_view, std::function<void()>> flags[] = {
         {"--quiet", [&] { options.quiet = true; }},
+        {"--verify", [&] { options.verify = true; }},
         {"--help", [&] { options.action = CliOptions::Action::Help; }},
         {"--version", [&] { options.action = CliOptions::Action::Version; }},
     };

@@ -20,9 +20,10 @@ constexpr std::size_t kCardsAhead = 1024;
 FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
                              ProgressPort& progress, const CardLocations& cards,
                              const CardWalk& turn, std::size_t jobs,
-                             std::function<FetchScheduler::Clock::time_point()> now)
+                             std::function<FetchScheduler::Clock::time_point()> now,
+                             const ContentCheckPort* check)
     : m_fileSystem(fileSystem), m_transfer(transfer), m_progress(progress), m_cards(cards),
-      m_turn(turn), m_jobs(jobs), m_now(std::move(now)), m_scheduler(jobs)
+      m_turn(turn), m_jobs(jobs), m_now(std::move(now)), m_check(check), m_scheduler(jobs)
 {}
 
 // Whatever way the run ends, no fetch goes on behind it and no body is left
@@ -35,7 +36,9 @@ FetchPipeline::~FetchPipeline()
 FetchTicket FetchPipeline::request(std::string path, bool illustration, std::string_view cardId)
 {
     const FetchTicket ticket = ++m_lastTicket;
-    auto body = std::make_shared<FetchedBody>(m_fileSystem, std::move(path));
+    auto body = std::make_shared<FetchedBody>(
+        m_fileSystem, std::move(path),
+        illustration ? CardFileKind::Illustration : CardFileKind::Xml, m_check);
     if (illustration) {
         m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body);
     } else {

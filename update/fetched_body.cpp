@@ -4,8 +4,9 @@
 
 namespace kqget {
 
-FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path)
-    : m_fileSystem(fileSystem), m_path(std::move(path))
+FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
+                         const ContentCheckPort* check)
+    : m_fileSystem(fileSystem), m_path(std::move(path)), m_kind(kind), m_check(check)
 {}
 
 FetchedBody::~FetchedBody() = default;
@@ -32,7 +33,9 @@ bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t>) noexcept
     }
     m_file.reset();
     m_failure.reset();
-    m_keeping = isSuccessStatus(httpStatus);
+    m_start = {};
+    m_whole.clear();
+    m_keeping = isContentStatus(httpStatus);
     if (!m_keeping) {
         return true; // an error page is read and dropped, not kept
     }
@@ -54,6 +57,10 @@ bool FetchedBody::write(std::string_view bytes) noexcept
         return true;
     }
     try {
+        m_start.feed(bytes);
+        if (m_check != nullptr) {
+            m_whole.append(bytes);
+        }
         m_file->write(bytes);
     } catch (...) {
         failWithCaught();
@@ -69,9 +76,26 @@ void FetchedBody::finish() noexcept
     }
     try {
         m_file->close();
+        // Looked into now, so that a body waiting for its turn holds no memory.
+        if (m_check != nullptr && m_start.refusal(m_kind).empty()) {
+            m_damaged = m_check->damage(m_whole, m_kind).has_value();
+        }
+        std::string().swap(m_whole);
     } catch (...) {
         failWithCaught();
     }
+}
+
+std::string FetchedBody::refusal() const
+{
+    const std::string_view start = m_start.refusal(m_kind);
+    if (!start.empty()) {
+        return std::string(start);
+    }
+    if (!m_damaged) {
+        return {};
+    }
+    return m_kind == CardFileKind::Illustration ? "damaged PNG image" : "XML not well-formed";
 }
 
 void FetchedBody::store()

@@ -76,11 +76,12 @@ TEST_F(CardUpdateRunTest, WritesTheWindowInTheRunsOrder)
                     "events",                               // separator appended
                     "Text1=0", "events",                    // XML sized
                     "Text2=Get " + infoUrl("A1"), "events", // XML fetched
-                    "Text1=" + std::to_string(("body of " + infoUrl("A1")).size()),
+                    "Text1=" + std::to_string(testing::scriptedBody(infoUrl("A1")).size()),
                     "events",                                // XML re-sized
                     "Text1=0", "events",                     // illustration sized
                     "Text2=Get " + imageUrl("A1"), "events", // illustration fetched
-                    "Text1=" + std::to_string(("body of " + imageUrl("A1")).size()), "events",
+                    "Text1=" + std::to_string(testing::scriptedBody(imageUrl("A1")).size()),
+                    "events",
                     "events", // after the card
                     "Text2=DONE !", "Command1.Caption=DONE !", "Command2.Enabled=true", "events"));
 }
@@ -90,8 +91,8 @@ TEST_F(CardUpdateRunTest, LogsAFetchedCardAsFiveLines)
     files.addFolder("/data/A0001");
     run();
 
-    const std::string xmlBody = "body of " + infoUrl("A0001");
-    const std::string pngBody = "body of " + imageUrl("A0001");
+    const std::string xmlBody = testing::scriptedBody(infoUrl("A0001"));
+    const std::string pngBody = testing::scriptedBody(imageUrl("A0001"));
     EXPECT_THAT(logLines(), ElementsAre("A0001", "/data/A0001/A0001.xml size 0",
                                         "Download File: " + infoUrl("A0001") + " New size " +
                                             std::to_string(xmlBody.size()),
@@ -232,16 +233,17 @@ TEST_F(CardUpdateRunTest, ErrorStatusesAndOversizeBodiesAreNotStored)
     EXPECT_EQ(tally.filesStored, 0u);
 }
 
-TEST_F(CardUpdateRunTest, SuccessfulEmptyBodyIsStoredAsAnEmptyFile)
+TEST_F(CardUpdateRunTest, SuccessfulEmptyBodyIsNoCardFileAndNotStored)
 {
     files.addFolder("/data/A1");
     files.addFile("/data/A1/A1.xml", "x");
     transfer.replies[imageUrl("A1")] = {200, "", false};
     const RunTally tally = run();
 
-    EXPECT_EQ(logLines().back(), "Download File: " + imageUrl("A1") + " New size 0");
-    EXPECT_EQ(files.files["/data/A1/A1_full.png"], "");
-    EXPECT_EQ(tally.filesStored, 1u);
+    EXPECT_EQ(logLines().back(),
+              "Download File: " + imageUrl("A1") + " Not stored: not a PNG image");
+    EXPECT_FALSE(files.files.contains("/data/A1/A1_full.png"));
+    EXPECT_EQ(tally.filesStored, 0u);
 }
 
 TEST_F(CardUpdateRunTest, FailureEndsTheRunWithTheLogClosedAndNoDoneWrites)
