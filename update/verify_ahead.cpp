@@ -96,7 +96,7 @@ void VerifyAhead::walkAhead()
     {
         const std::lock_guard lock(m_mutex);
         for (auto& [job, size] : found) {
-            if (m_verdicts.try_emplace(job.path, Verdict{size}).second) {
+            if (m_verdicts.try_emplace(job.path, Verdict{size, false, std::nullopt}).second) {
                 m_jobs.push_back(std::move(job));
             }
         }
