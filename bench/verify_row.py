@@ -70,7 +70,8 @@ def main():
 
         def run_kqget():
             took, result = timed(kqget, work)
-            log = open(os.path.join(work, "KQ-GET-PNG-XML.txt"), encoding="utf-8").read()
+            with open(os.path.join(work, "KQ-GET-PNG-XML.txt"), encoding="utf-8", newline="") as f:
+                log = f.read()
             ok = (result.returncode == 0 and " damaged: " not in log
                   and "Download File" not in log and log.count("\r\n") == 3 * len(cards))
             return took, ok
