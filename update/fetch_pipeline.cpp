@@ -25,9 +25,10 @@ constexpr std::uint64_t kBytesAhead = 64ULL * 1024 * 1024;
 FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
                              ProgressPort& progress, const CardLocations& cards,
                              const CardWalk& turn, std::size_t jobs,
-                             std::function<FetchScheduler::Clock::time_point()> now)
+                             std::function<FetchScheduler::Clock::time_point()> now,
+                             const ContentCheckPort* check)
     : m_fileSystem(fileSystem), m_transfer(transfer), m_progress(progress), m_cards(cards),
-      m_turn(turn), m_jobs(jobs), m_now(std::move(now)), m_scheduler(jobs),
+      m_turn(turn), m_jobs(jobs), m_now(std::move(now)), m_check(check), m_scheduler(jobs),
       m_room(std::make_shared<StagingRoom>(kBytesAhead)), m_fetchesAhead(kFetchesAhead)
 {}
 
@@ -47,7 +48,9 @@ FetchTicket FetchPipeline::add(std::string path, bool illustration, std::string_
                                bool ahead)
 {
     const FetchTicket ticket = ++m_lastTicket;
-    auto body = std::make_shared<FetchedBody>(m_fileSystem, path, ahead ? m_room : nullptr);
+    auto body = std::make_shared<FetchedBody>(
+        m_fileSystem, path, illustration ? CardFileKind::Illustration : CardFileKind::Xml, m_check,
+        ahead ? m_room : nullptr);
     if (illustration) {
         m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body,
                         m_cards.wireImageUrl(cardId));

@@ -43,9 +43,11 @@ public:
     };
 
     // `turn` is the run's own walk, which lists each letter at its turn.
+    // With `check`, every body is looked into whole as soon as it is in.
     FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer, ProgressPort& progress,
                   const CardLocations& cards, const CardWalk& turn, std::size_t jobs,
-                  std::function<FetchScheduler::Clock::time_point()> now);
+                  std::function<FetchScheduler::Clock::time_point()> now,
+                  const ContentCheckPort* check = nullptr);
     ~FetchPipeline();
     FetchPipeline(const FetchPipeline&) = delete;
     FetchPipeline& operator=(const FetchPipeline&) = delete;
@@ -107,6 +109,7 @@ private:
     const CardWalk& m_turn;
     std::size_t m_jobs;
     std::function<FetchScheduler::Clock::time_point()> m_now;
+    const ContentCheckPort* m_check;
     FetchScheduler m_scheduler;
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;

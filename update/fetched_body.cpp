@@ -4,9 +4,10 @@
 
 namespace kqget {
 
-FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path,
-                         std::shared_ptr<StagingRoom> room)
-    : m_fileSystem(fileSystem), m_path(std::move(path)), m_room(std::move(room))
+FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
+                         const ContentCheckPort* check, std::shared_ptr<StagingRoom> room)
+    : m_fileSystem(fileSystem), m_path(std::move(path)), m_room(std::move(room)), m_kind(kind),
+      m_check(check)
 {}
 
 FetchedBody::~FetchedBody()
@@ -57,7 +58,9 @@ bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) no
     m_file.reset();
     m_failure.reset();
     releaseRoom();
-    m_keeping = isSuccessStatus(httpStatus);
+    m_start = {};
+    m_whole.clear();
+    m_keeping = isContentStatus(httpStatus);
     if (!m_keeping) {
         return true; // an error page is read and dropped, not kept
     }
@@ -93,6 +96,10 @@ bool FetchedBody::write(std::string_view bytes) noexcept
         m_bytesAhead += bytes.size();
     }
     try {
+        m_start.feed(bytes);
+        if (m_check != nullptr) {
+            m_whole.append(bytes);
+        }
         m_file->write(bytes);
     } catch (...) {
         failWithCaught();
@@ -108,6 +115,11 @@ void FetchedBody::finish() noexcept
     }
     try {
         m_file->close();
+        // Looked into now, so that a body waiting for its turn holds no memory.
+        if (m_check != nullptr && m_start.refusal(m_kind).empty()) {
+            m_damaged = m_check->damage(m_whole, m_kind).has_value();
+        }
+        std::string().swap(m_whole);
     } catch (...) {
         failWithCaught();
     }
@@ -125,6 +137,18 @@ bool FetchedBody::takeTurn() noexcept
     releaseRoom();
     m_room.reset();
     return true;
+}
+
+std::string FetchedBody::refusal() const
+{
+    const std::string_view start = m_start.refusal(m_kind);
+    if (!start.empty()) {
+        return std::string(start);
+    }
+    if (!m_damaged) {
+        return {};
+    }
+    return m_kind == CardFileKind::Illustration ? "damaged PNG image" : "XML not well-formed";
 }
 
 void FetchedBody::store()

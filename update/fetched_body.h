@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/body_start.h"
+#include "update/content_check_port.h"
 #include "update/file_system_port.h"
 #include "update/run_error.h"
 #include "update/transfer_port.h"
@@ -25,7 +27,7 @@ struct StagingRoom
 // A fetch's body on its way into a card file: written into a temporary file
 // beside it as it arrives, so that a body that waits for its card's turn
 // costs no memory, and put in place only when the run decides so at that
-// turn. A reply that is not a success is not kept at all.
+// turn. A reply that is not content is not kept at all.
 //
 // A body fetched ahead of its turn is a favour, never a risk: when it cannot
 // be kept (a full disk, no file handle left, no room in its share, its folder
@@ -34,8 +36,10 @@ struct StagingRoom
 class FetchedBody final : public BodySink
 {
 public:
+    // With `check`, the whole body is looked into once it has arrived.
     // `room` is given for a body fetched ahead of its turn, none at its turn.
-    FetchedBody(FileSystemPort& fileSystem, std::string path,
+    FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
+                const ContentCheckPort* check = nullptr,
                 std::shared_ptr<StagingRoom> room = nullptr);
     ~FetchedBody() override;
     FetchedBody(const FetchedBody&) = delete;
@@ -55,6 +59,9 @@ public:
     // Whether a file failure (rather than the room's limit) let it go ahead
     // of its turn: the disk or the handles may be short.
     bool starvedAhead() const noexcept { return m_starved.load(); }
+    // Why the body, whole, is no card file of its kind (as the log says it);
+    // empty when it may be stored.
+    std::string refusal() const;
     // What went wrong while the body was stored, if anything did.
     const std::optional<RunError>& failure() const noexcept { return m_failure; }
     // Puts the body in place of the card file. Throws RunError.
@@ -73,6 +80,11 @@ private:
     FileSystemPort& m_fileSystem;
     const std::string m_path;
     std::shared_ptr<StagingRoom> m_room; // none once at its turn
+    const CardFileKind m_kind;
+    const ContentCheckPort* const m_check;
+    BodyStart m_start;
+    std::string m_whole; // the body, only while it arrives and only to be checked
+    bool m_damaged = false;
     std::mutex m_mutex;
     std::unique_ptr<StagedFile> m_file;
     std::optional<RunError> m_failure;

@@ -1,5 +1,6 @@
 #include "platform/posix/curl_reply.h"
 
+#include "platform/content_coding.h"
 #include "platform/retry_after.h"
 
 #include <ctime>
@@ -34,6 +35,19 @@ std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
         return std::nullopt;
     }
     return retryAfterWait(header->value, std::time(nullptr));
+}
+
+// The coding that libcurl could not undo: one it does not know, or the one
+// whose stream is broken.
+std::string undecodedCoding(CURL* easy)
+{
+    curl_header* header = nullptr;
+    if (curl_easy_header(easy, "Content-Encoding", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+        return "an unknown coding";
+    }
+    const std::string_view value(header->value);
+    std::string coding = undecodableCoding(value, {"gzip", "x-gzip", "deflate", "br", "zstd"});
+    return coding.empty() ? std::string(value) : coding;
 }
 
 } // namespace
@@ -131,6 +145,9 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
     }
     if (m_overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
         return {ticket, FetchResult{status, true}};
+    }
+    if (result == CURLE_BAD_CONTENT_ENCODING && begin()) {
+        return {ticket, FetchResult{status, false, std::nullopt, undecodedCoding(handle)}};
     }
     if (m_sinkRefused) {
         return {ticket, FetchFailure{ErrorNumber::Transfer, "the body could not be kept"}};

@@ -70,8 +70,8 @@ TEST_F(CardUpdateRunTest, LogsAFetchedCardAsFiveLines)
     files.addFolder("/data/A0001");
     run();
 
-    const std::string xmlBody = "body of " + infoUrl("A0001");
-    const std::string pngBody = "body of " + imageUrl("A0001");
+    const std::string xmlBody = testing::scriptedBody(infoUrl("A0001"));
+    const std::string pngBody = testing::scriptedBody(imageUrl("A0001"));
     EXPECT_THAT(logLines(), ElementsAre("A0001", "/data/A0001/A0001.xml size 0",
                                         "Download File: " + infoUrl("A0001") + " New size " +
                                             std::to_string(xmlBody.size()),
@@ -214,16 +214,17 @@ TEST_F(CardUpdateRunTest, ErrorStatusesAndOversizeBodiesAreNotStored)
     EXPECT_EQ(tally.filesStored, 0u);
 }
 
-TEST_F(CardUpdateRunTest, SuccessfulEmptyBodyIsStoredAsAnEmptyFile)
+TEST_F(CardUpdateRunTest, SuccessfulEmptyBodyIsNoCardFileAndNotStored)
 {
     files.addFolder("/data/A1");
     files.addFile("/data/A1/A1.xml", "x");
     transfer.replies[imageUrl("A1")] = {200, "", false};
     const RunTally tally = run();
 
-    EXPECT_EQ(logLines().back(), "Download File: " + imageUrl("A1") + " New size 0");
-    EXPECT_EQ(files.files["/data/A1/A1_full.png"], "");
-    EXPECT_EQ(tally.filesStored, 1u);
+    EXPECT_EQ(logLines().back(),
+              "Download File: " + imageUrl("A1") + " Not stored: not a PNG image");
+    EXPECT_FALSE(files.files.contains("/data/A1/A1_full.png"));
+    EXPECT_EQ(tally.filesStored, 0u);
 }
 
 TEST_F(CardUpdateRunTest, FailureEndsTheRunWithTheLogClosedAndNoDoneWrites)

@@ -143,13 +143,17 @@ private:
             redirect(response, std::string(target.originForm));
         } else if (fault.redirectHops > 0) {
             redirect(response, hopTarget(fault.redirectHops - 1, target.originForm));
-        } else if (fault.status != 200) {
+        } else if (fault.status < 200 || fault.status > 299) {
             if (!fault.retryAfter.empty()) {
                 response.set_header("Retry-After", fault.retryAfter);
             }
             sendReply(response, errorReply(fault.status), fault, m_pause);
         } else {
-            sendReply(response, contentFor(target), fault, m_pause);
+            Reply reply = contentFor(target);
+            if (reply.status == 200) {
+                reply.status = fault.status;
+            }
+            sendReply(response, std::move(reply), fault, m_pause);
         }
     }
 

@@ -347,8 +347,8 @@ TEST_F(CliTest, NeitherTheKeyNorAControlCharacterReachesTheScreen)
     const std::string lineCard = "B\r\n1";  // would forge a line
     dir.makeFolder("Data/" + escCard);
     dir.write("Data/" + lineCard + "/" + lineCard + ".xml", "<card/>");
-    service->addFault("cardids=A", {.status = 404});                   // the info URL, key and all
-    service->addFault("/B%0D%0A1/illustrations", {.emptyBody = true}); // stored, still too small
+    service->addFault("cardids=A", {.status = 404});               // the info URL, key and all
+    service->addFault("/B%0D%0A1/illustrations", {.cutAt = 5000}); // stored, still too small
     const std::vector<std::string> run = {"--key", key, "--user", "U", "--data", data()};
 
     // --proxy wins over the environment's proxy, which reaches nobody.
@@ -359,7 +359,7 @@ TEST_F(CliTest, NeitherTheKeyNorAControlCharacterReachesTheScreen)
     EXPECT_THAT(listed.out, HasSubstr("Files not stored: 1\n  " + infoUrl("A\\x1B[2J", "…", "U") +
                                       " (HTTP 404)\n"));
     EXPECT_THAT(listed.out, HasSubstr("Files still too small: 1\n  " + imageUrl("B\\x0D\\x0A1") +
-                                      " (0 bytes; still too small: fetched again next run)\n"));
+                                      " (5000 bytes; still too small: fetched again next run)\n"));
     EXPECT_THAT(log(), HasSubstr("Download File: " + infoUrl("A\\x1B[2J", key, "U") +
                                  " Not stored: HTTP 404\r\n"))
         << "the log is the user's own full record";
