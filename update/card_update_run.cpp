@@ -43,11 +43,11 @@ public:
         std::size_t total = 0;
         std::size_t cards = 0;
         while (auto item = walk.next()) {
-            const auto* plan = std::get_if<CardPlan>(&*item);
+            const auto* plan = std::get_if<const CardPlan*>(&*item);
             if (plan == nullptr) {
                 return; // the run itself will meet the failure; no estimate then
             }
-            total += (plan->xml.fetch ? 1 : 0) + (plan->illustration.fetch ? 1 : 0);
+            total += ((*plan)->xml.fetch ? 1 : 0) + ((*plan)->illustration.fetch ? 1 : 0);
             if (++cards % kCardsBetweenStopChecks == 0 && m_run.m_progress.stopRequested()) {
                 return;
             }
@@ -65,7 +65,7 @@ public:
                 m_tally.stopped = true;
                 break;
             }
-            updateCard(std::get<CardPlan>(*item));
+            updateCard(*std::get<const CardPlan*>(*item));
             if (m_tally.stopped) {
                 break;
             }
@@ -76,7 +76,7 @@ public:
     }
 
 private:
-    void updateCard(CardPlan& card)
+    void updateCard(const CardPlan& card)
     {
         const std::string& cardId = card.cardId;
         const FetchPipeline::Planned planned = m_fetches.claim(cardId);
@@ -84,16 +84,16 @@ private:
         ++m_tally.cardsChecked;
         m_run.m_progress.tallyChanged(m_tally);
 
-        updateFile(cardId, std::move(card.xml.path), false, planned.xml);
+        updateFile(cardId, card.xml.path, false, planned.xml);
         if (m_tally.stopped) {
             return;
         }
-        updateFile(cardId, std::move(card.illustration.path), true, planned.illustration);
+        updateFile(cardId, card.illustration.path, true, planned.illustration);
     }
 
     // Sizes the file as it is now and fetches it when it needs that, with the
     // fetch planned for it or a new one.
-    void updateFile(const std::string& cardId, std::string path, bool illustration,
+    void updateFile(const std::string& cardId, const std::string& path, bool illustration,
                     std::optional<FetchTicket> planned)
     {
         const std::uint64_t size = m_run.m_fileSystem.fileSize(path);

@@ -2,14 +2,19 @@
 
 #include "platform/card_name_matcher.h"
 #include "platform/posix/posix_log_file.h"
-#include "platform/posix/process_umask.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/system_error_text.h"
 #include "update/run_error.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,38 +34,63 @@ using UniqueDir = std::unique_ptr<DIR, DirCloser>;
                                               ": " + systemErrorText(error));
 }
 
-mode_t newFileMode()
+// Six letters and digits that differ from one temporary file to the next and
+// from one process to another. O_EXCL makes a clash with a stranger's file a
+// retry under the next name, never a write into it.
+std::string uniqueSuffix()
 {
-    return static_cast<mode_t>(0666 & ~currentUmask());
+    static constexpr std::string_view kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static const std::uint64_t seed = (static_cast<std::uint64_t>(std::random_device{}()) << 32) ^
+                                      static_cast<std::uint64_t>(::getpid());
+    static std::atomic<std::uint64_t> sequence{0};
+    // splitmix64: consecutive numbers come out unrelated.
+    std::uint64_t z = seed + 0x9E3779B97F4A7C15u * ++sequence;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    z ^= z >> 31;
+    std::string suffix(6, ' ');
+    for (char& c : suffix) {
+        c = kAlphabet[z % kAlphabet.size()];
+        z /= kAlphabet.size();
+    }
+    return suffix;
 }
 
-std::string temporaryPattern(const std::string& path)
+// ".<name>.kqget-XXXXXX" beside the card file: the same folder, so that the
+// rename stays on one file system.
+std::string temporaryPath(const std::string& path)
 {
     const auto slash = path.rfind('/');
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    std::string pattern = path.substr(0, nameStart);
-    pattern.append(".").append(path, nameStart).append(".kqget-XXXXXX");
-    return pattern;
+    std::string temporary = path.substr(0, nameStart);
+    temporary.append(".").append(path, nameStart).append(".kqget-").append(uniqueSuffix());
+    return temporary;
 }
+
+constexpr int kCreateAttempts = 100;
 
 // A temporary file beside the card file, removed unless renamed into place.
 class PosixStagedFile final : public StagedFile
 {
 public:
-    PosixStagedFile(std::string_view target, unsigned mode)
-        : m_target(target), m_temporary(temporaryPattern(m_target))
+    explicit PosixStagedFile(std::string_view target) : m_target(target)
     {
-        m_fd = UniqueFd(::mkstemp(m_temporary.data()));
+        // Created with the mode any new file gets here (the umask or the
+        // folder's default ACL applied by the system), not the private one a
+        // temporary file would keep after the rename.
+        for (int attempt = 0; attempt < kCreateAttempts && !m_fd.valid(); ++attempt) {
+            m_temporary = temporaryPath(m_target);
+            m_fd = UniqueFd(
+                ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            if (!m_fd.valid() && errno != EEXIST) {
+                break;
+            }
+        }
         if (!m_fd.valid()) {
             const int error = errno;
             m_temporary.clear(); // nothing was created
             failStore(m_target, "cannot create a temporary file beside it", error);
-        }
-        if (::fchmod(m_fd.get(), static_cast<mode_t>(mode)) != 0) {
-            const int error = errno;
-            m_fd.reset();
-            ::unlink(m_temporary.c_str()); // no destructor after a throwing constructor
-            failStore(m_target, "cannot set the mode of " + m_temporary, error);
         }
     }
     ~PosixStagedFile() override
@@ -104,12 +134,36 @@ private:
 
 } // namespace
 
-LocalFileSystem::LocalFileSystem() : m_newFileMode(newFileMode()) {}
+struct LocalFileSystem::SystemPath
+{
+    int folder = AT_FDCWD;
+    std::array<char, PATH_MAX> text;
+};
+
+bool LocalFileSystem::toSystemPath(std::string_view path, SystemPath& into) const noexcept
+{
+    // The whole path is held to the system's limit, as it would be unshortened.
+    if (path.size() >= into.text.size()) {
+        return false;
+    }
+    if (m_listedFd.valid() && path.size() > m_listedFolder.size() &&
+        path.starts_with(m_listedFolder)) {
+        into.folder = m_listedFd.get();
+        path.remove_prefix(m_listedFolder.size());
+    }
+    std::copy(path.begin(), path.end(), into.text.begin());
+    into.text[path.size()] = '\0';
+    return true;
+}
 
 CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
     const std::string folder(dataFolder);
-    UniqueDir dir(::opendir(folder.c_str()));
+    UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueDir dir;
+    if (folderFd.valid()) {
+        dir.reset(::fdopendir(::fcntl(folderFd.get(), F_DUPFD_CLOEXEC, 0)));
+    }
     if (!dir) {
         throw RunError(ErrorNumber::DataFolder,
                        "cannot search data folder '" + folder + "': " + systemErrorText(errno));
@@ -127,19 +181,30 @@ CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char
         }
         const std::string_view name(entry->d_name);
         if (isCardName(name, letter)) {
-            names.add(name);
+            // What a link points to, and entries of file systems that do not
+            // say, are left for the folder test.
+            const EntryType type = entry->d_type == DT_DIR ? EntryType::Folder
+                                   : entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN
+                                       ? EntryType::Unknown
+                                       : EntryType::Other;
+            names.add(name, type);
         }
     }
     names.sort(cardNameLess);
+    m_listedFolder = folder;
+    m_listedFd = std::move(folderFd);
     return names;
 }
 
 bool LocalFileSystem::isDirectory(std::string_view path)
 {
-    const std::string target(path);
+    SystemPath target;
+    if (!toSystemPath(path, target)) {
+        return false; // too long to be anything
+    }
     struct stat info
     {};
-    if (::stat(target.c_str(), &info) == 0) {
+    if (::fstatat(target.folder, target.text.data(), &info, 0) == 0) {
         return S_ISDIR(info.st_mode);
     }
     switch (errno) {
@@ -150,21 +215,17 @@ bool LocalFileSystem::isDirectory(std::string_view path)
         return false;
     default:
         throw RunError(ErrorNumber::CardFolder,
-                       "cannot examine '" + target + "': " + systemErrorText(errno));
+                       "cannot examine '" + std::string(path) + "': " + systemErrorText(errno));
     }
 }
 
 std::uint64_t LocalFileSystem::fileSize(std::string_view path) noexcept
 {
-    std::string target;
-    try {
-        target.assign(path);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    SystemPath target;
     struct stat info
     {};
-    if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!toSystemPath(path, target) ||
+        ::fstatat(target.folder, target.text.data(), &info, 0) != 0 || !S_ISREG(info.st_mode)) {
         return 0;
     }
     return static_cast<std::uint64_t>(info.st_size);
@@ -172,7 +233,7 @@ std::uint64_t LocalFileSystem::fileSize(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    return std::make_unique<PosixStagedFile>(path, m_newFileMode);
+    return std::make_unique<PosixStagedFile>(path);
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/posix/unique_fd.h"
 #include "update/file_system_port.h"
+
+#include <string>
 
 namespace kqget {
 
@@ -8,8 +11,6 @@ namespace kqget {
 class LocalFileSystem final : public FileSystemPort
 {
 public:
-    LocalFileSystem();
-
     CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
     bool isDirectory(std::string_view path) override;
     std::uint64_t fileSize(std::string_view path) noexcept override;
@@ -18,7 +19,15 @@ public:
     char separator() const noexcept override { return '/'; }
 
 private:
-    unsigned m_newFileMode; // what open() would give a new file under the umask
+    // A path as the system takes it: below the folder last listed, relative
+    // to it, so that looking at a card file costs the kernel two components
+    // instead of the whole path; anything else as it is.
+    struct SystemPath;
+    bool toSystemPath(std::string_view path, SystemPath& into) const noexcept;
+
+    // The folder last listed, held open (the run's thread only).
+    std::string m_listedFolder;
+    UniqueFd m_listedFd;
 };
 
 } // namespace kqget
