@@ -152,10 +152,9 @@ private:
             m_tally.notStored.push_back({shownUrl(), path, std::move(notStoredReason)});
             m_run.m_progress.tallyChanged(m_tally);
         } else {
-            arrived.body->store();
+            const std::uint64_t size = arrived.body->store();
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
-            const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
             if (size < (illustration ? kMinimumIllustrationSize : 1)) {
                 m_tally.stillTooSmall.push_back({shownUrl(), path, size});
             }

@@ -32,6 +32,7 @@ bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t>) noexcept
     }
     m_file.reset();
     m_failure.reset();
+    m_written = 0;
     m_keeping = isSuccessStatus(httpStatus);
     if (!m_keeping) {
         return true; // an error page is read and dropped, not kept
@@ -55,6 +56,7 @@ bool FetchedBody::write(std::string_view bytes) noexcept
     }
     try {
         m_file->write(bytes);
+        m_written += bytes.size();
     } catch (...) {
         failWithCaught();
     }
@@ -74,7 +76,7 @@ void FetchedBody::finish() noexcept
     }
 }
 
-void FetchedBody::store()
+std::uint64_t FetchedBody::store()
 {
     const std::lock_guard lock(m_mutex);
     if (m_failure) {
@@ -90,6 +92,7 @@ void FetchedBody::store()
     }
     const std::unique_ptr<StagedFile> file = std::move(m_file);
     file->commit();
+    return m_written;
 }
 
 void FetchedBody::discard() noexcept

@@ -4,6 +4,7 @@
 #include "update/run_error.h"
 #include "update/transfer_port.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,8 +32,9 @@ public:
     void finish() noexcept;
     // What went wrong while the body was stored, if anything did.
     const std::optional<RunError>& failure() const noexcept { return m_failure; }
-    // Puts the body in place of the card file. Throws RunError.
-    void store();
+    // Puts the body in place of the card file and gives its size: the file
+    // holds exactly the bytes written since the reply began. Throws RunError.
+    std::uint64_t store();
     // Drops the body unseen and every later byte of it, at once: nothing of
     // it stays on disk even while a transfer's thread still writes.
     void discard() noexcept;
@@ -46,6 +48,7 @@ private:
     std::mutex m_mutex;
     std::unique_ptr<StagedFile> m_file;
     std::optional<RunError> m_failure;
+    std::uint64_t m_written = 0;
     bool m_keeping = false;
     bool m_discarded = false;
 };

@@ -85,6 +85,7 @@ UniqueEasy makeEasy(const TransferOptions& options)
     // Refuses an announced oversized body before it comes; a chunked one is
     // caught as it is read.
     setOption(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.bodySizeCap));
+    setOption(handle, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBufferBytes));
     const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
     setOption(handle, CURLOPT_USERAGENT, userAgent.c_str());
     if (!options.proxy.empty()) {
