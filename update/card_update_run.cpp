@@ -84,19 +84,21 @@ private:
         ++m_tally.cardsChecked;
         m_run.m_progress.tallyChanged(m_tally);
 
-        updateFile(cardId, card.xml.path, false, planned.xml);
+        updateFile(cardId, card.xml, false, planned.xml);
         if (m_tally.stopped) {
             return;
         }
-        updateFile(cardId, card.illustration.path, true, planned.illustration);
+        updateFile(cardId, card.illustration, true, planned.illustration);
     }
 
     // Sizes the file as it is now and fetches it when it needs that, with the
     // fetch planned for it or a new one.
-    void updateFile(const std::string& cardId, const std::string& path, bool illustration,
+    void updateFile(const std::string& cardId, const CardFile& file, bool illustration,
                     std::optional<FetchTicket> planned)
     {
-        const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
+        const std::string& path = file.path;
+        const std::uint64_t size =
+            file.sizedOnArrival ? file.size : m_run.m_fileSystem.fileSize(path);
         m_log.writePiece(path);
         reportSize(" size ", size);
         if (!needsFetch(size, illustration)) {

@@ -40,11 +40,23 @@ bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
     if (cardId == "." || cardId == "..") {
         return false;
     }
+    CardFile& xml = m_plan.xml;
+    m_cards.formXmlPath(cardId, xml.path);
+    xml.size = 0;
+    xml.sizedOnArrival = false;
     switch (m_entries->type(entry)) {
-    case EntryType::Folder:
-        return true;
     case EntryType::Other:
         return false;
+    case EntryType::Folder:
+        // Listed as a folder when the letter's turn came, it may be gone by
+        // the card's. A file with content in it says it is still there, and
+        // its size is the first thing the run asks.
+        xml.size = m_fileSystem.fileSize(xml.path);
+        xml.sizedOnArrival = xml.size != 0;
+        if (xml.sizedOnArrival) {
+            return true;
+        }
+        break;
     case EntryType::Unknown:
         break;
     }
@@ -71,9 +83,9 @@ std::optional<WalkItem> CardWalk::next()
                 continue;
             }
             m_plan.cardId.assign(cardId);
-            m_cards.formXmlPath(cardId, m_plan.xml.path);
             examine(m_plan.xml, false);
             m_cards.formIllustrationPath(cardId, m_plan.illustration.path);
+            m_plan.illustration.sizedOnArrival = false;
             examine(m_plan.illustration, true);
             return &m_plan;
         }
@@ -85,12 +97,10 @@ std::optional<WalkItem> CardWalk::next()
 
 void CardWalk::examine(CardFile& file, bool illustration)
 {
-    file.size = 0;
-    file.fetch = false;
-    if (m_sizesFiles) {
-        file.size = m_fileSystem.fileSize(file.path);
-        file.fetch = needsFetch(file.size, illustration);
+    if (!file.sizedOnArrival) {
+        file.size = m_sizesFiles ? m_fileSystem.fileSize(file.path) : 0;
     }
+    file.fetch = (m_sizesFiles || file.sizedOnArrival) && needsFetch(file.size, illustration);
 }
 
 } // namespace kqget

@@ -22,6 +22,9 @@ struct CardFile
     std::string path;
     std::uint64_t size = 0;
     bool fetch = false; // too small when the walk looked
+    // Sized as the walk reached the card, with nothing done since: the size
+    // the run would find if it asked again now.
+    bool sizedOnArrival = false;
 };
 
 // Whether a file of `size` bytes is to be fetched.
