@@ -50,6 +50,7 @@ def measure(work, cards, rounds, target):
         return False
     commands = {"kq": bench.CLI + ["--data", f"{data}/"], "floor": floor_command(order, data)}
     times = {"kq": [], "floor": []}
+    cpu = {"kq": [], "floor": []}
     for round_number in range(rounds + 1):
         sides = ("kq", "floor") if round_number % 2 == 0 else ("floor", "kq")
         for side in sides:
@@ -60,6 +61,7 @@ def measure(work, cards, rounds, target):
                 return False
             if round_number > 0:
                 times[side].append(result.seconds)
+                cpu[side].append(result.cpu_seconds)
         if not same_logs(work):
             bench.emit(label, "-", "-", "-", f"<= {target}x",
                        "FAILED: the two run logs differ", {"cards": cards})
@@ -71,7 +73,9 @@ def measure(work, cards, rounds, target):
     bench.emit(label, f"{kq:.3f} s", f"{floor:.3f} s", f"{ratio:.2f}x", f"<= {target}x",
                "ok" if good else "MISSED",
                {"cards": cards, "rounds": rounds, "floor_order": order,
-                "kq_seconds": times["kq"], "floor_seconds": times["floor"]})
+                "kq_seconds": times["kq"], "floor_seconds": times["floor"],
+                "cpu_ratio": round(bench.median(cpu["kq"]) / bench.median(cpu["floor"]), 3),
+                "kq_cpu_seconds": cpu["kq"], "floor_cpu_seconds": cpu["floor"]})
     bench.rm_tree(data)
     return good
 
