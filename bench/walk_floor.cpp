@@ -1,7 +1,9 @@
 // The least a walk of a library that needs nothing can cost: one listing of
-// the data folder per letter, the folder test and the two size queries of
-// every card, and the same run log lines through a buffered stream. kqget-cli
-// is measured against it, so it shares none of kqget's code.
+// the data folder per letter, the folder test taken from the listing's entry
+// type (a query only for an unknown type or a link), the two size queries of
+// every card relative to the open data folder, and the same run log lines
+// through a buffered stream. kqget-cli is measured against it, so it shares
+// none of kqget's code.
 //
 //   kqget-bench-walk-floor --order listing|sorted DATA/
 //
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -61,22 +64,32 @@ bool nameLess(const std::string& a, const std::string& b) noexcept
     return a < b;
 }
 
-std::uint64_t fileSize(const std::string& path) noexcept
+// The size of DATA/relative, looked up from the open data folder.
+std::uint64_t fileSize(int folder, const char* relative) noexcept
 {
     struct stat info
     {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstatat(folder, relative, &info, 0) != 0 || !S_ISREG(info.st_mode)) {
         return 0;
     }
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-bool isDirectory(const std::string& path) noexcept
+bool isDirectory(int folder, const char* relative, unsigned char type) noexcept
 {
+    if (type != DT_UNKNOWN && type != DT_LNK) {
+        return type == DT_DIR;
+    }
     struct stat info
     {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return ::fstatat(folder, relative, &info, 0) == 0 && S_ISDIR(info.st_mode);
 }
+
+struct Entry
+{
+    std::string name;
+    unsigned char type;
+};
 
 struct NeedsFetch
 {
@@ -116,22 +129,28 @@ private:
     std::array<char, kLogBufferSize> m_buffer{};
 };
 
-void visitCard(Log& log, const std::string& data, const std::string& id, std::string& path)
+// `path` holds DATA/ and is kept from card to card, so that it keeps its room.
+void visitCard(Log& log, int folder, std::size_t dataLength, std::string_view id,
+               unsigned char type, std::string& path)
 {
-    path.assign(data).append(id);
-    if (!isDirectory(path)) {
+    path.resize(dataLength);
+    path.append(id);
+    const char* relative = path.c_str() + dataLength;
+    if (!isDirectory(folder, relative, type)) {
         return;
     }
     log.line(id);
     path.append("/").append(id).append(".xml");
-    const std::uint64_t xmlSize = fileSize(path);
+    relative = path.c_str() + dataLength;
+    const std::uint64_t xmlSize = fileSize(folder, relative);
     log.sizeLine(path, xmlSize);
     path.resize(path.size() - 4);
     path.append("_full.png");
-    const std::uint64_t illustrationSize = fileSize(path);
+    relative = path.c_str() + dataLength;
+    const std::uint64_t illustrationSize = fileSize(folder, relative);
     log.sizeLine(path, illustrationSize);
     if (xmlSize == 0 || illustrationSize < kMinimumIllustrationSize) {
-        throw NeedsFetch{id};
+        throw NeedsFetch{std::string(id)};
     }
 }
 
@@ -143,9 +162,8 @@ int walk(const std::string& data, bool sorted)
         return 2;
     }
     Log log(file);
-    std::string path;
-    std::string id;
-    std::vector<std::string> names;
+    std::string path = data;
+    std::vector<Entry> names;
     // One listing per letter, as the letters must come in order and nothing
     // may be held for the whole library.
     for (int group = 0; group < 4; ++group) {
@@ -154,23 +172,24 @@ int walk(const std::string& data, bool sorted)
             std::perror(data.c_str());
             return 2;
         }
+        const int folder = ::dirfd(dir);
         names.clear();
         while (const dirent* entry = ::readdir(dir)) {
             if (letterGroup(entry->d_name) != group) {
                 continue;
             }
             if (sorted) {
-                names.emplace_back(entry->d_name);
+                names.push_back({entry->d_name, entry->d_type});
             } else {
-                id.assign(entry->d_name);
-                visitCard(log, data, id, path);
+                visitCard(log, folder, data.size(), entry->d_name, entry->d_type, path);
             }
         }
-        ::closedir(dir);
-        std::sort(names.begin(), names.end(), nameLess);
-        for (const std::string& name : names) {
-            visitCard(log, data, name, path);
+        std::sort(names.begin(), names.end(),
+                  [](const Entry& a, const Entry& b) { return nameLess(a.name, b.name); });
+        for (const Entry& name : names) {
+            visitCard(log, folder, data.size(), name.name, name.type, path);
         }
+        ::closedir(dir);
     }
     return 0;
 }

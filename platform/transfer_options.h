@@ -10,6 +10,10 @@
 
 namespace kqget {
 
+// What one read from a connection takes at most: a card's illustration, a few
+// tens of KB, comes in one or two reads rather than a read per 16 KiB.
+inline constexpr std::size_t kReceiveBufferBytes = 128 * 1024;
+
 // How a transfer goes about its fetches, on every platform.
 struct TransferOptions
 {

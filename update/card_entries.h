@@ -4,26 +4,38 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <string>
+#include <memory>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
 namespace kqget {
 
-// The card names found under one letter, in the order a run visits them. They
-// sit packed in one buffer: a library can hold tens of thousands of cards under
-// a letter, and a string object for each would make a run's peak memory grow
-// with the library by more than twice what the names themselves take.
+// What a listing says of an entry without being asked: most file systems
+// tell a folder from anything else as they list; some do not, and a link
+// says nothing of what it points to.
+enum class EntryType : std::uint8_t
+{
+    Unknown, // the run must ask
+    Folder,
+    Other,
+};
+
+// The card names found under one letter, in the order a run visits them. A
+// library can hold hundreds of thousands of cards under a letter, so the names
+// sit packed, each behind one byte for its length and type, in blocks that
+// are never moved (no old and new buffer alive together as they grow), and
+// the index over them is sized from the count once the listing is done.
 class CardEntries
 {
-    struct Span
-    {
-        std::uint32_t start;
-        std::uint32_t length;
-    };
-    using Spans = std::vector<Span>;
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+    static constexpr unsigned kTypeShift = 6;
+    static constexpr unsigned kLengthMask = (1u << kTypeShift) - 1;
 
 public:
+    // Longer names are never card names.
+    static constexpr std::size_t kMaxNameBytes = kLengthMask;
+
     using value_type = std::string_view;
 
     class const_iterator
@@ -36,59 +48,110 @@ public:
         using reference = std::string_view;
 
         const_iterator() = default;
-        std::string_view operator*() const { return m_entries->view(*m_span); }
+        std::string_view operator*() const { return (*m_entries)[m_index]; }
         const_iterator& operator++()
         {
-            ++m_span;
+            ++m_index;
             return *this;
         }
         const_iterator operator++(int)
         {
             const_iterator before = *this;
-            ++m_span;
+            ++m_index;
             return before;
         }
-        bool operator==(const const_iterator& other) const { return m_span == other.m_span; }
+        bool operator==(const const_iterator& other) const { return m_index == other.m_index; }
 
     private:
         friend class CardEntries;
-        const_iterator(const CardEntries* entries, Spans::const_iterator span)
-            : m_entries(entries), m_span(span)
+        const_iterator(const CardEntries* entries, std::size_t index)
+            : m_entries(entries), m_index(index)
         {}
 
         const CardEntries* m_entries = nullptr;
-        Spans::const_iterator m_span;
+        std::size_t m_index = 0;
     };
     using iterator = const_iterator;
 
-    void add(std::string_view name)
+    // Throws std::length_error for a name over kMaxNameBytes.
+    void add(std::string_view name, EntryType type = EntryType::Unknown)
     {
-        m_spans.push_back(
-            {static_cast<std::uint32_t>(m_text.size()), static_cast<std::uint32_t>(name.size())});
-        m_text.append(name);
+        if (name.size() > kMaxNameBytes) {
+            throw std::length_error("a card name of more than 63 bytes");
+        }
+        if (m_blocks.empty() || kBlockSize - m_used < 1 + name.size()) {
+            if (!m_blocks.empty()) {
+                m_blockEnds.push_back(m_used);
+            }
+            m_blocks.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
+            m_used = 0;
+        }
+        char* record = m_blocks.back().get() + m_used;
+        record[0] = static_cast<char>(name.size() | (static_cast<unsigned>(type) << kTypeShift));
+        std::copy(name.begin(), name.end(), record + 1);
+        m_used += 1 + name.size();
+        ++m_count;
     }
 
-    // Puts the names in the order that `less`, given two names, defines.
+    // Makes the names readable by position, in the order they were added.
+    // Called once the listing is done; again, it does nothing.
+    void finish()
+    {
+        if (m_index.size() == m_count) {
+            return;
+        }
+        m_index.clear();
+        m_index.reserve(m_count);
+        for (std::size_t block = 0; block < m_blocks.size(); ++block) {
+            const std::size_t end = block + 1 == m_blocks.size() ? m_used : m_blockEnds[block];
+            for (std::size_t at = 0; at < end; at += 1 + lengthOf(m_blocks[block][at])) {
+                m_index.push_back(static_cast<std::uint32_t>(block * kBlockSize + at));
+            }
+        }
+    }
+
+    // Finishes the list and puts the names in the order that `less`, given
+    // two names, defines.
     template <typename Less> void sort(Less less)
     {
-        std::sort(m_spans.begin(), m_spans.end(),
-                  [this, &less](Span a, Span b) { return less(view(a), view(b)); });
+        finish();
+        std::sort(m_index.begin(), m_index.end(), [this, &less](std::uint32_t a, std::uint32_t b) {
+            return less(name(a), name(b));
+        });
     }
 
-    std::size_t size() const noexcept { return m_spans.size(); }
-    std::string_view operator[](std::size_t index) const { return view(m_spans[index]); }
-    bool empty() const noexcept { return m_spans.empty(); }
-    const_iterator begin() const { return {this, m_spans.begin()}; }
-    const_iterator end() const { return {this, m_spans.end()}; }
+    // These read a finished list.
+    std::size_t size() const noexcept { return m_index.size(); }
+    std::string_view operator[](std::size_t index) const { return name(m_index[index]); }
+    EntryType type(std::size_t index) const
+    {
+        return static_cast<EntryType>(static_cast<unsigned char>(*record(m_index[index])) >>
+                                      kTypeShift);
+    }
+    bool empty() const noexcept { return m_index.empty(); }
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, m_index.size()}; }
 
 private:
-    std::string_view view(Span span) const
+    static std::size_t lengthOf(char header) noexcept
     {
-        return std::string_view(m_text).substr(span.start, span.length);
+        return static_cast<unsigned char>(header) & kLengthMask;
+    }
+    const char* record(std::uint32_t at) const
+    {
+        return m_blocks[at / kBlockSize].get() + at % kBlockSize;
+    }
+    std::string_view name(std::uint32_t at) const
+    {
+        const char* found = record(at);
+        return {found + 1, lengthOf(*found)};
     }
 
-    std::string m_text;
-    Spans m_spans;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<std::size_t> m_blockEnds; // how full each block but the last was left
+    std::size_t m_used = 0;               // of the last block
+    std::size_t m_count = 0;
+    std::vector<std::uint32_t> m_index;
 };
 
 } // namespace kqget

@@ -44,22 +44,45 @@ CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,
     m_imagePrefix.append(hosts.imageBase).append("/free/sets/");
 }
 
+void CardLocations::formFolderPath(std::string_view cardId, std::string& path) const
+{
+    path.assign(m_dataFolder).append(cardId);
+}
+
+void CardLocations::formCardFilePath(std::string_view cardId, std::string_view ending,
+                                     std::string& path) const
+{
+    path.assign(m_dataFolder).append(cardId).append(1, m_separator).append(cardId).append(ending);
+}
+
+void CardLocations::formXmlPath(std::string_view cardId, std::string& path) const
+{
+    formCardFilePath(cardId, ".xml", path);
+}
+
+void CardLocations::formIllustrationPath(std::string_view cardId, std::string& path) const
+{
+    formCardFilePath(cardId, "_full.png", path);
+}
+
 std::string CardLocations::folderPath(std::string_view cardId) const
 {
-    return m_dataFolder + std::string(cardId);
+    std::string path;
+    formFolderPath(cardId, path);
+    return path;
 }
 
 std::string CardLocations::xmlPath(std::string_view cardId) const
 {
-    std::string path = folderPath(cardId);
-    path.append(1, m_separator).append(cardId).append(".xml");
+    std::string path;
+    formXmlPath(cardId, path);
     return path;
 }
 
 std::string CardLocations::illustrationPath(std::string_view cardId) const
 {
-    std::string path = folderPath(cardId);
-    path.append(1, m_separator).append(cardId).append("_full.png");
+    std::string path;
+    formIllustrationPath(cardId, path);
     return path;
 }
 

@@ -30,6 +30,11 @@ public:
     std::string folderPath(std::string_view cardId) const;
     std::string xmlPath(std::string_view cardId) const;
     std::string illustrationPath(std::string_view cardId) const;
+    // The same, written over `path`: a walk that keeps one string for each
+    // reuses its room from card to card.
+    void formFolderPath(std::string_view cardId, std::string& path) const;
+    void formXmlPath(std::string_view cardId, std::string& path) const;
+    void formIllustrationPath(std::string_view cardId, std::string& path) const;
     std::string infoUrl(std::string_view cardId) const;
     std::string imageUrl(std::string_view cardId) const;
     std::string wireInfoUrl(std::string_view cardId) const;
@@ -42,6 +47,9 @@ public:
     std::string_view imageOrigin() const noexcept { return m_imageOrigin; }
 
 private:
+    void formCardFilePath(std::string_view cardId, std::string_view ending,
+                          std::string& path) const;
+
     std::string m_infoPrefix; // up to "&cardids="
     std::string m_shownInfoPrefix;
     std::string m_wireInfoPrefix;

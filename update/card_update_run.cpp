@@ -49,11 +49,11 @@ public:
         std::size_t total = 0;
         std::size_t cards = 0;
         while (auto item = walk.next()) {
-            const auto* plan = std::get_if<CardPlan>(&*item);
+            const auto* plan = std::get_if<const CardPlan*>(&*item);
             if (plan == nullptr) {
                 return; // the run itself will meet the failure; no estimate then
             }
-            total += (plan->xml.fetch ? 1 : 0) + (plan->illustration.fetch ? 1 : 0);
+            total += ((*plan)->xml.fetch ? 1 : 0) + ((*plan)->illustration.fetch ? 1 : 0);
             if (++cards % kCardsBetweenStopChecks == 0 && m_run.m_progress.stopRequested()) {
                 return;
             }
@@ -71,7 +71,7 @@ public:
                 m_tally.stopped = true;
                 break;
             }
-            updateCard(std::get<CardPlan>(*item));
+            updateCard(*std::get<const CardPlan*>(*item));
             if (m_tally.stopped) {
                 break;
             }
@@ -81,7 +81,7 @@ public:
     }
 
 private:
-    void updateCard(CardPlan& card)
+    void updateCard(const CardPlan& card)
     {
         const std::string& cardId = card.cardId;
         const FetchPipeline::Planned planned = m_fetches.claim(cardId);
@@ -89,21 +89,21 @@ private:
         ++m_tally.cardsChecked;
         m_run.m_progress.tallyChanged(m_tally);
 
-        updateFile(cardId, std::move(card.xml.path), false, planned.xml);
+        updateFile(cardId, card.xml, false, planned.xml);
         if (m_tally.stopped) {
             return;
         }
-        updateFile(cardId, std::move(card.illustration.path), true, planned.illustration);
+        updateFile(cardId, card.illustration, true, planned.illustration);
     }
 
     // Sizes the file as it is now and fetches it when it needs that, with the
     // fetch planned for it or a new one.
-    void updateFile(const std::string& cardId, std::string path, bool illustration,
+    void updateFile(const std::string& cardId, const CardFile& file, bool illustration,
                     std::optional<FetchTicket> planned)
     {
-        // What a killed run left: this one's own staged files are kept.
-        m_run.m_fileSystem.removeLeftovers(path);
-        const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
+        const std::string& path = file.path;
+        const std::uint64_t size =
+            file.sizedOnArrival ? file.size : m_run.m_fileSystem.fileSize(path);
         m_log.writePiece(path);
         reportSize(path, " size ", size);
         if (!needsFetch(size, illustration) && !foundDamaged(path, illustration, size)) {
@@ -112,6 +112,10 @@ private:
             }
             return;
         }
+        // What a killed run left beside the file (this run's own staged files
+        // are kept). Only a file still to be fetched can have any: a crash
+        // leaves the file it was replacing as it was.
+        m_run.m_fileSystem.removeLeftovers(path);
         if (m_run.m_progress.stopRequested()) {
             m_tally.stopped = true;
             return;
@@ -184,10 +188,9 @@ private:
             m_tally.notStored.push_back({shownUrl(), path, std::move(notStoredReason)});
             m_run.m_progress.tallyChanged(m_tally);
         } else {
-            storeOrEndLine(*arrived.body);
+            const std::uint64_t size = storeOrEndLine(*arrived.body);
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
-            const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
             if (size < (illustration ? kMinimumIllustrationSize : 1)) {
                 m_tally.stillTooSmall.push_back({shownUrl(), path, size});
             }
@@ -198,10 +201,11 @@ private:
     }
 
     // A failure to store ends the run, but never the log in mid-line.
-    void storeOrEndLine(FetchedBody& body)
+    // Returns the size stored.
+    std::uint64_t storeOrEndLine(FetchedBody& body)
     {
         try {
-            body.store();
+            return body.store();
         } catch (const RunError& error) {
             m_log.writeLine(std::string(" Not stored: ").append(error.what()));
             m_log.flush();

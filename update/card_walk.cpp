@@ -10,10 +10,19 @@ CardWalk::CardWalk(FileSystemPort& fileSystem, const CardLocations& cards, std::
       m_sizesFiles(sizesFiles)
 {}
 
+void CardWalk::list()
+{
+    // The letter before goes first: two letters' names never share memory.
+    m_entries.reset();
+    m_entry = 0;
+    CardEntries entries = m_fileSystem.searchCardEntries(m_dataFolder, m_letter);
+    entries.finish();
+    m_entries = std::make_shared<const CardEntries>(std::move(entries));
+}
+
 void CardWalk::begin()
 {
-    m_entries = m_fileSystem.searchCardEntries(m_dataFolder, m_letter);
-    m_entry = 0;
+    list();
 }
 
 bool CardWalk::nextLetter()
@@ -22,32 +31,63 @@ bool CardWalk::nextLetter()
         return false;
     }
     ++m_letter;
-    m_entries = m_fileSystem.searchCardEntries(m_dataFolder, m_letter);
-    m_entry = 0;
+    list();
     return true;
+}
+
+bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
+{
+    if (cardId == "." || cardId == "..") {
+        return false;
+    }
+    CardFile& xml = m_plan.xml;
+    m_cards.formXmlPath(cardId, xml.path);
+    xml.size = 0;
+    xml.sizedOnArrival = false;
+    switch (m_entries->type(entry)) {
+    case EntryType::Other:
+        return false;
+    case EntryType::Folder:
+        // Listed as a folder when the letter's turn came, it may be gone by
+        // the card's. A file with content in it says it is still there, and
+        // its size is the first thing the run asks.
+        xml.size = m_fileSystem.fileSize(xml.path);
+        xml.sizedOnArrival = xml.size != 0;
+        if (xml.sizedOnArrival) {
+            return true;
+        }
+        break;
+    case EntryType::Unknown:
+        break;
+    }
+    m_cards.formFolderPath(cardId, m_folderPath);
+    return m_fileSystem.isDirectory(m_folderPath);
 }
 
 std::optional<WalkItem> CardWalk::next()
 {
-    if (m_over) {
-        return std::nullopt;
+    if (m_over || !m_entries) {
+        return std::nullopt; // over, or never begun
     }
     try {
         for (;;) {
-            while (m_entry == m_entries.size()) {
+            while (m_entry == m_entries->size()) {
                 if (!nextLetter()) {
                     m_over = true;
                     return std::nullopt;
                 }
             }
-            const std::string_view cardId = m_entries[m_entry++];
-            if (cardId == "." || cardId == ".." ||
-                !m_fileSystem.isDirectory(m_cards.folderPath(cardId))) {
+            const std::size_t entry = m_entry++;
+            const std::string_view cardId = (*m_entries)[entry];
+            if (!isCardFolder(entry, cardId)) {
                 continue;
             }
-            CardPlan plan{std::string(cardId), examine(m_cards.xmlPath(cardId), false),
-                          examine(m_cards.illustrationPath(cardId), true)};
-            return plan;
+            m_plan.cardId.assign(cardId);
+            examine(m_plan.xml, false);
+            m_cards.formIllustrationPath(cardId, m_plan.illustration.path);
+            m_plan.illustration.sizedOnArrival = false;
+            examine(m_plan.illustration, true);
+            return &m_plan;
         }
     } catch (const RunError& error) {
         m_over = true;
@@ -55,14 +95,12 @@ std::optional<WalkItem> CardWalk::next()
     }
 }
 
-CardFile CardWalk::examine(std::string path, bool illustration)
+void CardWalk::examine(CardFile& file, bool illustration)
 {
-    CardFile file{std::move(path)};
-    if (m_sizesFiles) {
-        file.size = m_fileSystem.fileSize(file.path);
-        file.fetch = needsFetch(file.size, illustration);
+    if (!file.sizedOnArrival) {
+        file.size = m_sizesFiles ? m_fileSystem.fileSize(file.path) : 0;
     }
-    return file;
+    file.fetch = (m_sizesFiles || file.sizedOnArrival) && needsFetch(file.size, illustration);
 }
 
 } // namespace kqget

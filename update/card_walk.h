@@ -6,6 +6,7 @@
 #include "update/run_error.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -21,6 +22,9 @@ struct CardFile
     std::string path;
     std::uint64_t size = 0;
     bool fetch = false; // too small when the walk looked
+    // Sized as the walk reached the card, with nothing done since: the size
+    // the run would find if it asked again now.
+    bool sizedOnArrival = false;
 };
 
 // Whether a file of `size` bytes is to be fetched.
@@ -37,9 +41,10 @@ struct CardPlan
     CardFile illustration;
 };
 
-// The next thing the run meets on its way: a card folder, or a failure that
-// ends the run at exactly that point.
-using WalkItem = std::variant<CardPlan, RunError>;
+// The next thing the run meets on its way: a card folder (the walk's own,
+// good until its next step), or a failure that ends the run at exactly that
+// point.
+using WalkItem = std::variant<const CardPlan*, RunError>;
 
 // Walks the card folders A to D of the data folder, listing each letter when
 // it gets there, and (when asked to) sizes each card's files. It only looks:
@@ -63,17 +68,23 @@ public:
     std::optional<WalkItem> next();
 
 private:
+    void list();
     bool nextLetter();
-    CardFile examine(std::string path, bool illustration);
+    bool isCardFolder(std::size_t entry, std::string_view cardId);
+    void examine(CardFile& file, bool illustration);
 
     FileSystemPort& m_fileSystem;
     const CardLocations& m_cards;
     std::string m_dataFolder;
     char m_letter = 'A';
-    CardEntries m_entries;
+    // Shared by the copies of a walk until one moves on to the next letter.
+    std::shared_ptr<const CardEntries> m_entries;
     std::size_t m_entry = 0; // an index, so that a copy of the walk goes on by itself
     bool m_over = false;
     bool m_sizesFiles;
+    // Kept from card to card, so that their strings keep their room.
+    CardPlan m_plan;
+    std::string m_folderPath;
 };
 
 } // namespace kqget

@@ -130,7 +130,8 @@ void FetchPipeline::planAhead()
     while (m_planner && m_ahead.size() < kCardsAhead && m_scheduler.notStarted() < m_jobs &&
            m_fetches.size() < m_fetchesAhead && m_room->bytes < m_room->limit) {
         std::optional<WalkItem> item = m_planner->next();
-        const auto* card = item ? std::get_if<CardPlan>(&*item) : nullptr;
+        const auto* const* found = item ? std::get_if<const CardPlan*>(&*item) : nullptr;
+        const CardPlan* card = found != nullptr ? *found : nullptr;
         if (card == nullptr) {
             // The end, or a failure the run will meet at its own turn.
             m_planner.reset();

@@ -61,6 +61,7 @@ bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) no
     m_start = {};
     m_whole.clear();
     m_keeping = isContentStatus(httpStatus);
+    m_written = 0;
     if (!m_keeping) {
         return true; // an error page is read and dropped, not kept
     }
@@ -101,6 +102,7 @@ bool FetchedBody::write(std::string_view bytes) noexcept
             m_whole.append(bytes);
         }
         m_file->write(bytes);
+        m_written += bytes.size();
     } catch (...) {
         failWithCaught();
     }
@@ -151,7 +153,7 @@ std::string FetchedBody::refusal() const
     return m_kind == CardFileKind::Illustration ? "damaged PNG image" : "XML not well-formed";
 }
 
-void FetchedBody::store()
+std::uint64_t FetchedBody::store()
 {
     const std::lock_guard lock(m_mutex);
     if (m_failure) {
@@ -167,6 +169,7 @@ void FetchedBody::store()
     }
     const std::unique_ptr<StagedFile> file = std::move(m_file);
     file->commit();
+    return m_written;
 }
 
 void FetchedBody::discard() noexcept

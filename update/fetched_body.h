@@ -64,8 +64,9 @@ public:
     std::string refusal() const;
     // What went wrong while the body was stored, if anything did.
     const std::optional<RunError>& failure() const noexcept { return m_failure; }
-    // Puts the body in place of the card file. Throws RunError.
-    void store();
+    // Puts the body in place of the card file and gives its size: the file
+    // holds exactly the bytes written since the reply began. Throws RunError.
+    std::uint64_t store();
     // Drops the body unseen and every later byte of it, at once: nothing of
     // it stays on disk even while a transfer's thread still writes.
     void discard() noexcept;
@@ -90,6 +91,7 @@ private:
     std::optional<RunError> m_failure;
     std::uint64_t m_bytesAhead = 0;
     std::atomic<bool> m_starved{false};
+    std::uint64_t m_written = 0;
     bool m_keeping = false;
     bool m_discarded = false;
     bool m_letGo = false;

@@ -44,9 +44,11 @@ public:
     virtual ~FileSystemPort() = default;
 
     // The names of the entries in dataFolder that look like card ids starting
-    // with `letter` (either case), in a reproducible order. Files may be among
-    // them; the run tests each name. Throws RunError when the folder cannot be
-    // searched.
+    // with `letter` (either case), in a reproducible order, each with its type
+    // where the listing tells it as isDirectory() would. Files may be among
+    // them; the run asks isDirectory() of those of unknown type. Throws
+    // RunError when the folder cannot be searched. An adapter may keep the
+    // folder open, to look at the paths below it from there.
     virtual CardEntries searchCardEntries(std::string_view dataFolder, char letter) = 0;
 
     // Whether path is a folder (following links). An absent path is not.

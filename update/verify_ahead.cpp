@@ -68,34 +68,35 @@ void VerifyAhead::work()
 // On the run's thread: the walk ahead reads the same folders as the run.
 void VerifyAhead::walkAhead()
 {
-    std::vector<std::pair<Job, std::uint64_t>> found;
+    std::vector<std::pair<Job, std::uint64_t>> files;
     while (m_ahead) {
         {
             const std::lock_guard lock(m_mutex);
-            if (m_verdicts.size() + found.size() >= kFilesAhead) {
+            if (m_verdicts.size() + files.size() >= kFilesAhead) {
                 break;
             }
         }
         std::optional<WalkItem> item = m_ahead->next();
-        const auto* card = item ? std::get_if<CardPlan>(&*item) : nullptr;
+        const auto* const* found = item ? std::get_if<const CardPlan*>(&*item) : nullptr;
+        const CardPlan* card = found != nullptr ? *found : nullptr;
         if (card == nullptr) {
             m_ahead.reset(); // the end, or a failure the run meets at its own turn
             break;
         }
         if (!card->xml.fetch) {
-            found.push_back({{card->xml.path, CardFileKind::Xml}, card->xml.size});
+            files.push_back({{card->xml.path, CardFileKind::Xml}, card->xml.size});
         }
         if (!card->illustration.fetch) {
-            found.push_back(
+            files.push_back(
                 {{card->illustration.path, CardFileKind::Illustration}, card->illustration.size});
         }
     }
-    if (found.empty()) {
+    if (files.empty()) {
         return;
     }
     {
         const std::lock_guard lock(m_mutex);
-        for (auto& [job, size] : found) {
+        for (auto& [job, size] : files) {
             if (m_verdicts.try_emplace(job.path, Verdict{size, false, std::nullopt}).second) {
                 m_jobs.push_back(std::move(job));
             }

@@ -90,6 +90,7 @@ UniqueEasy makeEasy(const TransferOptions& options)
     // arrives, so that a card file is stored as the card product reads it
     // and the size cap counts decoded bytes.
     setOption(handle, CURLOPT_ACCEPT_ENCODING, "");
+    setOption(handle, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBufferBytes));
     const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
     setOption(handle, CURLOPT_USERAGENT, userAgent.c_str());
     // Whatever scheme a proxy asks for, once it has said so with a 407.

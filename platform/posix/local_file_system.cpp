@@ -8,11 +8,18 @@
 #include "platform/system_error_text.h"
 #include "update/run_error.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kqget {
 
@@ -33,10 +40,36 @@ mode_t newFileMode()
 
 LocalFileSystem::LocalFileSystem() : m_staging(std::make_shared<StagingArea>(newFileMode())) {}
 
+struct LocalFileSystem::SystemPath
+{
+    int folder = AT_FDCWD;
+    std::array<char, PATH_MAX> text;
+};
+
+bool LocalFileSystem::toSystemPath(std::string_view path, SystemPath& into) const noexcept
+{
+    // The whole path is held to the system's limit, as it would be unshortened.
+    if (path.size() >= into.text.size()) {
+        return false;
+    }
+    if (m_listedFd.valid() && path.size() > m_listedFolder.size() &&
+        path.starts_with(m_listedFolder)) {
+        into.folder = m_listedFd.get();
+        path.remove_prefix(m_listedFolder.size());
+    }
+    std::copy(path.begin(), path.end(), into.text.begin());
+    into.text[path.size()] = '\0';
+    return true;
+}
+
 CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
     const std::string folder(dataFolder);
-    UniqueDir dir(::opendir(folder.c_str()));
+    UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueDir dir;
+    if (folderFd.valid()) {
+        dir.reset(::fdopendir(::fcntl(folderFd.get(), F_DUPFD_CLOEXEC, 0)));
+    }
     if (!dir) {
         throw RunError(ErrorNumber::DataFolder,
                        "cannot search data folder '" + folder + "': " + systemErrorText(errno));
@@ -54,19 +87,30 @@ CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char
         }
         const std::string_view name(entry->d_name);
         if (isCardName(name, letter)) {
-            names.add(name);
+            // What a link points to, and entries of file systems that do not
+            // say, are left for the folder test.
+            const EntryType type = entry->d_type == DT_DIR ? EntryType::Folder
+                                   : entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN
+                                       ? EntryType::Unknown
+                                       : EntryType::Other;
+            names.add(name, type);
         }
     }
     names.sort(cardNameLess);
+    m_listedFolder = folder;
+    m_listedFd = std::move(folderFd);
     return names;
 }
 
 bool LocalFileSystem::isDirectory(std::string_view path)
 {
-    const std::string target(path);
+    SystemPath target;
+    if (!toSystemPath(path, target)) {
+        return false; // too long to be anything
+    }
     struct stat info
     {};
-    if (::stat(target.c_str(), &info) == 0) {
+    if (::fstatat(target.folder, target.text.data(), &info, 0) == 0) {
         return S_ISDIR(info.st_mode);
     }
     switch (errno) {
@@ -77,21 +121,17 @@ bool LocalFileSystem::isDirectory(std::string_view path)
         return false;
     default:
         throw RunError(ErrorNumber::CardFolder,
-                       "cannot examine '" + target + "': " + systemErrorText(errno));
+                       "cannot examine '" + std::string(path) + "': " + systemErrorText(errno));
     }
 }
 
 std::uint64_t LocalFileSystem::fileSize(std::string_view path) noexcept
 {
-    std::string target;
-    try {
-        target.assign(path);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    SystemPath target;
     struct stat info
     {};
-    if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!toSystemPath(path, target) ||
+        ::fstatat(target.folder, target.text.data(), &info, 0) != 0 || !S_ISREG(info.st_mode)) {
         return 0;
     }
     return static_cast<std::uint64_t>(info.st_size);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/posix/unique_fd.h"
 #include "update/file_system_port.h"
 
 #include <memory>
+#include <string>
 
 namespace kqget {
 
@@ -24,6 +26,16 @@ public:
 
 private:
     std::shared_ptr<StagingArea> m_staging;
+
+    // A path as the system takes it: below the folder last listed, relative
+    // to it, so that looking at a card file costs the kernel two components
+    // instead of the whole path; anything else as it is.
+    struct SystemPath;
+    bool toSystemPath(std::string_view path, SystemPath& into) const noexcept;
+
+    // The folder last listed, held open (the run's thread only).
+    std::string m_listedFolder;
+    UniqueFd m_listedFd;
 };
 
 } // namespace kqget

@@ -3,11 +3,17 @@
 #include "platform/system_error_text.h"
 #include "update/run_error.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kqget {
 
@@ -55,27 +61,77 @@ bool isTemporaryOf(std::string_view entry, std::string_view prefix)
     return true;
 }
 
-// A replaced card file keeps its mode, and under root its owner too, so that
-// the card product, running as its user, can still rewrite it. A new one run
-// as root belongs to whoever owns its card folder.
-int adoptOwnership(int fd, const std::string& target, unsigned newFileMode)
+// Six letters and digits that differ from one temporary file to the next and
+// from one process to another. O_EXCL makes a clash with a stranger's file a
+// retry under the next name, never a write into it.
+std::string uniqueSuffix()
+{
+    static constexpr std::string_view kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static const std::uint64_t seed = (static_cast<std::uint64_t>(std::random_device{}()) << 32) ^
+                                      static_cast<std::uint64_t>(::getpid());
+    static std::atomic<std::uint64_t> sequence{0};
+    // splitmix64: consecutive numbers come out unrelated.
+    std::uint64_t z = seed + 0x9E3779B97F4A7C15u * ++sequence;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    z ^= z >> 31;
+    std::string suffix(kRandomLength, ' ');
+    for (char& c : suffix) {
+        c = kAlphabet[z % kAlphabet.size()];
+        z /= kAlphabet.size();
+    }
+    return suffix;
+}
+
+constexpr int kCreateAttempts = 100;
+// A transfer hands a body on in pieces of 16 KiB; gathered, a card file of a
+// few tens of KB goes to the system in one write.
+constexpr std::size_t kGatherBytes = 128 * 1024;
+
+// The card file being replaced, if it is a plain file.
+std::optional<struct stat> replacedFile(const std::string& target)
 {
     struct stat old
     {};
-    const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    const mode_t mode = replacing ? (old.st_mode & 07777) : static_cast<mode_t>(newFileMode);
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        return old;
+    }
+    return std::nullopt;
+}
+
+// A replaced card file keeps its mode, and under root its owner too, so that
+// the card product, running as its user, can still rewrite it. A new one run
+// as root belongs to whoever owns its card folder. The file was created with
+// the mode it is to keep, so this costs a call only where the umask took bits
+// away or the owner must change.
+int adoptOwnership(int fd, const std::string& target, const std::optional<struct stat>& old,
+                   unsigned newFileMode)
+{
+    bool ownerChanged = false;
     if (::geteuid() == 0) {
         struct stat folder
         {};
-        const struct stat* owner = replacing ? &old : nullptr;
-        if (!replacing && ::stat(folderOf(target).c_str(), &folder) == 0) {
+        const struct stat* owner = old ? &*old : nullptr;
+        if (!old && ::stat(folderOf(target).c_str(), &folder) == 0) {
             owner = &folder;
         }
-        if (owner != nullptr && ::fchown(fd, owner->st_uid, owner->st_gid) != 0) {
-            return errno;
+        if (owner != nullptr) {
+            if (::fchown(fd, owner->st_uid, owner->st_gid) != 0) {
+                return errno;
+            }
+            ownerChanged = true;
         }
     }
+    if (!old) {
+        return 0; // created as any new file here is
+    }
     // After the owner: changing it may clear the set-id bits.
+    const mode_t mode = old->st_mode & 07777;
+    if (!ownerChanged && (mode & ~static_cast<mode_t>(newFileMode) & 0666) == 0 &&
+        (mode & 07111) == 0) {
+        return 0; // the umask left every bit the old file had
+    }
     return ::fchmod(fd, mode) == 0 ? 0 : errno;
 }
 
@@ -89,12 +145,23 @@ public:
         : m_area(std::move(area)), m_target(target)
     {
         const std::size_t start = nameStart(m_target);
-        m_temporary = m_target.substr(0, start) + temporaryPrefix(m_target) + "XXXXXX";
+        const std::string prefix = m_target.substr(0, start) + temporaryPrefix(m_target);
         m_dataFolder = m_area->dataFolderOf(m_target);
+        const std::optional<struct stat> old = replacedFile(m_target);
+        // Created with the mode it keeps: the old file's, or the one any new
+        // file gets here (the umask or the folder's default ACL).
+        const mode_t createMode = old ? (old->st_mode & 0777) : 0666;
         {
             // Known as ours before a sweep can see it.
             const std::lock_guard lock(m_area->m_mutex);
-            m_fd = UniqueFd(::mkstemp(m_temporary.data()));
+            for (int attempt = 0; attempt < kCreateAttempts && !m_fd.valid(); ++attempt) {
+                m_temporary = prefix + uniqueSuffix();
+                m_fd = UniqueFd(::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                       createMode));
+                if (!m_fd.valid() && errno != EEXIST) {
+                    break;
+                }
+            }
             if (!m_fd.valid()) {
                 const int error = errno;
                 m_temporary.clear(); // nothing was created
@@ -107,7 +174,7 @@ public:
         m_fromDataFolder = folderStart == std::string::npos || start < 2
                                ? std::string()
                                : m_temporary.substr(folderStart + 1);
-        if (const int error = adoptOwnership(m_fd.get(), m_target, m_area->m_newFileMode)) {
+        if (const int error = adoptOwnership(m_fd.get(), m_target, old, m_area->m_newFileMode)) {
             removeTemporary();
             failStore(m_target, "cannot set the mode of " + m_temporary, error);
         }
@@ -123,14 +190,28 @@ public:
 
     void write(std::string_view bytes) override
     {
-        if (const int error = writeAll(m_fd, bytes)) {
-            failStore(m_target, "cannot write " + m_temporary, error);
+        if (m_buffered + bytes.size() > kGatherBytes) {
+            flush();
         }
+        if (bytes.size() >= kGatherBytes) {
+            writeOut(bytes);
+            return;
+        }
+        if (!m_buffer) {
+            m_buffer = std::make_unique_for_overwrite<char[]>(kGatherBytes);
+        }
+        std::copy(bytes.begin(), bytes.end(), m_buffer.get() + m_buffered);
+        m_buffered += bytes.size();
     }
 
     void close() override
     {
-        if (m_fd.valid() && ::close(m_fd.release()) != 0) {
+        if (!m_fd.valid()) {
+            return;
+        }
+        flush();
+        m_buffer.reset(); // a body that waits for its turn holds no memory
+        if (::close(m_fd.release()) != 0) {
             failStore(m_target, "cannot close " + m_temporary, errno);
         }
     }
@@ -153,6 +234,18 @@ public:
     }
 
 private:
+    void flush()
+    {
+        const std::size_t buffered = std::exchange(m_buffered, 0);
+        writeOut({m_buffer.get(), buffered});
+    }
+    void writeOut(std::string_view bytes)
+    {
+        if (const int error = writeAll(m_fd, bytes)) {
+            failStore(m_target, "cannot write " + m_temporary, error);
+        }
+    }
+
     void removeTemporary() noexcept
     {
         m_fd.reset();
@@ -175,6 +268,8 @@ private:
     std::string m_fromDataFolder;
     std::shared_ptr<UniqueFd> m_dataFolder;
     UniqueFd m_fd;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_buffered = 0;
     dev_t m_device = 0;
     ino_t m_inode = 0;
 };

@@ -49,13 +49,18 @@ CardEntries Win32FileSystem::searchCardEntries(std::string_view dataFolder, char
     do {
         const std::string name = toUtf8(found.cFileName);
         if (isCardName(name, letter)) {
-            names.add(name);
+            // The attributes a folder test would ask for, a link's own as
+            // there: the entry carries them.
+            names.add(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                                ? EntryType::Folder
+                                : EntryType::Other);
         }
     } while (::FindNextFileW(search.get(), &found));
     if (const unsigned long error = ::GetLastError(); error != ERROR_NO_MORE_FILES) {
         throw RunError(ErrorNumber::DataFolder,
                        "cannot read data folder '" + folder + "': " + windowsErrorText(error));
     }
+    names.finish();
     return names;
 }
 

@@ -5,10 +5,10 @@
 #include "platform/win32/wide_text.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,8 +16,6 @@
 namespace kqget {
 
 namespace {
-
-constexpr std::size_t kReadChunk = 64 * 1024;
 
 // The value of one response header, when it is there.
 std::optional<std::wstring> headerText(HINTERNET request, const wchar_t* name)
@@ -84,7 +82,7 @@ WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t b
     if (!sink.begin(result.httpStatus, announced)) {
         return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
     }
-    std::array<char, kReadChunk> buffer{};
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
     std::uint64_t received = 0;
     for (;;) {
         DWORD available = 0;
@@ -95,8 +93,8 @@ WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t b
             return result;
         }
         DWORD got = 0;
-        const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
-        if (!::WinHttpReadData(request, buffer.data(), wanted, &got)) {
+        const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(kReceiveBufferBytes));
+        if (!::WinHttpReadData(request, buffer.get(), wanted, &got)) {
             return winHttpFailure("WinHttpReadData", ::GetLastError());
         }
         if (got > bodySizeCap - received) {
@@ -104,7 +102,7 @@ WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t b
             return result;
         }
         received += got;
-        if (!sink.write(std::string_view(buffer.data(), got))) {
+        if (!sink.write(std::string_view(buffer.get(), got))) {
             return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
         }
     }

@@ -52,8 +52,17 @@ TEST_F(NativeFileSystemTest, SearchKeepsOnlyCardNamesUnderEitherCaseOfTheLetter)
         dir.makeFolder(name);
     }
     dir.write("A9", "a plain file is listed; the run tests it");
-    EXPECT_THAT(names(fs->searchCardEntries(dir.folder(), 'A')),
+    const CardEntries listed = fs->searchCardEntries(dir.folder(), 'A');
+    EXPECT_THAT(names(listed),
                 UnorderedElementsAre("A0001", "a0002", "A0010", "A12", "A9", "Aé12"));
+    // A type the listing tells is the one the folder test would give.
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (listed.type(i) != EntryType::Unknown) {
+            EXPECT_EQ(listed.type(i) == EntryType::Folder,
+                      fs->isDirectory(dir.folder() + std::string(listed[i])))
+                << listed[i];
+        }
+    }
     EXPECT_THAT(names(fs->searchCardEntries(dir.folder(), 'b')), UnorderedElementsAre("B0001"));
     EXPECT_THAT(names(fs->searchCardEntries(dir.folder(), 'C')), UnorderedElementsAre());
 }
@@ -91,9 +100,16 @@ TEST_F(NativeFileSystemTest, FolderTestAndSizesCountOnlyWhatIsThere)
         {"A6", false, 0},
         {"missing/A1", false, 0},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fs->isDirectory(native(c.path)), c.isDirectory) << c.path;
-        EXPECT_EQ(fs->fileSize(native(c.path)), c.size) << c.path;
+    // The same whether the folder was listed before (and may be looked at
+    // from there) or not.
+    for (const bool listed : {false, true}) {
+        if (listed) {
+            fs->searchCardEntries(dir.folder(), 'A');
+        }
+        for (const auto& c : cases) {
+            EXPECT_EQ(fs->isDirectory(native(c.path)), c.isDirectory) << c.path << listed;
+            EXPECT_EQ(fs->fileSize(native(c.path)), c.size) << c.path << listed;
+        }
     }
 }
 

@@ -26,6 +26,12 @@ TEST(CardLocations, UsesTheGivenSeparator)
     const CardLocations cards({"http://i", "http://p"}, "k", "u", "C:\\cards\\", '\\');
     EXPECT_EQ(cards.xmlPath("B12"), "C:\\cards\\B12\\B12.xml");
     EXPECT_EQ(cards.illustrationPath("B12"), "C:\\cards\\B12\\B12_full.png");
+    // Formed over what a string held for the card before.
+    std::string path = "C:\\cards\\B1234\\B1234_full.png and more";
+    cards.formXmlPath("B12", path);
+    EXPECT_EQ(path, "C:\\cards\\B12\\B12.xml");
+    cards.formFolderPath("B12", path);
+    EXPECT_EQ(path, "C:\\cards\\B12");
 }
 
 // The origins tell the hosts apart, so that a host that asks for a wait holds

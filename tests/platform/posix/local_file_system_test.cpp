@@ -34,16 +34,34 @@ TEST_F(LocalFileSystemTest, SearchSortsCardNamesWithoutCase)
                 ElementsAre("A0001", "a0002", "A0010", "A12", "A9"));
 }
 
-TEST_F(LocalFileSystemTest, IsDirectoryFollowsLinksAndNeverFailsOnBrokenOnes)
+TEST_F(LocalFileSystemTest, FolderTestFollowsLinksAndNeverFailsOnBrokenOnes)
 {
     dir.makeFolder("A1");
+    dir.write("A2", "a file");
     std::filesystem::create_directory_symlink(dir.path() / "A1", dir.path() / "A3");
     std::filesystem::create_symlink(dir.path() / "gone", dir.path() / "A4");
     std::filesystem::create_symlink(dir.path() / "A5", dir.path() / "A5");
-
-    EXPECT_TRUE(fs.isDirectory(dir.folder() + "A3"));
-    EXPECT_FALSE(fs.isDirectory(dir.folder() + "A4"));
-    EXPECT_FALSE(fs.isDirectory(dir.folder() + "A5"));
+    dir.write("A1/A1.xml", "<card/>");
+    const struct
+    {
+        std::string_view name;
+        EntryType listed; // a link's type is what it points to: the run asks
+        bool isDirectory;
+        std::uint64_t xmlSize; // NAME/A1.xml
+    } cases[] = {
+        {"A1", EntryType::Folder, true, 7},   {"A2", EntryType::Other, false, 0},
+        {"A3", EntryType::Unknown, true, 7},  {"A4", EntryType::Unknown, false, 0},
+        {"A5", EntryType::Unknown, false, 0},
+    };
+    const CardEntries entries = fs.searchCardEntries(dir.folder(), 'A');
+    ASSERT_EQ(entries.size(), std::size(cases));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto& c = cases[i];
+        EXPECT_EQ(entries[i], c.name);
+        EXPECT_EQ(entries.type(i), c.listed) << c.name;
+        EXPECT_EQ(fs.isDirectory(dir.folder() + std::string(c.name)), c.isDirectory) << c.name;
+        EXPECT_EQ(fs.fileSize(dir.folder() + std::string(c.name) + "/A1.xml"), c.xmlSize) << c.name;
+    }
 }
 
 TEST_F(LocalFileSystemTest, StoringOverAFolderGivesTheSystemsReason)
