@@ -22,13 +22,13 @@ constexpr std::size_t kCardsBetweenStopChecks = 256;
 // the log says and every decision to fetch and store is taken at the card's
 // turn, against the file system as it is then; the fetches planned ahead only
 // bring the replies sooner.
-class CardUpdateRun::Session
+class CardUpdateRun::LibraryRepair
 {
 public:
-    Session(CardUpdateRun& run, RunLog& log, const CardLocations& cards, CardWalk& walk)
+    LibraryRepair(CardUpdateRun& run, RunLog& log, const CardLocations& cards, CardWalk& walk)
         : m_run(run), m_log(log), m_cards(cards), m_walk(walk),
-          m_fetches(run.m_fileSystem, run.m_transfer, run.m_progress, cards, walk,
-                    run.m_options.jobs, run.m_options.now, run.m_options.verify)
+          m_pipeline(run.m_fileSystem, run.m_transfer, run.m_progress, cards, walk,
+                     run.m_options.jobs, run.m_options.now, run.m_options.verify)
     {
         if (run.m_options.verify != nullptr) {
             m_verify.emplace(*run.m_options.verify, walk);
@@ -75,7 +75,7 @@ public:
             if (m_tally.stopped) {
                 break;
             }
-            m_fetches.planAhead();
+            m_pipeline.planAhead();
         }
         return std::move(m_tally);
     }
@@ -84,21 +84,21 @@ private:
     void updateCard(const CardPlan& card)
     {
         const std::string& cardId = card.cardId;
-        const FetchPipeline::Planned planned = m_fetches.claim(cardId);
+        const FetchPipeline::Planned planned = m_pipeline.claim(cardId);
         m_log.writeLine(cardId);
         ++m_tally.cardsChecked;
         m_run.m_progress.tallyChanged(m_tally);
 
-        updateFile(cardId, card.xml, false, planned.xml);
+        updateFile(cardId, card.xml, CardFileKind::Xml, planned.xml);
         if (m_tally.stopped) {
             return;
         }
-        updateFile(cardId, card.illustration, true, planned.illustration);
+        updateFile(cardId, card.illustration, CardFileKind::Illustration, planned.illustration);
     }
 
     // Sizes the file as it is now and fetches it when it needs that, with the
     // fetch planned for it or a new one.
-    void updateFile(const std::string& cardId, const CardFile& file, bool illustration,
+    void updateFile(const std::string& cardId, const CardFile& file, CardFileKind kind,
                     std::optional<FetchTicket> planned)
     {
         const std::string& path = file.path;
@@ -106,9 +106,9 @@ private:
             file.sizedOnArrival ? file.size : m_run.m_fileSystem.fileSize(path);
         m_log.writePiece(path);
         reportSize(path, " size ", size);
-        if (!needsFetch(size, illustration) && !foundDamaged(path, illustration, size)) {
+        if (!needsFetch(size, kind) && !foundDamaged(path, kind, size)) {
             if (planned) {
-                m_fetches.drop(*planned);
+                m_pipeline.drop(*planned);
             }
             return;
         }
@@ -120,25 +120,23 @@ private:
             m_tally.stopped = true;
             return;
         }
-        const FetchTicket ticket =
-            planned ? *planned : m_fetches.request(path, illustration, cardId);
-        std::optional<FetchPipeline::Arrived> arrived = m_fetches.await(ticket);
+        const FetchTicket ticket = planned ? *planned : m_pipeline.request(path, kind, cardId);
+        std::optional<FetchPipeline::Delivery> arrived = m_pipeline.await(ticket);
         if (!arrived) {
             m_tally.stopped = true;
             return;
         }
-        apply(cardId, path, illustration, *arrived);
+        apply(cardId, path, kind, *arrived);
     }
 
     // A file that passes the size rules but is no whole card file is fetched
     // as if it were missing.
-    bool foundDamaged(const std::string& path, bool illustration, std::uint64_t size)
+    bool foundDamaged(const std::string& path, CardFileKind kind, std::uint64_t size)
     {
         if (!m_verify) {
             return false;
         }
-        std::optional<std::string> damage = m_verify->damage(
-            path, illustration ? CardFileKind::Illustration : CardFileKind::Xml, size);
+        std::optional<std::string> damage = m_verify->damage(path, kind, size);
         if (!damage) {
             return false;
         }
@@ -148,11 +146,11 @@ private:
         return true;
     }
 
-    void apply(const std::string& cardId, const std::string& path, bool illustration,
-               FetchPipeline::Arrived& arrived)
+    void apply(const std::string& cardId, const std::string& path, CardFileKind kind,
+               FetchPipeline::Delivery& arrived)
     {
         const auto shownUrl = [&] {
-            return illustration ? arrived.url : m_cards.shownInfoUrl(cardId);
+            return kind == CardFileKind::Illustration ? arrived.url : m_cards.shownInfoUrl(cardId);
         };
         const auto* result = std::get_if<FetchResult>(&arrived.outcome);
         // A body that could not be kept is a store that failed, whatever the
@@ -165,7 +163,7 @@ private:
         m_log.writePiece(arrived.url);
         ++m_filesApplied;
         m_run.m_progress.fetchApplied(
-            {cardId, path, arrived.url, m_filesApplied, m_fetches.queued(), m_filesTotal});
+            {cardId, path, arrived.url, m_filesApplied, m_pipeline.queued(), m_filesTotal});
 
         // An error page, a redirect that led nowhere or a runaway body would
         // replace a card file with junk that the next run takes for good; the
@@ -191,7 +189,7 @@ private:
             const std::uint64_t size = storeOrEndLine(*arrived.body);
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
-            if (size < (illustration ? kMinimumIllustrationSize : 1)) {
+            if (size < (kind == CardFileKind::Illustration ? kMinimumIllustrationSize : 1)) {
                 m_tally.stillTooSmall.push_back({shownUrl(), path, size});
             }
             reportSize(path, " New size ", size);
@@ -225,7 +223,7 @@ private:
     RunLog& m_log;
     const CardLocations& m_cards;
     CardWalk& m_walk;
-    FetchPipeline m_fetches;
+    FetchPipeline m_pipeline;
     std::optional<VerifyAhead> m_verify;
     RunTally m_tally;
     std::size_t m_filesApplied = 0;
@@ -262,12 +260,12 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     walk.begin();
 
     RunLog log(m_fileSystem.createLog(m_logPath));
-    Session session(*this, log, cards, walk);
+    LibraryRepair repair(*this, log, cards, walk);
     if (m_options.countFetchesFirst) {
         CardWalk counting(m_fileSystem, cards, dataFolder, true);
-        session.countFetches(counting);
+        repair.countFetches(counting);
     }
-    RunTally tally = session.run();
+    RunTally tally = repair.run();
     log.close();
     m_progress.runEnded(tally);
     return tally;

@@ -36,7 +36,7 @@ public:
     RunTally run(const RunInputs& inputs);
 
 private:
-    class Session;
+    class LibraryRepair;
 
     ProgressPort& m_progress;
     FileSystemPort& m_fileSystem;

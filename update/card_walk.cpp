@@ -83,10 +83,10 @@ std::optional<WalkItem> CardWalk::next()
                 continue;
             }
             m_plan.cardId.assign(cardId);
-            examine(m_plan.xml, false);
+            examine(m_plan.xml, CardFileKind::Xml);
             m_cards.formIllustrationPath(cardId, m_plan.illustration.path);
             m_plan.illustration.sizedOnArrival = false;
-            examine(m_plan.illustration, true);
+            examine(m_plan.illustration, CardFileKind::Illustration);
             return &m_plan;
         }
     } catch (const RunError& error) {
@@ -95,12 +95,12 @@ std::optional<WalkItem> CardWalk::next()
     }
 }
 
-void CardWalk::examine(CardFile& file, bool illustration)
+void CardWalk::examine(CardFile& file, CardFileKind kind)
 {
     if (!file.sizedOnArrival) {
         file.size = m_sizesFiles ? m_fileSystem.fileSize(file.path) : 0;
     }
-    file.fetch = (m_sizesFiles || file.sizedOnArrival) && needsFetch(file.size, illustration);
+    file.fetch = (m_sizesFiles || file.sizedOnArrival) && needsFetch(file.size, kind);
 }
 
 } // namespace kqget

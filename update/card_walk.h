@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/card_entries.h"
+#include "update/card_file_kind.h"
 #include "update/card_locations.h"
 #include "update/file_system_port.h"
 #include "update/run_error.h"
@@ -28,9 +29,9 @@ struct CardFile
 };
 
 // Whether a file of `size` bytes is to be fetched.
-inline bool needsFetch(std::uint64_t size, bool illustration)
+inline bool needsFetch(std::uint64_t size, CardFileKind kind)
 {
-    return illustration ? size < kMinimumIllustrationSize : size == 0;
+    return kind == CardFileKind::Illustration ? size < kMinimumIllustrationSize : size == 0;
 }
 
 // A card folder as the walk found it.
@@ -71,7 +72,7 @@ private:
     void list();
     bool nextLetter();
     bool isCardFolder(std::size_t entry, std::string_view cardId);
-    void examine(CardFile& file, bool illustration);
+    void examine(CardFile& file, CardFileKind kind);
 
     FileSystemPort& m_fileSystem;
     const CardLocations& m_cards;

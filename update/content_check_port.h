@@ -1,17 +1,12 @@
 #pragma once
 
+#include "update/card_file_kind.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kqget {
-
-// The two files a card folder holds.
-enum class CardFileKind
-{
-    Xml,
-    Illustration,
-};
 
 // Looks into card files: whether an illustration is a whole PNG image and an
 // XML file well-formed XML. Only `--verify` asks; a plain run trusts a body

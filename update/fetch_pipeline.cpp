@@ -24,11 +24,11 @@ constexpr std::uint64_t kBytesAhead = 64ULL * 1024 * 1024;
 
 FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
                              ProgressPort& progress, const CardLocations& cards,
-                             const CardWalk& turn, std::size_t jobs,
+                             const CardWalk& runWalk, std::size_t jobs,
                              std::function<FetchScheduler::Clock::time_point()> now,
                              const ContentCheckPort* check)
     : m_fileSystem(fileSystem), m_transfer(transfer), m_progress(progress), m_cards(cards),
-      m_turn(turn), m_jobs(jobs), m_now(std::move(now)), m_check(check), m_scheduler(jobs),
+      m_runWalk(runWalk), m_jobs(jobs), m_now(std::move(now)), m_check(check), m_scheduler(jobs),
       m_room(std::make_shared<StagingRoom>(kBytesAhead)), m_fetchesAhead(kFetchesAhead)
 {}
 
@@ -39,27 +39,26 @@ FetchPipeline::~FetchPipeline()
     abandon();
 }
 
-FetchTicket FetchPipeline::request(std::string path, bool illustration, std::string_view cardId)
+FetchTicket FetchPipeline::request(std::string path, CardFileKind kind, std::string_view cardId)
 {
-    return add(std::move(path), illustration, cardId, false);
+    return add(std::move(path), kind, cardId, false);
 }
 
-FetchTicket FetchPipeline::add(std::string path, bool illustration, std::string_view cardId,
+FetchTicket FetchPipeline::add(std::string path, CardFileKind kind, std::string_view cardId,
                                bool ahead)
 {
     const FetchTicket ticket = ++m_lastTicket;
-    auto body = std::make_shared<FetchedBody>(
-        m_fileSystem, path, illustration ? CardFileKind::Illustration : CardFileKind::Xml, m_check,
-        ahead ? m_room : nullptr);
-    if (illustration) {
+    auto body =
+        std::make_shared<FetchedBody>(m_fileSystem, path, kind, m_check, ahead ? m_room : nullptr);
+    if (kind == CardFileKind::Illustration) {
         m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body,
                         m_cards.wireImageUrl(cardId));
     } else {
         m_scheduler.add(ticket, m_cards.infoUrl(cardId), m_cards.infoOrigin(), body,
                         m_cards.wireInfoUrl(cardId));
     }
-    m_fetches.emplace(ticket, Fetch{std::move(body), std::nullopt, std::move(path),
-                                    std::string(cardId), illustration, !ahead});
+    m_outstanding.emplace(ticket, Fetch{std::move(body), std::nullopt, std::move(path),
+                                        std::string(cardId), kind, !ahead});
     return ticket;
 }
 
@@ -67,15 +66,15 @@ FetchTicket FetchPipeline::again(std::map<FetchTicket, Fetch>::iterator fetch)
 {
     std::string path = std::move(fetch->second.path);
     const std::string cardId = std::move(fetch->second.cardId);
-    const bool illustration = fetch->second.illustration;
+    const CardFileKind kind = fetch->second.kind;
     drop(fetch->first);
-    return add(std::move(path), illustration, cardId, false);
+    return add(std::move(path), kind, cardId, false);
 }
 
 void FetchPipeline::relieve(std::size_t keep)
 {
     m_fetchesAhead = keep;
-    while (!m_ahead.empty() && m_fetches.size() > keep) {
+    while (!m_ahead.empty() && m_outstanding.size() > keep) {
         dropPlanned(m_ahead.back().fetches);
         m_ahead.pop_back();
     }
@@ -86,9 +85,9 @@ void FetchPipeline::relieve(std::size_t keep)
 void FetchPipeline::drop(FetchTicket ticket)
 {
     m_scheduler.drop(ticket);
-    if (const auto found = m_fetches.find(ticket); found != m_fetches.end()) {
+    if (const auto found = m_outstanding.find(ticket); found != m_outstanding.end()) {
         found->second.body->discard();
-        m_fetches.erase(found);
+        m_outstanding.erase(found);
     }
 }
 
@@ -124,11 +123,11 @@ void FetchPipeline::planAhead()
     }
     if (m_ahead.empty() && !m_plannerOver) {
         // The run has caught up: plan on from where it is.
-        m_planner.emplace(m_turn);
+        m_planner.emplace(m_runWalk);
         m_planner->setSizesFiles(true);
     }
     while (m_planner && m_ahead.size() < kCardsAhead && m_scheduler.notStarted() < m_jobs &&
-           m_fetches.size() < m_fetchesAhead && m_room->bytes < m_room->limit) {
+           m_outstanding.size() < m_fetchesAhead && m_room->bytes < m_room->limit) {
         std::optional<WalkItem> item = m_planner->next();
         const auto* const* found = item ? std::get_if<const CardPlan*>(&*item) : nullptr;
         const CardPlan* card = found != nullptr ? *found : nullptr;
@@ -140,10 +139,11 @@ void FetchPipeline::planAhead()
         }
         PlannedCard planned{card->cardId, {}};
         if (card->xml.fetch) {
-            planned.fetches.xml = add(card->xml.path, false, card->cardId, true);
+            planned.fetches.xml = add(card->xml.path, CardFileKind::Xml, card->cardId, true);
         }
         if (card->illustration.fetch) {
-            planned.fetches.illustration = add(card->illustration.path, true, card->cardId, true);
+            planned.fetches.illustration =
+                add(card->illustration.path, CardFileKind::Illustration, card->cardId, true);
         }
         m_ahead.push_back(std::move(planned));
     }
@@ -153,34 +153,34 @@ void FetchPipeline::planAhead()
 void FetchPipeline::collect()
 {
     for (FinishedFetch& finished : m_transfer.waitForFinished(kWaitSlice)) {
-        std::optional<FetchScheduler::Done> done =
+        std::optional<FetchScheduler::FinalOutcome> done =
             m_scheduler.finished(std::move(finished), m_now());
         if (!done) {
             continue;
         }
-        if (const auto found = m_fetches.find(done->ticket); found != m_fetches.end()) {
+        if (const auto found = m_outstanding.find(done->ticket); found != m_outstanding.end()) {
             found->second.body->finish();
             found->second.done = std::move(done);
             if (!found->second.atTurn && found->second.body->starvedAhead()) {
-                relieve(m_fetches.size() / 2);
+                relieve(m_outstanding.size() / 2);
             }
         }
     }
 }
 
-std::optional<FetchPipeline::Arrived> FetchPipeline::await(FetchTicket ticket)
+std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
 {
     bool aloneYet = false;
     for (;;) {
-        auto found = m_fetches.find(ticket);
-        if (found != m_fetches.end() && !found->second.atTurn) {
+        auto found = m_outstanding.find(ticket);
+        if (found != m_outstanding.end() && !found->second.atTurn) {
             found->second.atTurn = true;
             if (!found->second.body->takeTurn()) {
                 ticket = again(found);
                 continue;
             }
         }
-        if (found != m_fetches.end() && found->second.done && found->second.body->failure() &&
+        if (found != m_outstanding.end() && found->second.done && found->second.body->failure() &&
             !aloneYet && !m_ahead.empty()) {
             // The card's own body could not be kept while bodies ahead of
             // their turn held disk and handles: it is fetched once more with
@@ -190,11 +190,12 @@ std::optional<FetchPipeline::Arrived> FetchPipeline::await(FetchTicket ticket)
             ticket = again(found);
             continue;
         }
-        if (found != m_fetches.end() && found->second.done) {
-            Arrived arrived{std::move(found->second.done->url),
-                            std::move(found->second.done->outcome), std::move(found->second.body)};
-            m_fetches.erase(found);
-            return arrived;
+        if (found != m_outstanding.end() && found->second.done) {
+            Delivery delivery{std::move(found->second.done->url),
+                              std::move(found->second.done->outcome),
+                              std::move(found->second.body)};
+            m_outstanding.erase(found);
+            return delivery;
         }
         m_scheduler.startDue(m_transfer, m_now(), ticket);
         // Before the wait, so that the room the results just applied made is
@@ -213,10 +214,10 @@ void FetchPipeline::abandon() noexcept
 {
     m_transfer.abandonAll();
     m_scheduler.clear();
-    for (auto& [ticket, fetch] : m_fetches) {
+    for (auto& [ticket, fetch] : m_outstanding) {
         fetch.body->discard();
     }
-    m_fetches.clear();
+    m_outstanding.clear();
     m_ahead.clear();
     m_planner.reset();
     m_plannerOver = true;

@@ -28,8 +28,9 @@ namespace kqget {
 class FetchPipeline
 {
 public:
-    // A fetch's final outcome at its card's turn.
-    struct Arrived
+    // What the card's turn is handed: the fetch's final outcome and the body
+    // it staged, not yet stored.
+    struct Delivery
     {
         std::string url; // as built when the fetch was asked for
         FetchScheduler::Outcome outcome;
@@ -42,10 +43,10 @@ public:
         std::optional<FetchTicket> illustration;
     };
 
-    // `turn` is the run's own walk, which lists each letter at its turn.
+    // `runWalk` is the run's own walk, which lists each letter at its turn.
     // With `check`, every body is looked into whole as soon as it is in.
     FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer, ProgressPort& progress,
-                  const CardLocations& cards, const CardWalk& turn, std::size_t jobs,
+                  const CardLocations& cards, const CardWalk& runWalk, std::size_t jobs,
                   std::function<FetchScheduler::Clock::time_point()> now,
                   const ContentCheckPort* check = nullptr);
     ~FetchPipeline();
@@ -58,21 +59,21 @@ public:
     Planned claim(std::string_view cardId);
 
     // A fetch for a file whose need the plan did not foresee.
-    FetchTicket request(std::string path, bool illustration, std::string_view cardId);
+    FetchTicket request(std::string path, CardFileKind kind, std::string_view cardId);
 
     // The file does not need the fetch after all: its body is dropped unseen.
     void drop(FetchTicket ticket);
 
     // Waits for the fetch's final outcome; none when the user stopped the run,
     // in which case every fetch has been abandoned.
-    std::optional<Arrived> await(FetchTicket ticket);
+    std::optional<Delivery> await(FetchTicket ticket);
 
     // Plans ahead of the run's walk while the fetches under way leave room,
     // but only while some fetch is out: a library in order is walked once.
     void planAhead();
 
     // Fetches asked for (planned or not) and neither applied nor dropped.
-    std::size_t queued() const noexcept { return m_fetches.size(); }
+    std::size_t queued() const noexcept { return m_outstanding.size(); }
 
     // Drops every fetch and its body at once.
     void abandon() noexcept;
@@ -86,14 +87,14 @@ private:
     struct Fetch
     {
         std::shared_ptr<FetchedBody> body;
-        std::optional<FetchScheduler::Done> done;
+        std::optional<FetchScheduler::FinalOutcome> done;
         std::string path;
         std::string cardId;
-        bool illustration = false;
+        CardFileKind kind = CardFileKind::Xml;
         bool atTurn = false;
     };
 
-    FetchTicket add(std::string path, bool illustration, std::string_view cardId, bool ahead);
+    FetchTicket add(std::string path, CardFileKind kind, std::string_view cardId, bool ahead);
     // The same file asked for afresh, at its turn.
     FetchTicket again(std::map<FetchTicket, Fetch>::iterator fetch);
     void dropPlanned(const Planned& planned);
@@ -106,7 +107,7 @@ private:
     TransferPort& m_transfer;
     ProgressPort& m_progress;
     const CardLocations& m_cards;
-    const CardWalk& m_turn;
+    const CardWalk& m_runWalk;
     std::size_t m_jobs;
     std::function<FetchScheduler::Clock::time_point()> m_now;
     const ContentCheckPort* m_check;
@@ -114,7 +115,7 @@ private:
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;
     std::deque<PlannedCard> m_ahead;
-    std::map<FetchTicket, Fetch> m_fetches;
+    std::map<FetchTicket, Fetch> m_outstanding; // what queued() counts
     FetchTicket m_lastTicket = 0;
     std::shared_ptr<StagingRoom> m_room;
     std::size_t m_fetchesAhead; // how many fetches planning may hold

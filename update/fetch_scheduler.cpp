@@ -92,8 +92,8 @@ void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
     }
 }
 
-std::optional<FetchScheduler::Done> FetchScheduler::finished(FinishedFetch fetch,
-                                                             Clock::time_point now)
+std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFetch fetch,
+                                                                     Clock::time_point now)
 {
     auto found = m_underWay.find(fetch.ticket);
     if (found == m_underWay.end()) {
@@ -109,7 +109,7 @@ std::optional<FetchScheduler::Done> FetchScheduler::finished(FinishedFetch fetch
         return std::nullopt;
     }
     if (!rateLimited || found->second.retries >= kMaxRetries) {
-        Done done{fetch.ticket, std::move(found->second.url), std::move(fetch.outcome)};
+        FinalOutcome done{fetch.ticket, std::move(found->second.url), std::move(fetch.outcome)};
         m_underWay.erase(found);
         return done;
     }

@@ -32,8 +32,9 @@ public:
     using Clock = std::chrono::steady_clock;
     using Outcome = std::variant<FetchResult, FetchFailure>;
 
-    // A fetch's final outcome, with the URL it was asked for.
-    struct Done
+    // A fetch's final outcome, with the URL it was asked for. Only the
+    // outcome: the body went to the fetch's sink.
+    struct FinalOutcome
     {
         FetchTicket ticket = 0;
         std::string url;
@@ -55,7 +56,7 @@ public:
 
     // A fetch finished. Returns its outcome when final; none when it will go
     // out again after the wait the host asked for, was dropped or was never ours.
-    std::optional<Done> finished(FinishedFetch fetch, Clock::time_point now);
+    std::optional<FinalOutcome> finished(FinishedFetch fetch, Clock::time_point now);
 
     // The run no longer wants the fetch: it does not go out, or its result is
     // dropped when it comes, and it is never retried.

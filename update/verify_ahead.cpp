@@ -13,8 +13,8 @@ constexpr unsigned kMostThreads = 4;
 
 } // namespace
 
-VerifyAhead::VerifyAhead(const ContentCheckPort& check, const CardWalk& turn)
-    : m_check(check), m_ahead(turn)
+VerifyAhead::VerifyAhead(const ContentCheckPort& check, const CardWalk& runWalk)
+    : m_check(check), m_ahead(runWalk)
 {
     m_ahead->setSizesFiles(true);
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);

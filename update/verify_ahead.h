@@ -23,8 +23,8 @@ namespace kqget {
 class VerifyAhead
 {
 public:
-    // `turn` is the run's own walk, at the card whose turn comes next.
-    VerifyAhead(const ContentCheckPort& check, const CardWalk& turn);
+    // `runWalk` is the run's own walk, at the card whose turn comes next.
+    VerifyAhead(const ContentCheckPort& check, const CardWalk& runWalk);
     ~VerifyAhead();
     VerifyAhead(const VerifyAhead&) = delete;
     VerifyAhead& operator=(const VerifyAhead&) = delete;

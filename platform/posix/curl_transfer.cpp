@@ -31,11 +31,11 @@ FetchFailure multiFailure(CURLMcode code)
 } // namespace
 
 // The fetches under way and the loop that moves their bytes.
-class CurlTransfer::Session
+class CurlTransfer::FetchLoop
 {
 public:
     // A failure to set libcurl up is reported by every fetch.
-    explicit Session(const TransferOptions& options) : m_options(options)
+    explicit FetchLoop(const TransferOptions& options) : m_options(options)
     {
         m_setupFailure = curlGlobalFailure();
         if (!m_setupFailure) {
@@ -47,9 +47,9 @@ public:
         }
     }
 
-    ~Session() { abandonAll(); }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+    ~FetchLoop() { abandonAll(); }
+    FetchLoop(const FetchLoop&) = delete;
+    FetchLoop& operator=(const FetchLoop&) = delete;
 
     void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> sink)
     {
@@ -210,28 +210,28 @@ CurlTransfer::~CurlTransfer() = default;
 
 // Set up on the first fetch: a run over a library in order never pays for
 // libcurl's handles, its connection cache or its TLS set-up.
-CurlTransfer::Session& CurlTransfer::session()
+CurlTransfer::FetchLoop& CurlTransfer::fetchLoop()
 {
-    if (!m_session) {
-        m_session = std::make_unique<Session>(m_options);
+    if (!m_fetchLoop) {
+        m_fetchLoop = std::make_unique<FetchLoop>(m_options);
     }
-    return *m_session;
+    return *m_fetchLoop;
 }
 
 void CurlTransfer::start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body)
 {
-    session().start(ticket, url, std::move(body));
+    fetchLoop().start(ticket, url, std::move(body));
 }
 
 std::vector<FinishedFetch> CurlTransfer::waitForFinished(std::chrono::milliseconds timeout)
 {
-    return session().waitForFinished(timeout);
+    return fetchLoop().waitForFinished(timeout);
 }
 
 void CurlTransfer::abandonAll() noexcept
 {
-    if (m_session) {
-        m_session->abandonAll();
+    if (m_fetchLoop) {
+        m_fetchLoop->abandonAll();
     }
 }
 

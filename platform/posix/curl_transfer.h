@@ -23,11 +23,11 @@ public:
     void abandonAll() noexcept override;
 
 private:
-    class Session;
-    Session& session();
+    class FetchLoop;
+    FetchLoop& fetchLoop();
 
     TransferOptions m_options;
-    std::unique_ptr<Session> m_session;
+    std::unique_ptr<FetchLoop> m_fetchLoop;
 };
 
 } // namespace kqget

@@ -17,7 +17,8 @@ namespace kqget {
 
 namespace {
 
-// The run never has more fetches under way than this, so neither has a crew.
+// The run never has more fetches under way than this, so no worker generation
+// has more workers.
 constexpr std::size_t kMaxWorkers = kMaxJobs;
 
 } // namespace
@@ -38,7 +39,7 @@ struct WinHttpTransferState
     const TransferOptions options;
     WinHttpSessionSettings settings;
     std::optional<FetchFailure> settingsFailure; // e.g. a proxy WinHTTP cannot use
-    // A worker of the current crew failed outside any fetch (no memory for its
+    // A worker of the current generation failed outside any fetch (no memory for its
     // session or for its result): its fetch can never be reported, so the
     // run's next wait fails instead.
     std::optional<ErrorNumber> workerFailure;
@@ -48,10 +49,11 @@ struct WinHttpTransferState
     std::condition_variable fetchFinished;
     std::deque<Job> jobs;
     std::vector<FinishedFetch> finished;
-    // Workers serve the crew they were started for; abandonAll() starts a new
-    // one, and a worker of an older crew ends after its fetch, its result dropped.
-    std::uint64_t crew = 0;
-    std::size_t crewSize = 0;
+    // Workers serve the generation they were started for; abandonAll() starts
+    // a new one, and a worker of an older generation ends after its fetch, its
+    // result dropped.
+    std::uint64_t workerGeneration = 0;
+    std::size_t generationSize = 0; // workers started for the current generation
     std::size_t idle = 0;
     bool closing = false;
 };
@@ -60,18 +62,20 @@ namespace {
 
 using Shared = WinHttpTransferState;
 
-// Takes the crew's jobs one after another until the crew is replaced or the
-// transfer goes.
-void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t crew)
+// Takes the generation's jobs one after another until the generation is
+// replaced or the transfer goes.
+void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t generation)
 {
     WinHttpSession session(shared->settings, shared->options);
     std::unique_lock lock(shared->mutex);
     for (;;) {
         // Counted idle by start() from its birth, and below after each fetch.
-        shared->jobReady.wait(
-            lock, [&] { return shared->closing || shared->crew != crew || !shared->jobs.empty(); });
-        if (shared->closing || shared->crew != crew) {
-            return; // the idle count was reset with the crew
+        shared->jobReady.wait(lock, [&] {
+            return shared->closing || shared->workerGeneration != generation ||
+                   !shared->jobs.empty();
+        });
+        if (shared->closing || shared->workerGeneration != generation) {
+            return; // the idle count was reset with the generation
         }
         --shared->idle;
         const Shared::Job job = std::move(shared->jobs.front());
@@ -88,7 +92,7 @@ void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t crew)
         }
 
         lock.lock();
-        if (shared->closing || shared->crew != crew) {
+        if (shared->closing || shared->workerGeneration != generation) {
             return;
         }
         shared->finished.push_back({job.ticket, std::move(outcome)});
@@ -100,15 +104,15 @@ void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t crew)
 // Holds the shared state itself, so the transfer object may be gone long
 // before an abandoned worker's fetch returns. Nothing may escape a thread's
 // function: it would end the program.
-void serve(const std::shared_ptr<Shared> shared, std::uint64_t crew) noexcept
+void serve(const std::shared_ptr<Shared> shared, std::uint64_t generation) noexcept
 {
     try {
-        serveJobs(shared, crew);
+        serveJobs(shared, generation);
     } catch (...) {
         // Most likely out of memory, so what is kept allocates nothing.
         const ErrorNumber number = caughtFailure().number;
         const std::lock_guard lock(shared->mutex);
-        if (!shared->closing && shared->crew == crew) {
+        if (!shared->closing && shared->workerGeneration == generation) {
             shared->workerFailure = number;
             shared->fetchFinished.notify_all();
         }
@@ -150,18 +154,18 @@ void WinHttpTransfer::start(FetchTicket ticket, std::string_view url,
         return;
     }
     shared.jobs.push_back({ticket, std::string(url), std::move(body)});
-    if (shared.idle >= shared.jobs.size() || shared.crewSize >= kMaxWorkers) {
+    if (shared.idle >= shared.jobs.size() || shared.generationSize >= kMaxWorkers) {
         shared.jobReady.notify_one();
         return;
     }
     try {
-        std::thread(serve, m_shared, shared.crew).detach();
+        std::thread(serve, m_shared, shared.workerGeneration).detach();
         // Idle until it takes a job: a worker still starting up is one the
-        // queue can wait for, so the crew never outgrows the fetches in flight.
-        ++shared.crewSize;
+        // queue can wait for, so the generation never outgrows the fetches in flight.
+        ++shared.generationSize;
         ++shared.idle;
     } catch (const std::system_error& error) {
-        if (shared.crewSize == 0) {
+        if (shared.generationSize == 0) {
             shared.jobs.pop_back();
             shared.finished.push_back(
                 {ticket,
@@ -191,12 +195,12 @@ void WinHttpTransfer::abandonAll() noexcept
 {
     Shared& shared = *m_shared;
     const std::lock_guard lock(shared.mutex);
-    ++shared.crew;
-    shared.crewSize = 0;
+    ++shared.workerGeneration;
+    shared.generationSize = 0;
     shared.idle = 0;
     shared.jobs.clear();
     shared.finished.clear();
-    shared.workerFailure.reset(); // it was the abandoned crew's
+    shared.workerFailure.reset(); // it was the abandoned generation's
     shared.jobReady.notify_all();
 }
 

@@ -4,6 +4,7 @@
 // afterwards, at one job and at four.
 #include "tests/faults/fault_test_fixture.h"
 #include "tools/card-service/byte_formats.h"
+#include "update/card_file_kind.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -55,7 +56,7 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
     const struct
     {
         const char* name;
-        bool illustration;                 // the file the case is about
+        CardFileKind kind;                 // the file the case is about
         std::optional<std::string> onDisk; // that file before the run; the other is sound
         Fault fault;                       // on that file's fetch
         bool verify;
@@ -64,28 +65,28 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
     } cases[] = {
         // Replies that are no card file.
         {"a sign-in page as the illustration",
-         true,
+         CardFileKind::Illustration,
          std::nullopt,
          {.body = std::string(kSignInPage)},
          false,
          "Not stored: not a PNG image",
          std::nullopt},
         {"JSON as the XML",
-         false,
+         CardFileKind::Xml,
          "",
          {.body = "{\"error\": \"signed out\"}"},
          false,
          "Not stored: not an XML document",
          ""},
         {"an empty body as the illustration",
-         true,
+         CardFileKind::Illustration,
          std::string(kStubPng),
          {.emptyBody = true},
          false,
          "Not stored: not a PNG image",
          std::string(kStubPng)},
         {"XML after a byte-order mark and blank lines",
-         false,
+         CardFileKind::Xml,
          std::nullopt,
          {.body = bomXml},
          false,
@@ -93,22 +94,28 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
          bomXml},
         // Statuses.
         {"203 is content",
-         true,
+         CardFileKind::Illustration,
          std::string(kStubPng),
          {.status = 203},
          false,
          "New size " + std::to_string(png.size()),
          png},
         {"204 leaves the illustration",
-         true,
+         CardFileKind::Illustration,
          std::string(kStubPng),
          {.status = 204},
          false,
          "Not stored: HTTP 204",
          std::string(kStubPng)},
-        {"205 leaves the XML", false, "", {.status = 205}, false, "Not stored: HTTP 205", ""},
-        {"206 nobody asked for",
+        {"205 leaves the XML",
+         CardFileKind::Xml,
+         "",
+         {.status = 205},
          false,
+         "Not stored: HTTP 205",
+         ""},
+        {"206 nobody asked for",
+         CardFileKind::Xml,
          std::nullopt,
          {.status = 206},
          false,
@@ -116,30 +123,36 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
          std::nullopt},
         // Codings.
         {"a gzip illustration nobody asked for",
-         true,
+         CardFileKind::Illustration,
          std::nullopt,
          {.gzipBody = true},
          false,
          "New size " + std::to_string(png.size()),
          png},
         {"a gzip XML",
-         false,
+         CardFileKind::Xml,
          std::nullopt,
          {.gzipBody = true},
          true,
          "New size " + std::to_string(xml.size()),
          xml},
         {"a coding nobody knows",
-         true,
+         CardFileKind::Illustration,
          std::string(kStubPng),
          {.contentEncoding = "x-squash"},
          false,
          "Not stored: encoded as x-squash",
          std::string(kStubPng)},
         // Damaged on disk: found only when asked, then fetched as if missing.
-        {"a cut illustration passes the size rules", true, cutPng, {}, false, "", cutPng},
+        {"a cut illustration passes the size rules",
+         CardFileKind::Illustration,
+         cutPng,
+         {},
+         false,
+         "",
+         cutPng},
         {"a cut illustration",
-         true,
+         CardFileKind::Illustration,
          cutPng,
          {},
          true,
@@ -147,7 +160,7 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
              imageUrl(kCard) + " New size " + std::to_string(png.size()),
          png},
         {"an illustration with a CRC error",
-         true,
+         CardFileKind::Illustration,
          idatCrc,
          {},
          true,
@@ -155,7 +168,7 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
              imageUrl(kCard) + " New size " + std::to_string(png.size()),
          png},
         {"an illustration whose image data stops halfway",
-         true,
+         CardFileKind::Illustration,
          halfImage,
          {},
          true,
@@ -163,7 +176,7 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
              imageUrl(kCard) + " New size " + std::to_string(png.size()),
          png},
         {"an XML cut in a tag",
-         false,
+         CardFileKind::Xml,
          cutXml,
          {},
          true,
@@ -172,28 +185,28 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
          xml},
         // Damaged bodies: the default takes what begins right; --verify does not.
         {"a cut body is stored by default",
-         true,
+         CardFileKind::Illustration,
          std::nullopt,
          {.cutAt = 11500},
          false,
          "New size 11500",
          cutPng},
         {"a cut body",
-         true,
+         CardFileKind::Illustration,
          std::nullopt,
          {.cutAt = 11500},
          true,
          "Not stored: damaged PNG image",
          std::nullopt},
         {"a body that is not well-formed",
-         false,
+         CardFileKind::Xml,
          "",
          {.body = "<card><name>A1</card>"},
          true,
          "Not stored: XML not well-formed",
          ""},
         {"an HTML page as the XML",
-         false,
+         CardFileKind::Xml,
          "",
          {.body = std::string(kSignInPage)},
          true,
@@ -206,14 +219,15 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
             std::filesystem::remove_all(data());
             service->clearFaults();
             dir.makeFolder("Data/A1");
-            const std::string& path = c.illustration ? pngPath : xmlPath;
-            const std::string name = c.illustration ? "A1/A1_full.png" : "A1/A1.xml";
-            dir.write("Data/" + (c.illustration ? std::string("A1/A1.xml") : "A1/A1_full.png"),
-                      c.illustration ? xml : png);
+            const bool illustration = c.kind == CardFileKind::Illustration;
+            const std::string& path = illustration ? pngPath : xmlPath;
+            const std::string name = illustration ? "A1/A1_full.png" : "A1/A1.xml";
+            dir.write("Data/" + (illustration ? std::string("A1/A1.xml") : "A1/A1_full.png"),
+                      illustration ? xml : png);
             if (c.onDisk) {
                 dir.write("Data/" + name, *c.onDisk);
             }
-            service->addFault(c.illustration ? "/A1/illustrations" : "cardids=A1&", c.fault);
+            service->addFault(illustration ? "/A1/illustrations" : "cardids=A1&", c.fault);
             FileTree expected = library();
             expected.erase(name);
             if (c.after) {
@@ -234,15 +248,15 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
                 fileLines +=
                     (c.logTail.starts_with(path)
                          ? ""
-                         : "Download File: " + (c.illustration ? imageUrl(kCard) : infoUrl(kCard)) +
+                         : "Download File: " + (illustration ? imageUrl(kCard) : infoUrl(kCard)) +
                                " ") +
                     c.logTail + "\r\n";
             }
             const std::string otherLine =
-                c.illustration ? xmlPath + " size " + std::to_string(xml.size()) + "\r\n"
-                               : pngPath + " size " + std::to_string(png.size()) + "\r\n";
+                illustration ? xmlPath + " size " + std::to_string(xml.size()) + "\r\n"
+                             : pngPath + " size " + std::to_string(png.size()) + "\r\n";
             EXPECT_EQ(log(),
-                      "A1\r\n" + (c.illustration ? otherLine + fileLines : fileLines + otherLine));
+                      "A1\r\n" + (illustration ? otherLine + fileLines : fileLines + otherLine));
             expectSameTree(library(), expected);
             const bool stored = c.logTail.find("Not stored") == std::string::npos;
             EXPECT_EQ(result.exitStatus, stored ? 0 : 1) << result.err;

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace kqget {
+
+// The two files a card folder holds.
+enum class CardFileKind
+{
+    Xml,
+    Illustration,
+};
+
+} // namespace kqget
