@@ -3,9 +3,8 @@
 #include "platform/certificate_reason.h"
 #include "platform/retry_after.h"
 
-#include <openssl/x509_vfy.h>
-
 #include <ctime>
+#include <openssl/x509_vfy.h>
 #include <optional>
 #include <string>
 #include <utility>

@@ -301,9 +301,8 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
     }
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.server) + " trusting " + c.caBundle);
-        CardService service(
-            {.certificatePath = certificates.file(std::string(c.server) + ".pem"),
-             .privateKeyPath = certificates.file(std::string(c.server) + ".key")});
+        CardService service({.certificatePath = certificates.file(std::string(c.server) + ".pem"),
+                             .privateKeyPath = certificates.file(std::string(c.server) + ".key")});
         const ServiceHosts hosts{service.baseUrl(), service.baseUrl()};
         const testing::TempDir dir;
         dir.makeFolder("Data/A1");
