@@ -1,5 +1,5 @@
 // Runs one repair through the libcurl transfer, trusting a CA of its own
-// rather than the system's, so that bench/run.sh can time kqget over HTTPS
+// rather than the system's, so that bench/run.py can time kqget over HTTPS
 // against curl behind a server with a throw-away certificate.
 //
 //   kqget-bench-https CA_PEM BASE JOBS DATA

@@ -1,4 +1,4 @@
-// Makes the card libraries that bench/run.sh measures, checks what a fetch
+// Makes the card libraries that bench/run.py measures, checks what a fetch
 // left behind, and finds a free loopback port for the servers it starts.
 //
 //   kqget-bench-library walk N DATA
@@ -13,8 +13,13 @@
 //       Every illustration in DATA equals its copy under ROOT.
 //   kqget-bench-library verify DATA --card-service
 //       Every illustration in DATA equals what the stand-in card service sends.
+//   kqget-bench-library sound N DATA
+//       N cards over A-D whose files are whole and sound: a small XML and a
+//       320x440 RGB PNG of about 140 KB, so that --verify reads and inflates
+//       every one and fetches nothing.
 //   kqget-bench-library free-port
 
+#include "bench/sound_png.h"
 #include "platform/posix/unique_fd.h"
 #include "tools/card-service/card_content.h"
 #include "tools/sample-library/sample_library.h"
@@ -259,6 +264,17 @@ int run(int argc, char** argv)
         const std::string_view reference = argv[3];
         return verifyFetched(withSlash(argv[2]),
                              reference == "--card-service" ? "" : withSlash(argv[3]));
+    }
+    if (command == "sound" && argc == 4) {
+        const std::string data = withSlash(argv[3]);
+        makeFolder(data);
+        for (std::uint64_t i = 0; i < count(argv[2]); ++i) {
+            const std::string id = sample::cardId(i);
+            makeFolder(data + id);
+            writeFile(data + id + "/" + id + ".xml", cardXml(id));
+            writeFile(data + id + "/" + id + "_full.png", bench::soundPng(320, 440, i));
+        }
+        return 0;
     }
     if (command == "free-port" && argc == 2) {
         return printFreePort();

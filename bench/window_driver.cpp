@@ -1,6 +1,6 @@
 // Drives the real window through one run as a person would: fills the three
 // fields, ticks the box, presses the update button and waits for "DONE !".
-// bench/run.sh times it against kqget-cli on the same library, so the cost of
+// bench/run.py times it against kqget-cli on the same library, so the cost of
 // processing events and repainting the fields shows as a ratio.
 //
 //   kqget-bench-window KEY USER DATA

@@ -60,6 +60,8 @@ int run(const CliOptions& options, const ServiceBases& bases)
     const auto transfer = makeNativeTransfer(transferOptions);
     RunOptions runOptions;
     runOptions.jobs = options.jobs;
+    const auto contentCheck = options.verify ? makeNativeContentCheck() : nullptr;
+    runOptions.verify = contentCheck.get();
     // The count costs a second walk, worth it only when someone watches the line.
     runOptions.countFetchesFirst = progressOut != nullptr;
 

@@ -102,6 +102,10 @@ std::string usageText()
            "  --info-base URL  the card-information service, e.g. https://cards.example.net\n"
            "                   (or set KQGET_INFO_BASE)\n"
            "  --image-base URL the card-image host (or set KQGET_IMAGE_BASE)\n"
+           "  --verify         look into every card file kept: an illustration must be a\n"
+           "                   whole PNG image, an XML file well-formed XML; a damaged\n"
+           "                   one is fetched again, and a fetched one is stored only\n"
+           "                   when it is sound\n"
            "  --quiet          no progress line and no summary\n"
            "  --help           show this text\n"
            "  --version        show the version and the service bases in effect\n"
@@ -132,6 +136,7 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
         {"--image-base", &options.imageBase}};
     const std::pair<std::string_view, std::function<void()>> flags[] = {
         {"--quiet", [&] { options.quiet = true; }},
+        {"--verify", [&] { options.verify = true; }},
         {"--help", [&] { options.action = CliOptions::Action::Help; }},
         {"--version", [&] { options.action = CliOptions::Action::Version; }},
     };

@@ -23,6 +23,7 @@ struct CliOptions
     Action action = Action::Run;
     RunInputs inputs;
     bool quiet = false;
+    bool verify = false; // look into the files kept, not only at their sizes
     std::size_t jobs = kDefaultJobs;
     std::string proxy;                    // empty: the environment's
     std::optional<std::string> infoBase;  // --info-base, checked with the variables

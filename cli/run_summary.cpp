@@ -24,6 +24,15 @@ std::string runSummaryText(const RunTally& tally, std::string_view logPath,
         text.append("  ").append(shown(file.url)).append(" (").append(std::to_string(file.size));
         text.append(" bytes; still too small: fetched again next run)\n");
     }
+    if (tally.verified) {
+        text.append("Files found damaged: ")
+            .append(std::to_string(tally.damaged.size()))
+            .append("\n");
+        for (const DamagedFile& file : tally.damaged) {
+            text.append("  ").append(escapeControls(file.path)).append(" (");
+            text.append(escapeControls(file.reason)).append(")\n");
+        }
+    }
     text.append("Time: ").append(durationText(wallTime)).append("\n");
     text.append("Log: ").append(escapeControls(logPath)).append("\n");
     return text;

@@ -82,8 +82,7 @@ std::string_view fileNameOf(std::string_view path)
 TerminalProgress::TerminalProgress(std::FILE* out, std::function<bool()> stop,
                                    std::function<Clock::time_point()> now, std::size_t columns)
     : m_out(out), m_stop(std::move(stop)), m_now(std::move(now)), m_started(m_now()),
-      m_columns(columns),
-      m_erasesWithEscapes(out != nullptr && erasesWithEscapes(out))
+      m_columns(columns), m_erasesWithEscapes(out != nullptr && erasesWithEscapes(out))
 {}
 
 TerminalProgress::~TerminalProgress()

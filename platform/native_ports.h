@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/transfer_options.h"
+#include "update/content_check_port.h"
 #include "update/file_system_port.h"
 #include "update/transfer_port.h"
 
@@ -8,9 +9,11 @@
 
 namespace kqget {
 
-// The file system and the HTTP transfer of the system the program runs on:
-// POSIX and libcurl, or Win32 and WinHTTP.
+// The file system, the HTTP transfer and the look into card files of the
+// system the program runs on: POSIX, libcurl, libspng and expat, or Win32,
+// WinHTTP, WIC and XmlLite.
 std::unique_ptr<FileSystemPort> makeNativeFileSystem();
 std::unique_ptr<TransferPort> makeNativeTransfer(TransferOptions options);
+std::unique_ptr<ContentCheckPort> makeNativeContentCheck();
 
 } // namespace kqget

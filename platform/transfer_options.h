@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kqget {
@@ -16,6 +17,9 @@ struct TransferOptions
     // How long a reply may go without a single byte. Not a limit on the whole
     // transfer: a slow but steady body never reaches it.
     std::chrono::milliseconds stallTimeout{60'000};
+    // A reply slower than this over a whole stallTimeout is given up as a
+    // silent one is: one byte a second would otherwise hold a fetch for hours.
+    std::uint64_t slowestBytesPerSecond = 1024;
     long maxRedirects = 10;
     std::size_t bodySizeCap = kBodySizeCapBytes;
     // An HTTP proxy for every fetch, credentials in its URL if it asks for

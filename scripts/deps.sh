@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libcurl4-openssl-dev
+    libspng-dev libexpat1-dev zlib1g-dev
     libgtest-dev libgmock-dev
     libcpp-httplib-dev
     libssl-dev openssl ca-certificates

@@ -16,7 +16,8 @@ cmake --build "$build" --target kqget >&2
 prefix="$root/$build/screenshot-prefix"
 mkdir -p "$prefix" docs
 xvfb-run --auto-servernum bash -c '
-    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    source scripts/wine-env.sh
+    wine_environment "$1"
     /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
     # Focus rectangles hidden until the keyboard is used, as Windows has it
     # by default (Wine shows them always): the window as a user first sees it.

@@ -1,6 +1,7 @@
 #include "update/card_locations.h"
 
 #include "update/build_config.h"
+#include "update/uri_component.h"
 
 namespace kqget {
 
@@ -29,16 +30,17 @@ CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,
     : m_infoOrigin(originOf(hosts.infoBase)), m_imageOrigin(originOf(hosts.imageBase)),
       m_dataFolder(dataFolder), m_separator(separator)
 {
-    const auto infoPrefix = [&](std::string_view keyText) {
+    const auto infoPrefix = [&](std::string_view keyText, std::string_view userText) {
         return std::string(hosts.infoBase)
             .append("/bof/bof.php?cmd=cardinfo&mlunkey=")
             .append(keyText)
             .append("&mlunusername=")
-            .append(userName)
+            .append(userText)
             .append("&cardids=");
     };
-    m_infoPrefix = infoPrefix(key);
-    m_shownInfoPrefix = infoPrefix(kHiddenKey);
+    m_infoPrefix = infoPrefix(key, userName);
+    m_shownInfoPrefix = infoPrefix(kHiddenKey, userName);
+    m_wireInfoPrefix = infoPrefix(uriComponent(key), uriComponent(userName));
     m_imagePrefix.append(hosts.imageBase).append("/free/sets/");
 }
 
@@ -77,6 +79,21 @@ std::string CardLocations::imageUrl(std::string_view cardId) const
         .append(cardId)
         .append("/illustrations/")
         .append(cardId)
+        .append("_full.png");
+}
+
+std::string CardLocations::wireInfoUrl(std::string_view cardId) const
+{
+    return std::string(m_wireInfoPrefix).append(uriComponent(cardId)).append("&xmlonly=1");
+}
+
+std::string CardLocations::wireImageUrl(std::string_view cardId) const
+{
+    const std::string id = uriComponent(cardId);
+    return std::string(m_imagePrefix)
+        .append(id)
+        .append("/illustrations/")
+        .append(id)
         .append("_full.png");
 }
 

@@ -16,8 +16,11 @@ struct ServiceHosts
     static ServiceHosts configured();
 };
 
-// The files and URLs of one card, formed by plain concatenation: the key,
-// user name and card id go into the query exactly as typed and found.
+// The files and URLs of one card. Each URL comes twice: as formed, by plain
+// concatenation of the values as typed and found, which the log and the
+// screen show; and as it goes to the service, each value percent-encoded, so
+// that the service reads exactly the typed key and user name and the folder's
+// card id, whatever characters they hold.
 class CardLocations
 {
 public:
@@ -29,6 +32,8 @@ public:
     std::string illustrationPath(std::string_view cardId) const;
     std::string infoUrl(std::string_view cardId) const;
     std::string imageUrl(std::string_view cardId) const;
+    std::string wireInfoUrl(std::string_view cardId) const;
+    std::string wireImageUrl(std::string_view cardId) const;
     // The info URL as the user may see it on screen: the key reads "…".
     std::string shownInfoUrl(std::string_view cardId) const;
 
@@ -39,6 +44,7 @@ public:
 private:
     std::string m_infoPrefix; // up to "&cardids="
     std::string m_shownInfoPrefix;
+    std::string m_wireInfoPrefix;
     std::string m_infoOrigin;
     std::string m_imageOrigin;
     std::string m_imagePrefix; // up to "/free/sets/"

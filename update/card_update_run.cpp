@@ -3,6 +3,7 @@
 #include "update/fetch_pipeline.h"
 #include "update/run_log.h"
 #include "update/size_text.h"
+#include "update/verify_ahead.h"
 
 #include <algorithm>
 #include <optional>
@@ -27,8 +28,13 @@ public:
     Session(CardUpdateRun& run, RunLog& log, const CardLocations& cards, CardWalk& walk)
         : m_run(run), m_log(log), m_cards(cards), m_walk(walk),
           m_fetches(run.m_fileSystem, run.m_transfer, run.m_progress, cards, walk,
-                    run.m_options.jobs, run.m_options.now)
-    {}
+                    run.m_options.jobs, run.m_options.now, run.m_options.verify)
+    {
+        if (run.m_options.verify != nullptr) {
+            m_verify.emplace(*run.m_options.verify, walk);
+            m_tally.verified = true;
+        }
+    }
 
     // A first pass over the library, so that a progress line can tell how much
     // is left. A failure here is left for the run itself to meet; a stop, for
@@ -95,10 +101,12 @@ private:
     void updateFile(const std::string& cardId, std::string path, bool illustration,
                     std::optional<FetchTicket> planned)
     {
+        // What a killed run left: this one's own staged files are kept.
+        m_run.m_fileSystem.removeLeftovers(path);
         const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
         m_log.writePiece(path);
         reportSize(path, " size ", size);
-        if (!needsFetch(size, illustration)) {
+        if (!needsFetch(size, illustration) && !foundDamaged(path, illustration, size)) {
             if (planned) {
                 m_fetches.drop(*planned);
             }
@@ -116,6 +124,24 @@ private:
             return;
         }
         apply(cardId, path, illustration, *arrived);
+    }
+
+    // A file that passes the size rules but is no whole card file is fetched
+    // as if it were missing.
+    bool foundDamaged(const std::string& path, bool illustration, std::uint64_t size)
+    {
+        if (!m_verify) {
+            return false;
+        }
+        std::optional<std::string> damage = m_verify->damage(
+            path, illustration ? CardFileKind::Illustration : CardFileKind::Xml, size);
+        if (!damage) {
+            return false;
+        }
+        m_log.writeLine(path + " damaged: " + *damage);
+        m_tally.damaged.push_back({path, std::move(*damage)});
+        m_run.m_progress.tallyChanged(m_tally);
+        return true;
     }
 
     void apply(const std::string& cardId, const std::string& path, bool illustration,
@@ -141,10 +167,16 @@ private:
         // replace a card file with junk that the next run takes for good; the
         // file is left as it was instead.
         std::string notStoredReason;
-        if (result != nullptr && !isSuccessStatus(result->httpStatus)) {
+        if (result != nullptr && !isContentStatus(result->httpStatus)) {
             notStoredReason = "HTTP " + std::to_string(result->httpStatus);
         } else if (result != nullptr && result->overSizeCap) {
             notStoredReason = "response over " + std::to_string(kBodySizeCapMiB) + " MiB";
+        } else if (result != nullptr && !result->undecodedEncoding.empty()) {
+            notStoredReason = "encoded as " + result->undecodedEncoding;
+        } else if (result != nullptr) {
+            // A sign-in page served as 200 would pass the size rules and never
+            // be fetched again.
+            notStoredReason = arrived.body->refusal();
         }
         if (!notStoredReason.empty()) {
             arrived.body->discard();
@@ -152,7 +184,7 @@ private:
             m_tally.notStored.push_back({shownUrl(), path, std::move(notStoredReason)});
             m_run.m_progress.tallyChanged(m_tally);
         } else {
-            arrived.body->store();
+            storeOrEndLine(*arrived.body);
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
             const std::uint64_t size = m_run.m_fileSystem.fileSize(path);
@@ -163,6 +195,18 @@ private:
         }
         // A kill after this point still finds the line in the log.
         m_log.flush();
+    }
+
+    // A failure to store ends the run, but never the log in mid-line.
+    void storeOrEndLine(FetchedBody& body)
+    {
+        try {
+            body.store();
+        } catch (const RunError& error) {
+            m_log.writeLine(std::string(" Not stored: ").append(error.what()));
+            m_log.flush();
+            throw;
+        }
     }
 
     void reportSize(std::string_view path, std::string_view label, std::uint64_t size)
@@ -178,6 +222,7 @@ private:
     const CardLocations& m_cards;
     CardWalk& m_walk;
     FetchPipeline m_fetches;
+    std::optional<VerifyAhead> m_verify;
     RunTally m_tally;
     std::size_t m_filesApplied = 0;
     std::optional<std::size_t> m_filesTotal;

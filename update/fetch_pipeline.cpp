@@ -14,15 +14,22 @@ constexpr std::chrono::milliseconds kWaitSlice{50};
 // fetches go on through a reply a second or two late; bodies that come early
 // wait on disk, so only these small records are held.
 constexpr std::size_t kCardsAhead = 1024;
+// What those bodies may take on disk: by number, so that a late reply does
+// not leave a file per card behind it, and by bytes, so that large or runaway
+// bodies do not fill a disk the run's own card needs.
+constexpr std::size_t kFetchesAhead = 256;
+constexpr std::uint64_t kBytesAhead = 64ULL * 1024 * 1024;
 
 } // namespace
 
 FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
                              ProgressPort& progress, const CardLocations& cards,
                              const CardWalk& turn, std::size_t jobs,
-                             std::function<FetchScheduler::Clock::time_point()> now)
+                             std::function<FetchScheduler::Clock::time_point()> now,
+                             const ContentCheckPort* check)
     : m_fileSystem(fileSystem), m_transfer(transfer), m_progress(progress), m_cards(cards),
-      m_turn(turn), m_jobs(jobs), m_now(std::move(now)), m_scheduler(jobs)
+      m_turn(turn), m_jobs(jobs), m_now(std::move(now)), m_check(check), m_scheduler(jobs),
+      m_room(std::make_shared<StagingRoom>(kBytesAhead)), m_fetchesAhead(kFetchesAhead)
 {}
 
 // Whatever way the run ends, no fetch goes on behind it and no body is left
@@ -34,15 +41,46 @@ FetchPipeline::~FetchPipeline()
 
 FetchTicket FetchPipeline::request(std::string path, bool illustration, std::string_view cardId)
 {
+    return add(std::move(path), illustration, cardId, false);
+}
+
+FetchTicket FetchPipeline::add(std::string path, bool illustration, std::string_view cardId,
+                               bool ahead)
+{
     const FetchTicket ticket = ++m_lastTicket;
-    auto body = std::make_shared<FetchedBody>(m_fileSystem, std::move(path));
+    auto body = std::make_shared<FetchedBody>(
+        m_fileSystem, path, illustration ? CardFileKind::Illustration : CardFileKind::Xml, m_check,
+        ahead ? m_room : nullptr);
     if (illustration) {
-        m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body);
+        m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body,
+                        m_cards.wireImageUrl(cardId));
     } else {
-        m_scheduler.add(ticket, m_cards.infoUrl(cardId), m_cards.infoOrigin(), body);
+        m_scheduler.add(ticket, m_cards.infoUrl(cardId), m_cards.infoOrigin(), body,
+                        m_cards.wireInfoUrl(cardId));
     }
-    m_fetches.emplace(ticket, Fetch{std::move(body), std::nullopt});
+    m_fetches.emplace(ticket, Fetch{std::move(body), std::nullopt, std::move(path),
+                                    std::string(cardId), illustration, !ahead});
     return ticket;
+}
+
+FetchTicket FetchPipeline::again(std::map<FetchTicket, Fetch>::iterator fetch)
+{
+    std::string path = std::move(fetch->second.path);
+    const std::string cardId = std::move(fetch->second.cardId);
+    const bool illustration = fetch->second.illustration;
+    drop(fetch->first);
+    return add(std::move(path), illustration, cardId, false);
+}
+
+void FetchPipeline::relieve(std::size_t keep)
+{
+    m_fetchesAhead = keep;
+    while (!m_ahead.empty() && m_fetches.size() > keep) {
+        dropPlanned(m_ahead.back().fetches);
+        m_ahead.pop_back();
+    }
+    // Planning goes on from the run's own card once it gets there.
+    m_planner.reset();
 }
 
 void FetchPipeline::drop(FetchTicket ticket)
@@ -80,7 +118,8 @@ FetchPipeline::Planned FetchPipeline::claim(std::string_view cardId)
 
 void FetchPipeline::planAhead()
 {
-    if (m_jobs == 1 || (m_scheduler.underWay() == 0 && m_scheduler.notStarted() == 0)) {
+    if (m_jobs == 1 || m_fetchesAhead == 0 ||
+        (m_scheduler.underWay() == 0 && m_scheduler.notStarted() == 0)) {
         return;
     }
     if (m_ahead.empty() && !m_plannerOver) {
@@ -88,7 +127,8 @@ void FetchPipeline::planAhead()
         m_planner.emplace(m_turn);
         m_planner->setSizesFiles(true);
     }
-    while (m_planner && m_ahead.size() < kCardsAhead && m_scheduler.notStarted() < m_jobs) {
+    while (m_planner && m_ahead.size() < kCardsAhead && m_scheduler.notStarted() < m_jobs &&
+           m_fetches.size() < m_fetchesAhead && m_room->bytes < m_room->limit) {
         std::optional<WalkItem> item = m_planner->next();
         const auto* card = item ? std::get_if<CardPlan>(&*item) : nullptr;
         if (card == nullptr) {
@@ -99,10 +139,10 @@ void FetchPipeline::planAhead()
         }
         PlannedCard planned{card->cardId, {}};
         if (card->xml.fetch) {
-            planned.fetches.xml = request(card->xml.path, false, card->cardId);
+            planned.fetches.xml = add(card->xml.path, false, card->cardId, true);
         }
         if (card->illustration.fetch) {
-            planned.fetches.illustration = request(card->illustration.path, true, card->cardId);
+            planned.fetches.illustration = add(card->illustration.path, true, card->cardId, true);
         }
         m_ahead.push_back(std::move(planned));
     }
@@ -120,14 +160,35 @@ void FetchPipeline::collect()
         if (const auto found = m_fetches.find(done->ticket); found != m_fetches.end()) {
             found->second.body->finish();
             found->second.done = std::move(done);
+            if (!found->second.atTurn && found->second.body->starvedAhead()) {
+                relieve(m_fetches.size() / 2);
+            }
         }
     }
 }
 
 std::optional<FetchPipeline::Arrived> FetchPipeline::await(FetchTicket ticket)
 {
+    bool aloneYet = false;
     for (;;) {
-        const auto found = m_fetches.find(ticket);
+        auto found = m_fetches.find(ticket);
+        if (found != m_fetches.end() && !found->second.atTurn) {
+            found->second.atTurn = true;
+            if (!found->second.body->takeTurn()) {
+                ticket = again(found);
+                continue;
+            }
+        }
+        if (found != m_fetches.end() && found->second.done && found->second.body->failure() &&
+            !aloneYet && !m_ahead.empty()) {
+            // The card's own body could not be kept while bodies ahead of
+            // their turn held disk and handles: it is fetched once more with
+            // none held, as it would be one file at a time.
+            aloneYet = true;
+            relieve(0);
+            ticket = again(found);
+            continue;
+        }
         if (found != m_fetches.end() && found->second.done) {
             Arrived arrived{std::move(found->second.done->url),
                             std::move(found->second.done->outcome), std::move(found->second.body)};

@@ -43,9 +43,11 @@ public:
     };
 
     // `turn` is the run's own walk, which lists each letter at its turn.
+    // With `check`, every body is looked into whole as soon as it is in.
     FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer, ProgressPort& progress,
                   const CardLocations& cards, const CardWalk& turn, std::size_t jobs,
-                  std::function<FetchScheduler::Clock::time_point()> now);
+                  std::function<FetchScheduler::Clock::time_point()> now,
+                  const ContentCheckPort* check = nullptr);
     ~FetchPipeline();
     FetchPipeline(const FetchPipeline&) = delete;
     FetchPipeline& operator=(const FetchPipeline&) = delete;
@@ -85,9 +87,19 @@ private:
     {
         std::shared_ptr<FetchedBody> body;
         std::optional<FetchScheduler::Done> done;
+        std::string path;
+        std::string cardId;
+        bool illustration = false;
+        bool atTurn = false;
     };
 
+    FetchTicket add(std::string path, bool illustration, std::string_view cardId, bool ahead);
+    // The same file asked for afresh, at its turn.
+    FetchTicket again(std::map<FetchTicket, Fetch>::iterator fetch);
     void dropPlanned(const Planned& planned);
+    // Fewer bodies ahead, the latest let go first: the disk or the handles
+    // ran short.
+    void relieve(std::size_t keep);
     void collect();
 
     FileSystemPort& m_fileSystem;
@@ -97,12 +109,15 @@ private:
     const CardWalk& m_turn;
     std::size_t m_jobs;
     std::function<FetchScheduler::Clock::time_point()> m_now;
+    const ContentCheckPort* m_check;
     FetchScheduler m_scheduler;
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;
     std::deque<PlannedCard> m_ahead;
     std::map<FetchTicket, Fetch> m_fetches;
     FetchTicket m_lastTicket = 0;
+    std::shared_ptr<StagingRoom> m_room;
+    std::size_t m_fetchesAhead; // how many fetches planning may hold
 };
 
 } // namespace kqget

@@ -25,9 +25,10 @@ std::size_t FetchScheduler::hostIndex(std::string_view origin)
 }
 
 void FetchScheduler::add(FetchTicket ticket, std::string url, std::string_view origin,
-                         std::shared_ptr<BodySink> body)
+                         std::shared_ptr<BodySink> body, std::string wireUrl)
 {
-    m_pending.emplace(ticket, Fetch{std::move(url), hostIndex(origin), std::move(body)});
+    m_pending.emplace(
+        ticket, Fetch{std::move(url), std::move(wireUrl), hostIndex(origin), std::move(body)});
 }
 
 bool FetchScheduler::mayStart(const Fetch& fetch, Clock::time_point now) const
@@ -42,7 +43,8 @@ void FetchScheduler::startOne(TransferPort& transfer, Fetches::iterator it)
     ++m_inFlight;
     auto node = m_pending.extract(it);
     const auto placed = m_underWay.insert(std::move(node)).position;
-    transfer.start(placed->first, placed->second.url, placed->second.body);
+    const Fetch& fetch = placed->second;
+    transfer.start(placed->first, fetch.wireUrl.empty() ? fetch.url : fetch.wireUrl, fetch.body);
 }
 
 void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,

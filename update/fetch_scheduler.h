@@ -43,8 +43,10 @@ public:
     explicit FetchScheduler(std::size_t jobs);
 
     // `origin` tells the hosts apart: fetches with the same one share a limit.
+    // `wireUrl`, when given, is what the transfer asks for in place of `url`,
+    // which stays the fetch's name in its outcome.
     void add(FetchTicket ticket, std::string url, std::string_view origin,
-             std::shared_ptr<BodySink> body);
+             std::shared_ptr<BodySink> body, std::string wireUrl = {});
 
     // Starts every fetch the limits allow at `now`: `first` before any other,
     // then the earliest ticket first.
@@ -78,6 +80,7 @@ private:
     struct Fetch
     {
         std::string url;
+        std::string wireUrl; // empty: the url itself
         std::size_t host;
         std::shared_ptr<BodySink> body;
         int retries = 0; // a retry waits out its host's quiet period

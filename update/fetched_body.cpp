@@ -4,14 +4,39 @@
 
 namespace kqget {
 
-FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path)
-    : m_fileSystem(fileSystem), m_path(std::move(path))
+FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
+                         const ContentCheckPort* check, std::shared_ptr<StagingRoom> room)
+    : m_fileSystem(fileSystem), m_path(std::move(path)), m_room(std::move(room)), m_kind(kind),
+      m_check(check)
 {}
 
-FetchedBody::~FetchedBody() = default;
+FetchedBody::~FetchedBody()
+{
+    releaseRoom();
+}
+
+void FetchedBody::releaseRoom() noexcept
+{
+    if (m_room) {
+        m_room->bytes -= std::exchange(m_bytesAhead, 0);
+    }
+}
+
+void FetchedBody::letGo(bool starved) noexcept
+{
+    m_file.reset();
+    m_keeping = false;
+    m_letGo = true;
+    m_starved = m_starved || starved;
+    releaseRoom();
+}
 
 void FetchedBody::failWithCaught() noexcept
 {
+    if (m_room) {
+        letGo(true);
+        return;
+    }
     m_file.reset();
     m_keeping = false;
     try {
@@ -24,17 +49,24 @@ void FetchedBody::failWithCaught() noexcept
     }
 }
 
-bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t>) noexcept
+bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (m_discarded) {
+    if (m_discarded || m_letGo) {
         return false;
     }
     m_file.reset();
     m_failure.reset();
-    m_keeping = isSuccessStatus(httpStatus);
+    releaseRoom();
+    m_start = {};
+    m_whole.clear();
+    m_keeping = isContentStatus(httpStatus);
     if (!m_keeping) {
         return true; // an error page is read and dropped, not kept
+    }
+    if (m_room && length && *length > m_room->limit) {
+        letGo(false);
+        return false;
     }
     try {
         m_file = m_fileSystem.stageFile(m_path);
@@ -47,13 +79,27 @@ bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t>) noexcept
 bool FetchedBody::write(std::string_view bytes) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (m_discarded || m_failure) {
+    if (m_discarded || m_failure || m_letGo) {
         return false;
     }
     if (!m_keeping) {
         return true;
     }
+    if (m_room) {
+        // Taken before the write, so that bodies written at once never
+        // overshoot the room together.
+        if (m_room->bytes.fetch_add(bytes.size()) + bytes.size() > m_room->limit) {
+            m_room->bytes -= bytes.size();
+            letGo(false);
+            return false;
+        }
+        m_bytesAhead += bytes.size();
+    }
     try {
+        m_start.feed(bytes);
+        if (m_check != nullptr) {
+            m_whole.append(bytes);
+        }
         m_file->write(bytes);
     } catch (...) {
         failWithCaught();
@@ -69,9 +115,40 @@ void FetchedBody::finish() noexcept
     }
     try {
         m_file->close();
+        // Looked into now, so that a body waiting for its turn holds no memory.
+        if (m_check != nullptr && m_start.refusal(m_kind).empty()) {
+            m_damaged = m_check->damage(m_whole, m_kind).has_value();
+        }
+        std::string().swap(m_whole);
     } catch (...) {
         failWithCaught();
     }
+}
+
+bool FetchedBody::takeTurn() noexcept
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_letGo || (m_file && !m_file->intact())) {
+        m_discarded = true;
+        m_file.reset();
+        releaseRoom();
+        return false;
+    }
+    releaseRoom();
+    m_room.reset();
+    return true;
+}
+
+std::string FetchedBody::refusal() const
+{
+    const std::string_view start = m_start.refusal(m_kind);
+    if (!start.empty()) {
+        return std::string(start);
+    }
+    if (!m_damaged) {
+        return {};
+    }
+    return m_kind == CardFileKind::Illustration ? "damaged PNG image" : "XML not well-formed";
 }
 
 void FetchedBody::store()
@@ -97,6 +174,7 @@ void FetchedBody::discard() noexcept
     const std::lock_guard lock(m_mutex);
     m_discarded = true;
     m_file.reset();
+    releaseRoom();
 }
 
 } // namespace kqget

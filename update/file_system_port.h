@@ -32,6 +32,9 @@ public:
     virtual void close() = 0; // throws RunError
     // Closes if need be and renames the file over the card file.
     virtual void commit() = 0; // throws RunError
+    // Whether the temporary file is still where it was written: another
+    // program may have removed it, or its folder, meanwhile.
+    virtual bool intact() const noexcept { return true; }
 };
 
 // What the run needs of the file system.
@@ -56,6 +59,12 @@ public:
     // Begins a new content for the file at path. Throws RunError naming the
     // path. May be called from a transfer's thread: it touches no state.
     virtual std::unique_ptr<StagedFile> stageFile(std::string_view path) = 0;
+
+    // Removes what a run killed before its end may have left beside the card
+    // file at path: files with exactly the form of its temporary names that
+    // no staged file of this process holds. Never fails: what stays only
+    // takes room.
+    virtual void removeLeftovers(std::string_view /*path*/) noexcept {}
 
     // Replaces path with exactly `content`, whole or not at all.
     void replaceFile(std::string_view path, std::string_view content)

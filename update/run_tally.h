@@ -25,6 +25,13 @@ struct SmallFile
     std::uint64_t size = 0;
 };
 
+// A card file that passed the size rules but was found damaged, and why.
+struct DamagedFile
+{
+    std::string path;
+    std::string reason; // as logged, e.g. "CRC error in chunk IDAT"
+};
+
 // What a run has done so far; at its end, what it did.
 struct RunTally
 {
@@ -32,6 +39,8 @@ struct RunTally
     std::size_t filesStored = 0;
     std::vector<NotStoredFile> notStored;
     std::vector<SmallFile> stillTooSmall;
+    bool verified = false; // the files kept were looked into
+    std::vector<DamagedFile> damaged;
     bool stopped = false; // the run ended early at the user's request
 };
 

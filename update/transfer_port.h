@@ -35,15 +35,18 @@ public:
     // drops what the earlier reply wrote. False stops the fetch.
     virtual bool begin(long httpStatus, std::optional<std::uint64_t> length) noexcept = 0;
 
-    // The body's next bytes, as received, never interpreted. False stops the
-    // fetch: the sink cannot keep them.
+    // The body's next bytes, decoded from any content coding the transfer
+    // offered. False stops the fetch: the sink cannot keep them.
     virtual bool write(std::string_view bytes) noexcept = 0;
 };
 
-// Whether a reply's status is one whose body may replace a card file.
-inline bool isSuccessStatus(long httpStatus)
+// Whether a reply's status is one whose body may replace a card file: the
+// whole resource, from its origin or through a transforming proxy. A 204 or a
+// 205 has no body and a 206 is a piece nobody asked for; a card file replaced
+// by either would be lost.
+inline bool isContentStatus(long httpStatus)
 {
-    return httpStatus >= 200 && httpStatus <= 299;
+    return httpStatus == 200 || httpStatus == 203;
 }
 
 // The outcome of one GET that reached the server and got a reply; its body
@@ -56,6 +59,9 @@ struct FetchResult
     // HTTP date less the current time (0 when already past). Absent or
     // unreadable: none.
     std::optional<std::chrono::seconds> retryAfter{};
+    // The body came in a content coding the transfer cannot undo (its name as
+    // the reply gave it); what the sink got is junk. Empty when decoded.
+    std::string undecodedEncoding{};
 };
 
 // Why a fetch got no reply at all: no connection, a time-out, a dropped

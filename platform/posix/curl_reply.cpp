@@ -1,6 +1,7 @@
 #include "platform/posix/curl_reply.h"
 
 #include "platform/certificate_reason.h"
+#include "platform/content_coding.h"
 #include "platform/retry_after.h"
 
 #include <ctime>
@@ -72,6 +73,19 @@ std::optional<CertificateReason> certificateReasonOf(CURL* easy, CURLcode result
     }
 }
 
+// The coding that libcurl could not undo: one it does not know, or the one
+// whose stream is broken.
+std::string undecodedCoding(CURL* easy)
+{
+    curl_header* header = nullptr;
+    if (curl_easy_header(easy, "Content-Encoding", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+        return "an unknown coding";
+    }
+    const std::string_view value(header->value);
+    std::string coding = undecodableCoding(value, {"gzip", "x-gzip", "deflate", "br", "zstd"});
+    return coding.empty() ? std::string(value) : coding;
+}
+
 } // namespace
 
 void CurlFetch::prepare(std::size_t bodySizeCap)
@@ -114,6 +128,7 @@ size_t CurlFetch::onBody(char* data, size_t size, size_t count, void* context) n
     auto& fetch = *static_cast<CurlFetch*>(context);
     const size_t length = size * count;
     fetch.lastByte = Clock::now();
+    fetch.paceBytes += length;
     if (length > fetch.m_bodyCap - fetch.m_received) {
         // Stops the transfer; the bytes so far are no use to anybody.
         fetch.m_overSizeCap = true;
@@ -129,7 +144,9 @@ size_t CurlFetch::onBody(char* data, size_t size, size_t count, void* context) n
 
 size_t CurlFetch::onHeader(char*, size_t size, size_t count, void* context) noexcept
 {
-    static_cast<CurlFetch*>(context)->lastByte = Clock::now();
+    auto& fetch = *static_cast<CurlFetch*>(context);
+    fetch.lastByte = Clock::now();
+    fetch.paceBytes += size * count;
     return size * count;
 }
 
@@ -140,6 +157,8 @@ int CurlFetch::onRequest(void* context, char*, char*, int, int) noexcept
     auto& fetch = *static_cast<CurlFetch*>(context);
     fetch.requestSent = true;
     fetch.lastByte = Clock::now();
+    fetch.paceStart = fetch.lastByte;
+    fetch.paceBytes = 0;
     return CURL_PREREQFUNC_OK;
 }
 
@@ -162,6 +181,9 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
     }
     if (m_overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
         return {ticket, FetchResult{status, true}};
+    }
+    if (result == CURLE_BAD_CONTENT_ENCODING && begin()) {
+        return {ticket, FetchResult{status, false, std::nullopt, undecodedCoding(handle)}};
     }
     if (m_sinkRefused) {
         return {ticket, FetchFailure{ErrorNumber::Transfer, "the body could not be kept"}};

@@ -34,6 +34,10 @@ struct CurlFetch
     bool requestSent = false; // from here on the stall clock runs
     Clock::time_point lastByte = Clock::now();
     std::optional<ChosenProxy> proxy; // none: straight to the server
+    // Bytes of the reply since `pace` began: a reply that only drips is
+    // given up as a silent one is.
+    Clock::time_point paceStart = Clock::now();
+    std::uint64_t paceBytes = 0;
 
 private:
     bool begin();

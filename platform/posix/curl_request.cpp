@@ -86,6 +86,10 @@ UniqueEasy makeEasy(const TransferOptions& options)
     // Refuses an announced oversized body before it comes; a chunked one is
     // caught as it is read.
     setOption(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.bodySizeCap));
+    // Every coding this libcurl can undo is offered and undone as the body
+    // arrives, so that a card file is stored as the card product reads it
+    // and the size cap counts decoded bytes.
+    setOption(handle, CURLOPT_ACCEPT_ENCODING, "");
     const std::string userAgent = "kqget/" + std::string(kDisplayVersion);
     setOption(handle, CURLOPT_USERAGENT, userAgent.c_str());
     // Whatever scheme a proxy asks for, once it has said so with a 407.

@@ -151,18 +151,37 @@ private:
     void checkStalls()
     {
         const Clock::time_point now = Clock::now();
+        const auto window = m_options.stallTimeout;
+        const std::uint64_t slowest =
+            m_options.slowestBytesPerSecond *
+            static_cast<std::uint64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(window).count()) /
+            1000;
         for (auto it = m_underWay.begin(); it != m_underWay.end();) {
-            if (!it->requestSent || now - it->lastByte <= m_options.stallTimeout) {
+            std::string reason;
+            if (it->requestSent && now - it->lastByte > window) {
+                reason = "no data received for " + std::to_string(window.count()) +
+                         " ms (stall time-out)";
+            } else if (it->requestSent && now - it->paceStart >= window &&
+                       now - it->lastByte < window / 2) {
+                // A reply gone silent is left to the stall time-out, which names it so.
+                if (it->paceBytes < slowest) {
+                    reason = "slower than " + std::to_string(m_options.slowestBytesPerSecond) +
+                             " bytes/s for " + std::to_string(window.count()) +
+                             " ms (low-speed time-out)";
+                } else {
+                    it->paceStart = now;
+                    it->paceBytes = 0;
+                }
+            }
+            if (reason.empty()) {
                 ++it;
                 continue;
             }
             // Its connection is closed, not pooled: the reply may still come.
             curl_multi_remove_handle(m_multi.get(), it->easy.get());
             m_finished.push_back(
-                {it->ticket, FetchFailure{ErrorNumber::TransferTimeout,
-                                          "no data received for " +
-                                              std::to_string(m_options.stallTimeout.count()) +
-                                              " ms (stall time-out)"}});
+                {it->ticket, FetchFailure{ErrorNumber::TransferTimeout, std::move(reason)}});
             it = m_underWay.erase(it);
         }
     }

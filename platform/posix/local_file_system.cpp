@@ -3,6 +3,7 @@
 #include "platform/card_name_matcher.h"
 #include "platform/posix/posix_log_file.h"
 #include "platform/posix/process_umask.h"
+#include "platform/posix/staging_area.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/system_error_text.h"
 #include "update/run_error.h"
@@ -23,88 +24,14 @@ struct DirCloser
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-[[noreturn]] void failStore(const std::string& path, std::string_view what, int error)
-{
-    throw RunError(ErrorNumber::CardFile, "cannot store '" + path + "': " + std::string(what) +
-                                              ": " + systemErrorText(error));
-}
-
 mode_t newFileMode()
 {
     return static_cast<mode_t>(0666 & ~currentUmask());
 }
 
-std::string temporaryPattern(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    std::string pattern = path.substr(0, nameStart);
-    pattern.append(".").append(path, nameStart).append(".kqget-XXXXXX");
-    return pattern;
-}
-
-// A temporary file beside the card file, removed unless renamed into place.
-class PosixStagedFile final : public StagedFile
-{
-public:
-    PosixStagedFile(std::string_view target, unsigned mode)
-        : m_target(target), m_temporary(temporaryPattern(m_target))
-    {
-        m_fd = UniqueFd(::mkstemp(m_temporary.data()));
-        if (!m_fd.valid()) {
-            const int error = errno;
-            m_temporary.clear(); // nothing was created
-            failStore(m_target, "cannot create a temporary file beside it", error);
-        }
-        if (::fchmod(m_fd.get(), static_cast<mode_t>(mode)) != 0) {
-            const int error = errno;
-            m_fd.reset();
-            ::unlink(m_temporary.c_str()); // no destructor after a throwing constructor
-            failStore(m_target, "cannot set the mode of " + m_temporary, error);
-        }
-    }
-    ~PosixStagedFile() override
-    {
-        m_fd.reset();
-        if (!m_temporary.empty()) {
-            ::unlink(m_temporary.c_str());
-        }
-    }
-    PosixStagedFile(const PosixStagedFile&) = delete;
-    PosixStagedFile& operator=(const PosixStagedFile&) = delete;
-
-    void write(std::string_view bytes) override
-    {
-        if (const int error = writeAll(m_fd, bytes)) {
-            failStore(m_target, "cannot write " + m_temporary, error);
-        }
-    }
-
-    void close() override
-    {
-        if (m_fd.valid() && ::close(m_fd.release()) != 0) {
-            failStore(m_target, "cannot close " + m_temporary, errno);
-        }
-    }
-
-    void commit() override
-    {
-        close();
-        if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-            failStore(m_target, "cannot rename " + m_temporary + " over it", errno);
-        }
-        m_temporary.clear();
-    }
-
-private:
-    std::string m_target;
-    std::string m_temporary;
-    UniqueFd m_fd;
-};
-
 } // namespace
 
-LocalFileSystem::LocalFileSystem() : m_newFileMode(newFileMode()) {}
+LocalFileSystem::LocalFileSystem() : m_staging(std::make_shared<StagingArea>(newFileMode())) {}
 
 CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
@@ -172,7 +99,12 @@ std::uint64_t LocalFileSystem::fileSize(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    return std::make_unique<PosixStagedFile>(path, m_newFileMode);
+    return m_staging->stage(path);
+}
+
+void LocalFileSystem::removeLeftovers(std::string_view path) noexcept
+{
+    m_staging->removeLeftovers(path);
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)

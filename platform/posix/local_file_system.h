@@ -2,7 +2,11 @@
 
 #include "update/file_system_port.h"
 
+#include <memory>
+
 namespace kqget {
+
+class StagingArea;
 
 // The run's file system on POSIX.
 class LocalFileSystem final : public FileSystemPort
@@ -14,11 +18,12 @@ public:
     bool isDirectory(std::string_view path) override;
     std::uint64_t fileSize(std::string_view path) noexcept override;
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override;
+    void removeLeftovers(std::string_view path) noexcept override;
     std::unique_ptr<LogFile> createLog(std::string_view path) override;
     char separator() const noexcept override { return '/'; }
 
 private:
-    unsigned m_newFileMode; // what open() would give a new file under the umask
+    std::shared_ptr<StagingArea> m_staging;
 };
 
 } // namespace kqget

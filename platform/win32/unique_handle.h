@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <climits>
+#include <string_view>
 #include <utility>
 #include <windows.h>
 
@@ -46,5 +49,20 @@ private:
 
 using UniqueFileHandle = UniqueHandle<HANDLE, ::CloseHandle>;
 using UniqueFindHandle = UniqueHandle<HANDLE, ::FindClose>;
+
+// Writes every byte, going on after a short write; one WriteFile takes at most
+// a DWORD's worth. Returns 0, or GetLastError() of the write that failed.
+inline DWORD writeAll(const UniqueFileHandle& file, std::string_view bytes) noexcept
+{
+    while (!bytes.empty()) {
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), INT_MAX));
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr)) {
+            return ::GetLastError();
+        }
+        bytes.remove_prefix(written);
+    }
+    return 0;
+}
 
 } // namespace kqget

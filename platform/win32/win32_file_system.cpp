@@ -4,12 +4,11 @@
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_log_file.h"
+#include "platform/win32/win32_staging_area.h"
 #include "platform/win32/windows_error_text.h"
 #include "update/run_error.h"
 
 #include <algorithm>
-#include <atomic>
-#include <climits>
 
 namespace kqget {
 
@@ -23,89 +22,9 @@ bool isAbsent(unsigned long error)
            error == ERROR_FILENAME_EXCED_RANGE;
 }
 
-[[noreturn]] void failStore(std::string_view path, std::string_view what, unsigned long error)
-{
-    throw RunError(ErrorNumber::CardFile, "cannot store '" + std::string(path) + "': " +
-                                              std::string(what) + ": " + windowsErrorText(error));
-}
-
-// "<name>.kqget-<process>-<n>.tmp" beside the target: the same folder, so the
-// move is a rename on the same volume.
-std::wstring temporaryName(const std::wstring& target)
-{
-    static std::atomic<unsigned long> counter{0};
-    return target + L".kqget-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-           std::to_wstring(++counter) + L".tmp";
-}
-
-std::string narrow(const std::wstring& path)
-{
-    return toUtf8(path);
-}
-
-// A temporary file beside the card file, deleted unless moved into place.
-class Win32StagedFile final : public StagedFile
-{
-public:
-    explicit Win32StagedFile(std::string_view target)
-        : m_target(target), m_wideTarget(toWide(target)), m_temporary(temporaryName(m_wideTarget))
-    {
-        m_file.reset(::CreateFileW(m_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!m_file.valid()) {
-            const unsigned long error = ::GetLastError();
-            m_temporary.clear(); // nothing was created
-            failStore(m_target, "cannot create a temporary file beside it", error);
-        }
-    }
-    ~Win32StagedFile() override
-    {
-        m_file.reset();
-        if (!m_temporary.empty()) {
-            ::DeleteFileW(m_temporary.c_str());
-        }
-    }
-    Win32StagedFile(const Win32StagedFile&) = delete;
-    Win32StagedFile& operator=(const Win32StagedFile&) = delete;
-
-    void write(std::string_view bytes) override
-    {
-        while (!bytes.empty()) {
-            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), INT_MAX));
-            DWORD written = 0;
-            if (!::WriteFile(m_file.get(), bytes.data(), chunk, &written, nullptr)) {
-                failStore(m_target, "cannot write " + narrow(m_temporary), ::GetLastError());
-            }
-            bytes.remove_prefix(written);
-        }
-    }
-
-    void close() override
-    {
-        if (m_file.valid() && !::CloseHandle(m_file.release())) {
-            failStore(m_target, "cannot close " + narrow(m_temporary), ::GetLastError());
-        }
-    }
-
-    void commit() override
-    {
-        close();
-        if (!::MoveFileExW(m_temporary.c_str(), m_wideTarget.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            failStore(m_target, "cannot move " + narrow(m_temporary) + " over it",
-                      ::GetLastError());
-        }
-        m_temporary.clear();
-    }
-
-private:
-    std::string m_target;
-    std::wstring m_wideTarget;
-    std::wstring m_temporary;
-    UniqueFileHandle m_file;
-};
-
 } // namespace
+
+Win32FileSystem::Win32FileSystem() : m_staging(std::make_shared<Win32StagingArea>()) {}
 
 CardEntries Win32FileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
@@ -171,7 +90,12 @@ std::uint64_t Win32FileSystem::fileSize(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> Win32FileSystem::stageFile(std::string_view path)
 {
-    return std::make_unique<Win32StagedFile>(path);
+    return m_staging->stage(path);
+}
+
+void Win32FileSystem::removeLeftovers(std::string_view path) noexcept
+{
+    m_staging->removeLeftovers(path);
 }
 
 std::unique_ptr<LogFile> Win32FileSystem::createLog(std::string_view path)

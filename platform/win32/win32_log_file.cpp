@@ -4,9 +4,6 @@
 #include "platform/win32/windows_error_text.h"
 #include "update/run_error.h"
 
-#include <algorithm>
-#include <climits>
-
 namespace kqget {
 
 namespace {
@@ -77,13 +74,8 @@ Win32LogFile::~Win32LogFile()
 
 void Win32LogFile::writeOut(std::string_view bytes)
 {
-    while (!bytes.empty()) {
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), INT_MAX));
-        DWORD written = 0;
-        if (!::WriteFile(m_file.get(), bytes.data(), chunk, &written, nullptr)) {
-            fail("cannot write", windowsErrorText(::GetLastError()));
-        }
-        bytes.remove_prefix(written);
+    if (const DWORD error = writeAll(m_file, bytes)) {
+        fail("cannot write", windowsErrorText(error));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/win32/winhttp_reply.h"
 
+#include "platform/content_coding.h"
 #include "platform/retry_after.h"
 #include "platform/win32/wide_text.h"
 
@@ -38,7 +39,8 @@ std::optional<std::wstring> headerText(HINTERNET request, const wchar_t* name)
 
 } // namespace
 
-WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t bodySizeCap)
+WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t bodySizeCap,
+                                bool decoding)
 {
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -51,6 +53,17 @@ WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t b
     result.httpStatus = static_cast<long>(status);
     if (const auto retryAfter = headerText(request, L"Retry-After")) {
         result.retryAfter = retryAfterWait(toUtf8(*retryAfter), std::time(nullptr));
+    }
+    if (const auto coding = headerText(request, L"Content-Encoding")) {
+        result.undecodedEncoding =
+            decoding ? undecodableCoding(toUtf8(*coding), {"gzip", "x-gzip", "deflate"})
+                     : undecodableCoding(toUtf8(*coding), {});
+        if (!result.undecodedEncoding.empty()) {
+            if (!sink.begin(result.httpStatus, std::nullopt)) {
+                return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
+            }
+            return result;
+        }
     }
     // An announced oversized body is refused before it comes; an
     // unannounced one is caught while it is read.

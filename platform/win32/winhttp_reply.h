@@ -11,7 +11,9 @@ namespace kqget {
 
 // Reads the reply to a request WinHTTP has received the headers of: its
 // status and Retry-After, and its body into `sink`, refused over
-// `bodySizeCap` bytes whether announced or not.
-WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t bodySizeCap);
+// `bodySizeCap` bytes whether announced or not. `decoding`: WinHTTP undoes
+// gzip and deflate; a body in any other coding is not read.
+WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t bodySizeCap,
+                                bool decoding);
 
 } // namespace kqget

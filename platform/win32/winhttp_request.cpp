@@ -206,6 +206,13 @@ WinHttpOutcome WinHttpSession::fetch(const std::string& url, BodySink& sink)
                             sizeof redirects)) {
         return winHttpFailure("WinHttpSetOption", ::GetLastError());
     }
+    // WinHTTP then offers gzip and deflate and undoes them as the body is
+    // read, so that a card file is stored as the card product reads it and
+    // the size cap counts decoded bytes. A system without the option
+    // (before Windows 8.1) undoes nothing: a coded body is then refused.
+    DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_ALL;
+    const bool decoding = ::WinHttpSetOption(request.get(), WINHTTP_OPTION_DECOMPRESSION,
+                                             &decompression, sizeof decompression) != FALSE;
     if (!m_proxy.applyTo(m_session.get(), request.get(), wire)) {
         return winHttpFailure("WinHttpSetOption", ::GetLastError());
     }
@@ -230,7 +237,7 @@ WinHttpOutcome WinHttpSession::fetch(const std::string& url, BodySink& sink)
         }
         return failure;
     }
-    return readWinHttpReply(request.get(), sink, m_options.bodySizeCap);
+    return readWinHttpReply(request.get(), sink, m_options.bodySizeCap, decoding);
 }
 
 } // namespace kqget

@@ -72,8 +72,8 @@ TEST_F(WindowLogicFaultTest, TheEndOfARunTellsWhatIsLeft)
 {
     Fault notFound;
     notFound.status = 404;
-    Fault empty;
-    empty.emptyBody = true;
+    Fault cut;
+    cut.cutAt = 5000;
     struct Case
     {
         const char* name;
@@ -100,8 +100,8 @@ TEST_F(WindowLogicFaultTest, TheEndOfARunTellsWhatIsLeft)
         {"stored but still too small",
          1,
          "A0001_full.png",
-         empty,
-         {"1 file is not repaired", "A0001_full.png (0 bytes: still too small)"},
+         cut,
+         {"1 file is not repaired", "A0001_full.png (5000 bytes: still too small)"},
          {}},
         {"the first five of many",
          7,

@@ -13,10 +13,7 @@ namespace kqget::testing {
 
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr std::string_view kLineEnd = "\r\n";
-constexpr TransferOptions kQuickTransfer{.connectTimeout = 1s, .stallTimeout = 1s};
 
 } // namespace
 
@@ -88,10 +85,13 @@ ExpectedLog& ExpectedLog::notStored(std::string_view url, std::string_view reaso
     return *this;
 }
 
-ExpectedLog& ExpectedLog::storeFailed(std::string_view url)
+ExpectedLog& ExpectedLog::storeFailed(std::string_view url, std::string_view message)
 {
-    m_text.append("Download File: ").append(escapeControls(url));
-    return *this;
+    // "kqget-cli: error N: description", the line ended or not.
+    std::string_view reason = message.substr(message.find(": error ") + 2);
+    reason = reason.substr(reason.find(": ") + 2);
+    reason = reason.substr(0, reason.find('\n'));
+    return notStored(url, reason);
 }
 
 bool FaultTest::fetchBegun(std::string_view match) const
@@ -113,7 +113,7 @@ RunTally FaultTest::runCore(const RunInputs& inputs, FileSystemPort& fileSystem)
     const NoProxyEnvironment noProxy;
     const ScopedEnvironment viaService("http_proxy", service->baseUrl());
     RecordingProgress progress;
-    CurlTransfer transfer(kQuickTransfer);
+    CurlTransfer transfer(transferOptions);
     CardUpdateRun run(progress, fileSystem, transfer, {}, ServiceHosts::configured(),
                       (dir.path() / kRunLogFileName).string());
     return run.run(inputs);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/transfer_options.h"
 #include "tests/cli/posix/cli_test_fixture.h"
 #include "update/card_update_run.h"
 #include "update/run_tally.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -35,8 +37,9 @@ public:
     ExpectedLog& pngSize(std::string_view id, std::uint64_t size);
     ExpectedLog& fetched(std::string_view url, std::uint64_t newSize);
     ExpectedLog& notStored(std::string_view url, std::string_view reason);
-    // A fetch whose store failed: its line was begun and never ended.
-    ExpectedLog& storeFailed(std::string_view url);
+    // A fetch whose store failed and ended the run with `message`
+    // ("kqget-cli: error N: description"): its line ends with the reason.
+    ExpectedLog& storeFailed(std::string_view url, std::string_view message);
 
     const std::string& text() const noexcept { return m_text; }
 
@@ -72,9 +75,9 @@ protected:
     // Whether the service has received a request whose target contains `match`.
     bool fetchBegun(std::string_view match) const;
 
-    // The core with the real transfer, quick time-outs and the service as its
-    // proxy, on the real file system unless a test needs a fault the machine
-    // cannot produce; the log goes where kqget-cli puts it.
+    // The core with the real transfer, `transferOptions` and the service as
+    // its proxy, on the real file system unless a test needs a fault the
+    // machine cannot produce; the log goes where kqget-cli puts it.
     RunTally runCore(const RunInputs& inputs);
     RunTally runCore(const RunInputs& inputs, FileSystemPort& fileSystem);
 
@@ -88,6 +91,11 @@ protected:
     // which a test makes the service fail, and the library at that point.
     ExpectedLog logUpToA2Illustration() const;
     static FileTree libraryUpToA2Illustration(FileTree before);
+
+    // Limits no reply of a sound service meets, however loaded the machine;
+    // a test of the stall time-out sets its own.
+    TransferOptions transferOptions{.connectTimeout = std::chrono::seconds(30),
+                                    .stallTimeout = std::chrono::seconds(30)};
 };
 
 } // namespace kqget::testing

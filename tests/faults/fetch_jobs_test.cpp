@@ -6,6 +6,7 @@
 // rate-limited host is waited for and then given a smaller share.
 #include "platform/posix/curl_transfer.h"
 #include "platform/posix/local_file_system.h"
+#include "platform/system_error_text.h"
 #include "tests/faults/fault_test_fixture.h"
 #include "tests/support/fake_ports.h"
 #include "tools/sample-library/sample_library.h"
@@ -14,10 +15,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
+#include <thread>
 
 namespace kqget {
 namespace {
@@ -32,9 +38,10 @@ using testing::FileTree;
 using testing::ReceivedRequest;
 using Clock = std::chrono::steady_clock;
 
-// The service listens with a short backlog: of 8 connections opened at once,
-// one may wait for the kernel's second SYN, a second after the first.
-constexpr TransferOptions kQuickTransfer{.connectTimeout = 10s, .stallTimeout = 1s};
+// Far over any wait a row makes (a reply held 500 ms, a Retry-After of 1 s),
+// so that only the row of a stall meets its limit, however loaded the machine.
+constexpr TransferOptions kPatientTransfer{.connectTimeout = 30s, .stallTimeout = 30s};
+constexpr TransferOptions kStallingTransfer{.connectTimeout = 30s, .stallTimeout = 1s};
 constexpr std::size_t kJobs[] = {1, 4, 16};
 constexpr std::chrono::hours kForever{1}; // the service's waits end when it stops
 constexpr std::size_t kManyCards = 24;
@@ -57,6 +64,8 @@ public:
         // A reply's wait, when it asked for one the run keeps.
         std::optional<std::chrono::seconds> retryAfter{};
     };
+
+    explicit TimedTransfer(const TransferOptions& options) : m_transfer(options) {}
 
     void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body) override
     {
@@ -82,7 +91,7 @@ public:
     std::vector<Event> events;
 
 private:
-    CurlTransfer m_transfer{kQuickTransfer};
+    CurlTransfer m_transfer;
     std::map<FetchTicket, std::string> m_urls;
 };
 
@@ -115,6 +124,102 @@ public:
     std::function<void()> firstWait;
 };
 
+// The real file system with less of it: a disk that holds `capacity` bytes of
+// what the run writes, and `handles` files open for writing at once. Past
+// either, a store fails as the system's would (ENOSPC, EMFILE).
+class ScarceFileSystem final : public FileSystemPort
+{
+public:
+    std::size_t capacity = SIZE_MAX;
+    std::size_t handles = SIZE_MAX;
+
+    CardEntries searchCardEntries(std::string_view folder, char letter) override
+    {
+        return m_real.searchCardEntries(folder, letter);
+    }
+    bool isDirectory(std::string_view path) override { return m_real.isDirectory(path); }
+    std::uint64_t fileSize(std::string_view path) noexcept override
+    {
+        return m_real.fileSize(path);
+    }
+    void removeLeftovers(std::string_view path) noexcept override { m_real.removeLeftovers(path); }
+    std::unique_ptr<StagedFile> stageFile(std::string_view path) override
+    {
+        class Scarce final : public StagedFile
+        {
+        public:
+            Scarce(ScarceFileSystem& owner, std::string_view path)
+                : m_owner(owner), m_path(path), m_real(owner.m_real.stageFile(path))
+            {
+                if (++m_owner.m_open > m_owner.handles) {
+                    --m_owner.m_open;
+                    fail("cannot create a temporary file beside it", EMFILE);
+                }
+                m_holding = true;
+            }
+            ~Scarce() override
+            {
+                release();
+                if (!m_committed) {
+                    m_owner.m_used -= m_bytes;
+                }
+            }
+            void write(std::string_view bytes) override
+            {
+                if (m_owner.m_used.fetch_add(bytes.size()) + bytes.size() > m_owner.capacity) {
+                    m_owner.m_used -= bytes.size();
+                    fail("cannot write", ENOSPC);
+                }
+                m_bytes += bytes.size();
+                m_real->write(bytes);
+            }
+            void close() override
+            {
+                release();
+                m_real->close();
+            }
+            void commit() override
+            {
+                release();
+                m_real->commit();
+                m_committed = true;
+            }
+            bool intact() const noexcept override { return m_real->intact(); }
+
+        private:
+            void release()
+            {
+                if (std::exchange(m_holding, false)) {
+                    --m_owner.m_open;
+                }
+            }
+            [[noreturn]] void fail(std::string_view what, int error)
+            {
+                throw RunError(ErrorNumber::CardFile, "cannot store '" + m_path +
+                                                          "': " + std::string(what) + ": " +
+                                                          systemErrorText(error));
+            }
+            ScarceFileSystem& m_owner;
+            std::string m_path;
+            std::unique_ptr<StagedFile> m_real;
+            std::size_t m_bytes = 0;
+            bool m_holding = false;
+            bool m_committed = false;
+        };
+        return std::make_unique<Scarce>(*this, path);
+    }
+    std::unique_ptr<LogFile> createLog(std::string_view path) override
+    {
+        return m_real.createLog(path);
+    }
+    char separator() const noexcept override { return m_real.separator(); }
+
+private:
+    LocalFileSystem m_real;
+    std::atomic<std::size_t> m_used{0};
+    std::atomic<std::size_t> m_open{0};
+};
+
 enum class Library
 {
     Mixed,  // A to D: missing, empty and good XML; absent, stub and good illustrations
@@ -130,6 +235,22 @@ enum class Change
     XmlEmptied,   // A3's good XML becomes empty
     FolderGone,   // C1, with two fetches planned, is deleted
     FolderAdded,  // D3, with no files, appears
+    Leftovers,    // a killed run's staged files lie beside C1's and D2's files
+    FolderRemade, // C2 is deleted and made again as it was
+    HiddenGone,   // a cleaning tool deletes every hidden file in the card folders
+    DataMoved,    // the data folder is renamed away
+};
+
+// What a killed run leaves: files of the temporary form, which go, and names
+// that only look like it, which stay.
+const std::vector<std::pair<std::string, bool>> kLeftovers = {
+    {"C1/.C1.xml.kqget-Ab3dE9", true},
+    {"C1/.C1_full.png.kqget-zzzzzz", true},
+    {"D2/.D2_full.png.kqget-000000", true},
+    {"C1/.C1.xml.kqget-Ab3dE", false},      // one character short
+    {"C1/.C1.xml.kqget-Ab3dE9~", false},    // one too many
+    {"C1/.C2.xml.kqget-Ab3dE9", false},     // another card's
+    {"D2/D2_full.png.kqget-Ab3dE9", false}, // not hidden
 };
 
 struct Rule
@@ -137,6 +258,58 @@ struct Rule
     std::string match;
     Fault fault;
 };
+
+Rule onXml(std::string_view card, Fault fault)
+{
+    return {"cardids=" + std::string(card) + "&", fault};
+}
+
+Rule onPng(std::string_view card, Fault fault)
+{
+    return {"/" + std::string(card) + "/illustrations", fault};
+}
+
+// One row of the table: a library, how the service behaves and what changes
+// meanwhile; each row runs with every number of jobs in kJobs.
+struct JobsRow
+{
+    std::string name;
+    Library library;
+    std::vector<Rule> rules;
+    std::string ending; // how every run ends, from the start; paths from the test's folder
+    // How often the service was asked for targets containing the text.
+    std::vector<std::pair<std::string, std::size_t>> requests;
+    std::chrono::milliseconds latency{0}; // added to every reply
+    Change meanwhile = Change::None;
+    // The service answers nothing until every job has a request open, so the
+    // run must keep them all under way at once.
+    bool everyJobAtOnce = false;
+    std::size_t capacity = SIZE_MAX; // bytes the disk holds of what the run writes
+    std::size_t handles = SIZE_MAX;  // files open for writing at once
+};
+
+void PrintTo(const JobsRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+// "429 and 503 with Retry-After 1, once" reads 429And503WithRetryAfter1Once.
+std::string caseName(std::string_view text)
+{
+    std::string name;
+    bool wordStart = true;
+    for (const char c : text) {
+        if (c == '\'') {
+            continue; // "card's" is one word
+        }
+        const bool alphanumeric = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        if (alphanumeric) {
+            name += wordStart ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        }
+        wordStart = !alphanumeric;
+    }
+    return name;
+}
 
 struct RunRecord
 {
@@ -149,8 +322,12 @@ struct RunRecord
     std::vector<ReceivedRequest> requests;
 };
 
-class FetchJobsTest : public FaultTest
+class FetchJobsTest : public FaultTest,
+                      public ::testing::WithParamInterface<std::tuple<JobsRow, std::size_t>>
 {
+public:
+    static std::vector<JobsRow> rows();
+
 protected:
     void makeLibrary(Library library)
     {
@@ -206,27 +383,74 @@ protected:
         case Change::FolderAdded:
             dir.makeFolder("Data/D3");
             break;
+        case Change::Leftovers:
+            for (const auto& [path, goes] : kLeftovers) {
+                dir.write("Data/" + path, "left");
+            }
+            // A link of that form is never followed nor removed.
+            std::filesystem::create_symlink("../A3/A3.xml", data() + "/D2/.D2.xml.kqget-Link00");
+            break;
+        case Change::FolderRemade:
+            std::filesystem::remove_all(data() + "/C2");
+            dir.write("Data/C2/C2_full.png", std::string(kMinimumIllustrationSize - 1, 'p'));
+            break;
+        case Change::HiddenGone:
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(data())) {
+                if (entry.path().filename().string().starts_with(".")) {
+                    std::filesystem::remove(entry.path());
+                }
+            }
+            break;
+        case Change::DataMoved:
+            std::filesystem::rename(data(), dir.path() / "Moved");
+            break;
         }
     }
 
-    RunRecord runWith(Library which, const std::vector<Rule>& rules,
-                      std::chrono::milliseconds latency, std::size_t jobs, Change meanwhile)
+    // Until some body waits on disk ahead of its turn, so that moving the
+    // data folder takes one along; a few seconds at most.
+    void waitForStagedBody()
     {
-        makeLibrary(which);
+        for (int i = 0; i < 200; ++i) {
+            for (const auto& [path, content] : library()) {
+                if (path.find(".kqget-") != std::string::npos) {
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    RunRecord runWith(const JobsRow& row, std::size_t jobs)
+    {
+        std::filesystem::remove_all(dir.path() / "Moved");
+        makeLibrary(row.library);
         // A service of its own for each run: a stalled reply holds one of its
         // threads until it stops, and its counts start from nothing.
         CardServiceOptions options;
-        options.latency = latency;
+        options.latency = row.latency;
         service = std::make_unique<CardService>(options);
-        for (const Rule& rule : rules) {
+        for (const Rule& rule : row.rules) {
             service->addFault(rule.match, rule.fault);
         }
+        if (row.everyJobAtOnce) {
+            service->holdUntilAtOnce(jobs);
+        }
+        const bool stalls = std::ranges::any_of(
+            row.rules, [](const Rule& rule) { return rule.fault.stallAfterHeaders > 0ms; });
         const testing::NoProxyEnvironment noProxy;
         const testing::ScopedEnvironment viaService("http_proxy", service->baseUrl());
-        LocalFileSystem fileSystem;
+        ScarceFileSystem fileSystem;
+        fileSystem.capacity = row.capacity;
+        fileSystem.handles = row.handles;
         AppliedProgress progress;
-        progress.firstWait = [this, meanwhile] { change(meanwhile); };
-        TimedTransfer transfer;
+        progress.firstWait = [this, &row, jobs] {
+            if (row.meanwhile == Change::DataMoved && jobs > 1) {
+                waitForStagedBody();
+            }
+            change(row.meanwhile);
+        };
+        TimedTransfer transfer(stalls ? kStallingTransfer : kPatientTransfer);
         CardUpdateRun job(progress, fileSystem, transfer, {.jobs = jobs, .countFetchesFirst = true},
                           ServiceHosts::configured(), (dir.path() / kRunLogFileName).string());
         RunRecord run;
@@ -236,13 +460,28 @@ protected:
                          std::to_string(tally.filesStored) + ", still too small " +
                          std::to_string(tally.stillTooSmall.size()) + ", not stored:";
             for (const NotStoredFile& file : tally.notStored) {
-                run.ending += " " + file.url + " " + file.path + " (" + file.reason + ")";
+                run.ending +=
+                    " " + file.url + " " +
+                    std::filesystem::path(file.path).lexically_relative(dir.path()).string() +
+                    " (" + file.reason + ")";
             }
         } catch (const RunError& error) {
+            // Paths from the test's folder, as the rows give them.
             run.ending = "error " + std::to_string(error.code()) + ": " + error.what();
+            const std::string folder = dir.path().string() + "/";
+            for (std::size_t at; (at = run.ending.find(folder)) != std::string::npos;) {
+                run.ending.erase(at, folder.size());
+            }
         }
         run.log = log();
-        run.library = library();
+        if (std::filesystem::exists(data())) {
+            run.library = library();
+        }
+        if (std::filesystem::exists(dir.path() / "Moved")) {
+            for (auto& [path, content] : testing::fileTree(dir.path() / "Moved")) {
+                run.library["moved/" + path] = std::move(content);
+            }
+        }
         run.calls = std::move(progress.calls);
         run.transfers = std::move(transfer.events);
         run.mostAtOnce = service->mostAtOnce();
@@ -251,48 +490,38 @@ protected:
     }
 };
 
-Rule onXml(std::string_view card, Fault fault)
-{
-    return {"cardids=" + std::string(card) + "&", fault};
-}
-
-Rule onPng(std::string_view card, Fault fault)
-{
-    return {"/" + std::string(card) + "/illustrations", fault};
-}
-
-TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
+std::vector<JobsRow> FetchJobsTest::rows()
 {
     const Fault drop{.dropMidBody = true};
     // The others come, and wait on disk, while the first is held up.
     const Rule firstLate = onXml("A1", {.delay = 300ms});
     const std::string many = sample::cardId(kManyCards / 2);
-    const struct
-    {
-        const char* name;
-        Library library;
-        std::vector<Rule> rules;
-        std::string ending; // how every run ends, from the start
-        // How often the service was asked for targets containing the text.
-        std::vector<std::pair<std::string, std::size_t>> requests;
-        std::chrono::milliseconds latency{0}; // long enough for the jobs to overlap
-        Change meanwhile = Change::None;
-    } cases[] = {
+    // What the run of one job stores of the mixed library, all of it kept.
+    std::size_t mixedBytes = 0;
+    for (const char* id : {"A1", "A2", "B2", "C1", "C2", "D2"}) {
+        mixedBytes += xmlOf(id).size();
+    }
+    for (const char* id : {"A1", "A2", "B1", "C1", "C2", "D1", "D2"}) {
+        mixedBytes += pngOf(id).size();
+    }
+    return {
         {"all good", Library::Mixed, {}, "cards 9, stored 13, still too small 0, not stored:", {}},
-        {"all good, 100 ms per reply",
+        {"all good, 100 ms per reply, every job under way at once",
          Library::Many,
          {},
          "cards 24, stored 24, still too small 0, not stored:",
          {},
-         100ms},
+         100ms,
+         Change::None,
+         true},
         {"404s and a body over the cap",
          Library::Mixed,
          {onPng("A2", {.status = 404}), onXml("B2", {.status = 404}),
           onPng("C1", {.oversizedBody = true})},
-         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") + " " + data() +
-             "/A2/A2_full.png (HTTP 404) " + shownInfoUrl("B2") + " " + data() +
-             "/B2/B2.xml (HTTP 404) " + imageUrl("C1") + " " + data() +
-             "/C1/C1_full.png (response over 64 MiB)",
+         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") +
+             " Data/A2/A2_full.png (HTTP 404) " + shownInfoUrl("B2") +
+             " Data/B2/B2.xml (HTTP 404) " + imageUrl("C1") +
+             " Data/C1/C1_full.png (response over 64 MiB)",
          {}},
         {"dropped at the first fetch",
          Library::Mixed,
@@ -329,10 +558,9 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
          Library::Mixed,
          {onPng("A2", {.status = 429}), onXml("B2", {.status = 503, .retryAfter = "61"}),
           onPng("D1", {.status = 429, .retryAfter = "0"})},
-         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") + " " + data() +
-             "/A2/A2_full.png (HTTP 429) " + shownInfoUrl("B2") + " " + data() +
-             "/B2/B2.xml (HTTP 503) " + imageUrl("D1") + " " + data() +
-             "/D1/D1_full.png (HTTP 429)",
+         "cards 9, stored 10, still too small 0, not stored: " + imageUrl("A2") +
+             " Data/A2/A2_full.png (HTTP 429) " + shownInfoUrl("B2") +
+             " Data/B2/B2.xml (HTTP 503) " + imageUrl("D1") + " Data/D1/D1_full.png (HTTP 429)",
          {{"/A2/illustrations", 1}, {"cardids=B2&", 1}, {"/D1/illustrations", 4}}},
         {"a middle reply late",
          Library::Mixed,
@@ -368,73 +596,147 @@ TEST_F(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
          {{"cardids=D3&", 1}, {"/D3/illustrations", 1}},
          0ms,
          Change::FolderAdded},
+        // However short the disk or the handles, or however the library
+        // changes under the bodies waiting for their turn.
+        {"a disk with room for the run of one job only",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::None,
+         false,
+         mixedBytes},
+        {"one file open for writing at a time",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::None,
+         false,
+         SIZE_MAX,
+         1},
+        {"leftovers of a killed run are swept at their card's turn",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::Leftovers},
+        {"a folder made again meanwhile",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::FolderRemade},
+        {"hidden files deleted meanwhile",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 13, still too small 0, not stored:",
+         {},
+         0ms,
+         Change::HiddenGone},
+        {"the data folder moved away meanwhile",
+         Library::Mixed,
+         {firstLate},
+         "error 30: cannot store 'Data/A1/A1.xml': ",
+         {},
+         0ms,
+         Change::DataMoved},
         {"links to files an earlier card's fetch completes are kept",
          Library::Linked,
          {firstLate},
          "cards 10, stored 13, still too small 0, not stored:",
          {}},
     };
-    for (const auto& c : cases) {
-        std::optional<RunRecord> oneJob;
-        for (const std::size_t jobs : kJobs) {
-            SCOPED_TRACE(::testing::Message() << c.name << ", " << jobs << " jobs");
-            const RunRecord run = runWith(c.library, c.rules, c.latency, jobs, c.meanwhile);
+}
 
-            EXPECT_THAT(run.ending, ::testing::StartsWith(c.ending));
-            for (const auto& [match, count] : c.requests) {
-                EXPECT_EQ(std::count_if(run.requests.begin(), run.requests.end(),
+TEST_P(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
+{
+    const auto& [row, jobs] = GetParam();
+    const RunRecord run = runWith(row, jobs);
+
+    // No staged file is left behind, wherever the library went; what only
+    // looks like a leftover stays.
+    std::set<std::string> staying;
+    if (row.meanwhile == Change::Leftovers) {
+        staying.insert("D2/.D2.xml.kqget-Link00");
+        for (const auto& [path, goes] : kLeftovers) {
+            if (!goes) {
+                staying.insert(path);
+            }
+        }
+    }
+    for (const auto& [path, content] : run.library) {
+        if (path.find(".kqget-") != std::string::npos) {
+            EXPECT_TRUE(staying.erase(path)) << path << " left behind";
+        }
+    }
+    EXPECT_THAT(staying, ::testing::IsEmpty()) << "removed though not a leftover";
+
+    EXPECT_THAT(run.ending, ::testing::StartsWith(row.ending));
+    for (const auto& [match, count] : row.requests) {
+        EXPECT_EQ(std::ranges::count_if(run.requests,
                                         [&](const ReceivedRequest& request) {
                                             return request.target.find(match) != std::string::npos;
                                         }),
-                          count)
-                    << match;
-            }
-            // Never more at once than the jobs; as many as that when replies are slow.
-            EXPECT_LE(run.mostAtOnce, jobs);
-            if (c.latency > 0ms) {
-                EXPECT_EQ(run.mostAtOnce, jobs);
-            }
+                  count)
+            << match;
+    }
+    // Never more at once than the jobs; every one of them when the row asks.
+    EXPECT_LE(run.mostAtOnce, jobs);
+    if (row.everyJobAtOnce) {
+        EXPECT_EQ(run.mostAtOnce, jobs);
+    }
 
-            // A host that asked for a wait gets nothing until it is over, and
-            // from then on half its share, which grows back by at most one a reply.
-            std::map<std::string, std::size_t> inFlight;
-            std::map<std::string, std::size_t> share;
-            std::map<std::string, Clock::time_point> quietUntil;
-            std::size_t allInFlight = 0;
-            for (const TimedTransfer::Event& event : run.transfers) {
-                const std::string origin = originOf(event.url);
-                share.try_emplace(origin, jobs);
-                if (!event.started) {
-                    --inFlight[origin];
-                    --allInFlight;
-                    if (event.retryAfter) {
-                        quietUntil[origin] = event.at + *event.retryAfter;
-                        share[origin] = std::max<std::size_t>(share[origin] / 2, 1);
-                    } else {
-                        share[origin] = std::min(share[origin] + 1, jobs);
-                    }
-                    continue;
-                }
-                ++allInFlight;
-                EXPECT_LE(allInFlight, jobs);
-                ++inFlight[origin];
-                EXPECT_LE(inFlight[origin], share[origin]) << event.url;
-                if (const auto quiet = quietUntil.find(origin); quiet != quietUntil.end()) {
-                    EXPECT_GE(event.at, quiet->second) << event.url << " went out during a wait";
-                }
+    // A host that asked for a wait gets nothing until it is over, and
+    // from then on half its share, which grows back by at most one a reply.
+    std::map<std::string, std::size_t> inFlight;
+    std::map<std::string, std::size_t> share;
+    std::map<std::string, Clock::time_point> quietUntil;
+    std::size_t allInFlight = 0;
+    for (const TimedTransfer::Event& event : run.transfers) {
+        const std::string origin = originOf(event.url);
+        share.try_emplace(origin, jobs);
+        if (!event.started) {
+            --inFlight[origin];
+            --allInFlight;
+            if (event.retryAfter) {
+                quietUntil[origin] = event.at + *event.retryAfter;
+                share[origin] = std::max<std::size_t>(share[origin] / 2, 1);
+            } else {
+                share[origin] = std::min(share[origin] + 1, jobs);
             }
-
-            if (!oneJob) {
-                oneJob = run;
-                continue;
-            }
-            EXPECT_EQ(run.ending, oneJob->ending);
-            EXPECT_EQ(run.log, oneJob->log);
-            expectSameTree(run.library, oneJob->library);
-            EXPECT_EQ(run.calls, oneJob->calls);
+            continue;
+        }
+        ++allInFlight;
+        EXPECT_LE(allInFlight, jobs);
+        ++inFlight[origin];
+        EXPECT_LE(inFlight[origin], share[origin]) << event.url;
+        if (const auto quiet = quietUntil.find(origin); quiet != quietUntil.end()) {
+            EXPECT_GE(event.at, quiet->second) << event.url << " went out during a wait";
         }
     }
+
+    if (jobs == 1) {
+        return;
+    }
+    const RunRecord oneJob = runWith(row, 1);
+    EXPECT_EQ(run.ending, oneJob.ending);
+    EXPECT_EQ(run.log, oneJob.log);
+    expectSameTree(run.library, oneJob.library);
+    EXPECT_EQ(run.calls, oneJob.calls);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, FetchJobsTest,
+                         ::testing::Combine(::testing::ValuesIn(FetchJobsTest::rows()),
+                                            ::testing::ValuesIn(kJobs)),
+                         [](const auto& info) {
+                             return caseName(std::get<0>(info.param).name) + "_" +
+                                    std::to_string(std::get<1>(info.param)) + "Jobs";
+                         });
 
 } // namespace
 } // namespace kqget

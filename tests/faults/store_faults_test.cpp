@@ -123,7 +123,7 @@ TEST_F(FaultTest, AFullDiskKeepsTheOldCardFileAndTheErrorNamesItsPath)
                          .card("A1")
                          .xmlSize("A1", 7)
                          .pngSize("A1", kStubPng.size())
-                         .storeFailed(imageUrl("A1"))
+                         .storeFailed(imageUrl("A1"), message)
                          .text());
 }
 
@@ -207,8 +207,8 @@ TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
         dir.makeFolder("Data/A1");
         dir.makeFolder("Data/A2");
         service = std::make_unique<testing::CardService>(); // no requests from the last case
-        // A1's illustration is held back long enough to take the folder away.
-        service->addFault("/A1/illustrations", {.delay = 1s});
+        // A1's illustration is held back until the folder is gone.
+        service->addFault("/A1/illustrations", {.heldUntilReleased = true});
         bool removed = false;
 
         // One job: a walk running ahead would have seen A2 in place already.
@@ -218,6 +218,7 @@ TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
             if (!removed && fetchBegun("/A1/illustrations")) {
                 std::filesystem::remove_all(dir.path() / "Data" / c.vanishing);
                 removed = true;
+                service->releaseHeld();
             }
         });
 
@@ -237,7 +238,7 @@ TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
             EXPECT_THAT(result.err, HasSubstr("kqget-cli: error 30: cannot store '" + dataFolder() +
                                               "A1/A1_full.png': "));
             EXPECT_THAT(result.err, HasSubstr(": No such file or directory"));
-            EXPECT_EQ(log(), expected.storeFailed(imageUrl("A1")).text());
+            EXPECT_EQ(log(), expected.storeFailed(imageUrl("A1"), result.err).text());
             expectSameTree(library(), {});
         }
     }

@@ -158,6 +158,14 @@ struct ScriptedReply
     bool overSizeCap = false;
 };
 
+// The body a scripted transfer answers `url` with: one that names it and
+// begins as a card file of its kind does.
+inline std::string scriptedBody(std::string_view url)
+{
+    return (url.ends_with(".png") ? std::string("\x89PNG\r\n\x1a\n") : std::string("<")) +
+           "body of " + std::string(url);
+}
+
 // Answers every URL with a body that names it, unless told otherwise. Fetches
 // finish in the reverse of the order they were started, the order a run must
 // never show.
@@ -172,9 +180,8 @@ public:
             m_finished.push_back({ticket, FetchFailure{ErrorNumber::Transfer, "unreachable"}});
             return;
         }
-        const ScriptedReply reply = found != replies.end()
-                                        ? found->second
-                                        : ScriptedReply{200, "body of " + std::string(url)};
+        const ScriptedReply reply =
+            found != replies.end() ? found->second : ScriptedReply{200, scriptedBody(url)};
         if (!body->begin(reply.httpStatus, reply.body.size()) || !body->write(reply.body)) {
             m_finished.push_back({ticket, FetchFailure{ErrorNumber::Transfer, "not kept"}});
             return;

@@ -1,3 +1,4 @@
+#include "update/build_config.h"
 #include "update/card_locations.h"
 #include "update/service_bases.h"
 
@@ -27,14 +28,32 @@ TEST(CardLocations, UsesTheGivenSeparator)
     EXPECT_EQ(cards.illustrationPath("B12"), "C:\\cards\\B12\\B12_full.png");
 }
 
-TEST(ServiceHosts, ConfiguredBasesCarryTheirScheme)
+// The origins tell the hosts apart, so that a host that asks for a wait holds
+// up only its own fetches; a build whose two bases are one host has one.
+TEST(ServiceHosts, EachBaseIsTheOriginOfItsFetches)
 {
-    const ServiceHosts hosts = ServiceHosts::configured();
-    for (const std::string& base : {hosts.infoBase, hosts.imageBase}) {
-        EXPECT_TRUE(base.starts_with("http://") || base.starts_with("https://")) << base;
-        EXPECT_FALSE(base.ends_with("/")) << base;
+    const struct
+    {
+        const char* name;
+        ServiceHosts hosts;
+        bool oneHost;
+    } cases[] = {
+        {"the configured bases", ServiceHosts::configured(),
+         kConfiguredInfoBase == kConfiguredImageBase},
+        {"two hosts", {"http://info.test", "https://img.test"}, false},
+        {"one host for both", {"https://cards.test:8443", "https://cards.test:8443"}, true},
+        {"one name, two ports", {"http://cards.test:8080", "http://cards.test:8081"}, false},
+        {"one name, two schemes", {"http://cards.test", "https://cards.test"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CardLocations cards(c.hosts, "k", "u", "/data/", '/');
+        EXPECT_EQ(cards.infoOrigin(), c.hosts.infoBase);
+        EXPECT_EQ(cards.imageOrigin(), c.hosts.imageBase);
+        EXPECT_EQ(cards.infoOrigin() == cards.imageOrigin(), c.oneHost);
+        EXPECT_TRUE(cards.infoUrl("A1").starts_with(c.hosts.infoBase + "/bof/"));
+        EXPECT_TRUE(cards.imageUrl("A1").starts_with(c.hosts.imageBase + "/free/"));
     }
-    EXPECT_NE(hosts.infoBase, hosts.imageBase);
 }
 
 // Option over variable over the build's, each checked as the build checks its

@@ -70,8 +70,8 @@ TEST_F(CardUpdateRunTest, LogsAFetchedCardAsFiveLines)
     files.addFolder("/data/A0001");
     run();
 
-    const std::string xmlBody = "body of " + infoUrl("A0001");
-    const std::string pngBody = "body of " + imageUrl("A0001");
+    const std::string xmlBody = testing::scriptedBody(infoUrl("A0001"));
+    const std::string pngBody = testing::scriptedBody(imageUrl("A0001"));
     EXPECT_THAT(logLines(), ElementsAre("A0001", "/data/A0001/A0001.xml size 0",
                                         "Download File: " + infoUrl("A0001") + " New size " +
                                             std::to_string(xmlBody.size()),
@@ -154,7 +154,10 @@ TEST_F(CardUpdateRunTest, TrimsSpacesAndKeepsInnerOnesInTheUrl)
     files.addFile("/data/A1/A1_full.png", std::string(11000, 'p'));
     run("  K E Y ", " a user  ", "  /data/  ");
 
-    EXPECT_THAT(transfer.requested, ElementsAre(infoUrl("A1", "K E Y", "a user")));
+    // Asked for with the inner spaces encoded; logged as typed.
+    EXPECT_THAT(transfer.requested, ElementsAre(infoUrl("A1", "K%20E%20Y", "a%20user")));
+    EXPECT_THAT(files.log,
+                ::testing::HasSubstr("Download File: " + infoUrl("A1", "K E Y", "a user")));
     // The folder already ended in its separator once trimmed: no write-back.
     for (const auto& call : progress.calls) {
         EXPECT_FALSE(call.starts_with("dataFolder ")) << call;
@@ -211,16 +214,17 @@ TEST_F(CardUpdateRunTest, ErrorStatusesAndOversizeBodiesAreNotStored)
     EXPECT_EQ(tally.filesStored, 0u);
 }
 
-TEST_F(CardUpdateRunTest, SuccessfulEmptyBodyIsStoredAsAnEmptyFile)
+TEST_F(CardUpdateRunTest, SuccessfulEmptyBodyIsNoCardFileAndNotStored)
 {
     files.addFolder("/data/A1");
     files.addFile("/data/A1/A1.xml", "x");
     transfer.replies[imageUrl("A1")] = {200, "", false};
     const RunTally tally = run();
 
-    EXPECT_EQ(logLines().back(), "Download File: " + imageUrl("A1") + " New size 0");
-    EXPECT_EQ(files.files["/data/A1/A1_full.png"], "");
-    EXPECT_EQ(tally.filesStored, 1u);
+    EXPECT_EQ(logLines().back(),
+              "Download File: " + imageUrl("A1") + " Not stored: not a PNG image");
+    EXPECT_FALSE(files.files.contains("/data/A1/A1_full.png"));
+    EXPECT_EQ(tally.filesStored, 0u);
 }
 
 TEST_F(CardUpdateRunTest, FailureEndsTheRunWithTheLogClosedAndNoDoneWrites)
@@ -251,7 +255,10 @@ TEST_F(CardUpdateRunTest, StoreFailureEndsTheRun)
     files.failReplace = true;
     EXPECT_THROW(run(), RunError);
     EXPECT_TRUE(files.logClosed);
-    EXPECT_TRUE(files.log.ends_with("Download File: " + infoUrl("A1")));
+    // The log's last line is whole, and says why.
+    EXPECT_TRUE(files.log.ends_with("Download File: " + infoUrl("A1") +
+                                    " Not stored: cannot store '/data/A1/A1.xml'\r\n"))
+        << files.log;
 }
 
 TEST_F(CardUpdateRunTest, MissingDataFolderIsAFailureNotAnEmptyRun)

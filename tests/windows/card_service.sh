@@ -22,8 +22,8 @@ start)
     stop
     mkdir -p "$state"
     "$program" \
-        --match stall.test --stall-after-headers-ms 4000 \
-        --match silent.test --delay-ms 4000 \
+        --match stall.test --stall-after-headers-ms 600000 \
+        --match silent.test --delay-ms 600000 \
         --match loop.test --redirect-loop \
         --match hops.test --redirect-hops 3 \
         --match big.test --oversized-body \
@@ -34,6 +34,10 @@ start)
         --match Dzz9 --delay-ms 600000 \
         --match D%C3%A9404 --status 404 \
         --match locked.test --proxy-credentials 'bob:s3cr@t' \
+        --match /C0htm/ --body '<!DOCTYPE html><html><body>Sign in</body></html>' \
+        --match C0204 --status 204 \
+        --match /C0sq/ --content-encoding x-squash \
+        --match /C0cut/ --cut-at 11500 \
         </dev/null >"$state/out" 2>"$state/err" &
     echo $! >"$state/pid"
     for _ in $(seq 100); do

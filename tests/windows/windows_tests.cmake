@@ -1,7 +1,8 @@
 # The Windows build's tests run under Wine through ctest, which starts one
-# Wine server for the whole run in a fresh prefix inside the build folder
-# (fixture "wine"), and the Linux side's stand-in card service on 127.0.0.1
-# (fixture "card_service"). The Linux programs come from a Linux build.
+# Wine server for the whole run in a fresh prefix inside the build folder,
+# with a home folder of its own beside it (fixture "wine";
+# scripts/wine-env.sh), and the Linux side's stand-in card service on
+# 127.0.0.1 (fixture "card_service"). The Linux programs come from a Linux build.
 set(KQGET_NATIVE_TOOLS_DIR ${CMAKE_SOURCE_DIR}/build/bin CACHE PATH
     "The bin folder of a Linux build of kqget, for kqget-card-service and kqget-cli")
 set(kqget_windows_test_scripts ${CMAKE_CURRENT_LIST_DIR})

@@ -5,19 +5,20 @@
 # of seconds.
 set -euo pipefail
 action=$1
-export WINEPREFIX=$2
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh"
 case $action in
 start)
+    wine_environment "$2"
     /usr/lib/wine/wineserver -k 2>/dev/null || true
-    rm -rf "$WINEPREFIX"
+    rm -rf "$WINEPREFIX" "$HOME"
+    wine_environment "$2" # makes the home folder again
     mkdir -p "$WINEPREFIX"
     # Wine's own processes must not hold ctest's output open.
     /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
     /usr/lib/wine/wine64 wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1
     ;;
 stop)
+    wine_environment "$2"
     /usr/lib/wine/wineserver -k 2>/dev/null || true
     ;;
 esac

@@ -11,8 +11,8 @@ namespace kqget::testing {
 // Names the card, key and user, so a test sees which request produced a file.
 std::string cardXml(std::string_view cardId, std::string_view key, std::string_view user);
 
-// The PNG signature and then a card-dependent pattern, always longer than the
-// 11000 bytes below which the client fetches an illustration again.
+// A whole PNG image of a card-dependent pattern, always longer than the 11000
+// bytes below which the client fetches an illustration again.
 std::string cardPng(std::string_view cardId);
 
 // A small page such as a web server sends with an error status.

@@ -60,6 +60,13 @@ void widenBacklog(int port)
 
 } // namespace
 
+template <typename Ready> bool CardService::waitUntil(Ready ready) const
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_stopping || ready(); });
+    return !m_stopping;
+}
+
 class CardService::Server
 {
 public:
@@ -103,7 +110,9 @@ private:
         m_service.record({request.target, request.get_header_value("Host"), request.remote_port});
         const Answering answering(m_service);
         response.status = 503; // stands if the service stops while waiting
-        if (!m_service.pause(m_service.latency())) {
+        if (!m_service.waitUntil(
+                [this] { return m_service.m_mostAtOnce >= m_service.m_holdUntilAtOnce; }) ||
+            !m_service.pause(m_service.latency())) {
             return;
         }
         const RequestTarget target = splitTarget(request.target);
@@ -125,20 +134,26 @@ private:
             sendReply(response, errorReply(407), Fault{}, m_pause);
             return;
         }
-        if (!m_service.pause(fault.delay)) {
+        if (!m_service.pause(fault.delay) ||
+            (fault.heldUntilReleased &&
+             !m_service.waitUntil([this] { return m_service.m_released; }))) {
             return;
         }
         if (fault.redirectLoop) {
             redirect(response, std::string(target.originForm));
         } else if (fault.redirectHops > 0) {
             redirect(response, hopTarget(fault.redirectHops - 1, target.originForm));
-        } else if (fault.status != 200) {
+        } else if (fault.status < 200 || fault.status > 299) {
             if (!fault.retryAfter.empty()) {
                 response.set_header("Retry-After", fault.retryAfter);
             }
             sendReply(response, errorReply(fault.status), fault, m_pause);
         } else {
-            sendReply(response, contentFor(target), fault, m_pause);
+            Reply reply = contentFor(target);
+            if (reply.status == 200) {
+                reply.status = fault.status;
+            }
+            sendReply(response, std::move(reply), fault, m_pause);
         }
     }
 
@@ -183,7 +198,7 @@ CardService::~CardService()
         const std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    m_stopped.notify_all();
+    m_changed.notify_all();
     m_server->http().stop();
     m_thread.join();
 }
@@ -209,6 +224,24 @@ void CardService::setLatency(std::chrono::milliseconds latency)
 {
     const std::lock_guard lock(m_mutex);
     m_latency = latency;
+}
+
+void CardService::holdUntilAtOnce(std::size_t count)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_holdUntilAtOnce = count;
+    }
+    m_changed.notify_all();
+}
+
+void CardService::releaseHeld()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_released = true;
+    }
+    m_changed.notify_all();
 }
 
 std::vector<ReceivedRequest> CardService::requests() const
@@ -275,8 +308,11 @@ std::size_t CardService::mostAtOnce() const
 
 CardService::Answering::Answering(CardService& service) : m_service(service)
 {
-    const std::lock_guard lock(service.m_mutex);
-    service.m_mostAtOnce = std::max(service.m_mostAtOnce, ++service.m_answering);
+    {
+        const std::lock_guard lock(service.m_mutex);
+        service.m_mostAtOnce = std::max(service.m_mostAtOnce, ++service.m_answering);
+    }
+    service.m_changed.notify_all();
 }
 
 CardService::Answering::~Answering()
@@ -288,7 +324,7 @@ CardService::Answering::~Answering()
 bool CardService::pause(std::chrono::milliseconds duration) const
 {
     std::unique_lock lock(m_mutex);
-    return !m_stopped.wait_for(lock, duration, [this] { return m_stopping; });
+    return !m_changed.wait_for(lock, duration, [this] { return m_stopping; });
 }
 
 std::chrono::milliseconds CardService::latency() const

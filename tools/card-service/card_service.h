@@ -56,6 +56,12 @@ public:
     void addFault(std::string match, const Fault& fault);
     void clearFaults();
     void setLatency(std::chrono::milliseconds latency);
+    // Every reply waits until `count` requests have been answered at the same
+    // time (once), so that a client's concurrency shows however loaded the
+    // machine is. 0 holds nothing.
+    void holdUntilAtOnce(std::size_t count);
+    // Lets every reply held by Fault::heldUntilReleased go, and any later one.
+    void releaseHeld();
 
     std::vector<ReceivedRequest> requests() const;
     // Distinct client connections seen so far.
@@ -93,12 +99,17 @@ private:
     void record(ReceivedRequest request);
     // Waits unless the service is stopping; false when it is.
     bool pause(std::chrono::milliseconds duration) const;
+    // Waits for `ready` (checked under the lock); false when the service stops first.
+    template <typename Ready> bool waitUntil(Ready ready) const;
     std::chrono::milliseconds latency() const;
 
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_stopped;
+    // Stopping, a request more being answered, or held replies let go.
+    mutable std::condition_variable m_changed;
     bool m_stopping = false;
     std::chrono::milliseconds m_latency;
+    std::size_t m_holdUntilAtOnce = 0;
+    bool m_released = false;
     std::vector<Rule> m_rules;
     std::vector<ReceivedRequest> m_requests;
     std::function<void(const ReceivedRequest&)> m_onRequest;

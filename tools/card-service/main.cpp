@@ -29,7 +29,8 @@ Serves the card paths on 127.0.0.1 and prints the port as its first line.
   --match TEXT              the faults after it apply to targets containing TEXT;
                             faults before the first --match apply to all others
 FAULT:
-  --status N                reply N with a small error page
+  --status N                reply N: outside 2xx a small error page; 203 the
+                            content, 204 and 205 none, 206 its first half
   --delay-ms N              send nothing for N ms, then reply
   --stall-after-headers-ms N  send the headers, then nothing for N ms
   --drip-bytes N            send the body N bytes at a time
@@ -40,7 +41,11 @@ FAULT:
   --redirect-hops N         N redirects before the content
   --redirect-loop           redirect to the same target forever
   --oversized-body          a chunked body over 64 MiB
-  --body-bytes N            a body of N bytes, announced, instead of the content
+  --body-bytes N            a body of N bytes, announced: the content's start, then filler
+  --body TEXT               a 200 body of exactly TEXT instead of the content
+  --cut-at N                the content cut after N bytes, sent as if whole
+  --gzip-body               the content gzip-encoded, whatever the client offered
+  --content-encoding NAME   send Content-Encoding: NAME with the body as it is
   --retry-after TEXT        send Retry-After: TEXT with the --status reply
   --times N                 the fault hits only the first N requests of each target
   --proxy-credentials U:P   as a proxy, 407 unless Basic credentials U:P come
@@ -133,6 +138,16 @@ bool applySwitch(std::string_view name, std::span<char*>::iterator& next,
         fault.bodyBytes = static_cast<std::size_t>(n.value_or(0));
         return n.has_value();
     }
+    if (name == "--body" || name == "--content-encoding") {
+        const auto text = value();
+        (name == "--body" ? fault.body : fault.contentEncoding) = std::string(text.value_or(""));
+        return text.has_value();
+    }
+    if (name == "--cut-at") {
+        const auto n = number();
+        fault.cutAt = static_cast<std::size_t>(n.value_or(0));
+        return n.has_value();
+    }
     if (name == "--drip-pause-ms") {
         return milliseconds(fault.dripPause);
     }
@@ -162,7 +177,7 @@ bool applySwitch(std::string_view name, std::span<char*>::iterator& next,
     const std::pair<std::string_view, bool Fault::*> flags[] = {
         {"--drop-mid-body", &Fault::dropMidBody},    {"--chunked-body", &Fault::chunkedBody},
         {"--empty-body", &Fault::emptyBody},         {"--redirect-loop", &Fault::redirectLoop},
-        {"--oversized-body", &Fault::oversizedBody},
+        {"--oversized-body", &Fault::oversizedBody}, {"--gzip-body", &Fault::gzipBody},
     };
     for (const auto& [flag, member] : flags) {
         if (name == flag) {

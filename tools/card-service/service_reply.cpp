@@ -1,5 +1,6 @@
 #include "tools/card-service/service_reply.h"
 
+#include "tools/card-service/byte_formats.h"
 #include "tools/card-service/card_content.h"
 #include "update/transfer_port.h"
 
@@ -56,13 +57,49 @@ void sendOversized(httplib::Response& response, const std::string& contentType)
                                           });
 }
 
-// A large body of known length.
-void sendPadding(httplib::Response& response, std::size_t bytes, const std::string& contentType)
+// A large body of known length: the content's first bytes, so that it looks
+// like the file asked for, then filler.
+void sendPadding(httplib::Response& response, std::size_t bytes, std::string start,
+                 const std::string& contentType)
 {
-    response.set_content_provider(
-        bytes, contentType, [bytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            return writeFiller(offset, bytes, sink);
-        });
+    start.resize(std::min(start.size(), bytes));
+    response.set_content_provider(bytes, contentType,
+                                  [bytes, start = std::move(start)](std::size_t offset, std::size_t,
+                                                                    httplib::DataSink& sink) {
+                                      if (offset < start.size()) {
+                                          return sink.write(start.data() + offset,
+                                                            start.size() - offset);
+                                      }
+                                      return writeFiller(offset, bytes, sink);
+                                  });
+}
+
+// Bends a success's body as the fault asks: replaced, cut, emptied, given
+// only in part or encoded. True when it carries a coding of its own.
+bool shapeBody(httplib::Response& response, Reply& reply, const Fault& fault)
+{
+    if (!fault.body.empty() && reply.status == 200) {
+        reply.body = fault.body;
+    }
+    if (fault.cutAt > 0 && fault.cutAt < reply.body.size()) {
+        reply.body.resize(fault.cutAt);
+    }
+    if (fault.emptyBody || reply.status == 204 || reply.status == 205) {
+        reply.body.clear();
+    }
+    if (reply.status == 206) {
+        const std::size_t whole = reply.body.size();
+        reply.body.resize(whole / 2);
+        response.set_header("Content-Range", "bytes 0-" + std::to_string(whole / 2 - 1) + "/" +
+                                                 std::to_string(whole));
+    }
+    if (fault.gzipBody) {
+        reply.body = storedGzip(reply.body);
+        response.set_header("Content-Encoding", "gzip");
+    } else if (!fault.contentEncoding.empty()) {
+        response.set_header("Content-Encoding", fault.contentEncoding);
+    }
+    return fault.gzipBody || !fault.contentEncoding.empty();
 }
 
 } // namespace
@@ -125,19 +162,19 @@ void redirect(httplib::Response& response, const std::string& location)
 void sendReply(httplib::Response& response, Reply reply, const Fault& fault, const Pause& pause)
 {
     response.status = reply.status;
-    if (fault.emptyBody) {
-        reply.body.clear();
-    }
+    const bool encoded = shapeBody(response, reply, fault);
     if (fault.oversizedBody) {
         sendOversized(response, reply.contentType);
         return;
     }
     if (fault.bodyBytes > 0 && reply.status == 200) {
-        sendPadding(response, fault.bodyBytes, reply.contentType);
+        sendPadding(response, fault.bodyBytes, std::move(reply.body), reply.contentType);
         return;
     }
+    // A body with a coding of its own goes out as given: the server would
+    // otherwise compress a text body once more for a client that offers it.
     if (fault.stallAfterHeaders == 0ms && fault.dripBytes == 0 && !fault.dropMidBody &&
-        !fault.chunkedBody) {
+        !fault.chunkedBody && !encoded) {
         response.set_content(reply.body, reply.contentType);
         return;
     }

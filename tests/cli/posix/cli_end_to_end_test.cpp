@@ -81,6 +81,43 @@ TEST_F(CliTest, LogIsPrivateAndASecondRunFindsNothingToDo)
     EXPECT_THAT(second.out, HasSubstr("Files fetched: 0\n"));
 }
 
+TEST_F(CliTest, CardFilesKeepTheirModeAndUnderRootTheirOwner)
+{
+    // A user's library, repaired by root: the user's card product must still
+    // be able to rewrite every file.
+    constexpr uid_t kUser = 4321;
+    constexpr gid_t kGroup = 4322;
+    const bool root = ::geteuid() == 0;
+    dir.makeFolder("Data/A1");
+    dir.write("Data/A1/A1_full.png", "stub");
+    const std::string folder = data() + "/A1";
+    ASSERT_EQ(::chmod((folder + "/A1_full.png").c_str(), 0640), 0);
+    if (root) {
+        ASSERT_EQ(::chown(folder.c_str(), kUser, kGroup), 0);
+        ASSERT_EQ(::chown((folder + "/A1_full.png").c_str(), kUser, kGroup), 0);
+    }
+    ASSERT_EQ(runCli({"--key", "K", "--user", "U", "--data", data()}).exitStatus, 0);
+
+    const struct
+    {
+        const char* name;
+        mode_t mode; // the replaced file's own; a new one's under the umask
+    } files[] = {{"/A1_full.png", 0640}, {"/A1.xml", 0}};
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        struct stat info
+        {};
+        ASSERT_EQ(::stat((folder + file.name).c_str(), &info), 0);
+        if (file.mode != 0) {
+            EXPECT_EQ(info.st_mode & 07777, file.mode);
+        }
+        if (root) {
+            EXPECT_EQ(info.st_uid, kUser);
+            EXPECT_EQ(info.st_gid, kGroup);
+        }
+    }
+}
+
 TEST_F(CliTest, ErrorStatusIsNotStoredAndEndsWithStatusOne)
 {
     dir.write("Data/A1/A1.xml", "<old/>");
@@ -227,14 +264,18 @@ TEST_F(CliTest, UsageVersionAndHelp)
 
 TEST_F(CliTest, CtrlCTermAndHangUpBetweenFetchesStopWithTheLogClosed)
 {
+    // Long enough that a run the signal did not stop would reach A6 only well
+    // after the test has sent it; a stopped run does not wait for its fetches.
     testing::Fault slow;
-    slow.delay = std::chrono::milliseconds(300);
+    slow.delay = std::chrono::seconds(3);
     service->addFault("", slow);
     const struct
     {
         int signal;
         std::string_view key;
-    } cases[] = {{SIGINT, "K-INT"}, {SIGTERM, "K-TERM"}, {SIGHUP, "K-HUP"}};
+        bool ignoredAtStart = false; // as nohup starts it: the run goes on
+    } cases[] = {
+        {SIGINT, "K-INT"}, {SIGTERM, "K-TERM"}, {SIGHUP, "K-HUP"}, {SIGHUP, "K-NOHUP", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);
         std::filesystem::remove_all(dir.path() / "Data");
@@ -253,6 +294,15 @@ TEST_F(CliTest, CtrlCTermAndHangUpBetweenFetchesStopWithTheLogClosed)
             });
         };
         bool sent = false;
+        // The child inherits what this process ignores.
+        struct sigaction ignore
+        {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction before
+        {};
+        if (c.ignoredAtStart) {
+            ::sigaction(c.signal, &ignore, &before);
+        }
         const auto result = runCli({"--key", std::string(c.key), "--user", "U", "--data", data()},
                                    {}, [&](int pid) {
                                        if (!sent && ownRequests() >= 2) {
@@ -261,11 +311,21 @@ TEST_F(CliTest, CtrlCTermAndHangUpBetweenFetchesStopWithTheLogClosed)
                                        }
                                    });
 
-        EXPECT_EQ(result.exitStatus, 130) << result.err;
-        EXPECT_THAT(result.err, HasSubstr("interrupted"));
+        if (c.ignoredAtStart) {
+            ::sigaction(c.signal, &before, nullptr);
+        }
+
         const std::string text = log();
+        EXPECT_TRUE(sent);
         EXPECT_TRUE(text.ends_with("\r\n")) << "no line left open: " << text;
-        EXPECT_EQ(text.find("A6"), std::string::npos) << "the run went on after Ctrl-C";
+        if (c.ignoredAtStart) {
+            EXPECT_EQ(result.exitStatus, 0) << result.err;
+            EXPECT_NE(text.find("A6"), std::string::npos) << "the ignored signal stopped the run";
+        } else {
+            EXPECT_EQ(result.exitStatus, 130) << result.err;
+            EXPECT_THAT(result.err, HasSubstr("interrupted"));
+            EXPECT_EQ(text.find("A6"), std::string::npos) << "the run went on after Ctrl-C";
+        }
         // Every fetched file is whole, and no temporary file is left anywhere.
         for (const auto& entry :
              std::filesystem::recursive_directory_iterator(dir.path() / "Data")) {
@@ -287,8 +347,8 @@ TEST_F(CliTest, NeitherTheKeyNorAControlCharacterReachesTheScreen)
     const std::string lineCard = "B\r\n1";  // would forge a line
     dir.makeFolder("Data/" + escCard);
     dir.write("Data/" + lineCard + "/" + lineCard + ".xml", "<card/>");
-    service->addFault("cardids=A", {.status = 404});                   // the info URL, key and all
-    service->addFault("/B%0D%0A1/illustrations", {.emptyBody = true}); // stored, still too small
+    service->addFault("cardids=A", {.status = 404});               // the info URL, key and all
+    service->addFault("/B%0D%0A1/illustrations", {.cutAt = 5000}); // stored, still too small
     const std::vector<std::string> run = {"--key", key, "--user", "U", "--data", data()};
 
     // --proxy wins over the environment's proxy, which reaches nobody.
@@ -299,7 +359,7 @@ TEST_F(CliTest, NeitherTheKeyNorAControlCharacterReachesTheScreen)
     EXPECT_THAT(listed.out, HasSubstr("Files not stored: 1\n  " + infoUrl("A\\x1B[2J", "…", "U") +
                                       " (HTTP 404)\n"));
     EXPECT_THAT(listed.out, HasSubstr("Files still too small: 1\n  " + imageUrl("B\\x0D\\x0A1") +
-                                      " (0 bytes; still too small: fetched again next run)\n"));
+                                      " (5000 bytes; still too small: fetched again next run)\n"));
     EXPECT_THAT(log(), HasSubstr("Download File: " + infoUrl("A\\x1B[2J", key, "U") +
                                  " Not stored: HTTP 404\r\n"))
         << "the log is the user's own full record";

@@ -46,7 +46,7 @@ protected:
 
     NoProxyEnvironment noProxy;
     CardService service;
-    CurlTransfer transfer{TransferOptions{.connectTimeout = 1s, .stallTimeout = 1s}};
+    CurlTransfer transfer{TransferOptions{.connectTimeout = 30s, .stallTimeout = 30s}};
 };
 
 TEST_F(CardServiceTest, AnswersOnlyTheServicePaths)
@@ -172,7 +172,7 @@ TEST(CardServiceProgramTest, PrintsItsPortServesWithFaultsAndStopsOnSigterm)
     const std::string port = process.firstLine();
     ASSERT_FALSE(port.empty());
     {
-        CurlTransfer transfer(TransferOptions{.connectTimeout = 1s, .stallTimeout = 1s});
+        CurlTransfer transfer(TransferOptions{.connectTimeout = 30s, .stallTimeout = 30s});
         const std::string base = "http://127.0.0.1:" + port + "/free/sets/";
         EXPECT_EQ(fetchOne(transfer, base + "A0001/illustrations/A0001_full.png").body,
                   CardService::expectedPng("A0001"));

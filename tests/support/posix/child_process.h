@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kqget::testing {
@@ -30,5 +32,13 @@ struct ChildOptions
 
 // Runs a program to its end and collects what it printed.
 ChildResult runChild(const std::string& program, const ChildOptions& options);
+
+// A program of the build, in the folder of the running test program. Found
+// when the test runs, so that no build folder's path is compiled in and a
+// second clone of the tree reuses what the compiler cache holds of the first.
+inline std::string programBesideThisOne(std::string_view name)
+{
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
+}
 
 } // namespace kqget::testing
