@@ -1,9 +1,11 @@
 #include "platform/posix/curl_reply.h"
 
+#include "platform/certificate_reason.h"
 #include "platform/content_coding.h"
 #include "platform/retry_after.h"
 
 #include <ctime>
+#include <openssl/x509_vfy.h>
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,6 +37,40 @@ std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
         return std::nullopt;
     }
     return retryAfterWait(header->value, std::time(nullptr));
+}
+
+// libcurl says only that the server failed verification; OpenSSL's verify
+// result says why. A chain that verified was refused by libcurl's own check
+// of the host name, which leaves the result OK or unspecified.
+std::optional<CertificateReason> certificateReasonOf(CURL* easy, CURLcode result)
+{
+    if (result != CURLE_PEER_FAILED_VERIFICATION) {
+        return std::nullopt;
+    }
+    long verifyResult = X509_V_OK;
+    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+    switch (verifyResult) {
+    case X509_V_OK:
+    case X509_V_ERR_UNSPECIFIED:
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return CertificateReason::WrongName;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return CertificateReason::Expired;
+    case X509_V_ERR_CERT_REVOKED:
+        return CertificateReason::Revoked;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_INVALID_CA:
+        return CertificateReason::Untrusted;
+    default:
+        return std::nullopt;
+    }
 }
 
 // The coding that libcurl could not undo: one it does not know, or the one
@@ -156,6 +192,9 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
     const std::string_view detail(m_errorBuffer.data());
     if (!detail.empty()) {
         reason.append(" (").append(detail).append(")");
+    }
+    if (const auto certificate = certificateReasonOf(handle, result)) {
+        reason = certificateFailureText(*certificate, reason);
     }
     if (proxy && (result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_PROXY)) {
         reason = "cannot reach the proxy " + proxyNamed(proxy->url, proxy->source) + ": " + reason;

@@ -1,7 +1,9 @@
 #include "platform/win32/winhttp_request.h"
 
+#include "platform/certificate_reason.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
+#include "platform/win32/winhttp_certificate_probe.h"
 #include "platform/win32/winhttp_reply.h"
 #include "platform/wire_url.h"
 
@@ -79,8 +81,9 @@ ExchangeFailure failedCall(std::string_view call)
 
 // Sends the request and waits for its reply's headers. A proxy that asks for
 // credentials gets those of its URL, once; asked again, or given none, it
-// ends the fetch.
-std::optional<ExchangeFailure> exchange(HINTERNET request, const std::optional<ProxyUrl>& proxy)
+// ends the fetch. `context` goes to the request's status callback.
+std::optional<ExchangeFailure> exchange(HINTERNET request, const std::optional<ProxyUrl>& proxy,
+                                        DWORD_PTR context)
 {
     if (proxy && (!setWideOption(request, WINHTTP_OPTION_PROXY_USERNAME, proxy->user) ||
                   !setWideOption(request, WINHTTP_OPTION_PROXY_PASSWORD, proxy->password))) {
@@ -88,7 +91,7 @@ std::optional<ExchangeFailure> exchange(HINTERNET request, const std::optional<P
     }
     for (bool answered = false;; answered = true) {
         if (!::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                  WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+                                  WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
             return failedCall("WinHttpSendRequest");
         }
         if (!::WinHttpReceiveResponse(request, nullptr)) {
@@ -119,6 +122,15 @@ std::optional<ExchangeFailure> exchange(HINTERNET request, const std::optional<P
             return failedCall("WinHttpSetCredentials");
         }
     }
+}
+
+// "https://host:port/": where a probe of the server goes, for the proxy's choice.
+std::wstring originOf(const std::wstring& url, const URL_COMPONENTS& parts)
+{
+    const std::wstring::size_type pathStart =
+        parts.lpszUrlPath == nullptr ? url.size()
+                                     : static_cast<std::size_t>(parts.lpszUrlPath - url.c_str());
+    return url.substr(0, pathStart) + L"/";
 }
 
 } // namespace
@@ -205,7 +217,8 @@ WinHttpOutcome WinHttpSession::fetch(const std::string& url, BodySink& sink)
         return winHttpFailure("WinHttpSetOption", ::GetLastError());
     }
     const std::optional<ProxyUrl>& proxy = m_proxy.plan().named;
-    if (auto failed = exchange(request.get(), proxy)) {
+    SecureFailureWatch secureFailure(request.get());
+    if (auto failed = exchange(request.get(), proxy, secureFailure.context())) {
         // Through a named proxy, the proxy is all WinHTTP connects to.
         const DWORD error = failed->error;
         FetchFailure& failure = failed->failure;
@@ -215,6 +228,12 @@ WinHttpOutcome WinHttpSession::fetch(const std::string& url, BodySink& sink)
                 "cannot reach the proxy " + proxyNamed(*proxy, {}) + ": " + failure.reason;
         } else if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
             failure.reason.append(m_options.bases.unresolvedHostNote(url));
+        } else if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
+            const RefusedServer server{m_session.get(), connection.get(), host,
+                                       originOf(wire, parts), m_proxy};
+            if (const auto reason = refusedCertificateReason(error, secureFailure, server)) {
+                failure.reason = certificateFailureText(*reason, failure.reason);
+            }
         }
         return failure;
     }

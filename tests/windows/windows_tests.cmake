@@ -9,6 +9,9 @@ set(kqget_windows_test_scripts ${CMAKE_CURRENT_LIST_DIR})
 set(KQGET_CARD_SERVICE_DIR ${CMAKE_BINARY_DIR}/card-service)
 # The same file as the programs under Wine see it: Wine's drive Z: is the root.
 set(KQGET_CARD_SERVICE_WINE_PORT_FILE "Z:${KQGET_CARD_SERVICE_DIR}/port")
+# The TLS services' state (tests/windows/tls_services.sh), and as under Wine.
+set(KQGET_TLS_SERVICES_DIR ${CMAKE_BINARY_DIR}/tls-services)
+set(KQGET_TLS_SERVICES_WINE_DIR "Z:${KQGET_TLS_SERVICES_DIR}")
 
 add_test(NAME windows.wine.start
          COMMAND bash ${kqget_windows_test_scripts}/wine_server.sh start ${KQGET_WINE_PREFIX})

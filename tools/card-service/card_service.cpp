@@ -163,8 +163,8 @@ private:
 };
 
 CardService::CardService(CardServiceOptions options)
-    : m_latency(options.latency), m_server(std::make_unique<Server>(*this, options)),
-      m_tls(!options.certificatePath.empty())
+    : m_latency(options.latency), m_onRequest(options.onRequest),
+      m_server(std::make_unique<Server>(*this, options)), m_tls(!options.certificatePath.empty())
 {
     httplib::Server& http = m_server->http();
     const std::string host(kLoopback);
@@ -294,6 +294,9 @@ Fault CardService::faultFor(std::string_view target)
 void CardService::record(ReceivedRequest request)
 {
     const std::lock_guard lock(m_mutex);
+    if (m_onRequest) {
+        m_onRequest(request);
+    }
     m_requests.push_back(std::move(request));
 }
 

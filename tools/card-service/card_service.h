@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,8 @@ struct CardServiceOptions
     // PEM files; when both are set the service speaks TLS only.
     std::string certificatePath;
     std::string privateKeyPath;
+    // Told of every request as it comes, on the service's threads, one at a time.
+    std::function<void(const ReceivedRequest&)> onRequest{};
 };
 
 // A stand-in for both hosts of the card service, on 127.0.0.1 only. It answers
@@ -109,6 +112,7 @@ private:
     bool m_released = false;
     std::vector<Rule> m_rules;
     std::vector<ReceivedRequest> m_requests;
+    std::function<void(const ReceivedRequest&)> m_onRequest;
     std::size_t m_answering = 0;
     std::size_t m_mostAtOnce = 0;
 

@@ -23,6 +23,9 @@ constexpr std::string_view kUsage =
 Serves the card paths on 127.0.0.1 and prints the port as its first line.
   --port N                  listen on N (default: any free port)
   --latency-ms N            wait N ms before every response
+  --certificate PEM         speak TLS only, with this certificate
+  --private-key PEM         and this key
+  --print-targets           print each request's target on its own line
   --match TEXT              the faults after it apply to targets containing TEXT;
                             faults before the first --match apply to all others
 FAULT:
@@ -97,6 +100,19 @@ bool applySwitch(std::string_view name, std::span<char*>::iterator& next,
         const auto n = number();
         settings.options.port = static_cast<int>(n.value_or(0));
         return n && *n <= 65535;
+    }
+    if (name == "--certificate" || name == "--private-key") {
+        const auto text = value();
+        (name == "--certificate" ? settings.options.certificatePath
+                                 : settings.options.privateKeyPath) =
+            std::string(text.value_or(""));
+        return text.has_value();
+    }
+    if (name == "--print-targets") {
+        settings.options.onRequest = [](const kqget::testing::ReceivedRequest& request) {
+            std::cout << request.target << std::endl;
+        };
+        return true;
     }
     if (name == "--latency-ms") {
         return milliseconds(settings.options.latency);

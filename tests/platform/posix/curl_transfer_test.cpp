@@ -4,6 +4,7 @@
 #include "tests/support/fake_ports.h"
 #include "tests/support/fetch_one.h"
 #include "tests/support/posix/test_certificates.h"
+#include "tests/support/refused_certificates.h"
 #include "tests/support/scoped_environment.h"
 #include "tools/card-service/card_service.h"
 #include "update/card_update_run.h"
@@ -292,23 +293,25 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
 {
     const testing::NoProxyEnvironment noProxy;
     const testing::TestCertificates certificates;
-    CardService service({.certificatePath = certificates.file("server.pem"),
-                         .privateKeyPath = certificates.file("server.key")});
-    const ServiceHosts hosts{service.baseUrl(), service.baseUrl()};
-    const std::string infoUrl = hosts.infoBase + infoPath("A1", "KEY", "USER");
-    const std::string shownUrl = hosts.infoBase + infoPath("A1", "…", "USER");
-    const struct
+    struct Case
     {
-        std::string_view trusted;
+        std::string_view server; // its certificate's name
         std::string caBundle;
-        std::string_view failure; // empty: the run completes
-    } cases[] = {
-        {"the authority that signed", certificates.file("ca.pem"), ""},
-        {"the system's store", "", "SSL certificate problem"},
-        {"another authority", certificates.file("other-ca.pem"), "SSL certificate problem"},
+        std::optional<CertificateReason> refused; // none: the run completes
     };
+    std::vector<Case> cases = {
+        {"server", certificates.file("ca.pem"), std::nullopt},
+        {"server", "", CertificateReason::Untrusted}, // the system's store
+        {"server", certificates.file("other-ca.pem"), CertificateReason::Untrusted},
+    };
+    for (const auto& refused : testing::kRefusedCertificates) {
+        cases.push_back({refused.name, certificates.file("ca.pem"), refused.reason});
+    }
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.trusted);
+        SCOPED_TRACE(std::string(c.server) + " trusting " + c.caBundle);
+        CardService service({.certificatePath = certificates.file(std::string(c.server) + ".pem"),
+                             .privateKeyPath = certificates.file(std::string(c.server) + ".key")});
+        const ServiceHosts hosts{service.baseUrl(), service.baseUrl()};
         const testing::TempDir dir;
         dir.makeFolder("Data/A1");
         testing::RecordingProgress progress;
@@ -319,14 +322,18 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
         CardUpdateRun run(progress, fileSystem, transfer, {}, hosts, (dir.path() / "log").string());
         try {
             run.run({"KEY", "USER", dir.folder() + "Data"});
-            EXPECT_TRUE(c.failure.empty());
+            EXPECT_FALSE(c.refused);
             EXPECT_EQ(dir.read("Data/A1/A1.xml"), CardService::expectedXml("A1", "KEY", "USER"));
-            EXPECT_THAT(dir.read("log"), HasSubstr("Download File: " + infoUrl + " New size "));
+            EXPECT_THAT(dir.read("log"), HasSubstr("Download File: " + hosts.infoBase +
+                                                   infoPath("A1", "KEY", "USER") + " New size "));
         } catch (const RunError& error) {
-            EXPECT_FALSE(c.failure.empty()) << error.what();
+            ASSERT_TRUE(c.refused) << error.what();
             EXPECT_EQ(error.number(), ErrorNumber::Transfer);
-            EXPECT_THAT(error.what(), HasSubstr("cannot fetch " + shownUrl + ": "));
-            EXPECT_THAT(error.what(), HasSubstr(c.failure));
+            // The reason in the words every system uses, then libcurl's own.
+            EXPECT_THAT(error.what(),
+                        HasSubstr("cannot fetch " + hosts.infoBase + infoPath("A1", "…", "USER") +
+                                  ": " + std::string(certificateReasonText(*c.refused)) +
+                                  ": curl error 60"));
             EXPECT_EQ(dir.listing(), "Data\nData/A1\nlog\n");
         }
     }

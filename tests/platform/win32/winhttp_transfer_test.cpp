@@ -7,6 +7,7 @@
 #include "tests/support/card_service_proxy.h"
 #include "tests/support/expected_urls.h"
 #include "tests/support/fetch_one.h"
+#include "tests/support/refused_certificates.h"
 #include "tools/card-service/card_content.h"
 #include "update/run_error.h"
 
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <new>
 #include <thread>
 
@@ -58,6 +60,7 @@ public:
 using namespace std::chrono_literals;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 // The failure's text, in lower case: the system's own wording varies in case.
 std::string lowerText(const RunError& error)
@@ -190,6 +193,55 @@ TEST_F(WinHttpTransferTest, AWorkerWithoutMemoryEndsTheRunWithError60)
         ADD_FAILURE() << "expected a failure";
     } catch (const RunError& error) {
         EXPECT_EQ(error.number(), ErrorNumber::OutOfMemory) << error.what();
+    }
+}
+
+// The lines of one file of a TLS service's state (tests/windows/tls_services.sh).
+std::vector<std::string> tlsServiceLines(std::string_view server, std::string_view suffix)
+{
+    std::ifstream file(KQGET_TLS_SERVICES_DIR "/" + std::string(server) + std::string(suffix));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Straight to the services over TLS, with no proxy in the prefix's settings;
+// their authority is among the machine's trusted roots.
+TEST(WinHttpTransferTlsTest, RefusedCertificatesAreNamedAndTheirServersGetNothingOfTheRun)
+{
+    struct Case
+    {
+        std::string_view server; // its certificate's name
+        std::optional<CertificateReason> refused;
+    };
+    std::vector<Case> cases = {{"server", std::nullopt}};
+    for (const auto& refused : testing::kRefusedCertificates) {
+        cases.push_back({refused.name, refused.reason});
+    }
+    WinHttpTransfer transfer({.connectTimeout = 5s, .stallTimeout = 5s});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.server));
+        const std::vector<std::string> port = tlsServiceLines(c.server, ".port");
+        ASSERT_EQ(port.size(), 1u);
+        const std::string url =
+            "https://127.0.0.1:" + port[0] + testing::infoPath("A1", "KEY", "USER");
+        try {
+            const auto xml = testing::fetchOne(transfer, url);
+            EXPECT_FALSE(c.refused);
+            EXPECT_EQ(xml.body, testing::cardXml("A1", "KEY", "USER"));
+        } catch (const RunError& error) {
+            ASSERT_TRUE(c.refused) << error.what();
+            EXPECT_EQ(error.number(), ErrorNumber::Transfer);
+            EXPECT_THAT(error.what(),
+                        StartsWith(std::string(certificateReasonText(*c.refused)) + ": WinHttp"));
+            // After its port, only what the check of its certificate asked.
+            const std::vector<std::string> targets = tlsServiceLines(c.server, ".out");
+            for (std::size_t line = 1; line < targets.size(); ++line) {
+                EXPECT_EQ(targets[line], "/");
+            }
+        }
     }
 }
 

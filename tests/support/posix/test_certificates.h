@@ -7,9 +7,9 @@
 
 namespace kqget::testing {
 
-// Throw-away certificates, made by the openssl program in a temporary folder:
-// "ca.pem" signed "server.pem" (key "server.key") for 127.0.0.1, and
-// "other-ca.pem" signed nothing, so a client that trusts only it must refuse.
+// Throw-away certificates in a temporary folder, made by
+// make_test_certificates.sh (which lists them): "ca.pem" signed "server.pem"
+// (key "server.key") for 127.0.0.1, and each kind of refused certificate.
 class TestCertificates
 {
 public:
