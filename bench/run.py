@@ -26,6 +26,8 @@ from rows import ROWS
 
 TARGETS = ["kqget-cli", "kqget-card-service", "kqget-bench-library", "kqget-bench-walk-floor",
            "kqget-bench-https"]
+# The peers and tools the rows run against or measure with.
+PACKAGES = ["nginx", "curl", "time", "strace", "pngcheck", "libxml2-utils"]
 
 
 def parse(arguments):
@@ -63,8 +65,8 @@ def parse(arguments):
 
 def build(options):
     build_folder = ROOT / "build-bench"
-    say("installing what is missing (nginx, curl, time)")
-    subprocess.run(["bash", str(ROOT / "scripts/deps.sh"), "nginx", "curl", "time"], check=True,
+    say(f"installing what is missing ({', '.join(PACKAGES)})")
+    subprocess.run(["bash", str(ROOT / "scripts/deps.sh"), *PACKAGES], check=True,
                    stdout=sys.stderr)
     say(f"building Release into {build_folder.relative_to(ROOT)}")
     subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_folder), "-G", "Ninja",
