@@ -119,14 +119,19 @@ class Bench:
                 *arguments]
 
     def library(self, kind, cards, name=None, base="http://images.kq.example"):
-        """Makes a library once and returns its data folder. For "fetch", also
-        the served folder and curl's config beside it (name-serve, name.config)."""
+        """Makes a library once and returns its data folder: "walk" needs
+        nothing, "sound" has whole, sound card files to check, "fetch" misses
+        its illustrations and has the served folder and curl's config beside
+        it (name-serve, name.config)."""
         name = name or f"{kind}-{cards}"
         if name not in self.libraries:
             data = self.work / name
             if kind == "walk":
                 say(f"making a library of {cards} cards that needs nothing")
                 self.call([self.program("kqget-bench-library"), "walk", str(cards), str(data)])
+            elif kind == "sound":
+                say(f"making a library of {cards} whole, sound cards")
+                self.call([self.program("kqget-bench-library"), "sound", str(cards), str(data)])
             else:
                 say(f"making a library of {cards} cards whose illustrations are missing")
                 self.call([self.program("kqget-bench-library"), "fetch", str(cards), str(data),
@@ -161,25 +166,41 @@ class Bench:
     # --- timing -----------------------------------------------------------------
 
     def timed(self, side):
-        """Runs a side in its folder, output kept there; returns seconds."""
+        """Runs a side in its folder, output kept there; returns seconds. A
+        side whose command is a list of commands runs them one after another,
+        timed together. The processor time (user and system) of the run,
+        which a loaded machine disturbs far less than the wall time, is left
+        in self.last_cpu."""
         env = dict(self.env, **side.env)
+        commands = side.command()
+        if commands and not isinstance(commands[0], list):
+            commands = [commands]
+        took = cpu = 0.0
         with open(side.folder / "stdout.txt", "wb") as out, \
                 open(side.folder / "stderr.txt", "wb") as err:
-            start = time.perf_counter()
-            status = subprocess.call(side.command(), cwd=side.folder, env=env, stdout=out,
-                                     stderr=err)
-            took = time.perf_counter() - start
-        if status != 0:
-            tail = (side.folder / "stderr.txt").read_text(errors="replace").splitlines()[-2:]
-            raise RowFailed(f"{side.name} run failed: {' '.join(tail)}")
+            for command in commands:
+                start = time.perf_counter()
+                process = subprocess.Popen(command, cwd=side.folder, env=env, stdout=out,
+                                           stderr=err)
+                _, wait_status, usage = os.wait4(process.pid, 0)
+                took += time.perf_counter() - start
+                cpu += usage.ru_utime + usage.ru_stime
+                process.returncode = os.waitstatus_to_exitcode(wait_status)
+                if process.returncode != 0:
+                    tail = (side.folder / "stderr.txt").read_text(
+                        errors="replace").splitlines()[-2:]
+                    raise RowFailed(f"{side.name} run failed: {' '.join(tail)}")
+        self.last_cpu = cpu
         return took
 
     def interleave(self, sides, rounds=None):
         """Times every side once per round, the order reversed every other
         round; round 0 warms up and is not counted. Returns side name -> best
-        seconds, or raises RowFailed."""
+        seconds, or raises RowFailed; the best processor times are left in
+        self.best_cpu the same way."""
         rounds = rounds or self.rounds
         best = {}
+        self.best_cpu = {}
         for round_number in range(rounds + 1):
             order = sides if round_number % 2 == 0 else list(reversed(sides))
             for side in order:
@@ -190,18 +211,23 @@ class Bench:
                     raise RowFailed(problem)
                 if round_number > 0:
                     best[side.name] = min(best.get(side.name, took), took)
+                    self.best_cpu[side.name] = min(self.best_cpu.get(side.name, self.last_cpu),
+                                                   self.last_cpu)
         return best
 
-    def peak_kib(self, data, *arguments, folder=None):
-        """The resident peak of one kqget-cli run over `data`, in KiB."""
+    def peak_kib(self, data, *arguments, folder=None, command=None):
+        """The resident peak of one kqget-cli run over `data` (or of `command`),
+        in KiB. It goes through /usr/bin/time, a small program: a process
+        started straight from Python would count Python's own pages, which the
+        kernel carries over into the peak across exec."""
         folder = folder or self.work / "kq"
         peak = folder / "peak.txt"
-        status = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", str(peak),
-                                  *self.cli(*arguments, "--data", f"{data}/")],
+        command = command or self.cli(*arguments, "--data", f"{data}/")
+        status = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", str(peak), *command],
                                  cwd=folder, env=self.env, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
         if status != 0:
-            raise RowFailed("kqget-cli failed")
+            raise RowFailed(f"{Path(command[0]).name} failed")
         return int(peak.read_text().split()[-1])
 
     # --- servers ----------------------------------------------------------------
@@ -226,6 +252,19 @@ class Bench:
         if not port or not await_url(f"http://127.0.0.1:{port}/"):
             raise SystemExit(f"bench: the card service did not start:\n{log.read_text()}")
         return f"http://127.0.0.1:{port}"
+
+    def fetch_server(self, cards):
+        """nginx serving the illustrations of the library "fetch" of `cards`
+        cards (started once, shared by the fetch rows); returns the library,
+        the served folder, curl's config for the same URLs and the proxy."""
+        data = self.library("fetch", cards, name="fetch")
+        served = self.work / "fetch-serve"
+        if not hasattr(self, "fetch_proxy"):
+            port = self.free_port()
+            self.nginx("fetch.conf", self.work / "nginx", f"http://127.0.0.1:{port}/", port=port,
+                       root=served)
+            self.fetch_proxy = f"http://127.0.0.1:{port}"
+        return data, served, self.work / "fetch.config", self.fetch_proxy
 
     def nginx(self, template, folder, url, cafile=None, **values):
         """Starts nginx in `folder` with bench/nginx/<template>, its $names

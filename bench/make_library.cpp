@@ -122,9 +122,11 @@ std::string cardXml(const std::string& id)
            "\"><name>Card " + id + "</name><set>" + id.substr(0, 1) + "</set></card></cards>\r\n";
 }
 
-// Deterministic bytes, different for every card, that no compressor shrinks.
+// Deterministic bytes, different for every card, that no compressor shrinks,
+// behind the PNG signature: kqget stores no body that lacks it.
 std::string illustrationBytes(std::uint64_t i)
 {
+    constexpr std::string_view kPngSignature = "\x89PNG\r\n\x1a\n";
     std::uint64_t state = 0x9E3779B97F4A7C15ULL * (i + 1);
     const auto next = [&state] {
         state ^= state << 13;
@@ -137,6 +139,7 @@ std::string illustrationBytes(std::uint64_t i)
     for (char& byte : bytes) {
         byte = static_cast<char>(next() & 0xFF);
     }
+    bytes.replace(0, kPngSignature.size(), kPngSignature);
     return bytes;
 }
 

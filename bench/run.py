@@ -26,6 +26,8 @@ from rows import ROWS
 
 TARGETS = ["kqget-cli", "kqget-card-service", "kqget-bench-library", "kqget-bench-walk-floor",
            "kqget-bench-https"]
+# The peers and tools the rows run against or measure with.
+PACKAGES = ["nginx", "curl", "time", "strace", "pngcheck", "libxml2-utils"]
 
 
 def parse(arguments):
@@ -46,6 +48,9 @@ def parse(arguments):
     parser.add_argument("--baseline-cli", metavar="PATH",
                         help="row 2b against this kqget-cli (an earlier build) rather than "
                         "against --jobs 1")
+    parser.add_argument("--million-library", metavar="DIR", type=Path,
+                        help="row 10's library of 1,000,000 cards: made here if it is not, and "
+                        "kept for the next run (by default made and removed, minutes each time)")
     parser.add_argument("--out", type=Path, default=ROOT / "build-bench",
                         help="where results.md and results.json go (default build-bench/)")
     options = parser.parse_args(arguments)
@@ -63,8 +68,8 @@ def parse(arguments):
 
 def build(options):
     build_folder = ROOT / "build-bench"
-    say("installing what is missing (nginx, curl, time)")
-    subprocess.run(["bash", str(ROOT / "scripts/deps.sh"), "nginx", "curl", "time"], check=True,
+    say(f"installing what is missing ({', '.join(PACKAGES)})")
+    subprocess.run(["bash", str(ROOT / "scripts/deps.sh"), *PACKAGES], check=True,
                    stdout=sys.stderr)
     say(f"building Release into {build_folder.relative_to(ROOT)}")
     subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_folder), "-G", "Ninja",
@@ -116,7 +121,9 @@ def markdown(header, results, notes):
         + (" (--quick: not for the record)" if header["quick"] else ""),
         "",
         f"machine: {m['cores']} cores, {m['cpu']}, {m['memory_gib']} GiB, {m['system']}, "
-        f"{m['kernel']}; libraries on {m['file_system']}; nginx {m['nginx']}, curl {m['curl']}",
+        f"{m['kernel']}; libraries on {m['file_system']}; nginx {m['nginx']}, curl {m['curl']}; "
+        f"load average {header['load_average'][0]} at the start, {header['load_average'][1]} "
+        "at the end",
         "",
         f"times: best of {header['rounds']} interleaved rounds after a warm-up "
         f"({header['latency_rounds']} for rows 3 and 6); ratio = measured / against",
@@ -137,6 +144,8 @@ def main(arguments):
     bin_folder = build(options)
     bench = Bench(options, bin_folder)
     results = []
+    # Other work on the machine is what moves the figures most; say how much there was.
+    load = [round(os.getloadavg()[0], 1)]
     try:
         for row in options.rows:
             results += ROWS[row](bench)
@@ -146,6 +155,7 @@ def main(arguments):
                                      capture_output=True, text=True).stdout.strip() or "?",
             "machine": machine(bench.work), "rounds": options.rounds,
             "latency_rounds": options.latency_rounds, "quick": options.quick,
+            "load_average": load + [round(os.getloadavg()[0], 1)],
         }
     finally:
         bench.close()

@@ -13,7 +13,7 @@ bench.card_service() or bench.nginx() with a template in bench/nginx/, and
 are stopped at the end. Describe the row in bench/RESULTS.md's table.
 """
 
-from rows import fetch, https, latency, memory, walk, window
+from rows import fetch, https, latency, memory, syscalls, verify, walk, window
 
 ROWS = {
     "1": walk.run,
@@ -24,4 +24,7 @@ ROWS = {
     "6": latency.run_tail,
     "7": memory.run_held,
     "8": https.run,
+    "9": verify.run,
+    "10": memory.run_million,
+    "11": syscalls.run,
 }

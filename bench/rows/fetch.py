@@ -9,14 +9,9 @@ FETCH_CARDS = 2000
 
 def run(bench):
     cards = bench.size(FETCH_CARDS)
-    data = bench.library("fetch", cards, name="fetch")
-    served = bench.work / "fetch-serve"
-    config = bench.work / "fetch.config"
+    data, served, config, proxy = bench.fetch_server(cards)
     say("row 2: fetch from nginx, kqget-cli against curl")
-    port = bench.free_port()
-    bench.nginx("fetch.conf", bench.work / "nginx", f"http://127.0.0.1:{port}/", port=port,
-                root=served)
-    proxy = {"http_proxy": f"http://127.0.0.1:{port}"}
+    proxy = {"http_proxy": proxy}
 
     def clear():
         for png in data.glob("*/*_full.png"):

@@ -1,10 +1,12 @@
-"""Row 1: kqget-cli walking a library that needs nothing, against the floor
-program that writes the same log with the fewest system calls."""
+"""Row 1: kqget-cli walking a library that needs nothing, at 20,000 and
+100,000 cards, against the floor program that writes the same log with the
+fewest system calls: the folder test from the listing's entry type, two
+size queries per card relative to the open data folder."""
 
-from benchkit import RowFailed, Side, failed_result, ratio_result, same_files, say
+from benchkit import Result, RowFailed, Side, failed_result, ratio_result, same_files, say
 
-WALK_CARDS = 20000
-TARGET = 1.2
+WALK_CARDS = (20000, 100000)
+TARGET = 1.05
 
 
 def logs_differ(bench):
@@ -15,11 +17,10 @@ def logs_differ(bench):
     return None
 
 
-def run(bench):
-    cards = bench.size(WALK_CARDS)
-    label = f"1 walk {cards} cards: cli vs floor"
+def walk(bench, cards, part):
+    label = f"1{part} walk {cards} cards: cli vs floor"
     data = bench.library("walk", cards)
-    say("row 1: walk, kqget-cli against the floor")
+    say(f"row 1{part}: walk {cards} cards, kqget-cli against the floor")
     kq = Side("kq", lambda: bench.cli("--data", f"{data}/"), bench.work / "kq",
               check=lambda: logs_differ(bench))
 
@@ -42,5 +43,16 @@ def run(bench):
         if logs_differ(bench):
             raise RowFailed("the two run logs differ")
     except RowFailed as failure:
-        return [failed_result(label, failure, f"<= {TARGET}x")]
-    return [ratio_result(label, best, "kq", "base", TARGET)]
+        return [failed_result(label, failure, f"<= {TARGET:g}x")]
+    finally:
+        bench.forget_library(f"walk-{cards}")
+    # Under load the wall times swing from round to round; the processor
+    # time beside them is disturbed far less.
+    cpu = Result(f"1{part} the same, processor time", bench.best_cpu["kq"],
+                 bench.best_cpu["base"])
+    return [ratio_result(label, best, "kq", "base", TARGET), cpu]
+
+
+def run(bench):
+    return [line for part, cards in zip("ab", WALK_CARDS)
+            for line in walk(bench, bench.size(cards), part)]
