@@ -3,5 +3,6 @@
 
 int main(int argc, char** argv)
 {
-    return kqget::runCliCommand(kqget::commandArguments(argc, argv));
+    const int status = kqget::runCliCommand(kqget::commandArguments(argc, argv));
+    kqget::endProcess(status);
 }

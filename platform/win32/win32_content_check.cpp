@@ -176,6 +176,15 @@ std::optional<std::string> Win32ContentCheck::damage(std::string_view bytes,
     return kind == CardFileKind::Illustration ? pngDamage(bytes) : xmlDamage(bytes);
 }
 
+Win32ContentCheck::Win32ContentCheck() : m_com(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+
+Win32ContentCheck::~Win32ContentCheck()
+{
+    if (SUCCEEDED(m_com)) {
+        ::CoUninitialize();
+    }
+}
+
 std::optional<std::string> Win32ContentCheck::fileDamage(std::string_view path,
                                                          CardFileKind kind) const
 {

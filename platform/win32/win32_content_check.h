@@ -6,11 +6,23 @@ namespace kqget {
 
 // Card files looked into with the system's own decoders: WIC for PNG (its
 // image data read a row at a time) and XmlLite for XML.
+//
+// COM's multithreaded apartment is held for the object's whole life, by the
+// thread that makes it: the checking threads then share that one apartment
+// instead of each setting one up and tearing it down per file.
 class Win32ContentCheck final : public ContentCheckPort
 {
 public:
+    Win32ContentCheck();
+    ~Win32ContentCheck() override;
+    Win32ContentCheck(const Win32ContentCheck&) = delete;
+    Win32ContentCheck& operator=(const Win32ContentCheck&) = delete;
+
     std::optional<std::string> damage(std::string_view bytes, CardFileKind kind) const override;
     std::optional<std::string> fileDamage(std::string_view path, CardFileKind kind) const override;
+
+private:
+    long m_com; // the HRESULT of joining the apartment
 };
 
 } // namespace kqget
