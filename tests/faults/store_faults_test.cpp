@@ -192,14 +192,21 @@ TEST_F(FaultTest, ADataFolderThatCannotBeSearchedEndsTheRunWithAnEmptyLog)
 
 TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
 {
+    enum class Outcome
+    {
+        Complete,
+        CardNotStored,
+        RunEnded
+    };
     const struct
     {
         const char* name;
-        const char* vanishing;
-        bool completes;
+        const char* vanishing; // below Data
+        Outcome outcome;
     } cases[] = {
-        {"a card not yet visited", "A2", true},
-        {"the card being fetched", "A1", false},
+        {"a card not yet visited", "A2", Outcome::Complete},
+        {"the card being fetched", "A1", Outcome::CardNotStored},
+        {"the data folder itself", "", Outcome::RunEnded},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -228,18 +235,36 @@ TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
                             .xmlSize("A1", 0)
                             .fetched(infoUrl("A1"), xmlOf("A1").size())
                             .pngSize("A1", 0);
-        if (c.completes) {
+        const std::string storeFailure = "cannot store '" + dataFolder() +
+                                         "A1/A1_full.png': cannot create a temporary file beside "
+                                         "it: No such file or directory";
+        switch (c.outcome) {
+        case Outcome::Complete:
             EXPECT_EQ(result.exitStatus, 0) << result.err;
             EXPECT_EQ(log(), expected.fetched(imageUrl("A1"), pngOf("A1").size()).text());
             expectSameTree(library(),
                            {{"A1/A1.xml", xmlOf("A1")}, {"A1/A1_full.png", pngOf("A1")}});
-        } else {
+            break;
+        case Outcome::CardNotStored:
+            // That card's own failure: the next card is repaired all the same.
+            EXPECT_EQ(result.exitStatus, 1) << result.err;
+            EXPECT_THAT(result.out, HasSubstr(storeFailure));
+            EXPECT_EQ(log(), expected.notStored(imageUrl("A1"), storeFailure)
+                                 .card("A2")
+                                 .xmlSize("A2", 0)
+                                 .fetched(infoUrl("A2"), xmlOf("A2").size())
+                                 .pngSize("A2", 0)
+                                 .fetched(imageUrl("A2"), pngOf("A2").size())
+                                 .text());
+            expectSameTree(library(),
+                           {{"A2/A2.xml", xmlOf("A2")}, {"A2/A2_full.png", pngOf("A2")}});
+            break;
+        case Outcome::RunEnded:
             EXPECT_EQ(result.exitStatus, 2);
-            EXPECT_THAT(result.err, HasSubstr("kqget-cli: error 30: cannot store '" + dataFolder() +
-                                              "A1/A1_full.png': "));
-            EXPECT_THAT(result.err, HasSubstr(": No such file or directory"));
-            EXPECT_EQ(log(), expected.storeFailed(imageUrl("A1"), result.err).text());
-            expectSameTree(library(), {});
+            EXPECT_EQ(result.err, "kqget-cli: error 10: data folder '" + dataFolder() +
+                                      "' is gone: " + storeFailure + "\n");
+            EXPECT_EQ(log(), expected.notStored(imageUrl("A1"), storeFailure).text());
+            break;
         }
     }
 }
