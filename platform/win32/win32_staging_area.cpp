@@ -20,6 +20,9 @@ constexpr std::size_t kRandomDigits = 16;
 // Names taken by other files before one is free: far more than chance allows.
 constexpr int kNamesToTry = 100;
 
+// ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers lack.
+constexpr unsigned long kDiskQuotaExceeded = 1295;
+
 // What every later card file would meet as well: the disk, the process or
 // the system is short of something. Anything else (access denied, a folder at
 // the file's name, a name too long) is this file's own.
@@ -28,7 +31,7 @@ FailureReach reachOf(unsigned long error) noexcept
     switch (error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case kDiskQuotaExceeded:
     case ERROR_TOO_MANY_OPEN_FILES:
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
