@@ -86,6 +86,11 @@ void WindowLogic::confirmClicked()
 
 void WindowLogic::resetClicked()
 {
+    backToReady();
+}
+
+void WindowLogic::backToReady()
+{
     m_view.setText(Control::Update, kUpdateCaption);
     m_view.setCheckValue(Control::Confirm, CheckValue::Unticked);
     m_view.setEnabled(Control::Confirm, true);
@@ -101,11 +106,21 @@ void WindowLogic::updateClicked()
     if (runUnderWay()) {
         return;
     }
-    m_closeRequested = false;
-    WindowProgress progress(m_view, m_eventInterval);
-    const RunScope running(m_runProgress, progress);
     const RunInputs inputs{m_view.text(Control::Key), m_view.text(Control::UserName),
                            m_view.text(Control::DataFolder)};
+    // Refused before the log is replaced or anything is sent: the service
+    // would only answer an empty value with error pages.
+    for (const auto& [value, refusal] :
+         {std::pair{&inputs.key, kEmptyKeyText}, std::pair{&inputs.userName, kEmptyUserNameText}}) {
+        if (trimSpaces(*value).empty()) {
+            m_view.showNotice(refusal);
+            backToReady();
+            return;
+        }
+    }
+    m_closeRequested = false;
+    WindowProgress progress(m_view, m_eventInterval, trimSpaces(inputs.key));
+    const RunScope running(m_runProgress, progress);
 
     RunEnd end;
     try {
@@ -116,11 +131,12 @@ void WindowLogic::updateClicked()
         const CaughtFailure caught = caughtFailure();
         end.failure.emplace(caught.number, std::string(caught.description));
     }
-    showRunEnd(end, progress, trimSpaces(inputs.key));
+    showRunEnd(end, progress, inputs);
 }
 
-void WindowLogic::showRunEnd(const RunEnd& end, WindowProgress& progress, std::string_view key)
+void WindowLogic::showRunEnd(const RunEnd& end, WindowProgress& progress, const RunInputs& inputs)
 {
+    const std::string_view key = trimSpaces(inputs.key);
     // The last sizes and status the run gave stay on show, whichever way it ended.
     progress.showPendingTexts();
     if (end.failure) {
@@ -137,7 +153,13 @@ void WindowLogic::showRunEnd(const RunEnd& end, WindowProgress& progress, std::s
         // The update button went off for the run: the keyboard goes on from
         // the one button left to press.
         m_view.setFocus(Control::Reset);
-        if (const auto notice = unrepairedFilesNotice(end.tally, key, shownLogPath(m_logPath))) {
+        if (end.tally.cardsChecked == 0) {
+            m_view.showNotice("Nothing was checked: " +
+                              noCardFoldersText(withTrailingSeparator(trimSpaces(inputs.dataFolder),
+                                                                      m_fileSystem.separator())) +
+                              ".");
+        } else if (const auto notice =
+                       unrepairedFilesNotice(end.tally, key, shownLogPath(m_logPath))) {
             m_view.showNotice(*notice);
         }
     }
@@ -153,7 +175,13 @@ void WindowLogic::showFailure(const RunEnd& end, std::string_view key)
 {
     m_view.showFailure(static_cast<int>(end.failure->number),
                        escapeControls(hideKey(end.failure->description, key)));
-    m_view.endProgram(exitCode(ExitStatus::Failed));
+    if (m_closeRequested) {
+        m_view.endProgram(exitCode(ExitStatus::Failed));
+        return;
+    }
+    // Everything typed stays, so that the user corrects the one field at fault
+    // and runs again.
+    backToReady();
 }
 
 void WindowLogic::closing() noexcept

@@ -3,6 +3,7 @@
 #include "app/window_view.h"
 #include "update/card_locations.h"
 #include "update/file_system_port.h"
+#include "update/run_inputs.h"
 #include "update/run_log.h"
 #include "update/transfer_port.h"
 
@@ -21,8 +22,10 @@ class WindowProgress;
 // window stores no state of its own: these are read off its controls.
 //
 //   load -> Ready <-> Confirmed (the box's clicks) -> Running (the run starts)
+//   Confirmed -> Ready (an empty key or user name, after its box)
 //   Running -> Done (the run's end) -> Ready (the reset button)
-//   Running -> the program ends (a failure, after its report; a close)
+//   Running -> Ready (a failure, after its box: the typed values stay)
+//   Running -> the program ends (a close)
 enum class WindowState
 {
     Ready,     // waiting for the box to be ticked
@@ -80,9 +83,12 @@ private:
     struct RunEnd;
 
     // Where every run's end, done, stopped or failed, becomes the window's.
-    void showRunEnd(const RunEnd& end, WindowProgress& progress, std::string_view key);
-    // A failed run: its report, then the program ends.
+    void showRunEnd(const RunEnd& end, WindowProgress& progress, const RunInputs& inputs);
+    // A failed run: its report, then the window is Ready again (or, closed
+    // meanwhile, the program ends).
     void showFailure(const RunEnd& end, std::string_view key);
+    // The update button's caption back, the box unticked and on, reset off.
+    void backToReady();
 
     WindowView& m_view;
     FileSystemPort& m_fileSystem;

@@ -1,9 +1,12 @@
 #include "app/window_progress.h"
 
+#include "update/display_text.h"
+
 namespace kqget {
 
-WindowProgress::WindowProgress(WindowView& view, std::chrono::milliseconds eventInterval)
-    : m_view(view), m_eventInterval(eventInterval)
+WindowProgress::WindowProgress(WindowView& view, std::chrono::milliseconds eventInterval,
+                               std::string_view key)
+    : m_view(view), m_eventInterval(eventInterval), m_key(key)
 {}
 
 void WindowProgress::runStarted()
@@ -26,7 +29,8 @@ void WindowProgress::fileSized(std::string_view /*path*/, std::string_view sizeT
 
 void WindowProgress::fetchApplied(const FetchActivity& activity)
 {
-    show(m_status, std::string("Get ").append(activity.url));
+    // The screen may be shared or filmed; the log is the user's own record.
+    show(m_status, std::string("Get ").append(escapeControls(hideKey(activity.url, m_key))));
 }
 
 void WindowProgress::show(PendingText& field, std::string_view text)

@@ -22,7 +22,9 @@ namespace kqget {
 class WindowProgress final : public ProgressPort
 {
 public:
-    WindowProgress(WindowView& view, std::chrono::milliseconds eventInterval);
+    // `key`: the account key as sent, which the status field shows as "…".
+    WindowProgress(WindowView& view, std::chrono::milliseconds eventInterval,
+                   std::string_view key = {});
 
     void runStarted() override;
     void dataFolderNormalised(std::string_view dataFolder) override;
@@ -56,6 +58,7 @@ private:
 
     WindowView& m_view;
     std::chrono::milliseconds m_eventInterval;
+    std::string m_key;
     std::optional<std::chrono::steady_clock::time_point> m_lastEvents;
     PendingText m_size{Control::Size};
     PendingText m_status{Control::Status};

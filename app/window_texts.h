@@ -16,6 +16,13 @@ inline constexpr std::string_view kDoneText = "DONE !";
 inline constexpr std::string_view kConfirmCaption =
     "I read the Instructions and my Values are Correct";
 
+// The boxes that refuse a run before anything is written or sent.
+inline constexpr std::string_view kEmptyKeyText =
+    "The key is empty: copy the value of key from the registry editor into the key box.";
+inline constexpr std::string_view kEmptyUserNameText =
+    "The user name is empty: copy the value of username from the registry editor into the user "
+    "name box.";
+
 // Written into Label1 at load, one append per line.
 inline constexpr std::array<std::string_view, 3> kGuideLines = {
     "Use the Picture below as a guide.",

@@ -47,7 +47,7 @@ public:
     // Lets the window handle queued input and repaint before the handler goes on.
     virtual void processPendingEvents() = 0;
 
-    // The failure that ends the program, with its number and description; the
+    // The failure that ended a run, with its number and description; the
     // user has seen it when this returns.
     virtual void showFailure(int number, std::string_view description) = 0;
     // A message for the user to read after a run, such as the files it left

@@ -76,6 +76,12 @@ int run(const CliOptions& options, const ServiceBases& bases)
         writeOut(
             runSummaryText(tally, logPathForSummary(), wallTime, trimSpaces(options.inputs.key)));
     }
+    if (tally.cardsChecked == 0 && !tally.stopped) {
+        writeText(stderr, "kqget-cli: warning: " +
+                              noCardFoldersText(withTrailingSeparator(
+                                  trimSpaces(options.inputs.dataFolder), fileSystem->separator())) +
+                              "\n");
+    }
     if (tally.stopped) {
         writeText(stderr, "kqget-cli: interrupted; the run stopped with no file half-written\n");
         return exitCode(ExitStatus::Interrupted);

@@ -25,8 +25,9 @@ constexpr std::size_t kCardsBetweenStopChecks = 256;
 class CardUpdateRun::LibraryRepair
 {
 public:
-    LibraryRepair(CardUpdateRun& run, RunLog& log, const CardLocations& cards, CardWalk& walk)
-        : m_run(run), m_log(log), m_cards(cards), m_walk(walk),
+    LibraryRepair(CardUpdateRun& run, RunLog& log, const CardLocations& cards, CardWalk& walk,
+                  std::string_view dataFolder)
+        : m_run(run), m_log(log), m_cards(cards), m_walk(walk), m_dataFolder(dataFolder),
           m_pipeline(run.m_fileSystem, run.m_transfer, run.m_progress, cards, walk,
                      run.m_options.jobs, run.m_options.now, run.m_options.verify)
     {
@@ -185,29 +186,42 @@ private:
             m_log.writeLine(" Not stored: " + notStoredReason);
             m_tally.notStored.push_back({shownUrl(), path, std::move(notStoredReason)});
             m_run.m_progress.tallyChanged(m_tally);
-        } else {
-            const std::uint64_t size = storeOrEndLine(*arrived.body);
+        } else if (const std::optional<std::uint64_t> size = storeOrEndLine(*arrived.body)) {
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
-            if (size < (kind == CardFileKind::Illustration ? kMinimumIllustrationSize : 1)) {
-                m_tally.stillTooSmall.push_back({shownUrl(), path, size});
+            if (*size < (kind == CardFileKind::Illustration ? kMinimumIllustrationSize : 1)) {
+                m_tally.stillTooSmall.push_back({shownUrl(), path, *size});
             }
-            reportSize(path, " New size ", size);
+            reportSize(path, " New size ", *size);
+        } else {
+            m_tally.notStored.push_back({shownUrl(), path, m_storeFailure});
+            m_run.m_progress.tallyChanged(m_tally);
         }
         // A kill after this point still finds the line in the log.
         m_log.flush();
     }
 
-    // A failure to store ends the run, but never the log in mid-line.
-    // Returns the size stored.
-    std::uint64_t storeOrEndLine(FetchedBody& body)
+    // Returns the size stored; none when only this card file could not be
+    // stored, why then in m_storeFailure. A failure that every later card
+    // would meet ends the run, never the log in mid-line.
+    std::optional<std::uint64_t> storeOrEndLine(FetchedBody& body)
     {
         try {
             return body.store();
         } catch (const RunError& error) {
             m_log.writeLine(std::string(" Not stored: ").append(error.what()));
             m_log.flush();
-            throw;
+            if (error.reach() == FailureReach::Run) {
+                throw;
+            }
+            // A card file's folder gone is that card's; the data folder gone
+            // is every card's.
+            if (!m_run.m_fileSystem.isDirectory(m_dataFolder)) {
+                throw RunError(ErrorNumber::DataFolder,
+                               "data folder '" + m_dataFolder + "' is gone: " + error.what());
+            }
+            m_storeFailure = error.what();
+            return std::nullopt;
         }
     }
 
@@ -223,11 +237,13 @@ private:
     RunLog& m_log;
     const CardLocations& m_cards;
     CardWalk& m_walk;
+    const std::string m_dataFolder;
     FetchPipeline m_pipeline;
     std::optional<VerifyAhead> m_verify;
     RunTally m_tally;
     std::size_t m_filesApplied = 0;
     std::optional<std::size_t> m_filesTotal;
+    std::string m_storeFailure; // the last card file's own failure to be stored
 };
 
 CardUpdateRun::CardUpdateRun(ProgressPort& progress, FileSystemPort& fileSystem,
@@ -260,7 +276,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     walk.begin();
 
     RunLog log(m_fileSystem.createLog(m_logPath));
-    LibraryRepair repair(*this, log, cards, walk);
+    LibraryRepair repair(*this, log, cards, walk, dataFolder);
     if (m_options.countFetchesFirst) {
         CardWalk counting(m_fileSystem, cards, dataFolder, true);
         repair.countFetches(counting);

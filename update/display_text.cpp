@@ -82,4 +82,10 @@ std::string hideKey(std::string_view text, std::string_view key)
     }
 }
 
+std::string noCardFoldersText(std::string_view dataFolder)
+{
+    return "no card folders (names starting with A to D) found in '" + escapeControls(dataFolder) +
+           "': check that it is the game's data folder";
+}
+
 } // namespace kqget

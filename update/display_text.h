@@ -17,4 +17,8 @@ bool isFreeOfControls(std::string_view text) noexcept;
 // "…", for whatever the user sees on screen. The log keeps the real URLs.
 std::string hideKey(std::string_view text, std::string_view key);
 
+// Says that a run found no card folder in `dataFolder`: a mistyped folder
+// would otherwise look like a library with nothing to repair.
+std::string noCardFoldersText(std::string_view dataFolder);
+
 } // namespace kqget

@@ -40,8 +40,14 @@ void FetchedBody::failWithCaught() noexcept
     m_file.reset();
     m_keeping = false;
     try {
-        const CaughtFailure caught = caughtFailure();
-        m_failure.emplace(caught.number, std::string(caught.description));
+        try {
+            throw;
+        } catch (const RunError& error) {
+            m_failure.emplace(error); // with its reach: one card file's, or the run's
+        } catch (...) {
+            const CaughtFailure caught = caughtFailure();
+            m_failure.emplace(caught.number, std::string(caught.description));
+        }
     } catch (...) {
         // No memory to say why: the fetch fails as it stops, which the run reports.
         m_failure.reset();

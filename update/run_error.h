@@ -13,7 +13,7 @@ enum class ErrorNumber : int
     DataFolder = 10,      // the data folder cannot be searched
     CardFolder = 11,      // a card folder cannot be examined
     LogFile = 20,         // the run log cannot be created, written or closed
-    CardFile = 30,        // a fetched body cannot be stored in its card file
+    CardFile = 30,        // a fetched body cannot be stored: the disk is full or out of handles
     Transfer = 40,        // a fetch failed: no connection, dropped, unresolved host
     TransferTimeout = 41, // a fetch got no byte for longer than the time-out
     TooManyRedirects = 42,
@@ -22,20 +22,34 @@ enum class ErrorNumber : int
     Unexpected = 70,  // an internal failure no other number covers
 };
 
-// The one failure that ends a run. Its description names the path or URL
-// concerned and the system's reason.
+// How far a failure reaches. A card file's own (its folder not writable, its
+// name taken by a folder or too long) leaves that file as it was and the run
+// goes on; one that every later card would meet as well (a full disk, no file
+// handle left) ends the run.
+enum class FailureReach
+{
+    Run,
+    OneCardFile,
+};
+
+// The one failure that ends a run, or with FailureReach::OneCardFile the one
+// file it names. Its description names the path or URL concerned and the
+// system's reason.
 class RunError : public std::runtime_error
 {
 public:
-    RunError(ErrorNumber number, const std::string& description)
-        : std::runtime_error(description), m_number(number)
+    RunError(ErrorNumber number, const std::string& description,
+             FailureReach reach = FailureReach::Run)
+        : std::runtime_error(description), m_number(number), m_reach(reach)
     {}
 
     ErrorNumber number() const noexcept { return m_number; }
     int code() const noexcept { return static_cast<int>(m_number); }
+    FailureReach reach() const noexcept { return m_reach; }
 
 private:
     ErrorNumber m_number;
+    FailureReach m_reach;
 };
 
 // The exception being handled, as the failure the user is told of: a RunError

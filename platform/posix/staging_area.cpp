@@ -22,10 +22,33 @@ namespace {
 constexpr std::string_view kTemporaryMark = ".kqget-";
 constexpr std::size_t kRandomLength = 6; // mkstemp's XXXXXX
 
+// What every later card file would meet as well: the disk, the process or
+// the system is short of something. Anything else (no write permission, a
+// folder at the file's name, a name too long) is this file's own.
+FailureReach reachOf(int error) noexcept
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case EIO:
+    case EROFS:
+        return FailureReach::Run;
+    default:
+        return FailureReach::OneCardFile;
+    }
+}
+
+// The temporary file goes unnamed: its random name would make the log of
+// one run differ from another's, and it is removed with the failure anyway.
 [[noreturn]] void failStore(const std::string& path, std::string_view what, int error)
 {
-    throw RunError(ErrorNumber::CardFile, "cannot store '" + path + "': " + std::string(what) +
-                                              ": " + systemErrorText(error));
+    throw RunError(ErrorNumber::CardFile,
+                   "cannot store '" + path + "': " + std::string(what) + ": " +
+                       systemErrorText(error),
+                   reachOf(error));
 }
 
 std::size_t nameStart(std::string_view path)
@@ -176,7 +199,7 @@ public:
                                : m_temporary.substr(folderStart + 1);
         if (const int error = adoptOwnership(m_fd.get(), m_target, old, m_area->m_newFileMode)) {
             removeTemporary();
-            failStore(m_target, "cannot set the mode of " + m_temporary, error);
+            failStore(m_target, "cannot set the mode of its temporary file", error);
         }
         struct stat info
         {};
@@ -212,7 +235,7 @@ public:
         flush();
         m_buffer.reset(); // a body that waits for its turn holds no memory
         if (::close(m_fd.release()) != 0) {
-            failStore(m_target, "cannot close " + m_temporary, errno);
+            failStore(m_target, "cannot close its temporary file", errno);
         }
     }
 
@@ -220,7 +243,7 @@ public:
     {
         close();
         if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-            failStore(m_target, "cannot rename " + m_temporary + " over it", errno);
+            failStore(m_target, "cannot rename its temporary file over it", errno);
         }
         m_area->forget(std::exchange(m_temporary, std::string()));
     }
@@ -242,7 +265,7 @@ private:
     void writeOut(std::string_view bytes)
     {
         if (const int error = writeAll(m_fd, bytes)) {
-            failStore(m_target, "cannot write " + m_temporary, error);
+            failStore(m_target, "cannot write its temporary file", error);
         }
     }
 

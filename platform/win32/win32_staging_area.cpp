@@ -20,10 +20,39 @@ constexpr std::size_t kRandomDigits = 16;
 // Names taken by other files before one is free: far more than chance allows.
 constexpr int kNamesToTry = 100;
 
+// ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers lack.
+constexpr unsigned long kDiskQuotaExceeded = 1295;
+
+// What every later card file would meet as well: the disk, the process or
+// the system is short of something. Anything else (access denied, a folder at
+// the file's name, a name too long) is this file's own.
+FailureReach reachOf(unsigned long error) noexcept
+{
+    switch (error) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case kDiskQuotaExceeded:
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+        return FailureReach::Run;
+    default:
+        return FailureReach::OneCardFile;
+    }
+}
+
+// The temporary file goes unnamed: its random name would make the log of
+// one run differ from another's, and it is removed with the failure anyway.
 [[noreturn]] void failStore(std::string_view path, std::string_view what, unsigned long error)
 {
-    throw RunError(ErrorNumber::CardFile, "cannot store '" + std::string(path) + "': " +
-                                              std::string(what) + ": " + windowsErrorText(error));
+    throw RunError(ErrorNumber::CardFile,
+                   "cannot store '" + std::string(path) + "': " + std::string(what) + ": " +
+                       windowsErrorText(error),
+                   reachOf(error));
 }
 
 std::wstring randomPart()
@@ -97,14 +126,14 @@ public:
     void write(std::string_view bytes) override
     {
         if (const DWORD error = writeAll(m_file, bytes)) {
-            failStore(m_target, "cannot write " + toUtf8(m_temporary), error);
+            failStore(m_target, "cannot write its temporary file", error);
         }
     }
 
     void close() override
     {
         if (m_file.valid() && !::CloseHandle(m_file.release())) {
-            failStore(m_target, "cannot close " + toUtf8(m_temporary), ::GetLastError());
+            failStore(m_target, "cannot close its temporary file", ::GetLastError());
         }
     }
 
@@ -113,8 +142,7 @@ public:
         close();
         if (!::MoveFileExW(m_temporary.c_str(), m_wideTarget.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            failStore(m_target, "cannot move " + toUtf8(m_temporary) + " over it",
-                      ::GetLastError());
+            failStore(m_target, "cannot move its temporary file over it", ::GetLastError());
         }
         forget();
     }

@@ -35,8 +35,9 @@ protected:
     }
 };
 
-// A reply dropped halfway is a failure, not a half-written card file.
-TEST_F(WindowLogicFaultTest, AFailureIsReportedAndEndsTheProgram)
+// A reply dropped halfway is a failure, not a half-written card file; the
+// window stays for the next run.
+TEST_F(WindowLogicFaultTest, AFailureIsReportedAndTheWindowStaysReady)
 {
     struct Case
     {

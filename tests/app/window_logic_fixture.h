@@ -7,6 +7,7 @@
 
 #include "app/control_table.h"
 #include "app/window_logic.h"
+#include "app/window_texts.h"
 #include "platform/native_ports.h"
 #include "tests/support/temp_dir.h"
 
@@ -156,16 +157,21 @@ protected:
         startRun();
     }
 
-    // The run just made failed with `number`, shown with the key hidden, and
-    // ended the program; the log has whole lines and no card file is
-    // half-written.
+    // The run just made failed with `number`, shown with the key hidden; the
+    // window is Ready again with every value as typed, the key nowhere on
+    // screen; the log has whole lines and no card file is half-written.
     void expectFailure(int number, std::string_view named, std::string_view listing) const
     {
         ASSERT_EQ(m_view.failures.size(), 1u);
         EXPECT_EQ(m_view.failures[0].first, number);
         EXPECT_THAT(m_view.failures[0].second, ::testing::HasSubstr(named));
         EXPECT_THAT(m_view.failures[0].second, ::testing::Not(::testing::HasSubstr("KEY1")));
-        EXPECT_THAT(m_view.endings, ::testing::ElementsAre(2));
+        EXPECT_THAT(m_view.endings, ::testing::IsEmpty());
+        EXPECT_EQ(m_logic.state(), WindowState::Ready);
+        EXPECT_EQ(m_view.text(Control::Update), kUpdateCaption);
+        EXPECT_EQ(m_view.text(Control::Key), " KEY1  ");
+        EXPECT_EQ(m_view.text(Control::UserName), "user");
+        EXPECT_THAT(m_view.text(Control::Status), ::testing::Not(::testing::HasSubstr("KEY1")));
         EXPECT_THAT(m_view.notices, ::testing::IsEmpty());
         EXPECT_EQ(m_data.listing(), listing);
         EXPECT_TRUE(log().empty() || log().ends_with("\r\n")) << log();

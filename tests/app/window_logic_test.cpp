@@ -15,6 +15,7 @@ namespace {
 
 using ::testing::Each;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
@@ -104,7 +105,11 @@ TEST_F(WindowLogicTest, TheWindowGoesThroughEveryState)
     EXPECT_EQ(m_view.text(Control::DataFolder), m_data.folder());
     EXPECT_EQ(log(), "");
     EXPECT_THAT(m_view.failures, IsEmpty());
-    EXPECT_THAT(m_view.notices, IsEmpty());
+    // An empty log and "DONE !" alone would pass a mistyped folder for a
+    // library with nothing to repair.
+    EXPECT_THAT(m_view.notices, ElementsAre(HasSubstr("no card folders (names starting with A to "
+                                                      "D) found in '" +
+                                                      m_data.folder() + "'")));
     EXPECT_THAT(m_view.endings, IsEmpty());
     EXPECT_EQ(m_view.focus, Control::Reset);
 
@@ -120,11 +125,53 @@ TEST_F(WindowLogicTest, TheWindowGoesThroughEveryState)
     EXPECT_EQ(m_logic.state(), WindowState::Confirmed);
 }
 
+// The window outlives the failure: the folder corrected, the next run repairs.
 TEST_F(WindowLogicTest, WithoutItsDataFolderARunFails)
 {
     m_data.makeFolder("A0001");
     runOn(m_data.folder() + "missing");
     expectFailure(10, (m_data.path() / "missing" / "").string(), "A0001\n");
+    EXPECT_EQ(m_view.text(Control::DataFolder), (m_data.path() / "missing" / "").string());
+
+    m_view.setText(Control::DataFolder, m_data.folder());
+    startRun();
+    EXPECT_EQ(m_logic.state(), WindowState::Done);
+    EXPECT_EQ(m_view.failures.size(), 1u);
+    EXPECT_EQ(m_data.listing(), "A0001\nA0001/A0001.xml\nA0001/A0001_full.png\n");
+}
+
+// An empty key or user name is refused before the log is replaced or anything
+// is sent, and the window waits for the value.
+TEST_F(WindowLogicTest, AnEmptyKeyOrUserNameIsRefusedBeforeAnythingIsWritten)
+{
+    struct Case
+    {
+        const char* name;
+        Control field;
+        std::string typed;
+        std::string_view box;
+    };
+    const std::vector<Case> cases = {
+        {"a key of spaces", Control::Key, "   ", kEmptyKeyText},
+        {"no user name", Control::UserName, "", kEmptyUserNameText},
+    };
+    m_data.makeFolder("A0001");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string kept = m_view.text(c.field);
+        m_view.setText(c.field, c.typed);
+        m_view.notices.clear();
+        startRun();
+
+        EXPECT_THAT(m_view.notices, ElementsAre(c.box));
+        EXPECT_EQ(m_logic.state(), WindowState::Ready);
+        EXPECT_EQ(m_view.text(c.field), c.typed);
+        EXPECT_FALSE(std::filesystem::exists(m_logPath));
+        EXPECT_EQ(m_data.listing(), "A0001\n");
+        EXPECT_THAT(m_view.failures, IsEmpty());
+        EXPECT_THAT(m_view.endings, IsEmpty());
+        m_view.setText(c.field, kept);
+    }
 }
 
 // Every file fetched whole: "DONE !" with nothing to tell.
@@ -166,7 +213,7 @@ TEST_F(WindowLogicWritesTest, WritesTheWindowInTheRunsOrder)
                 ElementsAre("Command1.Enabled=false", "Check1.Enabled=false", "events",
                             "tDATA.Text=" + m_data.folder(), "events", // separator appended
                             "Text1.Text=0", "events",                  // XML sized
-                            "Text2.Text=Get " + configuredInfoUrl("A1", "KEY1", "user"),
+                            "Text2.Text=Get " + configuredInfoUrl("A1", "…", "user"),
                             "events",                                   // XML fetched
                             "Text1.Text=" + sizeOf("A1.xml"), "events", // XML re-sized
                             "Text1.Text=0", "events",                   // illustration sized
@@ -174,6 +221,8 @@ TEST_F(WindowLogicWritesTest, WritesTheWindowInTheRunsOrder)
                             "Text1.Text=" + sizeOf("A1_full.png"), "events", "Text2.Text=DONE !",
                             "Command1.Caption=DONE !", "Command2.Enabled=true", "events",
                             "Command2.Focus"));
+    EXPECT_THAT(m_view.writes, Each(Not(HasSubstr("KEY1"))));
+    EXPECT_THAT(log(), HasSubstr(configuredInfoUrl("A1", "KEY1", "user")));
 }
 
 } // namespace

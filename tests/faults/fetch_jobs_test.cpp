@@ -239,6 +239,7 @@ enum class Change
     FolderRemade, // C2 is deleted and made again as it was
     HiddenGone,   // a cleaning tool deletes every hidden file in the card folders
     DataMoved,    // the data folder is renamed away
+    FileIsFolder, // a folder takes the place of D2's missing illustration
 };
 
 // What a killed run leaves: files of the temporary form, which go, and names
@@ -404,6 +405,9 @@ protected:
         case Change::DataMoved:
             std::filesystem::rename(data(), dir.path() / "Moved");
             break;
+        case Change::FileIsFolder:
+            dir.makeFolder("Data/D2/D2_full.png");
+            break;
         }
     }
 
@@ -466,12 +470,12 @@ protected:
                     " (" + file.reason + ")";
             }
         } catch (const RunError& error) {
-            // Paths from the test's folder, as the rows give them.
             run.ending = "error " + std::to_string(error.code()) + ": " + error.what();
-            const std::string folder = dir.path().string() + "/";
-            for (std::size_t at; (at = run.ending.find(folder)) != std::string::npos;) {
-                run.ending.erase(at, folder.size());
-            }
+        }
+        // Paths from the test's folder, as the rows give them.
+        const std::string folder = dir.path().string() + "/";
+        for (std::size_t at; (at = run.ending.find(folder)) != std::string::npos;) {
+            run.ending.erase(at, folder.size());
         }
         run.log = log();
         if (std::filesystem::exists(data())) {
@@ -641,10 +645,20 @@ std::vector<JobsRow> FetchJobsTest::rows()
         {"the data folder moved away meanwhile",
          Library::Mixed,
          {firstLate},
-         "error 30: cannot store 'Data/A1/A1.xml': ",
+         "error 10: data folder 'Data/' is gone: cannot store 'Data/A1/A1.xml': ",
          {},
          0ms,
          Change::DataMoved},
+        {"a card file whose place a folder took meanwhile is that card's alone",
+         Library::Mixed,
+         {firstLate},
+         "cards 9, stored 12, still too small 0, not stored: " + imageUrl("D2") +
+             " Data/D2/D2_full.png (cannot store 'Data/D2/D2_full.png': cannot rename its "
+             "temporary "
+             "file over it: Is a directory)",
+         {},
+         0ms,
+         Change::FileIsFolder},
         {"links to files an earlier card's fetch completes are kept",
          Library::Linked,
          {firstLate},

@@ -136,9 +136,10 @@ private slots:
         QCOMPARE(untouchedTexts(*m_window), after);
     }
 
-    // The failure reaches the message box and ends the program with status 2;
-    // the failures themselves are checked with the logic.
-    void aFailureIsReportedAndEndsTheProgram()
+    // The failure reaches the message box and the window stays, Ready, with
+    // what was typed, the key nowhere on screen; the failures themselves are
+    // checked with the logic.
+    void aFailureIsReportedAndTheWindowStaysReady()
     {
         m_data->makeFolder("A0001");
         Fault dropped;
@@ -151,8 +152,13 @@ private slots:
         QCOMPARE(m_errors.reports[0].first, 40);
         QVERIFY2(m_errors.reports[0].second.contains(u"A0001_full.png"_s),
                  qPrintable(m_errors.reports[0].second));
-        QCOMPARE(ended.count(), 1);
-        QCOMPARE(ended[0][0].toInt(), 2);
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(stateOf(*m_window), kReady);
+        QCOMPARE(control<QLineEdit>(*m_window, "tKEY")->text(), u" KEY1  "_s);
+        QCOMPARE(control<QLineEdit>(*m_window, "tUSERNAME")->text(), u"user"_s);
+        QCOMPARE(control<QLineEdit>(*m_window, "Text2")->text(),
+                 qs("Get " + configuredInfoUrl("A0001", "…", "user")));
         QCOMPARE(m_data->listing(), std::string("A0001\nA0001/A0001.xml\n"));
         QVERIFY(readFile(m_workFolder->path() / kLogName).ends_with("A0001_full.png size 0\r\n"));
     }

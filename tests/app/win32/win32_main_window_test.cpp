@@ -163,7 +163,11 @@ TEST_F(Win32MainWindowTest, TheBoxTheUpdateAndTheResetButtonReachTheLogic)
     EXPECT_EQ(::SendMessageW(item("Check1"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_TRUE(enabled("Check1"));
     EXPECT_FALSE(enabled("Command2"));
-    EXPECT_TRUE(boxes.shown.empty());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_NE(boxes.shown[0].find("no card folders (names starting with A to D) found in '" +
+                                  folder.folder() + "'"),
+              std::string::npos)
+        << boxes.shown[0];
 
     // Closing the window with no run under way ends the program at once.
     ::SendMessageW(window.handle(), WM_CLOSE, 0, 0);
@@ -193,6 +197,31 @@ TEST_F(Win32MainWindowTest, TheKeyboardAloneRunsAndResetsAndTheFocusIsNeverLost)
     EXPECT_EQ(text("Command1"), kUpdateCaption);
     EXPECT_FALSE(enabled("Command2"));
     EXPECT_EQ(focused(), "Check1");
+}
+
+// A failed run leaves its box and then the window as it was before the tick,
+// every value typed still there.
+TEST_F(Win32MainWindowTest, AFailureLeavesTheWindowReadyWithWhatWasTyped)
+{
+    const testing::TempDir data;
+    data.makeFolder("A0001");
+    const std::string missing = data.folder() + "missing\\";
+    ::SetWindowTextW(item("tDATA"), toWide(missing).c_str());
+    click("Check1");
+    click("Command1");
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].rfind("Error 10: ", 0), 0u) << boxes.shown[0];
+    EXPECT_FALSE(window.exitStatus());
+    EXPECT_TRUE(::IsWindowVisible(window.handle()));
+    EXPECT_EQ(text("Command1"), kUpdateCaption);
+    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_EQ(::SendMessageW(item("Check1"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_TRUE(enabled("Check1"));
+    EXPECT_FALSE(enabled("Command2"));
+    EXPECT_EQ(text("tKEY"), "ABCDEFGHIJKLMNOPQR");
+    EXPECT_EQ(text("tUSERNAME"), "USERNAME");
+    EXPECT_EQ(text("tDATA"), missing);
 }
 
 // Closed while a fetch stalls, the window goes at once, and the run stops

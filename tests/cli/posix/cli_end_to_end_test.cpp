@@ -118,22 +118,74 @@ TEST_F(CliTest, CardFilesKeepTheirModeAndUnderRootTheirOwner)
     }
 }
 
+// A file that is not stored, whether the service's reply or the card's own
+// folder is at fault, leaves the card file as it was, is named, and ends with
+// status 1 after every other card is repaired. A folder with no card folders
+// is said, though nothing failed.
 TEST_F(CliTest, ErrorStatusIsNotStoredAndEndsWithStatusOne)
 {
-    dir.write("Data/A1/A1.xml", "<old/>");
-    dir.write("Data/A1/A1_full.png", "tiny");
-    dir.makeFolder("Data/B2");
-    testing::Fault notFound;
-    notFound.status = 404;
-    service->addFault("/A1/illustrations", notFound);
+    struct Case
+    {
+        const char* name;
+        std::function<void()> prepare;
+        int exitStatus;
+        std::string logLine; // "" for an empty log
+        std::string outLine;
+        std::string errLine;
+        std::pair<std::string, std::string> kept{}; // a file and its content, as before
+    };
+    const std::vector<Case> cases = {
+        {"an error status",
+         [&] {
+             dir.write("Data/A1/A1.xml", "<old/>");
+             dir.write("Data/A1/A1_full.png", "tiny");
+             testing::Fault notFound;
+             notFound.status = 404;
+             service->addFault("/A1/illustrations", notFound);
+         },
+         1,
+         "Download File: " + imageUrl("A1") + " Not stored: HTTP 404\r\n",
+         "Files fetched: 2\nFiles not stored: 1\n  " + imageUrl("A1") + " (HTTP 404)\n",
+         "",
+         {"Data/A1/A1_full.png", "tiny"}},
+        {"a folder where the illustration goes",
+         [&] {
+             dir.write("Data/A1/A1.xml", "<old/>");
+             dir.makeFolder("Data/A1/A1_full.png");
+         },
+         1,
+         "Download File: " + imageUrl("A1") + " Not stored: cannot store '" + data() +
+             "/A1/A1_full.png': cannot rename its temporary file over it: Is a directory\r\n",
+         "Files fetched: 2\nFiles not stored: 1\n  " + imageUrl("A1") + " (cannot store '",
+         "",
+         {"Data/A1/A1.xml", "<old/>"}},
+        {"no card folders", [&] { dir.makeFolder("Data/E1"); }, 0, "", "Cards checked: 0\n",
+         "kqget-cli: warning: no card folders (names starting with A to D) found in '" + data() +
+             "/': check that it is the game's data folder\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(data());
+        service->clearFaults();
+        c.prepare();
+        if (c.exitStatus != 0) {
+            dir.makeFolder("Data/B2"); // repaired all the same
+        }
 
-    const auto result = runCli({"--key", "K", "--user", "U", "--data", data()});
+        const auto result = runCli({"--key", "K", "--user", "U", "--data", data()});
 
-    EXPECT_EQ(result.exitStatus, 1) << result.err;
-    EXPECT_EQ(dir.read("Data/A1/A1_full.png"), "tiny");
-    EXPECT_THAT(log(), HasSubstr("Download File: " + imageUrl("A1") + " Not stored: HTTP 404\r\n"));
-    EXPECT_THAT(result.out, HasSubstr("Files fetched: 2\nFiles not stored: 1\n  " + imageUrl("A1") +
-                                      " (HTTP 404)\n"));
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
+        EXPECT_EQ(result.err, c.errLine);
+        EXPECT_THAT(result.out, HasSubstr(c.outLine));
+        if (c.logLine.empty()) {
+            EXPECT_EQ(log(), "");
+            continue;
+        }
+        EXPECT_THAT(log(), HasSubstr(c.logLine));
+        EXPECT_THAT(log(), HasSubstr("Download File: " + imageUrl("B2") + " New size "));
+        EXPECT_TRUE(std::filesystem::exists(dir.path() / "Data/B2/B2_full.png"));
+        EXPECT_EQ(dir.read(c.kept.first), c.kept.second);
+    }
 }
 
 TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
