@@ -269,6 +269,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     }
     refuseRootDataFolder(dataFolder, separator);
 
+    const std::unique_ptr<RunLock> lock = m_fileSystem.lockRun(m_logPath, dataFolder);
     const CardLocations cards(m_hosts, key, userName, dataFolder, separator);
     // A folder that cannot be searched fails here, before the last run's log is
     // replaced by an empty one.

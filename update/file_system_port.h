@@ -37,6 +37,14 @@ public:
     virtual bool intact() const noexcept { return true; }
 };
 
+// A run's hold on its folders, let go when destroyed, and by the system when
+// the process ends however it ends, so that a crash leaves no stale claim.
+class RunLock
+{
+public:
+    virtual ~RunLock() = default;
+};
+
 // What the run needs of the file system.
 class FileSystemPort
 {
@@ -67,6 +75,17 @@ public:
     // no staged file of this process holds. Never fails: what stays only
     // takes room.
     virtual void removeLeftovers(std::string_view /*path*/) noexcept {}
+
+    // Claims the data folder and the folder the log at logPath goes to for
+    // this run, before anything is written: two runs in one log or one data
+    // folder would garble both. Throws RunError (RunUnderWay) naming the folder
+    // when another run holds either. A folder that cannot be opened is not
+    // claimed: the walk or the log then names what is wrong with it.
+    virtual std::unique_ptr<RunLock> lockRun(std::string_view /*logPath*/,
+                                             std::string_view /*dataFolder*/)
+    {
+        return nullptr;
+    }
 
     // Replaces path with exactly `content`, whole or not at all.
     void replaceFile(std::string_view path, std::string_view content)

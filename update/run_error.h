@@ -12,6 +12,7 @@ enum class ErrorNumber : int
 {
     DataFolder = 10,      // the data folder cannot be searched
     CardFolder = 11,      // a card folder cannot be examined
+    RunUnderWay = 12,     // another run holds the data folder or the log's folder
     LogFile = 20,         // the run log cannot be created, written or closed
     CardFile = 30,        // a fetched body cannot be stored: the disk is full or out of handles
     Transfer = 40,        // a fetch failed: no connection, dropped, unresolved host

@@ -2,6 +2,7 @@
 
 #include "platform/card_name_matcher.h"
 #include "platform/posix/posix_log_file.h"
+#include "platform/posix/posix_run_lock.h"
 #include "platform/posix/process_umask.h"
 #include "platform/posix/staging_area.h"
 #include "platform/posix/unique_fd.h"
@@ -150,6 +151,12 @@ void LocalFileSystem::removeLeftovers(std::string_view path) noexcept
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
 {
     return std::make_unique<PosixLogFile>(path);
+}
+
+std::unique_ptr<RunLock> LocalFileSystem::lockRun(std::string_view logPath,
+                                                  std::string_view dataFolder)
+{
+    return lockRunFolders(logPath, dataFolder);
 }
 
 } // namespace kqget

@@ -22,6 +22,8 @@ public:
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override;
     void removeLeftovers(std::string_view path) noexcept override;
     std::unique_ptr<LogFile> createLog(std::string_view path) override;
+    std::unique_ptr<RunLock> lockRun(std::string_view logPath,
+                                     std::string_view dataFolder) override;
     char separator() const noexcept override { return '/'; }
 
 private:

@@ -4,6 +4,7 @@
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_log_file.h"
+#include "platform/win32/win32_run_lock.h"
 #include "platform/win32/win32_staging_area.h"
 #include "platform/win32/windows_error_text.h"
 #include "update/run_error.h"
@@ -106,6 +107,12 @@ void Win32FileSystem::removeLeftovers(std::string_view path) noexcept
 std::unique_ptr<LogFile> Win32FileSystem::createLog(std::string_view path)
 {
     return std::make_unique<Win32LogFile>(path);
+}
+
+std::unique_ptr<RunLock> Win32FileSystem::lockRun(std::string_view logPath,
+                                                  std::string_view dataFolder)
+{
+    return lockRunFolders(logPath, dataFolder);
 }
 
 } // namespace kqget

@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kqget {
 
@@ -35,11 +37,52 @@ std::optional<std::wstring> headerText(HINTERNET request, const wchar_t* name)
     return text;
 }
 
+// Gives up a body that comes, but too slowly to end in any useful time: the
+// system's receive time-out only catches one that stops. Counted over whole
+// stall time-outs from the first read, as the libcurl transfer does.
+class PaceWatch
+{
+public:
+    explicit PaceWatch(const TransferOptions& options)
+        : m_options(options),
+          m_slowest(options.slowestBytesPerSecond *
+                    static_cast<std::uint64_t>(options.stallTimeout.count()) / 1000)
+    {}
+
+    // After a read of `got` bytes: the failure, when the window just ended
+    // below the pace.
+    std::optional<FetchFailure> afterRead(std::uint64_t got)
+    {
+        const Clock::time_point now = Clock::now();
+        m_bytes += got;
+        if (now - m_start < m_options.stallTimeout) {
+            return std::nullopt;
+        }
+        if (m_bytes < m_slowest) {
+            return FetchFailure{
+                ErrorNumber::TransferTimeout,
+                "slower than " + std::to_string(m_options.slowestBytesPerSecond) + " bytes/s for " +
+                    std::to_string(m_options.stallTimeout.count()) + " ms (low-speed time-out)"};
+        }
+        m_start = now;
+        m_bytes = 0;
+        return std::nullopt;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    const TransferOptions& m_options;
+    const std::uint64_t m_slowest;
+    Clock::time_point m_start = Clock::now();
+    std::uint64_t m_bytes = 0;
+};
+
 } // namespace
 
-WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t bodySizeCap,
+WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, const TransferOptions& options,
                                 bool decoding)
 {
+    const std::size_t bodySizeCap = options.bodySizeCap;
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -83,6 +126,7 @@ WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t b
         return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
     }
     const auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
+    PaceWatch pace(options);
     std::uint64_t received = 0;
     for (;;) {
         DWORD available = 0;
@@ -104,6 +148,9 @@ WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, std::size_t b
         received += got;
         if (!sink.write(std::string_view(buffer.get(), got))) {
             return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
+        }
+        if (auto tooSlow = pace.afterRead(got)) {
+            return std::move(*tooSlow);
         }
     }
 }

@@ -237,7 +237,7 @@ WinHttpOutcome WinHttpSession::fetch(const std::string& url, BodySink& sink)
         }
         return failure;
     }
-    return readWinHttpReply(request.get(), sink, m_options.bodySizeCap, decoding);
+    return readWinHttpReply(request.get(), sink, m_options, decoding);
 }
 
 } // namespace kqget

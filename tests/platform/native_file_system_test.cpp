@@ -81,6 +81,49 @@ TEST_F(NativeFileSystemTest, SearchOfAMissingFolderOrAFileFailsNamingIt)
     }
 }
 
+// A run holds its data folder and its log's folder, whatever role another run
+// would give them; a run's own log in its data folder is no conflict.
+TEST_F(NativeFileSystemTest, ARunHoldsItsDataFolderAndItsLogsFolderUntilItEnds)
+{
+    for (const char* folder : {"work", "Data", "other/Data"}) {
+        dir.makeFolder(folder);
+    }
+    const struct
+    {
+        const char* name;
+        std::string log;
+        std::string data;
+        std::string refused; // what the refusal names; empty: the run goes
+    } cases[] = {
+        {"its log in the same folder", native("work/second.txt"), native("other/Data/"),
+         "the log's folder '" + native("work") + "'"},
+        {"the same data folder", native("other/log.txt"), native("Data/"),
+         "data folder '" + native("Data/") + "'"},
+        {"its log in the first's data folder", native("Data/log.txt"), native("other/Data/"),
+         "the log's folder '" + native("Data") + "'"},
+        {"its data folder the first's working folder", native("other/log.txt"), native("work/"),
+         "data folder '" + native("work/") + "'"},
+        {"other folders", native("other/log.txt"), native("other/Data/"), ""},
+        {"its log in its own data folder", native("other/Data/log.txt"), native("other/Data/"), ""},
+        {"an absent data folder, left to the walk", native("other/log.txt"), native("absent/"), ""},
+    };
+    auto first = fs->lockRun(native("work/log.txt"), native("Data/"));
+    for (const bool held : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (held ? ", held" : ", let go"));
+            try {
+                fs->lockRun(c.log, c.data);
+                EXPECT_TRUE(!held || c.refused.empty()) << "not refused";
+            } catch (const RunError& error) {
+                EXPECT_TRUE(held && !c.refused.empty()) << error.what();
+                EXPECT_EQ(error.number(), ErrorNumber::RunUnderWay);
+                EXPECT_THAT(error.what(), HasSubstr("cannot run on " + c.refused));
+            }
+        }
+        first.reset();
+    }
+}
+
 TEST_F(NativeFileSystemTest, FolderTestAndSizesCountOnlyWhatIsThere)
 {
     dir.write("Aé12/Aé12_full.png", std::string(11000, 'p'));

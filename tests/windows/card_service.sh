@@ -24,6 +24,7 @@ start)
     "$program" \
         --match stall.test --stall-after-headers-ms 600000 \
         --match silent.test --delay-ms 600000 \
+        --match drip.test --drip-bytes 1 --drip-pause-ms 100 \
         --match loop.test --redirect-loop \
         --match hops.test --redirect-hops 3 \
         --match big.test --oversized-body \

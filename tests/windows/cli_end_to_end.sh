@@ -53,6 +53,35 @@ locked_out=$(cd "$work/locked" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" 
 [[ $locked_status == 0 ]] || check "proxy credentials: status $locked_status, '$locked_out'"
 [[ $locked_out != *s3cr* ]] || check "the proxy's password is shown: $locked_out"
 
+# One run at a time: a run held by the service (Dzz9, card_service.sh) holds
+# its working folder and its data folder, so a second run in either is
+# refused with error 12 and writes nothing; killed, it lets go of both.
+mkdir -p "$work/held/Data/Dzz9" "$work/held/other/Data"
+(cd "$work/held" && KQGET_KEY=KEY exec "${wine_run[@]}" "$windows_cli" --user U --data Data \
+    --proxy "$proxy" --quiet) &
+held=$!
+for _ in $(seq 600); do # the log is made once both folders are held
+    [[ -e "$work/held/KQ-GET-PNG-XML.txt" ]] && break
+    sleep 0.1
+done
+for second in "held:other\\Data" "held/other:..\\Data"; do
+    second_status=0
+    second_err=$(cd "$work/${second%%:*}" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" \
+        --user U --data "${second#*:}" --proxy "$proxy" --quiet 2>&1 >/dev/null) ||
+        second_status=$?
+    [[ $second_status == 2 && $second_err == *"error 12: cannot run on"* ]] ||
+        check "a second run ($second): status $second_status, '$second_err'"
+done
+[[ ! -e "$work/held/other/KQ-GET-PNG-XML.txt" ]] || check "a refused run made its log"
+kill -KILL "$held"
+wait "$held" || true
+rmdir "$work/held/Data/Dzz9"
+mkdir -p "$work/held/Data/A0001"
+next_status=0
+(cd "$work/held" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" --user U --data Data \
+    --proxy "$proxy" --quiet) || next_status=$?
+[[ $next_status == 0 ]] || check "the run after a killed one: status $next_status"
+
 # The service answers 404 for Dé404 (card_service.sh), so its URLs reach the
 # summary with the name and the hidden key's "…".
 mkdir -p "$work/console/Data/"{A0001,Dé404}

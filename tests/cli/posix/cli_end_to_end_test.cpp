@@ -205,6 +205,61 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
                 HasSubstr("error 10: cannot search data folder '" + data() + "/absent/'"));
 }
 
+// A second run beside one under way, held by the service at its first
+// fetch: one that would share its log's folder or its data folder, in either
+// role, is refused before it writes or fetches anything. The first run then
+// dies by SIGKILL, and its hold goes with it.
+TEST_F(CliTest, OneRunAtATimePerLogAndPerDataFolder)
+{
+    dir.makeFolder("Data/A1");
+    dir.makeFolder("elsewhere/Data/A1");
+    const std::string elsewhere = dir.folder() + "elsewhere";
+    const struct
+    {
+        const char* name;
+        std::string workingFolder;
+        std::string dataFolder;
+        std::string named; // the folder the refusal names
+    } cases[] = {
+        {"the same working folder", dir.folder(), elsewhere + "/Data",
+         "the log's folder '" + dir.path().string()},
+        {"the same data folder", elsewhere, data(), "data folder '" + data() + "/'"},
+        {"its data folder the first's working folder", elsewhere, dir.path().string(),
+         "data folder '" + dir.folder()},
+    };
+    service->addFault("", {.heldUntilReleased = true});
+    bool tried = false;
+    const auto first = runCli({"--key", "K", "--user", "U", "--data", data()}, {}, [&](int pid) {
+        if (tried || service->requests().empty()) {
+            return;
+        }
+        tried = true;
+        const std::string logBefore = log();
+        const std::size_t requestsBefore = service->requests().size();
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            testing::ChildOptions options;
+            options.arguments = {"--key", "K2", "--user", "U", "--data", c.dataFolder};
+            options.workingDirectory = c.workingFolder;
+            const auto second = runCliWith(options);
+            EXPECT_EQ(second.exitStatus, 2);
+            EXPECT_THAT(second.err, HasSubstr("kqget-cli: error 12: cannot run on " + c.named));
+            EXPECT_THAT(second.err, HasSubstr("another run of kqget is under way there"));
+            EXPECT_EQ(log(), logBefore);
+            EXPECT_FALSE(std::filesystem::exists(elsewhere + "/KQ-GET-PNG-XML.txt"));
+        }
+        EXPECT_EQ(service->requests().size(), requestsBefore) << "a refused run fetched";
+        ::kill(pid, SIGKILL);
+    });
+    EXPECT_TRUE(tried);
+    EXPECT_EQ(first.exitStatus, 128 + SIGKILL);
+
+    service->releaseHeld();
+    const auto next = runCli({"--key", "K", "--user", "U", "--data", data()});
+    EXPECT_EQ(next.exitStatus, 0) << next.err;
+    EXPECT_EQ(dir.read("Data/A1/A1.xml"), CardService::expectedXml("A1", "K", "U"));
+}
+
 // Where the service is and how it is reached, as set at run time: the bases
 // from the option or the variable, a proxy that wants credentials, one that
 // cannot be reached. A failure is one line that names its setting, with the
