@@ -1,11 +1,13 @@
 #include "tests/support/posix/child_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,6 +66,29 @@ ChildResult runChild(const std::string& program, const ChildOptions& options)
     }
     argv.push_back(nullptr);
 
+    // The child's environment is made here: between fork() and exec() in a
+    // process with other threads only async-signal-safe calls may be made,
+    // and setenv() allocates, which deadlocks on an allocator lock another
+    // thread held at the fork.
+    std::vector<std::string> envText;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const std::string name(text.substr(0, text.find('=')));
+        if (!options.setEnv.contains(name) &&
+            std::find(options.unsetEnv.begin(), options.unsetEnv.end(), name) ==
+                options.unsetEnv.end()) {
+            envText.emplace_back(text);
+        }
+    }
+    for (const auto& [name, value] : options.setEnv) {
+        envText.push_back(name + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (auto& text : envText) {
+        envp.push_back(text.data());
+    }
+    envp.push_back(nullptr);
+
     const pid_t pid = ::fork();
     if (pid < 0) {
         throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
@@ -72,17 +97,11 @@ ChildResult runChild(const std::string& program, const ChildOptions& options)
         ::dup2(in.read, STDIN_FILENO);
         ::dup2(out.write, STDOUT_FILENO);
         ::dup2(err.write, STDERR_FILENO);
-        for (const auto& name : options.unsetEnv) {
-            ::unsetenv(name.c_str());
-        }
-        for (const auto& [name, value] : options.setEnv) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
         if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
             ::_exit(126);
         }
         ::signal(SIGINT, SIG_DFL);
-        ::execv(program.c_str(), argv.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     in.closeRead();
