@@ -16,6 +16,11 @@ packages=(
     "$@"
 )
 
+# Scripts that run side by side (scripts/test.sh --all, .ci/run) take turns
+# here, since only one of them can hold the package manager's lock.
+exec 9>"${TMPDIR:-/tmp}/kqget-deps.lock"
+flock 9
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
