@@ -47,11 +47,12 @@ sanitizer_suite() {
         ctest --test-dir build-sanitize --output-on-failure --timeout 600 -j4 -LE package "$@"
 }
 
-# The Windows tests use build/'s stand-in card service and kqget-cli. They
-# run one at a time: several change the Wine user's Internet settings.
+# The Windows tests use build/'s stand-in card service and kqget-cli; those
+# that share the Wine user's Internet settings or a display take turns
+# (RESOURCE_LOCK in their CMakeLists.txt).
 windows_suite() {
     bash scripts/build-windows.sh >/dev/null
-    ctest --test-dir build-windows --output-on-failure --timeout 300 "$@"
+    ctest --test-dir build-windows --output-on-failure --timeout 300 -j2 "$@"
 }
 
 bash scripts/deps.sh
