@@ -129,9 +129,10 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
             return 1;
         }
         if (!waiting()) {
-            throw std::runtime_error("the run did not end with \"DONE !\": the update button says \"" +
-                                     text(control(window, Control::Update)) + "\", the status line \"" +
-                                     text(control(window, Control::Status)) + "\"");
+            throw std::runtime_error(
+                "the run did not end with \"DONE !\": the update button says \"" +
+                text(control(window, Control::Update)) + "\", the status line \"" +
+                text(control(window, Control::Status)) + "\"");
         }
     }
     ::PostMessageW(window, WM_CLOSE, 0, 0);
