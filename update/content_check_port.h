@@ -17,12 +17,9 @@ class ContentCheckPort
 public:
     virtual ~ContentCheckPort() = default;
 
-    // What is wrong with `bytes` as a card file of `kind`, in a few words
-    // ("CRC error in chunk IDAT"); none when they are sound.
-    virtual std::optional<std::string> damage(std::string_view bytes, CardFileKind kind) const = 0;
-
-    // The same for the file at `path`. A file that cannot be read is damaged
-    // for the reason the system gives.
+    // What is wrong with the file at `path` as a card file of `kind`, in a
+    // few words ("CRC error in chunk IDAT"); none when it is sound. A file
+    // that cannot be read is damaged for the reason the system gives.
     virtual std::optional<std::string> fileDamage(std::string_view path,
                                                   CardFileKind kind) const = 0;
 };

@@ -65,7 +65,6 @@ bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) no
     m_failure.reset();
     releaseRoom();
     m_start = {};
-    m_whole.clear();
     m_keeping = isContentStatus(httpStatus);
     m_written = 0;
     if (!m_keeping) {
@@ -104,9 +103,6 @@ bool FetchedBody::write(std::string_view bytes) noexcept
     }
     try {
         m_start.feed(bytes);
-        if (m_check != nullptr) {
-            m_whole.append(bytes);
-        }
         m_file->write(bytes);
         m_written += bytes.size();
     } catch (...) {
@@ -123,11 +119,9 @@ void FetchedBody::finish() noexcept
     }
     try {
         m_file->close();
-        // Looked into now, so that a body waiting for its turn holds no memory.
         if (m_check != nullptr && m_start.refusal(m_kind).empty()) {
-            m_damaged = m_check->damage(m_whole, m_kind).has_value();
+            m_damaged = m_check->fileDamage(m_file->temporaryPath(), m_kind).has_value();
         }
-        std::string().swap(m_whole);
     } catch (...) {
         failWithCaught();
     }

@@ -36,7 +36,9 @@ struct StagingRoom
 class FetchedBody final : public BodySink
 {
 public:
-    // With `check`, the whole body is looked into once it has arrived.
+    // With `check`, the whole body is looked into once it has arrived: read
+    // back from its temporary file, so that what is checked is what was
+    // written, and bodies under way hold no copy in memory.
     // `room` is given for a body fetched ahead of its turn, none at its turn.
     FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
                 const ContentCheckPort* check = nullptr,
@@ -84,7 +86,6 @@ private:
     const CardFileKind m_kind;
     const ContentCheckPort* const m_check;
     BodyStart m_start;
-    std::string m_whole; // the body, only while it arrives and only to be checked
     bool m_damaged = false;
     std::mutex m_mutex;
     std::unique_ptr<StagedFile> m_file;

@@ -35,6 +35,8 @@ public:
     // Whether the temporary file is still where it was written: another
     // program may have removed it, or its folder, meanwhile.
     virtual bool intact() const noexcept { return true; }
+    // Where the bytes are until commit(): a closed file may be looked into.
+    virtual std::string temporaryPath() const = 0;
 };
 
 // A run's hold on its folders, let go when destroyed, and by the system when

@@ -93,13 +93,12 @@ std::optional<std::string> xmlDamage(std::string_view xml)
            std::to_string(XML_GetCurrentLineNumber(parser.get()));
 }
 
-} // namespace
-
-std::optional<std::string> PosixContentCheck::damage(std::string_view bytes,
-                                                     CardFileKind kind) const
+std::optional<std::string> damage(std::string_view bytes, CardFileKind kind)
 {
     return kind == CardFileKind::Illustration ? pngDamage(bytes) : xmlDamage(bytes);
 }
+
+} // namespace
 
 std::optional<std::string> PosixContentCheck::fileDamage(std::string_view path,
                                                          CardFileKind kind) const

@@ -9,7 +9,6 @@ namespace kqget {
 class PosixContentCheck final : public ContentCheckPort
 {
 public:
-    std::optional<std::string> damage(std::string_view bytes, CardFileKind kind) const override;
     std::optional<std::string> fileDamage(std::string_view path, CardFileKind kind) const override;
 };
 

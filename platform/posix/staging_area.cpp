@@ -248,6 +248,8 @@ public:
         m_area->forget(std::exchange(m_temporary, std::string()));
     }
 
+    std::string temporaryPath() const override { return m_temporary; }
+
     bool intact() const noexcept override
     {
         struct stat info

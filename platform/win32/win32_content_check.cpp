@@ -168,13 +168,12 @@ std::optional<std::string> xmlDamage(std::string_view xml)
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<std::string> Win32ContentCheck::damage(std::string_view bytes,
-                                                     CardFileKind kind) const
+std::optional<std::string> damage(std::string_view bytes, CardFileKind kind)
 {
     return kind == CardFileKind::Illustration ? pngDamage(bytes) : xmlDamage(bytes);
 }
+
+} // namespace
 
 Win32ContentCheck::Win32ContentCheck() : m_com(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
 

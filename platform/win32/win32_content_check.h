@@ -18,7 +18,6 @@ public:
     Win32ContentCheck(const Win32ContentCheck&) = delete;
     Win32ContentCheck& operator=(const Win32ContentCheck&) = delete;
 
-    std::optional<std::string> damage(std::string_view bytes, CardFileKind kind) const override;
     std::optional<std::string> fileDamage(std::string_view path, CardFileKind kind) const override;
 
 private:

@@ -147,6 +147,8 @@ public:
         forget();
     }
 
+    std::string temporaryPath() const override { return toUtf8(m_temporary); }
+
     bool intact() const noexcept override
     {
         return !m_temporary.empty() &&

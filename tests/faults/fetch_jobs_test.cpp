@@ -185,6 +185,7 @@ public:
                 m_committed = true;
             }
             bool intact() const noexcept override { return m_real->intact(); }
+            std::string temporaryPath() const override { return m_real->temporaryPath(); }
 
         private:
             void release()

@@ -60,6 +60,7 @@ public:
             }
             void close() override {}
             void commit() override { write({}); }
+            std::string temporaryPath() const override { return {}; } // nothing is ever written
 
         private:
             std::string m_path;

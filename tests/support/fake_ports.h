@@ -77,6 +77,8 @@ class MemoryFileSystem : public FileSystemPort
         {}
         void write(std::string_view bytes) override { m_content.append(bytes); }
         void close() override {}
+        // Nothing here is on disk; the content checks look only into real files.
+        std::string temporaryPath() const override { return {}; }
         void commit() override
         {
             if (m_files.failReplace) {
