@@ -1,16 +1,13 @@
 #include "platform/posix/staging_area.h"
 
+#include "platform/posix/temporary_name.h"
 #include "platform/system_error_text.h"
 #include "update/run_error.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdint>
-#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -18,9 +15,6 @@
 namespace kqget {
 
 namespace {
-
-constexpr std::string_view kTemporaryMark = ".kqget-";
-constexpr std::size_t kRandomLength = 6; // mkstemp's XXXXXX
 
 // What every later card file would meet as well: the disk, the process or
 // the system is short of something. Anything else (no write permission, a
@@ -51,66 +45,12 @@ FailureReach reachOf(int error) noexcept
                    reachOf(error));
 }
 
-std::size_t nameStart(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? 0 : slash + 1;
-}
-
-std::string folderOf(std::string_view path)
-{
-    const std::size_t start = nameStart(path);
-    return start == 0 ? std::string(".") : std::string(path.substr(0, start));
-}
-
-// ".NAME.kqget-" of "FOLDER/NAME".
-std::string temporaryPrefix(std::string_view target)
-{
-    return std::string(".").append(target.substr(nameStart(target))).append(kTemporaryMark);
-}
-
-bool isTemporaryOf(std::string_view entry, std::string_view prefix)
-{
-    if (entry.size() != prefix.size() + kRandomLength || !entry.starts_with(prefix)) {
-        return false;
-    }
-    for (const char c : entry.substr(prefix.size())) {
-        const bool alphanumeric =
-            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (!alphanumeric) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Six letters and digits that differ from one temporary file to the next and
-// from one process to another. O_EXCL makes a clash with a stranger's file a
-// retry under the next name, never a write into it.
-std::string uniqueSuffix()
-{
-    static constexpr std::string_view kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static const std::uint64_t seed = (static_cast<std::uint64_t>(std::random_device{}()) << 32) ^
-                                      static_cast<std::uint64_t>(::getpid());
-    static std::atomic<std::uint64_t> sequence{0};
-    // splitmix64: consecutive numbers come out unrelated.
-    std::uint64_t z = seed + 0x9E3779B97F4A7C15u * ++sequence;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-    z ^= z >> 31;
-    std::string suffix(kRandomLength, ' ');
-    for (char& c : suffix) {
-        c = kAlphabet[z % kAlphabet.size()];
-        z /= kAlphabet.size();
-    }
-    return suffix;
-}
-
 constexpr int kCreateAttempts = 100;
 // A transfer hands a body on in pieces of 16 KiB; gathered, a card file of a
 // few tens of KB goes to the system in one write.
 constexpr std::size_t kGatherBytes = 128 * 1024;
+// No more bodies are written at once than fetches run.
+constexpr std::size_t kSpareBuffers = 16;
 
 // The card file being replaced, if it is a plain file.
 std::optional<struct stat> replacedFile(const std::string& target)
@@ -123,39 +63,14 @@ std::optional<struct stat> replacedFile(const std::string& target)
     return std::nullopt;
 }
 
-// A replaced card file keeps its mode, and under root its owner too, so that
-// the card product, running as its user, can still rewrite it. A new one run
-// as root belongs to whoever owns its card folder. The file was created with
-// the mode it is to keep, so this costs a call only where the umask took bits
-// away or the owner must change.
-int adoptOwnership(int fd, const std::string& target, const std::optional<struct stat>& old,
-                   unsigned newFileMode)
+// Where a path lies below the data folder's handle: "CARD/NAME" of
+// "DATA/CARD/NAME"; empty when the path is not that deep.
+std::string fromDataFolder(std::string_view path)
 {
-    bool ownerChanged = false;
-    if (::geteuid() == 0) {
-        struct stat folder
-        {};
-        const struct stat* owner = old ? &*old : nullptr;
-        if (!old && ::stat(folderOf(target).c_str(), &folder) == 0) {
-            owner = &folder;
-        }
-        if (owner != nullptr) {
-            if (::fchown(fd, owner->st_uid, owner->st_gid) != 0) {
-                return errno;
-            }
-            ownerChanged = true;
-        }
-    }
-    if (!old) {
-        return 0; // created as any new file here is
-    }
-    // After the owner: changing it may clear the set-id bits.
-    const mode_t mode = old->st_mode & 07777;
-    if (!ownerChanged && (mode & ~static_cast<mode_t>(newFileMode) & 0666) == 0 &&
-        (mode & 07111) == 0) {
-        return 0; // the umask left every bit the old file had
-    }
-    return ::fchmod(fd, mode) == 0 ? 0 : errno;
+    const std::size_t start = nameStart(path);
+    const std::size_t folderStart = start >= 2 ? path.rfind('/', start - 2) : std::string::npos;
+    return folderStart == std::string::npos ? std::string()
+                                            : std::string(path.substr(folderStart + 1));
 }
 
 } // namespace
@@ -175,7 +90,9 @@ public:
         // file gets here (the umask or the folder's default ACL).
         const mode_t createMode = old ? (old->st_mode & 0777) : 0666;
         {
-            // Known as ours before a sweep can see it.
+            // Known as ours before a sweep can see it. O_EXCL makes a clash
+            // with a stranger's file a retry under the next name, never a
+            // write into it.
             const std::lock_guard lock(m_area->m_mutex);
             for (int attempt = 0; attempt < kCreateAttempts && !m_fd.valid(); ++attempt) {
                 m_temporary = prefix + uniqueSuffix();
@@ -192,22 +109,24 @@ public:
             }
             m_area->m_live.insert(m_temporary);
         }
-        // The path from the data folder: its card folder's name and its own.
-        const std::size_t folderStart = m_target.rfind('/', start >= 2 ? start - 2 : 0);
-        m_fromDataFolder = folderStart == std::string::npos || start < 2
-                               ? std::string()
-                               : m_temporary.substr(folderStart + 1);
-        if (const int error = adoptOwnership(m_fd.get(), m_target, old, m_area->m_newFileMode)) {
+        m_fromDataFolder = fromDataFolder(m_temporary);
+        struct stat created
+        {};
+        ::fstat(m_fd.get(), &created);
+        m_device = created.st_dev;
+        m_inode = created.st_ino;
+        if (const int error = adoptOwnership(created, old)) {
             removeTemporary();
             failStore(m_target, "cannot set the mode of its temporary file", error);
         }
-        struct stat info
-        {};
-        ::fstat(m_fd.get(), &info);
-        m_device = info.st_dev;
-        m_inode = info.st_ino;
     }
-    ~PosixStagedFile() override { removeTemporary(); }
+    ~PosixStagedFile() override
+    {
+        removeTemporary();
+        if (m_buffer) {
+            m_area->giveBack(std::move(m_buffer));
+        }
+    }
     PosixStagedFile(const PosixStagedFile&) = delete;
     PosixStagedFile& operator=(const PosixStagedFile&) = delete;
 
@@ -221,7 +140,7 @@ public:
             return;
         }
         if (!m_buffer) {
-            m_buffer = std::make_unique_for_overwrite<char[]>(kGatherBytes);
+            m_buffer = m_area->takeBuffer();
         }
         std::copy(bytes.begin(), bytes.end(), m_buffer.get() + m_buffered);
         m_buffered += bytes.size();
@@ -233,7 +152,9 @@ public:
             return;
         }
         flush();
-        m_buffer.reset(); // a body that waits for its turn holds no memory
+        if (m_buffer) {
+            m_area->giveBack(std::move(m_buffer)); // a body that waits for its turn holds no memory
+        }
         if (::close(m_fd.release()) != 0) {
             failStore(m_target, "cannot close its temporary file", errno);
         }
@@ -257,6 +178,54 @@ public:
     }
 
 private:
+    // A replaced card file keeps its mode, and under root its owner too, so
+    // that the card product, running as its user, can still rewrite it. A new
+    // one made by root goes to whoever owns its card folder. The file was
+    // created with the mode it is to keep, so this costs a call only where
+    // the umask took bits away or the owner must change.
+    int adoptOwnership(const struct stat& created, const std::optional<struct stat>& old)
+    {
+        bool ownerChanged = false;
+        if (m_area->m_root) {
+            struct stat folder
+            {};
+            const struct stat* owner = old ? &*old : nullptr;
+            if (!old && folderOwner(folder)) {
+                owner = &folder;
+            }
+            if (owner != nullptr &&
+                (owner->st_uid != created.st_uid || owner->st_gid != created.st_gid)) {
+                if (::fchown(m_fd.get(), owner->st_uid, owner->st_gid) != 0) {
+                    return errno;
+                }
+                ownerChanged = true;
+            }
+        }
+        if (!old) {
+            return 0; // created as any new file here is
+        }
+        // After the owner: changing it may clear the set-id bits.
+        const mode_t mode = old->st_mode & 07777;
+        if (!ownerChanged && (mode & ~static_cast<mode_t>(m_area->m_newFileMode) & 0666) == 0 &&
+            (mode & 07111) == 0) {
+            return 0; // the umask left every bit the old file had
+        }
+        return ::fchmod(m_fd.get(), mode) == 0 ? 0 : errno;
+    }
+
+    // The card folder's owner, looked up from the data folder's handle.
+    bool folderOwner(struct stat& folder) const
+    {
+        const std::size_t slash = m_fromDataFolder.find('/');
+        if (m_dataFolder && slash != std::string::npos) {
+            return ::fstatat(m_dataFolder->get(), m_fromDataFolder.substr(0, slash).c_str(),
+                             &folder, 0) == 0;
+        }
+        const std::size_t start = nameStart(m_target);
+        const std::string path = start == 0 ? std::string(".") : m_target.substr(0, start);
+        return ::stat(path.c_str(), &folder) == 0;
+    }
+
     void flush()
     {
         const std::size_t buffered = std::exchange(m_buffered, 0);
@@ -277,9 +246,10 @@ private:
         }
         // Through the data folder's handle when there is one: wherever the
         // folder went meanwhile, the file goes.
-        if (m_dataFolder && !m_fromDataFolder.empty()) {
-            ::unlinkat(m_dataFolder->get(), m_fromDataFolder.c_str(), 0);
-        } else {
+        // A folder made anew at the data folder's path holds it by that path.
+        if (!m_dataFolder || m_fromDataFolder.empty() ||
+            (::unlinkat(m_dataFolder->get(), m_fromDataFolder.c_str(), 0) != 0 &&
+             errno == ENOENT)) {
             ::unlink(m_temporary.c_str());
         }
         m_area->forget(std::exchange(m_temporary, std::string()));
@@ -296,6 +266,10 @@ private:
     dev_t m_device = 0;
     ino_t m_inode = 0;
 };
+
+StagingArea::StagingArea(unsigned newFileMode)
+    : m_newFileMode(newFileMode), m_root(::geteuid() == 0)
+{}
 
 std::unique_ptr<StagedFile> StagingArea::stage(std::string_view target)
 {
@@ -321,6 +295,7 @@ std::shared_ptr<UniqueFd> StagingArea::dataFolderOf(const std::string& target)
         return nullptr; // then removed by its path, as a last resort
     }
     known = handle;
+    m_lastDataFolder = handle;
     return handle;
 }
 
@@ -330,32 +305,39 @@ void StagingArea::forget(const std::string& temporary) noexcept
     m_live.erase(temporary);
 }
 
+std::unique_ptr<char[]> StagingArea::takeBuffer()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_spareBuffers.empty()) {
+            std::unique_ptr<char[]> buffer = std::move(m_spareBuffers.back());
+            m_spareBuffers.pop_back();
+            return buffer;
+        }
+    }
+    return std::make_unique_for_overwrite<char[]>(kGatherBytes);
+}
+
+void StagingArea::giveBack(std::unique_ptr<char[]> buffer) noexcept
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_spareBuffers.size() < kSpareBuffers) {
+        try {
+            m_spareBuffers.push_back(std::move(buffer));
+        } catch (...) {
+            // No room to keep it: it goes.
+        }
+    }
+}
+
 void StagingArea::removeLeftovers(std::string_view target) noexcept
 {
-    struct DirCloser
-    {
-        void operator()(DIR* dir) const noexcept { ::closedir(dir); }
-    };
     try {
-        const std::string folder = folderOf(target);
-        const std::string prefix = temporaryPrefix(target);
-        const std::string base(target.substr(0, nameStart(target)));
-        const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-        if (!dir) {
-            return;
-        }
-        const int handle = ::dirfd(dir.get());
+        const std::string path(target);
+        const std::shared_ptr<UniqueFd> dataFolder = dataFolderOf(path);
         const std::lock_guard lock(m_mutex);
-        while (const dirent* entry = ::readdir(dir.get())) {
-            const std::string_view name(entry->d_name);
-            struct stat info
-            {};
-            if (isTemporaryOf(name, prefix) && !m_live.contains(base + std::string(name)) &&
-                ::fstatat(handle, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISREG(info.st_mode)) {
-                ::unlinkat(handle, entry->d_name, 0);
-            }
-        }
+        m_sweep.sweep(target, dataFolder ? dataFolder->get() : -1,
+                      [&](const std::string& temporary) { return m_live.contains(temporary); });
     } catch (...) {
         // No memory to look: the leftovers wait for the next run.
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/posix/leftover_sweep.h"
 #include "platform/posix/unique_fd.h"
 #include "update/file_system_port.h"
 
@@ -9,6 +10,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kqget {
 
@@ -21,7 +23,7 @@ namespace kqget {
 class StagingArea : public std::enable_shared_from_this<StagingArea>
 {
 public:
-    explicit StagingArea(unsigned newFileMode) : m_newFileMode(newFileMode) {}
+    explicit StagingArea(unsigned newFileMode);
 
     // Throws RunError naming the card file.
     std::unique_ptr<StagedFile> stage(std::string_view target);
@@ -39,10 +41,21 @@ private:
     std::shared_ptr<UniqueFd> dataFolderOf(const std::string& target);
     void forget(const std::string& temporary) noexcept;
 
+    // The gathering buffers of bodies being written, kept for the next ones.
+    std::unique_ptr<char[]> takeBuffer();
+    void giveBack(std::unique_ptr<char[]> buffer) noexcept;
+
     const unsigned m_newFileMode;
+    // Whether files made here must be given to their folder's owner.
+    const bool m_root;
     std::mutex m_mutex;
     std::set<std::string> m_live;
     std::map<std::string, std::weak_ptr<UniqueFd>> m_dataFolders;
+    // The data folder last used, held so that it is not opened anew for
+    // every body once the bodies before have gone.
+    std::shared_ptr<UniqueFd> m_lastDataFolder;
+    std::vector<std::unique_ptr<char[]>> m_spareBuffers;
+    LeftoverSweep m_sweep; // the run's thread only
 };
 
 } // namespace kqget
