@@ -10,8 +10,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "kqget developers <kqget@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends comes from the libraries the programs link, as dpkg-shlibdeps finds them.
+# Depends comes from the libraries the programs link, as dpkg-shlibdeps finds
+# them, and libcurl, which the first fetch loads (libcurl.so.4, the OpenSSL
+# build whose headers kqget is compiled against): shlibdeps cannot see it.
+# 7.84.0 is the first whose curl_easy_header() is stable.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.84.0)")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "repair the card library of the KQ card game client")
 # CPack puts the summary above this as the synopsis line.
 set(CPACK_PACKAGE_DESCRIPTION

@@ -33,7 +33,7 @@ ErrorNumber errorNumberOf(CURLcode code)
 std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
 {
     curl_header* header = nullptr;
-    if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+    if (curlLibrary().easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
         return std::nullopt;
     }
     return retryAfterWait(header->value, std::time(nullptr));
@@ -48,7 +48,7 @@ std::optional<CertificateReason> certificateReasonOf(CURL* easy, CURLcode result
         return std::nullopt;
     }
     long verifyResult = X509_V_OK;
-    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+    curlLibrary().easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
     switch (verifyResult) {
     case X509_V_OK:
     case X509_V_ERR_UNSPECIFIED:
@@ -78,7 +78,8 @@ std::optional<CertificateReason> certificateReasonOf(CURL* easy, CURLcode result
 std::string undecodedCoding(CURL* easy)
 {
     curl_header* header = nullptr;
-    if (curl_easy_header(easy, "Content-Encoding", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+    if (curlLibrary().easy_header(easy, "Content-Encoding", 0, CURLH_HEADER, -1, &header) !=
+        CURLHE_OK) {
         return "an unknown coding";
     }
     const std::string_view value(header->value);
@@ -109,14 +110,14 @@ bool CurlFetch::begin()
     if (!m_begun) {
         m_begun = true;
         long status = 0;
-        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        curlLibrary().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
         if (status == kProxyAuthenticationRequired && proxy) {
             m_proxyAsksCredentials = true;
             m_sinkRefused = true;
             return false;
         }
         curl_off_t length = -1;
-        curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        curlLibrary().easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         m_sinkRefused =
             !sink->begin(status, length < 0 ? std::nullopt : std::optional<std::uint64_t>(length));
     }
@@ -166,9 +167,9 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
 {
     CURL* handle = easy.get();
     long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    curlLibrary().easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     long connectStatus = 0; // the proxy's answer to a tunnel's CONNECT
-    curl_easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+    curlLibrary().easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
     if (proxy && connectStatus == kProxyAuthenticationRequired) {
         m_proxyAsksCredentials = true;
     }
@@ -188,7 +189,8 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
     if (m_sinkRefused) {
         return {ticket, FetchFailure{ErrorNumber::Transfer, "the body could not be kept"}};
     }
-    std::string reason = "curl error " + std::to_string(result) + ": " + curl_easy_strerror(result);
+    std::string reason =
+        "curl error " + std::to_string(result) + ": " + curlLibrary().easy_strerror(result);
     const std::string_view detail(m_errorBuffer.data());
     if (!detail.empty()) {
         reason.append(" (").append(detail).append(")");
@@ -200,7 +202,7 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
         reason = "cannot reach the proxy " + proxyNamed(proxy->url, proxy->source) + ": " + reason;
     } else if (result == CURLE_COULDNT_RESOLVE_HOST) {
         const char* url = nullptr;
-        curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url);
+        curlLibrary().easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url);
         reason.append(bases.unresolvedHostNote(url == nullptr ? "" : url));
     }
     return {ticket, FetchFailure{errorNumberOf(result), std::move(reason)}};

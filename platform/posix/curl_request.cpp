@@ -21,11 +21,11 @@ constexpr long kConnectionsKept = 2 * static_cast<long>(kMaxJobs);
 class CurlGlobal
 {
 public:
-    CurlGlobal() : m_code(curl_global_init(CURL_GLOBAL_DEFAULT)) {}
+    CurlGlobal() : m_code(curlLibrary().global_init(CURL_GLOBAL_DEFAULT)) {}
     ~CurlGlobal()
     {
         if (m_code == CURLE_OK) {
-            curl_global_cleanup();
+            curlLibrary().global_cleanup();
         }
     }
     CurlGlobal(const CurlGlobal&) = delete;
@@ -50,28 +50,33 @@ bool isHttps(std::string_view url)
 
 std::optional<FetchFailure> curlGlobalFailure()
 {
+    try {
+        curlLibrary();
+    } catch (const RunError& error) {
+        return FetchFailure{error.number(), error.what()};
+    }
     static const CurlGlobal global;
     if (global.code() != CURLE_OK) {
         return FetchFailure{ErrorNumber::Transfer, "cannot initialise libcurl: curl error " +
                                                        std::to_string(global.code()) + ": " +
-                                                       curl_easy_strerror(global.code())};
+                                                       curlLibrary().easy_strerror(global.code())};
     }
     return std::nullopt;
 }
 
 UniqueMulti makeMulti()
 {
-    UniqueMulti multi(curl_multi_init());
+    UniqueMulti multi(curlLibrary().multi_init());
     if (!multi) {
         throw RunError(ErrorNumber::Transfer, "cannot set up libcurl: no multi handle");
     }
-    curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, kConnectionsKept);
+    curlLibrary().multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, kConnectionsKept);
     return multi;
 }
 
 UniqueEasy makeEasy(const TransferOptions& options)
 {
-    UniqueEasy easy(curl_easy_init());
+    UniqueEasy easy(curlLibrary().easy_init());
     if (!easy) {
         throw RunError(ErrorNumber::Transfer, "cannot set up libcurl: no handle");
     }

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "platform/posix/curl_library.h"
 #include "platform/proxy_url.h"
 #include "platform/transfer_options.h"
 #include "update/run_error.h"
 #include "update/transfer_port.h"
-
-#include <curl/curl.h>
 
 #include <memory>
 #include <optional>
@@ -18,16 +17,17 @@ namespace kqget {
 
 struct EasyCleanup
 {
-    void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
+    void operator()(CURL* easy) const noexcept { curlLibrary().easy_cleanup(easy); }
 };
 struct MultiCleanup
 {
-    void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
+    void operator()(CURLM* multi) const noexcept { curlLibrary().multi_cleanup(multi); }
 };
 using UniqueEasy = std::unique_ptr<CURL, EasyCleanup>;
 using UniqueMulti = std::unique_ptr<CURLM, MultiCleanup>;
 
-// Initialises libcurl once for the process; why it could not, if it could not.
+// Loads and initialises libcurl once for the process; why it could not, if
+// it could not.
 std::optional<FetchFailure> curlGlobalFailure();
 
 // A multi handle that keeps every job's connection between fetches. Throws
@@ -52,11 +52,11 @@ std::optional<ChosenProxy> aimEasy(CURL* easy, std::string_view url,
 
 template <typename Value> void setOption(CURL* easy, CURLoption option, Value value)
 {
-    const CURLcode code = curl_easy_setopt(easy, option, value);
+    const CURLcode code = curlLibrary().easy_setopt(easy, option, value);
     if (code != CURLE_OK) {
         throw RunError(ErrorNumber::Transfer,
                        "cannot set up libcurl: option " + std::to_string(option) + ": curl error " +
-                           std::to_string(code) + ": " + curl_easy_strerror(code));
+                           std::to_string(code) + ": " + curlLibrary().easy_strerror(code));
     }
 }
 

@@ -4,8 +4,6 @@
 #include "platform/posix/curl_request.h"
 #include "update/run_error.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <list>
 #include <optional>
@@ -25,7 +23,7 @@ constexpr milliseconds kStallCheckInterval{100};
 FetchFailure multiFailure(CURLMcode code)
 {
     return {ErrorNumber::Transfer,
-            "curl multi error " + std::to_string(code) + ": " + curl_multi_strerror(code)};
+            "curl multi error " + std::to_string(code) + ": " + curlLibrary().multi_strerror(code)};
 }
 
 } // namespace
@@ -67,7 +65,7 @@ public:
             m_finished.push_back({ticket, FetchFailure{error.number(), error.what()}});
             return;
         }
-        if (const CURLMcode code = curl_multi_add_handle(m_multi.get(), fetch.easy.get());
+        if (const CURLMcode code = curlLibrary().multi_add_handle(m_multi.get(), fetch.easy.get());
             code != CURLM_OK) {
             m_underWay.pop_back();
             m_finished.push_back({ticket, multiFailure(code)});
@@ -82,7 +80,7 @@ public:
         }
         for (;;) {
             int running = 0;
-            if (const CURLMcode code = curl_multi_perform(m_multi.get(), &running);
+            if (const CURLMcode code = curlLibrary().multi_perform(m_multi.get(), &running);
                 code != CURLM_OK) {
                 failEverything(multiFailure(code));
             }
@@ -94,8 +92,8 @@ public:
             }
             const auto wait = std::clamp(std::chrono::duration_cast<milliseconds>(deadline - now),
                                          milliseconds{1}, kStallCheckInterval);
-            if (const CURLMcode code = curl_multi_poll(m_multi.get(), nullptr, 0,
-                                                       static_cast<int>(wait.count()), nullptr);
+            if (const CURLMcode code = curlLibrary().multi_poll(
+                    m_multi.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
                 code != CURLM_OK) {
                 failEverything(multiFailure(code));
             }
@@ -107,7 +105,7 @@ public:
     void abandonAll() noexcept
     {
         for (CurlFetch& fetch : m_underWay) {
-            curl_multi_remove_handle(m_multi.get(), fetch.easy.get());
+            curlLibrary().multi_remove_handle(m_multi.get(), fetch.easy.get());
         }
         m_underWay.clear();
         m_finished.clear();
@@ -129,14 +127,14 @@ private:
     void collectFinished()
     {
         int queued = 0;
-        while (const CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
+        while (const CURLMsg* message = curlLibrary().multi_info_read(m_multi.get(), &queued)) {
             if (message->msg != CURLMSG_DONE) {
                 continue;
             }
             CurlFetch* fetch = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &fetch);
+            curlLibrary().easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &fetch);
             const CURLcode result = message->data.result;
-            curl_multi_remove_handle(m_multi.get(), fetch->easy.get());
+            curlLibrary().multi_remove_handle(m_multi.get(), fetch->easy.get());
             m_finished.push_back(fetch->outcome(result, m_options.bases));
             recycle(*fetch);
         }
@@ -179,7 +177,7 @@ private:
                 continue;
             }
             // Its connection is closed, not pooled: the reply may still come.
-            curl_multi_remove_handle(m_multi.get(), it->easy.get());
+            curlLibrary().multi_remove_handle(m_multi.get(), it->easy.get());
             m_finished.push_back(
                 {it->ticket, FetchFailure{ErrorNumber::TransferTimeout, std::move(reason)}});
             it = m_underWay.erase(it);
@@ -189,7 +187,7 @@ private:
     void failEverything(const FetchFailure& failure)
     {
         for (CurlFetch& fetch : m_underWay) {
-            curl_multi_remove_handle(m_multi.get(), fetch.easy.get());
+            curlLibrary().multi_remove_handle(m_multi.get(), fetch.easy.get());
             m_finished.push_back({fetch.ticket, failure});
         }
         m_underWay.clear();

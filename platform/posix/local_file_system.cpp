@@ -156,6 +156,7 @@ std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
 std::unique_ptr<RunLock> LocalFileSystem::lockRun(std::string_view logPath,
                                                   std::string_view dataFolder)
 {
+    m_staging->beginRun();
     return lockRunFolders(logPath, dataFolder);
 }
 

@@ -17,7 +17,7 @@ cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
 deb=$(ls "$work"/kqget_*_*.deb)
 
 depends=$(dpkg-deb --field "$deb" Depends)
-[[ "$depends" == *libcurl4* ]] || fail "Depends lacks libcurl4 (dpkg-shlibdeps): '$depends'"
+[[ "$depends" == *libcurl4* ]] || fail "Depends lacks libcurl4, which the first fetch loads: '$depends'"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"

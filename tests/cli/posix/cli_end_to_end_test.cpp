@@ -203,6 +203,21 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
     EXPECT_EQ(missing.exitStatus, 2);
     EXPECT_THAT(missing.err,
                 HasSubstr("error 10: cannot search data folder '" + data() + "/absent/'"));
+
+    // The transfer's library is loaded by the first fetch: one that cannot
+    // be loaded fails it, named with the loader's reason, and a run with
+    // nothing to fetch never meets it.
+    dir.write("broken/libcurl.so.4", "");
+    const std::map<std::string, std::string> brokenLibrary{
+        {"LD_LIBRARY_PATH", (dir.path() / "broken").string()}};
+    const auto unloadable = runCli({"--key", "K", "--user", "U", "--data", data()}, brokenLibrary);
+    EXPECT_EQ(unloadable.exitStatus, 2);
+    EXPECT_THAT(unloadable.err, HasSubstr("error 40: cannot fetch " + infoUrl("A1", "…", "U") +
+                                          ": cannot load libcurl.so.4: " +
+                                          (dir.path() / "broken/libcurl.so.4").string()));
+    dir.write("Data/A1/A1.xml", "<card/>");
+    dir.write("Data/A1/A1_full.png", std::string(11000, 'p'));
+    EXPECT_EQ(runCli({"--key", "K", "--user", "U", "--data", data()}, brokenLibrary).exitStatus, 0);
 }
 
 // A second run beside one under way, held by the service at its first

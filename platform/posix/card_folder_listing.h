@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace kqget {
+
+// A card folder's entries as one listing found them: what a killed run left
+// there, and whether a card file or a staged file stood there then.
+class CardFolderListing
+{
+public:
+    struct Entry
+    {
+        std::string name;
+        ino_t inode;
+        unsigned char type; // DT_REG, DT_UNKNOWN, ...
+    };
+
+    // Lists `folder` (its path, ending in '/'). A folder that cannot be
+    // opened or read lists what was read of it, and is not complete().
+    void list(std::string_view folder);
+    bool complete() const noexcept { return m_complete; }
+
+    const std::string& folder() const noexcept { return m_folder; }
+    // Counts the listings made, so that what changed before one can tell.
+    std::uint64_t serial() const noexcept { return m_serial; }
+    const Entry* find(std::string_view name) const noexcept;
+    std::vector<Entry>& entries() noexcept { return m_entries; }
+
+private:
+    std::string m_folder;
+    std::uint64_t m_serial = 0;
+    bool m_complete = false;
+    std::vector<Entry> m_entries;
+    std::unique_ptr<char[]> m_buffer;
+};
+
+} // namespace kqget
