@@ -2,7 +2,6 @@
 
 #include "platform/posix/unique_fd.h"
 
-#include <climits>
 #include <cstddef>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,8 +12,6 @@ namespace {
 
 // A card folder holds a few entries: one read of this size takes them all.
 constexpr std::size_t kListingBytes = 32 * 1024;
-constexpr std::size_t kPageBytes = 4096;
-constexpr std::size_t kLongestRecord = (offsetof(dirent64, d_name) + NAME_MAX + 1 + 7) / 8 * 8;
 
 } // namespace
 
@@ -46,13 +43,9 @@ void CardFolderListing::list(std::string_view folder)
                 m_entries.push_back({std::string(name), entry->d_ino, entry->d_type});
             }
         }
-        // While entries remain, a read fills the buffer, or on some file
-        // systems a page of it, up to the last entry that fits: room left
-        // in the first page for the longest entry means the folder ended.
-        if (static_cast<std::size_t>(read) + kLongestRecord <= kPageBytes) {
-            m_complete = true;
-            return;
-        }
+        // Read on to the end the system reports: a file system may hand a
+        // folder over in reads shorter than the buffer (FUSE file systems
+        // give what their daemon sends), so a short read does not mean the end.
     }
 }
 
