@@ -21,7 +21,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from benchkit import ROOT, Bench, say
+from benchkit import ROOT, Bench, failed_result, say
 from rows import ROWS
 
 TARGETS = ["kqget-cli", "kqget-card-service", "kqget-bench-library", "kqget-bench-walk-floor",
@@ -148,7 +148,13 @@ def main(arguments):
     load = [round(os.getloadavg()[0], 1)]
     try:
         for row in options.rows:
-            results += ROWS[row](bench)
+            # A row that breaks is a FAILED line; the rows after it still run.
+            try:
+                results += ROWS[row](bench)
+            except Exception as error:  # noqa: BLE001 - reported in the table, with its kind
+                say(f"row {row} broke: {type(error).__name__}: {error}")
+                results.append(failed_result(f"{row} (the whole row)",
+                                             f"{type(error).__name__}: {error}", "-"))
         header = {
             "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
             "commit": subprocess.run(["git", "-C", str(ROOT), "rev-parse", "--short", "HEAD"],

@@ -8,7 +8,7 @@ TARGET = 1.5
 
 
 def run(bench):
-    cards = bench.size(WALK_CARDS)
+    cards = bench.size(WALK_CARDS[0])
     label = f"4 walk {cards} cards: window vs cli"
     driver = bench.bin / "kqget-bench-window"
     if not driver.exists():
