@@ -2,9 +2,12 @@
 
 #include "platform/posix/unique_fd.h"
 
+#include <climits>
 #include <cstddef>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 
 namespace kqget {
 
@@ -12,10 +15,11 @@ namespace {
 
 // A card folder holds a few entries: one read of this size takes them all.
 constexpr std::size_t kListingBytes = 32 * 1024;
+constexpr std::size_t kLongestRecord = (offsetof(dirent64, d_name) + NAME_MAX + 1 + 7) / 8 * 8;
 
 } // namespace
 
-void CardFolderListing::list(std::string_view folder)
+void CardFolderListing::list(std::string_view folder, bool readsFill)
 {
     ++m_serial;
     m_folder.assign(folder);
@@ -43,9 +47,31 @@ void CardFolderListing::list(std::string_view folder)
                 m_entries.push_back({std::string(name), entry->d_ino, entry->d_type});
             }
         }
-        // Read on to the end the system reports: a file system may hand a
-        // folder over in reads shorter than the buffer (FUSE file systems
-        // give what their daemon sends), so a short read does not mean the end.
+        // The file systems that fill a read with every entry that fits end
+        // a folder with a short read; elsewhere (FUSE gives what its daemon
+        // sends) the end is the read that returns nothing.
+        if (readsFill && static_cast<std::size_t>(read) + kLongestRecord <= kListingBytes) {
+            m_complete = true;
+            return;
+        }
+    }
+}
+
+bool readsFillOnFileSystemOf(const std::string& folder) noexcept
+{
+    struct statfs system
+    {};
+    if (::statfs(folder.c_str(), &system) != 0) {
+        return false;
+    }
+    switch (system.f_type) {
+    case EXT4_SUPER_MAGIC: // ext2 and ext3 as well
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+        return true;
+    default:
+        return false;
     }
 }
 

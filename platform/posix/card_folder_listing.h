@@ -23,7 +23,9 @@ public:
 
     // Lists `folder` (its path, ending in '/'). A folder that cannot be
     // opened or read lists what was read of it, and is not complete().
-    void list(std::string_view folder);
+    // `readsFill`: its file system fills every read with all the entries
+    // that fit (readsFillOnFileSystemOf()), so a short read is the end.
+    void list(std::string_view folder, bool readsFill);
     bool complete() const noexcept { return m_complete; }
 
     const std::string& folder() const noexcept { return m_folder; }
@@ -39,5 +41,10 @@ private:
     std::vector<Entry> m_entries;
     std::unique_ptr<char[]> m_buffer;
 };
+
+// Whether the file system holding `folder` hands a folder's entries over
+// filling each read as far as they go: the kernel's own local file systems
+// (ext2/3/4, XFS, Btrfs, tmpfs) do; anything else is read to an empty read.
+bool readsFillOnFileSystemOf(const std::string& folder) noexcept;
 
 } // namespace kqget

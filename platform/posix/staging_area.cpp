@@ -61,6 +61,20 @@ std::shared_ptr<UniqueFd> StagingArea::dataFolderOf(const std::string& target)
     return handle;
 }
 
+// Asked once for each data folder: its card folders are on its file system.
+bool StagingArea::readsFill(std::string_view target)
+{
+    const std::size_t start = nameStart(target);
+    const std::size_t folderStart = start >= 2 ? target.rfind('/', start - 2) : std::string::npos;
+    const std::string dataFolder(
+        folderStart == std::string::npos ? "." : target.substr(0, folderStart + 1));
+    const auto [known, added] = m_readsFill.try_emplace(dataFolder, false);
+    if (added) {
+        known->second = readsFillOnFileSystemOf(dataFolder);
+    }
+    return known->second;
+}
+
 void StagingArea::forget(const std::string& temporary) noexcept
 {
     const std::lock_guard lock(m_mutex);
@@ -110,7 +124,7 @@ void StagingArea::removeLeftovers(std::string_view target) noexcept
             m_otherFileToSweep = false;
         } else {
             m_listedFor.clear(); // it stands for no file while it is made
-            m_listing.list(folder);
+            m_listing.list(folder, readsFill(target));
             m_listedFor.assign(target);
             m_otherFileToSweep = true;
         }

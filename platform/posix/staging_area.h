@@ -52,6 +52,8 @@ private:
     // staged under it; none when it cannot be opened.
     std::shared_ptr<UniqueFd> dataFolderOf(const std::string& target);
     void forget(const std::string& temporary) noexcept;
+    // Whether a short read ends a listing of `target`'s folder; under m_mutex.
+    bool readsFill(std::string_view target);
 
     // The gathering buffers of bodies being written, kept for the next ones.
     std::unique_ptr<char[]> takeBuffer();
@@ -71,6 +73,7 @@ private:
     std::mutex m_mutex;
     std::set<std::string> m_live;
     std::map<std::string, std::weak_ptr<UniqueFd>> m_dataFolders;
+    std::map<std::string, bool, std::less<>> m_readsFill;
     // The data folder last used, held so that it is not opened anew for
     // every body once the bodies before have gone.
     std::shared_ptr<UniqueFd> m_lastDataFolder;
