@@ -53,9 +53,12 @@ def race(bench, name, cards, switches, jobs):
     return bench.interleave(sides, bench.latency_rounds)
 
 
-def report(best, failure, rows):
-    """Table rows (label, measured side, against side, target) from `best`."""
-    if failure:
+def raced(bench, name, cards, switches, jobs, rows):
+    """Races kqget-cli against curl (race()) and gives the table rows (label,
+    measured side, against side, target); every row FAILED if the race did."""
+    try:
+        best = race(bench, name, cards, switches, jobs)
+    except RowFailed as failure:
         return [failed_result(label, failure, f"<= {target}x") for label, _, _, target in rows]
     return [ratio_result(label, best, measured, against, target)
             for label, measured, against, target in rows]
@@ -67,13 +70,8 @@ def run_latency(bench):
         " (minutes)")
     bench.notes.append(f"row 3: {cards} illustrations from the stand-in card service, "
                        f"{LATENCY_MS} ms before every response")
-    best, failure = {}, None
-    try:
-        best = race(bench, "latency", cards, ["--latency-ms", str(LATENCY_MS)], [1, 4, 8])
-    except RowFailed as error:
-        failure = error
     ms = LATENCY_MS
-    return report(best, failure, [
+    return raced(bench, "latency", cards, ["--latency-ms", str(ms)], [1, 4, 8], [
         (f"3a +{ms} ms: --jobs 1 vs curl -K", "kq1", "curl1", 1.1),
         (f"3b +{ms} ms: --jobs 4 vs curl -Z max 4", "kq4", "curl4", 1.1),
         (f"3c +{ms} ms: --jobs 8 vs curl -Z max 8", "kq8", "curl8", 1.1),
@@ -92,12 +90,7 @@ def run_tail(bench):
     for number in range(0, cards, 10):
         switches += ["--match", f"/{card_id(number)}/illustrations", "--delay-ms",
                      str(TAIL_LATE_MS)]
-    best, failure = {}, None
-    try:
-        best = race(bench, "tail", cards, switches, [4, 8, 16])
-    except RowFailed as error:
-        failure = error
-    return report(best, failure, [
+    return raced(bench, "tail", cards, switches, [4, 8, 16], [
         ("6a slow tail: --jobs 4 vs curl -Z max 4", "kq4", "curl4", 1.15),
         ("6b slow tail: --jobs 8 vs curl -Z max 8", "kq8", "curl8", 1.15),
         ("6c slow tail: --jobs 16 vs curl -Z max 16", "kq16", "curl16", 1.15),

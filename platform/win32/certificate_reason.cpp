@@ -1,20 +1,14 @@
 #include "platform/win32/certificate_reason.h"
 
-#include <memory>
+#include "platform/win32/unique_handle.h"
+
 #include <winhttp.h>
 
 namespace kqget {
 
 namespace {
 
-struct ChainFreer
-{
-    void operator()(PCCERT_CHAIN_CONTEXT chain) const noexcept
-    {
-        ::CertFreeCertificateChain(chain);
-    }
-};
-using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFreer>;
+using UniqueChain = UniqueHandle<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>;
 
 // A failure may have several reasons; the one the user must fix first comes
 // first: a revoked or unknown certificate is no good whatever its dates and names.
@@ -127,7 +121,7 @@ std::optional<CertificateReason> checkServerCertificate(PCCERT_CONTEXT certifica
     }
     // A policy may pass a chain whose own status says it is broken (Wine's
     // passes one that ends at no root): the status still says why.
-    return reasonOfChainStatus(chain->TrustStatus.dwErrorStatus);
+    return reasonOfChainStatus(chain.get()->TrustStatus.dwErrorStatus);
 }
 
 } // namespace kqget

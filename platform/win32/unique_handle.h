@@ -31,7 +31,8 @@ public:
     Handle get() const noexcept { return m_handle; }
     bool valid() const noexcept
     {
-        return m_handle != nullptr && reinterpret_cast<HANDLE>(m_handle) != INVALID_HANDLE_VALUE;
+        return m_handle != nullptr && reinterpret_cast<const void*>(m_handle) !=
+                                          static_cast<const void*>(INVALID_HANDLE_VALUE);
     }
     explicit operator bool() const noexcept { return valid(); }
     Handle release() noexcept { return std::exchange(m_handle, nullptr); }

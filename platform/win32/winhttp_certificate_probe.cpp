@@ -1,22 +1,14 @@
 #include "platform/win32/winhttp_certificate_probe.h"
 
 #include "platform/win32/certificate_reason.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/winhttp_request.h"
-
-#include <memory>
 
 namespace kqget {
 
 namespace {
 
-struct CertificateFreer
-{
-    void operator()(PCCERT_CONTEXT certificate) const noexcept
-    {
-        ::CertFreeCertificateContext(certificate);
-    }
-};
-using UniqueCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
+using UniqueCertificate = UniqueHandle<PCCERT_CONTEXT, ::CertFreeCertificateContext>;
 
 bool isSecureFailure(DWORD error)
 {
@@ -39,13 +31,13 @@ UniqueCertificate presentedCertificate(const RefusedServer& server)
         !server.proxy.applyTo(server.session, request.get(), server.originUrl) ||
         !::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        return nullptr;
+        return {};
     }
     PCCERT_CONTEXT certificate = nullptr;
     DWORD size = sizeof certificate;
     if (!::WinHttpQueryOption(request.get(), WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate,
                               &size)) {
-        return nullptr;
+        return {};
     }
     return UniqueCertificate(certificate);
 }

@@ -4,6 +4,7 @@
 # It answers on 127.0.0.1 as the proxy for made-up hosts; the host chooses
 # what goes wrong. Its port goes to STATE-FOLDER/port.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/service_port.sh"
 action=$1
 program=$2
 state=$3
@@ -41,16 +42,7 @@ start)
         --match /C0cut/ --cut-at 11500 \
         </dev/null >"$state/out" 2>"$state/err" &
     echo $! >"$state/pid"
-    for _ in $(seq 100); do
-        if [[ -s "$state/out" ]]; then
-            head -n1 "$state/out" >"$state/port"
-            exit 0
-        fi
-        sleep 0.05
-    done
-    echo "card_service.sh: the service did not start:" >&2
-    cat "$state/err" >&2
-    exit 1
+    await_port "$state/out" "$state/port" "$state/err" "card_service.sh: the service"
     ;;
 stop)
     stop

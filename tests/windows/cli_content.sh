@@ -17,11 +17,7 @@ wine_run=("$@")
 
 work=$(mktemp -d -t kqget-content-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-failed=0
-check() {
-    echo "FAILED: $*" >&2
-    failed=1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/sample_library.sh"
 
 # Sound files first, as the service sends them; then damaged where real
 # files break: inside an IDAT chunk, a byte of image data, inside a tag.
@@ -42,12 +38,7 @@ for jobs in 1 4; do
     for system in linux windows; do
         rm -rf "$work/$system" && mkdir -p "$work/$system" && cp -a "$library" "$work/$system/Data"
     done
-    arguments=(--user U --data Data --proxy "$proxy" --jobs "$jobs" --verify --quiet)
-    linux_status=0
-    (cd "$work/linux" && KQGET_KEY=KEY "$linux_cli" "${arguments[@]}") || linux_status=$?
-    windows_status=0
-    (cd "$work/windows" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" "${arguments[@]}") ||
-        windows_status=$?
+    run_both "$work" --user U --data Data --proxy "$proxy" --jobs "$jobs" --verify --quiet
     [[ $linux_status == 1 && $windows_status == 1 ]] ||
         check "--jobs $jobs: exit statuses Linux $linux_status, Windows $windows_status, not 1"
     diff -r "$work/linux/Data" "$work/windows/Data" || check "--jobs $jobs: the card files differ"

@@ -23,12 +23,7 @@ make_sample_library "$library"
 mkdir -p "$work/windows"
 cp -a "$library" "$work/windows/Data"
 
-arguments=(--user 'us er' --data Data --proxy "$proxy" --jobs 2 --quiet)
-linux_status=0
-(cd "$work/linux" && KQGET_KEY=KEY "$linux_cli" "${arguments[@]}") || linux_status=$?
-windows_status=0
-(cd "$work/windows" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" "${arguments[@]}") ||
-    windows_status=$?
+run_both "$work" --user 'us er' --data Data --proxy "$proxy" --jobs 2 --quiet
 
 [[ $linux_status == 0 && $windows_status == 0 ]] ||
     check "exit statuses: Linux $linux_status, Windows $windows_status"

@@ -22,6 +22,20 @@ make_sample_library() {
     echo "not a card folder" >"$library/B1234"
 }
 
+# run_both WORK ARGUMENTS...
+# Runs the Linux kqget-cli ($linux_cli) in WORK/linux and kqget-cli.exe
+# ($windows_cli, under "${wine_run[@]}") in WORK/windows with the same
+# arguments and the key KEY; their exit statuses are left in $linux_status and
+# $windows_status.
+run_both() {
+    local work=$1
+    shift
+    linux_status=0
+    (cd "$work/linux" && KQGET_KEY=KEY "$linux_cli" "$@") || linux_status=$?
+    windows_status=0
+    (cd "$work/windows" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" "$@") || windows_status=$?
+}
+
 # compare_runs LINUX-FOLDER WINDOWS-FOLDER
 # Each folder holds the repaired Data and the run's log: the same card files,
 # and the same log once '\' reads '/', with CR LF line ends in both.

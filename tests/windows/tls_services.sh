@@ -8,6 +8,7 @@
 # (tests/support/posix/make_test_certificates.sh lists them); NAME.out lists
 # the request targets it received after that port.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/service_port.sh"
 action=$1
 program=$2
 state=$3
@@ -39,16 +40,8 @@ start)
         echo $! >"$state/$name.pid"
     done
     for name in "${names[@]}"; do
-        for _ in $(seq 100); do
-            if [[ -s "$state/$name.out" ]]; then
-                head -n1 "$state/$name.out" >"$state/$name.port"
-                continue 2
-            fi
-            sleep 0.05
-        done
-        echo "tls_services.sh: the service for $name did not start:" >&2
-        cat "$state/$name.err" >&2
-        exit 1
+        await_port "$state/$name.out" "$state/$name.port" "$state/$name.err" \
+            "tls_services.sh: the service for $name"
     done
     ;;
 stop)
