@@ -171,6 +171,7 @@ void FetchPipeline::collect()
 std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
 {
     bool aloneYet = false;
+    bool crowded = false; // other bodies were under way beside it
     for (;;) {
         auto found = m_outstanding.find(ticket);
         if (found != m_outstanding.end() && !found->second.atTurn) {
@@ -181,12 +182,18 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
             }
         }
         if (found != m_outstanding.end() && found->second.done && found->second.body->failure() &&
-            !aloneYet && !m_ahead.empty()) {
+            !aloneYet && crowded) {
             // The card's own body could not be kept while bodies ahead of
-            // their turn held disk and handles: it is fetched once more with
-            // none held, as it would be one file at a time.
+            // their turn may have held disk and handles (those may be gone by
+            // now, let go for the same shortage): it is fetched once more
+            // with none held, as it would be one file at a time.
             aloneYet = true;
             relieve(0);
+            for (auto& [other, fetch] : m_outstanding) {
+                if (!fetch.atTurn) {
+                    fetch.body->yieldAhead(); // its card's other file
+                }
+            }
             ticket = again(found);
             continue;
         }
@@ -201,6 +208,7 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
         // Before the wait, so that the room the results just applied made is
         // not left empty for as long as the wait lasts.
         planAhead();
+        crowded = crowded || m_outstanding.size() > 1;
         collect();
         m_progress.whileWaiting();
         if (m_progress.stopRequested()) {

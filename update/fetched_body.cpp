@@ -141,6 +141,14 @@ bool FetchedBody::takeTurn() noexcept
     return true;
 }
 
+void FetchedBody::yieldAhead() noexcept
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_room && !m_discarded) {
+        letGo(false);
+    }
+}
+
 std::string FetchedBody::refusal() const
 {
     const std::string_view start = m_start.refusal(m_kind);

@@ -58,6 +58,9 @@ public:
     // its temporary file has gone since (removed by another program, its
     // folder made anew): it must be fetched again.
     bool takeTurn() noexcept;
+    // Lets the body go if it is still ahead of its turn, as a shortage
+    // would: it is fetched again at its turn.
+    void yieldAhead() noexcept;
     // Whether a file failure (rather than the room's limit) let it go ahead
     // of its turn: the disk or the handles may be short.
     bool starvedAhead() const noexcept { return m_starved.load(); }
