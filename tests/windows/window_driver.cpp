@@ -46,7 +46,10 @@ std::string text(HWND window)
     if (!::SendMessageTimeoutW(window, WM_GETTEXT, wide.size(),
                                reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG, kReplyMs,
                                &length)) {
-        throw std::runtime_error("kqget.exe's window does not answer");
+        const DWORD error = ::GetLastError();
+        throw std::runtime_error("kqget.exe's window does not answer: error " +
+                                 std::to_string(error) +
+                                 (::IsWindow(window) ? "" : ", the window is gone"));
     }
     wide.resize(length);
     return kqget::toUtf8(wide);
@@ -100,9 +103,11 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
                std::chrono::steady_clock::now() < deadline;
     };
 
+    // Shown once it is whole: before that, the values it loads at its start
+    // would write over what is typed.
     HWND window = nullptr;
     while ((window = windowOf(started.dwThreadId, [](HWND at) {
-                return control(at, Control::Update) != nullptr;
+                return ::IsWindowVisible(at) && control(at, Control::Update) != nullptr;
             })) == nullptr) {
         if (!waiting()) {
             throw std::runtime_error("kqget.exe showed no window");
@@ -117,9 +122,19 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
             ::SendMessageW(control(window, name), WM_CHAR, character, 1);
         }
     }
-    ::SendMessageW(control(window, Control::Confirm), BM_CLICK, 0, 0);
-    // Posted: the run goes on inside the click, the window answering meanwhile.
-    ::PostMessageW(control(window, Control::Update), BM_CLICK, 0, 0);
+    // A click goes through the button's press and release, with the mouse
+    // captured between the two: the box is clicked until it shows the tick.
+    const HWND confirm = control(window, Control::Confirm);
+    for (int click = 0; click < 5 && ::SendMessageW(confirm, BM_GETCHECK, 0, 0) != BST_CHECKED;
+         ++click) {
+        ::SendMessageW(confirm, BM_CLICK, 0, 0);
+    }
+    // The button's click itself, as the window hears of it, posted: the run
+    // goes on inside it, the window answering meanwhile.
+    const HWND update = control(window, Control::Update);
+    ::PostMessageW(window, WM_COMMAND,
+                   MAKEWPARAM(kqget::win32ControlId(Control::Update), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(update));
 
     while (text(control(window, Control::Update)) != kqget::kDoneText) {
         if (HWND box = windowOf(started.dwThreadId, isMessageBox)) {
@@ -129,6 +144,11 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
             return 1;
         }
         if (!waiting()) {
+            DWORD status = 0;
+            if (::GetExitCodeProcess(process.get(), &status) && status != STILL_ACTIVE) {
+                throw std::runtime_error("kqget.exe ended during the run, status " +
+                                         std::to_string(status));
+            }
             throw std::runtime_error(
                 "the run did not end with \"DONE !\": the update button says \"" +
                 text(control(window, Control::Update)) + "\", the status line \"" +
