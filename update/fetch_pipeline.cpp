@@ -78,6 +78,15 @@ void FetchPipeline::relieve(std::size_t keep)
         dropPlanned(m_ahead.back().fetches);
         m_ahead.pop_back();
     }
+    if (keep == 0) {
+        // None held at all: the card's files claimed but not yet at their
+        // turn let theirs go too, and are fetched again at it.
+        for (auto& [ticket, fetch] : m_outstanding) {
+            if (!fetch.atTurn) {
+                fetch.body->yieldAhead();
+            }
+        }
+    }
     // Planning goes on from the run's own card once it gets there.
     m_planner.reset();
 }
@@ -189,11 +198,6 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
             // with none held, as it would be one file at a time.
             aloneYet = true;
             relieve(0);
-            for (auto& [other, fetch] : m_outstanding) {
-                if (!fetch.atTurn) {
-                    fetch.body->yieldAhead(); // its card's other file
-                }
-            }
             ticket = again(found);
             continue;
         }

@@ -99,7 +99,7 @@ private:
     FetchTicket again(std::map<FetchTicket, Fetch>::iterator fetch);
     void dropPlanned(const Planned& planned);
     // Fewer bodies ahead, the latest let go first: the disk or the handles
-    // ran short.
+    // ran short. With `keep` 0, none is held ahead of its turn.
     void relieve(std::size_t keep);
     void collect();
 

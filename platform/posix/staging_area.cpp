@@ -27,6 +27,16 @@ void removeLeftover(const std::string& folder, const CardFolderListing::Entry& e
     }
 }
 
+// The data folder of a card file's path, with its '/' ("DATA/ID/ID.xml"
+// gives "DATA/"); empty when the path names none.
+std::string_view dataFolderPart(std::string_view target) noexcept
+{
+    const std::size_t start = nameStart(target);
+    const std::size_t folderStart = start >= 2 ? target.rfind('/', start - 2) : std::string::npos;
+    return folderStart == std::string::npos ? std::string_view()
+                                            : target.substr(0, folderStart + 1);
+}
+
 } // namespace
 
 StagingArea::StagingArea(unsigned newFileMode)
@@ -40,12 +50,10 @@ std::unique_ptr<StagedFile> StagingArea::stage(std::string_view target)
 
 std::shared_ptr<UniqueFd> StagingArea::dataFolderOf(const std::string& target)
 {
-    const std::size_t start = nameStart(target);
-    const std::size_t folderStart = start >= 2 ? target.rfind('/', start - 2) : std::string::npos;
-    if (folderStart == std::string::npos) {
+    const std::string dataFolder(dataFolderPart(target));
+    if (dataFolder.empty()) {
         return nullptr;
     }
-    const std::string dataFolder = target.substr(0, folderStart + 1);
     const std::lock_guard lock(m_mutex);
     std::weak_ptr<UniqueFd>& known = m_dataFolders[dataFolder];
     if (auto handle = known.lock()) {
@@ -64,15 +72,17 @@ std::shared_ptr<UniqueFd> StagingArea::dataFolderOf(const std::string& target)
 // Asked once for each data folder: its card folders are on its file system.
 bool StagingArea::readsFill(std::string_view target)
 {
-    const std::size_t start = nameStart(target);
-    const std::size_t folderStart = start >= 2 ? target.rfind('/', start - 2) : std::string::npos;
-    const std::string dataFolder(
-        folderStart == std::string::npos ? "." : target.substr(0, folderStart + 1));
-    const auto [known, added] = m_readsFill.try_emplace(dataFolder, false);
-    if (added) {
-        known->second = readsFillOnFileSystemOf(dataFolder);
+    std::string_view dataFolder = dataFolderPart(target);
+    if (dataFolder.empty()) {
+        dataFolder = ".";
     }
-    return known->second;
+    if (const auto known = m_readsFill.find(dataFolder); known != m_readsFill.end()) {
+        return known->second;
+    }
+    std::string path(dataFolder);
+    const bool fills = readsFillOnFileSystemOf(path);
+    m_readsFill.emplace(std::move(path), fills);
+    return fills;
 }
 
 void StagingArea::forget(const std::string& temporary) noexcept

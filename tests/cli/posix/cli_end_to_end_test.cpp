@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <sys/stat.h>
 
 namespace kqget {
@@ -188,33 +190,51 @@ TEST_F(CliTest, ErrorStatusIsNotStoredAndEndsWithStatusOne)
     }
 }
 
+// A failure that ends the run: status 2 and one message naming its cause.
+// The transfer's library is loaded by the first fetch: one that cannot be
+// loaded fails it, named with the loader's reason, and a run with nothing to
+// fetch never meets it.
 TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
 {
     dir.makeFolder("Data/A1");
-    const auto result = runCli({"--key", "K", "--user", "U", "--data", data()},
-                               {{"http_proxy", "http://127.0.0.1:1"}});
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_THAT(result.err,
-                HasSubstr("kqget-cli: error 40: cannot fetch " + infoUrl("A1", "…", "U")));
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(log(), "A1\r\n" + data() + "/A1/A1.xml size 0\r\n");
-
-    const auto missing = runCli({"--key", "K", "--user", "U", "--data", data() + "/absent"});
-    EXPECT_EQ(missing.exitStatus, 2);
-    EXPECT_THAT(missing.err,
-                HasSubstr("error 10: cannot search data folder '" + data() + "/absent/'"));
-
-    // The transfer's library is loaded by the first fetch: one that cannot
-    // be loaded fails it, named with the loader's reason, and a run with
-    // nothing to fetch never meets it.
     dir.write("broken/libcurl.so.4", "");
     const std::map<std::string, std::string> brokenLibrary{
         {"LD_LIBRARY_PATH", (dir.path() / "broken").string()}};
-    const auto unloadable = runCli({"--key", "K", "--user", "U", "--data", data()}, brokenLibrary);
-    EXPECT_EQ(unloadable.exitStatus, 2);
-    EXPECT_THAT(unloadable.err, HasSubstr("error 40: cannot fetch " + infoUrl("A1", "…", "U") +
-                                          ": cannot load libcurl.so.4: " +
-                                          (dir.path() / "broken/libcurl.so.4").string()));
+    const struct
+    {
+        const char* name;
+        std::string dataFolder;
+        std::map<std::string, std::string> environment;
+        std::string said; // in standard error
+        std::optional<std::string> log;
+    } cases[] = {
+        {"the service not reached",
+         data(),
+         {{"http_proxy", "http://127.0.0.1:1"}},
+         "kqget-cli: error 40: cannot fetch " + infoUrl("A1", "…", "U"),
+         "A1\r\n" + data() + "/A1/A1.xml size 0\r\n"},
+        {"no data folder",
+         data() + "/absent",
+         {},
+         "error 10: cannot search data folder '" + data() + "/absent/'",
+         std::nullopt},
+        {"libcurl not loadable", data(), brokenLibrary,
+         "error 40: cannot fetch " + infoUrl("A1", "…", "U") +
+             ": cannot load libcurl.so.4: " + (dir.path() / "broken/libcurl.so.4").string(),
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result =
+            runCli({"--key", "K", "--user", "U", "--data", c.dataFolder}, c.environment);
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_THAT(result.err, HasSubstr(c.said));
+        EXPECT_EQ(result.out, "");
+        if (c.log) {
+            EXPECT_EQ(log(), *c.log);
+        }
+    }
+
     dir.write("Data/A1/A1.xml", "<card/>");
     dir.write("Data/A1/A1_full.png", std::string(11000, 'p'));
     EXPECT_EQ(runCli({"--key", "K", "--user", "U", "--data", data()}, brokenLibrary).exitStatus, 0);
