@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <variant>
 
 namespace kqget {
@@ -48,7 +49,14 @@ void flushOut()
     }
 }
 
-int run(const CliOptions& options, const ServiceBases& bases)
+// What a run that a failure ended had done, for the summary after the error.
+struct FailedRun
+{
+    RunTally tally;
+    std::chrono::milliseconds wallTime{};
+};
+
+int run(const CliOptions& options, const ServiceBases& bases, std::optional<FailedRun>& failed)
 {
     InterruptFlag interrupt;
     std::FILE* progressOut = (!options.quiet && isTerminal(stderr)) ? stderr : nullptr;
@@ -66,11 +74,21 @@ int run(const CliOptions& options, const ServiceBases& bases)
     runOptions.countFetchesFirst = progressOut != nullptr;
 
     const auto started = std::chrono::steady_clock::now();
-    const RunTally tally =
-        CardUpdateRun(progress, *fileSystem, *transfer, runOptions, bases.hosts())
-            .run(options.inputs);
-    const auto wallTime = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
+    const auto elapsed = [started] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+    };
+    RunTally tally;
+    try {
+        tally = CardUpdateRun(progress, *fileSystem, *transfer, runOptions, bases.hosts())
+                    .run(options.inputs);
+    } catch (...) {
+        if (!options.quiet) {
+            failed = FailedRun{progress.tallySoFar(), elapsed()};
+        }
+        throw;
+    }
+    const auto wallTime = elapsed();
 
     if (!options.quiet) {
         writeOut(
@@ -109,7 +127,25 @@ int reportFailure(ErrorNumber number, std::string_view description, std::string_
     return exitCode(ExitStatus::Failed);
 }
 
-int dispatch(const std::vector<std::string>& arguments, std::string& key)
+// After the error line, as after an interrupt: what the run did before the
+// failure. A run that failed before its first card has nothing to tell, and
+// the log named would still be the last run's.
+void showPartialSummary(const FailedRun& failed, std::string_view key) noexcept
+{
+    if (failed.tally.cardsChecked == 0) {
+        return;
+    }
+    try {
+        writeOut(runSummaryText(failed.tally, logPathForSummary(), failed.wallTime, key));
+        flushOut();
+    } catch (...) {
+        const CaughtFailure failure = caughtFailure();
+        reportFailure(failure.number, failure.description, key);
+    }
+}
+
+int dispatch(const std::vector<std::string>& arguments, std::string& key,
+             std::optional<FailedRun>& failed)
 {
     const std::optional<std::string> keyVariable = environmentValue("KQGET_KEY");
     const auto parsed = parseCliOptions(arguments, keyVariable ? keyVariable->c_str() : nullptr);
@@ -134,7 +170,7 @@ int dispatch(const std::vector<std::string>& arguments, std::string& key)
                  serviceBasesText(std::get<ServiceBases>(bases)));
         break;
     case CliOptions::Action::Run:
-        status = run(options, std::get<ServiceBases>(bases));
+        status = run(options, std::get<ServiceBases>(bases), failed);
         break;
     }
     flushOut();
@@ -146,11 +182,16 @@ int dispatch(const std::vector<std::string>& arguments, std::string& key)
 int runCliCommand(const std::vector<std::string>& arguments)
 {
     std::string key;
+    std::optional<FailedRun> failed;
     try {
-        return dispatch(arguments, key);
+        return dispatch(arguments, key, failed);
     } catch (...) {
         const CaughtFailure failure = caughtFailure();
-        return reportFailure(failure.number, failure.description, key);
+        const int status = reportFailure(failure.number, failure.description, key);
+        if (failed) {
+            showPartialSummary(*failed, key);
+        }
+        return status;
     }
 }
 
