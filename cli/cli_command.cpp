@@ -6,13 +6,12 @@
 #include "cli/run_summary.h"
 #include "cli/terminal_progress.h"
 #include "platform/native_ports.h"
+#include "platform/service_settings.h"
 #include "platform/system_error_text.h"
-#include "update/build_config.h"
 #include "update/card_update_run.h"
 #include "update/display_text.h"
 #include "update/exit_status.h"
 #include "update/run_error.h"
-#include "update/service_bases.h"
 
 #include <cerrno>
 #include <chrono>
@@ -154,24 +153,21 @@ int dispatch(const std::vector<std::string>& arguments, std::string& key,
     }
     const auto& options = std::get<CliOptions>(parsed);
     key = std::string(trimSpaces(options.inputs.key));
-    const auto bases = chooseServiceBases({options.infoBase, options.imageBase,
-                                           environmentValue("KQGET_INFO_BASE"),
-                                           environmentValue("KQGET_IMAGE_BASE")});
-    if (const auto* problem = std::get_if<std::string>(&bases)) {
-        return reportUsageError(*problem);
-    }
     int status = exitCode(ExitStatus::Done);
-    switch (options.action) {
-    case CliOptions::Action::Help:
+    if (options.action == CliOptions::Action::Help) {
         writeOut(usageText());
-        break;
-    case CliOptions::Action::Version:
-        writeOut("kqget " + std::string(kDisplayVersion) + "\n" +
-                 serviceBasesText(std::get<ServiceBases>(bases)));
-        break;
-    case CliOptions::Action::Run:
-        status = run(options, std::get<ServiceBases>(bases), failed);
-        break;
+        flushOut();
+        return status;
+    }
+    // --version tells what is wrong with the settings as well as what is right.
+    const ServiceSettings settings =
+        resolveServiceSettings(options.infoBase, options.imageBase, true, environmentValue);
+    if (options.action == CliOptions::Action::Version) {
+        writeOut(versionText(settings));
+    } else if (const auto* problem = std::get_if<std::string>(&settings.bases)) {
+        return reportUsageError(*problem);
+    } else {
+        status = run(options, std::get<ServiceBases>(settings.bases), failed);
     }
     flushOut();
     return status;
