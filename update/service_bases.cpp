@@ -38,12 +38,10 @@ bool sameOrigin(std::string_view url, std::string_view base)
            (url.size() == base.size() || url[base.size()] == '/' || url[base.size()] == '?');
 }
 
-std::optional<ServiceBase> chosen(const std::optional<std::string>& option,
-                                  std::string_view optionName,
-                                  const std::optional<std::string>& variable,
-                                  std::string_view variableName,
-                                  const std::vector<SettingsFile>& files,
-                                  std::optional<SettingValue> SettingsFile::*inFile)
+std::optional<ServiceBase>
+chosen(const std::optional<std::string>& option, std::string_view optionName,
+       const std::optional<std::string>& variable, std::string_view variableName,
+       const std::vector<SettingsFile>& files, std::optional<SettingValue> SettingsFile::*inFile)
 {
     if (option) {
         return ServiceBase{*option, std::string(optionName)};
@@ -80,10 +78,9 @@ std::string ServiceBases::unresolvedHostNote(std::string_view url) const
         std::string variable = "KQGET_" + setting;
         std::ranges::transform(variable, variable.begin(),
                                [](char c) { return c == '-' ? '_' : std::toupper(c); });
-        std::string note = "; " + std::string(hostOf(authorityOf(base->url))) + " is the " +
-                           name + " base's host, set by " + base->setBy + "; to change it, " +
-                           (takesOptions ? "give --" + setting + " URL, " : "") + "set " +
-                           variable;
+        std::string note = "; " + std::string(hostOf(authorityOf(base->url))) + " is the " + name +
+                           " base's host, set by " + base->setBy + "; to change it, " +
+                           (takesOptions ? "give --" + setting + " URL, " : "") + "set " + variable;
         if (!userSettingsFile.empty()) {
             note += " or write '" + setting + " = URL' into " + userSettingsFile;
         }

@@ -63,8 +63,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     const std::vector<std::string> arguments = commandArguments();
     const WindowCommand command = kqget::parseWindowCommand(
         std::vector<std::string_view>(arguments.begin(), arguments.end()));
-    const kqget::ServiceSettings settings = kqget::resolveServiceSettings(
-        std::nullopt, std::nullopt, false, [](const char* name) {
+    const kqget::ServiceSettings settings =
+        kqget::resolveServiceSettings(std::nullopt, std::nullopt, false, [](const char* name) {
             const wchar_t* value = ::_wgetenv(kqget::toWide(name).c_str());
             return value == nullptr ? std::nullopt
                                     : std::optional<std::string>(kqget::toUtf8(value));

@@ -33,16 +33,18 @@ SettingsLocations settingsLocations()
         const std::string home = variable("HOME");
         folder = home.starts_with('/') ? home + "/.config" : std::string();
     }
-    return {folder.empty() ? std::string() : folder + "/kqget/kqget.conf",
-            "/etc/kqget/kqget.conf"};
+    while (folder.size() > 1 && folder.ends_with('/')) {
+        folder.pop_back();
+    }
+    return {folder.empty() ? std::string() : folder + "/kqget/kqget.conf", "/etc/kqget/kqget.conf"};
 }
 
 SettingsText readSettingsText(const std::string& path)
 {
     const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     const auto failed = [&path](int error) {
-        return SettingsText{false, {},
-                            "cannot read settings file '" + path + "': " + systemErrorText(error)};
+        return SettingsText{
+            false, {}, "cannot read settings file '" + path + "': " + systemErrorText(error)};
     };
     if (!file.valid()) {
         if (errno == ENOENT || errno == ENOTDIR) {
@@ -65,7 +67,8 @@ SettingsText readSettingsText(const std::string& path)
         }
         read.text.append(buffer, static_cast<std::size_t>(got));
         if (read.text.size() > kMaxSettingsBytes) {
-            return {false, {},
+            return {false,
+                    {},
                     "settings file '" + path + "' is longer than " +
                         std::to_string(kMaxSettingsBytes) + " bytes: not a settings file"};
         }

@@ -41,13 +41,12 @@ SettingsLocations settingsLocations()
 
 SettingsText readSettingsText(const std::string& path)
 {
-    const UniqueFileHandle file(::CreateFileW(toWide(path).c_str(), GENERIC_READ,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                              nullptr));
+    const UniqueFileHandle file(::CreateFileW(
+        toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     const auto failed = [&path](DWORD error) {
-        return SettingsText{false, {},
-                            "cannot read settings file '" + path + "': " + windowsErrorText(error)};
+        return SettingsText{
+            false, {}, "cannot read settings file '" + path + "': " + windowsErrorText(error)};
     };
     if (!file) {
         const DWORD error = ::GetLastError();
@@ -68,7 +67,8 @@ SettingsText readSettingsText(const std::string& path)
         }
         read.text.append(buffer, got);
         if (read.text.size() > kMaxSettingsBytes) {
-            return {false, {},
+            return {false,
+                    {},
                     "settings file '" + path + "' is longer than " +
                         std::to_string(kMaxSettingsBytes) + " bytes: not a settings file"};
         }

@@ -314,7 +314,8 @@ TEST_F(CliTest, ServiceBasesAndProxiesSetAtRunTime)
         std::vector<std::string> arguments;
         std::map<std::string, std::string> environment;
         int exitStatus;
-        std::string said; // standard error, or the start of the first request's target
+        std::string said;     // standard error, or the start of the first request's target
+        std::string settings; // the user's settings file; empty: none
     } cases[] = {
         {"bases from the options",
          {"--info-base", "http://cards.test:8080", "--image-base", "http://img.test"},
@@ -326,11 +327,37 @@ TEST_F(CliTest, ServiceBasesAndProxiesSetAtRunTime)
          {{"KQGET_INFO_BASE", "http://env.test"}, {"KQGET_IMAGE_BASE", "http://img.test"}},
          0,
          "http://env.test/bof/"},
+        {"bases from the user's settings file",
+         {"--image-base", "http://img.test/"},
+         {},
+         0,
+         "http://settings.test:8080/bof/",
+         "image-base = http://unused.test\r\ninfo-base = http://settings.test:8080/\r\n"},
+        {"the variable over the settings file",
+         {},
+         {{"KQGET_INFO_BASE", "http://env.test"}},
+         0,
+         "http://env.test/bof/",
+         "info-base = http://settings.test\n"},
+        {"a line of the settings file that is no setting",
+         {},
+         {},
+         64,
+         "kqget-cli: settings file '" + settingsFile() + "' line 2: unknown setting 'info'",
+         "# the card service\ninfo = http://settings.test\n"},
         {"host not found",
          {},
          {{"KQGET_INFO_BASE", "http://nowhere.invalid"}, {"http_proxy", ""}},
          2,
-         "nowhere.invalid is the info base's host, set by KQGET_INFO_BASE\n"},
+         "nowhere.invalid is the info base's host, set by KQGET_INFO_BASE; to change it, give "
+         "--info-base URL, set KQGET_INFO_BASE or write 'info-base = URL' into " +
+             settingsFile() + "\n"},
+        {"host from the settings file not found",
+         {},
+         {{"http_proxy", ""}},
+         2,
+         "nowhere.invalid is the info base's host, set by line 1 of " + settingsFile() + "; ",
+         "info-base = http://nowhere.invalid\n"},
         {"proxy asks for credentials",
          {},
          {{"PROXY_USER", "bob"}},
@@ -360,6 +387,10 @@ TEST_F(CliTest, ServiceBasesAndProxiesSetAtRunTime)
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(dir.path() / "Data");
         dir.makeFolder("Data/A1");
+        std::filesystem::remove_all(dir.path() / "config");
+        if (!c.settings.empty()) {
+            dir.write("config/kqget/kqget.conf", c.settings);
+        }
         service->clearFaults();
         if (c.environment.erase("PROXY_USER") > 0) {
             service->addFault("", {.proxyUser = "bob", .proxyPassword = "s3cr@t-secret"});
@@ -376,7 +407,8 @@ TEST_F(CliTest, ServiceBasesAndProxiesSetAtRunTime)
             EXPECT_THAT(requests[before].target, ::testing::StartsWith(c.said));
         } else {
             EXPECT_THAT(result.err, HasSubstr(c.said));
-            EXPECT_EQ(std::ranges::count(result.err, '\n'), 1) << result.err;
+            EXPECT_EQ(std::ranges::count(result.err, '\n'), c.exitStatus == 64 ? 2 : 1)
+                << result.err;
         }
         EXPECT_EQ((result.out + result.err).find("secret"), std::string::npos);
     }
@@ -401,9 +433,20 @@ TEST_F(CliTest, UsageVersionAndHelp)
 
     const auto version = runCli({"--version", "--image-base", "https://img.test"});
     EXPECT_EQ(version.exitStatus, 0);
-    EXPECT_EQ(version.out, "kqget 1.01\ninfo base:  " + std::string(kConfiguredInfoBase) +
-                               " (set by the build's default)\n"
-                               "image base: https://img.test (set by --image-base)\n");
+    EXPECT_EQ(version.out,
+              "kqget 1.01\ninfo base:  " + std::string(kConfiguredInfoBase) +
+                  " (set by the build's default)\n"
+                  "image base: https://img.test (set by --image-base)\n"
+                  "settings:   " +
+                  settingsFile() + " (absent)\n            /etc/kqget/kqget.conf" +
+                  (std::filesystem::exists("/etc/kqget/kqget.conf") ? "" : " (absent)") + "\n");
+    // A base that cannot be used is told, and --help still shows.
+    const auto badBase = runCli({"--version", "--help", "--info-base", "http://a.test/x"});
+    EXPECT_EQ(badBase.exitStatus, 0);
+    EXPECT_THAT(badBase.out, HasSubstr("Usage"));
+    const auto badVersion = runCli({"--version", "--info-base", "http://a.test/x"});
+    EXPECT_EQ(badVersion.exitStatus, 0);
+    EXPECT_THAT(badVersion.out, HasSubstr("\nbases:      cannot be used: --info-base must be"));
 
     const auto help = runCli({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
