@@ -224,6 +224,16 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
          "error 10: cannot search data folder '" + data() + "/absent/'",
          std::nullopt,
          ""},
+        {"a Windows data folder not in the Wine prefix",
+         R"(C:\Documents and Settings\NAME\Application Data\mlun\Data\)",
+         {{"WINEPREFIX", dir.folder() + "wine"}},
+         R"(error 10: cannot search data folder 'C:\Documents and Settings\NAME\Application Data\mlun\Data\' (as ')" +
+             dir.folder() +
+             "wine/dosdevices/c:/Documents and Settings/NAME/Application Data/mlun/Data/' in the "
+             "Wine prefix " +
+             dir.folder() + "wine)",
+         std::nullopt,
+         ""},
         {"libcurl not loadable", data(), brokenLibrary,
          "error 40: cannot fetch " + infoUrl("A1", "…", "U") +
              ": cannot load libcurl.so.4: " + (dir.path() / "broken/libcurl.so.4").string(),
@@ -244,6 +254,24 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
     dir.write("Data/A1/A1.xml", "<card/>");
     dir.write("Data/A1/A1_full.png", std::string(11000, 'p'));
     EXPECT_EQ(runCli({"--key", "K", "--user", "U", "--data", data()}, brokenLibrary).exitStatus, 0);
+}
+
+// The Windows card product's data folder, typed as it shows it, is found in
+// the Wine prefix it runs in, without regard to case where the files' names
+// differ; the log names the card files as typed.
+TEST_F(CliTest, AWindowsDataFolderIsFoundInTheWinePrefix)
+{
+    dir.makeFolder("wine/drive_c/users/Me/Data/A1");
+    dir.makeFolder("wine/dosdevices");
+    std::filesystem::create_directory_symlink("../drive_c", dir.path() / "wine/dosdevices/c:");
+    const auto result = runCli({"--key", "K", "--user", "U", "--data", R"(c:\USERS\me\data)"},
+                               {{"WINEPREFIX", dir.folder() + "wine"}});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_THAT(log(), ::testing::StartsWith("A1\r\n"
+                                             R"(c:\USERS\me\data\A1\A1.xml)"
+                                             " size 0\r\nDownload File: "));
+    EXPECT_EQ(dir.read("wine/drive_c/users/Me/Data/A1/A1.xml"),
+              CardService::expectedXml("A1", "K", "U"));
 }
 
 // A second run beside one under way, held by the service at its first
