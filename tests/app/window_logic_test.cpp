@@ -144,6 +144,14 @@ TEST_F(WindowLogicTest, WithoutItsDataFolderARunFails)
     runOn(m_data.folder() + "missing");
     EXPECT_EQ(m_view.failures.size(), 2u);
     EXPECT_EQ(m_view.text(Control::Status), "");
+
+    // A Windows path stays as typed, '\' appended; where it was looked for is
+    // told beside it (on Linux, in the Wine prefix).
+    runOn(R"(C:\absent\Data)");
+    ASSERT_EQ(m_view.failures.size(), 3u);
+    EXPECT_EQ(m_view.failures[2].first, 10);
+    EXPECT_THAT(m_view.failures[2].second, HasSubstr(R"('C:\absent\Data\')"));
+    EXPECT_EQ(m_view.text(Control::DataFolder), R"(C:\absent\Data\)");
 }
 
 // An empty key or user name is refused before the log is replaced or anything
