@@ -2,7 +2,8 @@
 # Repairs one sample library twice, with the Linux kqget-cli and with
 # kqget-cli.exe under Wine, both through the stand-in service as their proxy,
 # and compares: the same exit status, the same card files, and the same log
-# once '\' reads '/', with CR LF line ends in both. Then reads what a run
+# once '\' reads '/', with CR LF line ends in both. Then the bases from the
+# settings files in the prefix's known folders. Then reads what a run
 # leaves on a console's screen (tmux's): a name outside ASCII as written, the
 # summary's lines whole, no trace of the progress line.
 #   cli_end_to_end.sh LINUX-CLI WINDOWS-CLI PORT-FILE WINE-RUN...
