@@ -104,6 +104,9 @@ bool WinePaths::isWindowsPath(std::string_view path) noexcept
 
 std::string WinePaths::toLinux(std::string_view path) const
 {
+    if (!isWindowsPath(path)) {
+        return std::string(path);
+    }
     const char drive = asciiLower(path[0]);
     std::string linux = m_prefix + "/dosdevices/" + drive + ':';
     std::string typed(1, drive); // the key of a folder found: the typed path up to it

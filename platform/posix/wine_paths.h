@@ -27,7 +27,8 @@ public:
 
     // The Linux path of the Windows path `path`: '\' and '/' both separate,
     // "." and ".." are resolved on the text (never above the drive), and a
-    // trailing separator stays. May be called from several threads at once.
+    // trailing separator stays. Any other path comes back as it is. May be
+    // called from several threads at once.
     std::string toLinux(std::string_view path) const;
 
     const std::string& prefix() const noexcept { return m_prefix; }
