@@ -20,6 +20,16 @@ cli) targets=(kqget-cli) ;;
 demo) targets=(kqget-cli kqget-card-service) ;;
 esac
 
+# Said before anything is built: the window needs a display.
+if [[ $mode == window && -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
+    cat >&2 <<'MSG'
+run.sh: there is no display here, so the window cannot open.
+  See kqget work without one:  scripts/run.sh --demo
+  Repair a library headless:   scripts/run.sh --cli --key KEY --user NAME --data FOLDER
+MSG
+    exit 1
+fi
+
 bash scripts/deps.sh >&2
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQGET_BUILD_BENCH=OFF >/dev/null
 cmake --build build --target "${targets[@]}" >&2
@@ -29,12 +39,4 @@ demo) exec bash scripts/demo.sh "$@" ;;
 cli) exec build/bin/kqget-cli "$@" ;;
 esac
 
-if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
-    cat >&2 <<'MSG'
-run.sh: there is no display here, so the window cannot open.
-  See kqget work without one:  scripts/run.sh --demo
-  Repair a library headless:   scripts/run.sh --cli --key KEY --user NAME --data FOLDER
-MSG
-    exit 1
-fi
 exec build/bin/kqget "$@"
