@@ -58,3 +58,41 @@ InstallDirRegKey HKLM "${KQGET_APPS_KEY}" "UninstallString"
   ${GetParent} $INSTDIR $0
   RMDir $0
 !macroend
+
+; /INFOBASE=URL and /IMAGEBASE=URL on the installer's command line (a silent
+; install's above all) write the machine's settings file, which both programs
+; read and never write, so an organisation deploys kqget configured. Given
+; either, the file is written anew with the lines given; given neither, a
+; file already there is left as it is, also by the uninstaller. The values
+; are written as given: the programs check them, naming the file and line.
+; $APPDATA is FOLDERID_ProgramData in the shell context for all users.
+!macro KqgetWriteMachineSettings
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/INFOBASE=" $R1
+  IfErrors 0 +2
+    StrCpy $R1 ""
+  ClearErrors
+  ${GetOptions} $R0 "/IMAGEBASE=" $R2
+  IfErrors 0 +2
+    StrCpy $R2 ""
+  StrCmp "$R1$R2" "" kqget_no_machine_settings
+  SetShellVarContext all
+  StrCpy $R3 "$APPDATA\kqget"
+  StrCmp $SV_ALLUSERS "AllUsers" +2
+    SetShellVarContext current
+  ClearErrors
+  CreateDirectory $R3
+  FileOpen $R4 "$R3\kqget.ini" w
+  IfErrors 0 +3
+    MessageBox MB_OK|MB_ICONSTOP "Cannot write the settings file $R3\kqget.ini." /SD IDOK
+    Abort "Cannot write the settings file $R3\kqget.ini."
+  FileWrite $R4 "# The card service's addresses, written by the kqget installer.$\r$\n"
+  StrCmp $R1 "" +2
+    FileWrite $R4 "info-base = $R1$\r$\n"
+  StrCmp $R2 "" +2
+    FileWrite $R4 "image-base = $R2$\r$\n"
+  FileClose $R4
+  DetailPrint "Service addresses written to $R3\kqget.ini"
+  kqget_no_machine_settings:
+!macroend
