@@ -59,6 +59,54 @@ InstallDirRegKey HKLM "${KQGET_APPS_KEY}" "UninstallString"
   RMDir $0
 !macroend
 
+; The value of an option such as /INFOBASE= on the installer's command line,
+; in any case, up to the next space or, quoted, the closing quote; "" when
+; the option is not given. (FileFunc's GetOptions ends a value at its first
+; '/', which every URL holds.)
+;   Push "/INFOBASE="  Call KqgetCommandLineValue  Pop $0
+Function KqgetCommandLineValue
+  Exch $0 ; the option
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  ${GetParameters} $1
+  StrCpy $1 " $1"
+  StrLen $2 " $0"
+  StrCpy $3 0
+  kqget_option_search:
+    StrCpy $4 $1 $2 $3
+    StrCmp $4 "" kqget_option_absent
+    StrCmp $4 " $0" kqget_option_found ; StrCmp is blind to case
+    IntOp $3 $3 + 1
+    Goto kqget_option_search
+  kqget_option_absent:
+    StrCpy $0 ""
+    Goto kqget_option_done
+  kqget_option_found:
+    IntOp $3 $3 + $2
+    StrCpy $1 $1 "" $3 ; from the value on
+    StrCpy $0 ""
+    StrCpy $2 " " ; what ends the value
+    StrCpy $4 $1 1
+    StrCmp $4 '"' 0 kqget_option_value
+      StrCpy $2 '"'
+      StrCpy $1 $1 "" 1
+  kqget_option_value:
+    StrCpy $4 $1 1
+    StrCmp $4 "" kqget_option_done
+    StrCmp $4 $2 kqget_option_done
+    StrCpy $0 "$0$4"
+    StrCpy $1 $1 "" 1
+    Goto kqget_option_value
+  kqget_option_done:
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
 ; /INFOBASE=URL and /IMAGEBASE=URL on the installer's command line (a silent
 ; install's above all) write the machine's settings file, which both programs
 ; read and never write, so an organisation deploys kqget configured. Given
@@ -67,15 +115,12 @@ InstallDirRegKey HKLM "${KQGET_APPS_KEY}" "UninstallString"
 ; are written as given: the programs check them, naming the file and line.
 ; $APPDATA is FOLDERID_ProgramData in the shell context for all users.
 !macro KqgetWriteMachineSettings
-  ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "/INFOBASE=" $R1
-  IfErrors 0 +2
-    StrCpy $R1 ""
-  ClearErrors
-  ${GetOptions} $R0 "/IMAGEBASE=" $R2
-  IfErrors 0 +2
-    StrCpy $R2 ""
+  Push "/INFOBASE="
+  Call KqgetCommandLineValue
+  Pop $R1
+  Push "/IMAGEBASE="
+  Call KqgetCommandLineValue
+  Pop $R2
   StrCmp "$R1$R2" "" kqget_no_machine_settings
   SetShellVarContext all
   StrCpy $R3 "$APPDATA\kqget"
