@@ -126,8 +126,14 @@ FunctionEnd
   StrCpy $R3 "$APPDATA\kqget"
   StrCmp $SV_ALLUSERS "AllUsers" +2
     SetShellVarContext current
-  ClearErrors
   CreateDirectory $R3
+  ; Made anew rather than written over: a file another user made there first
+  ; would stay theirs, and writable by them, if only its bytes were replaced.
+  Delete "$R3\kqget.ini"
+  IfFileExists "$R3\kqget.ini" 0 +3
+    MessageBox MB_OK|MB_ICONSTOP "Cannot replace the settings file $R3\kqget.ini." /SD IDOK
+    Abort "Cannot replace the settings file $R3\kqget.ini."
+  ClearErrors
   FileOpen $R4 "$R3\kqget.ini" w
   IfErrors 0 +3
     MessageBox MB_OK|MB_ICONSTOP "Cannot write the settings file $R3\kqget.ini." /SD IDOK
