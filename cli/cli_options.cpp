@@ -113,7 +113,9 @@ std::string usageText()
            "                   each and the settings files read\n"
            "\n"
            "Exit status: 0 done, every fetch stored; 1 done, some fetch not stored;\n"
-           "2 a failure ended the run; 64 bad usage; 130 interrupted.\n";
+           "2 a failure ended the run; 64 bad usage; 130 interrupted.\n"
+           "\n"
+           "kqget is free software, released under the MIT License.\n";
 }
 
 std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& arguments,
