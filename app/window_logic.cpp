@@ -127,6 +127,9 @@ void WindowLogic::updateClicked()
         const std::unique_ptr<TransferPort> transfer = m_makeTransfer();
         end.tally =
             CardUpdateRun(progress, m_fileSystem, *transfer, {}, m_hosts, m_logPath).run(inputs);
+        if (end.tally.failure) {
+            end.failure.emplace(end.tally.failure->number(), end.tally.failure->what());
+        }
     } catch (...) {
         const CaughtFailure caught = caughtFailure();
         end.failure.emplace(caught.number, std::string(caught.description));

@@ -76,6 +76,11 @@ int run(const CliOptions& options, const ServiceBases& bases)
         writeOut(
             runSummaryText(tally, logPathForSummary(), wallTime, trimSpaces(options.inputs.key)));
     }
+    if (tally.failure) {
+        // What was done, then why the run ended: told like any failure.
+        flushOut();
+        throw *tally.failure;
+    }
     if (tally.cardsChecked == 0 && !tally.stopped) {
         writeText(stderr, "kqget-cli: warning: " +
                               noCardFoldersText(withTrailingSeparator(

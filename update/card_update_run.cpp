@@ -1,6 +1,7 @@
 #include "update/card_update_run.h"
 
 #include "update/fetch_pipeline.h"
+#include "update/refusal_budget.h"
 #include "update/run_log.h"
 #include "update/size_text.h"
 #include "update/verify_ahead.h"
@@ -64,6 +65,17 @@ public:
 
     RunTally run()
     {
+        try {
+            walkCards();
+        } catch (const ServiceRefusing& refusal) {
+            m_tally.failure.emplace(refusal);
+        }
+        return std::move(m_tally);
+    }
+
+private:
+    void walkCards()
+    {
         while (auto item = m_walk.next()) {
             if (const auto* failure = std::get_if<RunError>(&*item)) {
                 throw *failure;
@@ -78,10 +90,8 @@ public:
             }
             m_pipeline.planAhead();
         }
-        return std::move(m_tally);
     }
 
-private:
     void updateCard(const CardPlan& card)
     {
         const std::string& cardId = card.cardId;

@@ -177,6 +177,27 @@ void FetchPipeline::collect()
     }
 }
 
+void FetchPipeline::endIfRefusedTooLong(FetchTicket awaited)
+{
+    const auto refused = m_scheduler.refusedTooLong(m_now());
+    if (!refused) {
+        return;
+    }
+    // Named by the fetch refused last, when the run has not let it go.
+    auto named = m_outstanding.find(refused->ticket);
+    if (named == m_outstanding.end()) {
+        named = m_outstanding.find(awaited);
+    }
+    std::string url;
+    if (named != m_outstanding.end()) {
+        const Fetch& fetch = named->second;
+        url = fetch.kind == CardFileKind::Illustration ? m_cards.imageUrl(fetch.cardId)
+                                                       : m_cards.shownInfoUrl(fetch.cardId);
+    }
+    abandon();
+    throw ServiceRefusing(url, refused->httpStatus);
+}
+
 std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
 {
     bool aloneYet = false;
@@ -214,6 +235,7 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
         planAhead();
         crowded = crowded || m_outstanding.size() > 1;
         collect();
+        endIfRefusedTooLong(ticket);
         m_progress.whileWaiting();
         if (m_progress.stopRequested()) {
             abandon();

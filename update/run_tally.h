@@ -1,7 +1,10 @@
 #pragma once
 
+#include "update/run_error.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,10 @@ struct RunTally
     bool verified = false; // the files kept were looked into
     std::vector<DamagedFile> damaged;
     bool stopped = false; // the run ended early at the user's request
+    // Set when the run ended early on a failure that leaves what was done
+    // worth telling (the service kept refusing): a front end shows the
+    // tally, then the failure, and ends as for any failure.
+    std::optional<RunError> failure;
 };
 
 } // namespace kqget
