@@ -183,11 +183,8 @@ void FetchPipeline::endIfRefusedTooLong(FetchTicket awaited)
     if (!refused) {
         return;
     }
-    // Named by the fetch refused last, when the run has not let it go.
-    auto named = m_outstanding.find(refused->ticket);
-    if (named == m_outstanding.end()) {
-        named = m_outstanding.find(awaited);
-    }
+    // Named by the fetch the run waits for, whose card the log ends with.
+    const auto named = m_outstanding.find(awaited);
     std::string url;
     if (named != m_outstanding.end()) {
         const Fetch& fetch = named->second;

@@ -95,7 +95,7 @@ std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFet
     --host.inFlight;
     --m_inFlight;
     if (const auto* result = std::get_if<FetchResult>(&fetch.outcome)) {
-        m_refusals.answered(fetch.ticket, result->httpStatus, now);
+        m_refusals.answered(result->httpStatus, now);
     }
     const bool rateLimited = isRateLimit(fetch.outcome);
     answered(host, found->second, rateLimited);

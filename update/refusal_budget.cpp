@@ -7,7 +7,7 @@ bool isRefusalStatus(long httpStatus) noexcept
     return httpStatus == 429 || httpStatus == 503;
 }
 
-void RefusalBudget::answered(FetchTicket ticket, long httpStatus, Clock::time_point now)
+void RefusalBudget::answered(long httpStatus, Clock::time_point now)
 {
     if (!isRefusalStatus(httpStatus)) {
         m_since.reset();
@@ -17,7 +17,7 @@ void RefusalBudget::answered(FetchTicket ticket, long httpStatus, Clock::time_po
         m_since = now;
     }
     m_latestAt = now;
-    m_latest = {ticket, httpStatus};
+    m_latest = {httpStatus};
 }
 
 std::optional<RefusalBudget::Refusal> RefusalBudget::spent(Clock::time_point now,

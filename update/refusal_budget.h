@@ -1,7 +1,6 @@
 #pragma once
 
 #include "update/run_error.h"
-#include "update/transfer_port.h"
 
 #include <chrono>
 #include <optional>
@@ -28,14 +27,13 @@ public:
 
     struct Refusal
     {
-        FetchTicket ticket = 0; // the latest refused fetch
-        long httpStatus = 0;
+        long httpStatus = 0; // the latest refusal's
     };
 
     explicit RefusalBudget(Clock::duration budget = kRefusalBudget) : m_budget(budget) {}
 
-    // The service answered the fetch with `httpStatus` at `now`.
-    void answered(FetchTicket ticket, long httpStatus, Clock::time_point now);
+    // The service answered a fetch with `httpStatus` at `now`.
+    void answered(long httpStatus, Clock::time_point now);
 
     // The latest refusal once the budget is spent: by the refusals
     // themselves, or, while no fetch is under way to bring another answer,
