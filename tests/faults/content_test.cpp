@@ -172,7 +172,7 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
          halfImage,
          {},
          true,
-         pngPath + " damaged: image data: IDAT stream too short\r\nDownload File: " +
+         pngPath + " damaged: image data too short for its 64 x 128 image\r\nDownload File: " +
              imageUrl(kCard) + " New size " + std::to_string(png.size()),
          png},
         {"an XML cut in a tag",
@@ -180,7 +180,7 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
          cutXml,
          {},
          true,
-         xmlPath + " damaged: unclosed token at line 2\r\nDownload File: " + infoUrl(kCard) +
+         xmlPath + " damaged: XML not well-formed at line 2: unclosed token\r\nDownload File: " + infoUrl(kCard) +
              " New size " + std::to_string(xml.size()),
          xml},
         // Damaged bodies: the default takes what begins right; --verify does not.

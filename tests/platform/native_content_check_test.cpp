@@ -1,0 +1,202 @@
+// The content check over each system's own adapter, so that Linux and Windows
+// are held to one table: hostile files made here (compression bombs from a
+// repeated deflate block, headers claiming huge images, a wrong Adler-32,
+// entities that expand without end), and every file of the conformance
+// suites when they lie beside the source (KQGET_TESTDATA).
+#include "platform/native_ports.h"
+#include "tests/support/temp_dir.h"
+#include "tools/card-service/byte_formats.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <zlib.h>
+
+namespace kqget {
+namespace {
+
+std::string bigEndian(std::uint32_t value)
+{
+    std::string out;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<char>((value >> shift) & 0xff));
+    }
+    return out;
+}
+
+std::string chunk(std::string_view type, std::string_view data)
+{
+    const std::string covered = std::string(type) + std::string(data);
+    return bigEndian(static_cast<std::uint32_t>(data.size())) + covered +
+           bigEndian(testing::crc32Of(covered));
+}
+
+// A zlib stream of `blocks` MiB of zeros: one deflate block that inflates to
+// 1 MiB, repeated, so that the stream stays a thousandth of what it gives.
+std::string zeroBomb(int blocks)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    std::string zeros(1 << 20, '\0');
+    std::string block(deflateBound(&z, zeros.size()) + 16, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(zeros.size());
+    z.next_out = reinterpret_cast<Bytef*>(block.data());
+    z.avail_out = static_cast<uInt>(block.size());
+    deflate(&z, Z_FULL_FLUSH); // byte-aligned, and no reference to what came before
+    block.resize(block.size() - z.avail_out);
+    deflateEnd(&z);
+    std::string stream = "\x78\xda";
+    for (int i = 0; i < blocks; ++i) {
+        stream += block;
+    }
+    return stream + std::string("\x03\x00", 2) + bigEndian(1); // the last block, empty
+}
+
+// A sound 8-bit RGB image with `extra` chunks after IHDR.
+std::string pngWith(std::uint32_t side, std::string_view extra = {})
+{
+    const std::string raw(side * (1 + 3 * side), '\0');
+    std::string png = testing::pngFile(side, side, testing::storedZlib(raw));
+    return png.insert(33, extra);
+}
+
+std::string pngAround(std::uint32_t width, std::uint32_t height, std::string_view zlib)
+{
+    return testing::pngFile(width, height, zlib);
+}
+
+std::string laughs()
+{
+    std::string xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY l0 \"lol\">\n";
+    for (int i = 1; i < 10; ++i) {
+        xml += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int k = 0; k < 10; ++k) {
+            xml += "&l" + std::to_string(i - 1) + ";";
+        }
+        xml += "\">\n";
+    }
+    return xml + "]>\n<lolz>&l9;</lolz>\n";
+}
+
+std::string nested(int depth)
+{
+    std::string xml;
+    for (int i = 0; i < depth; ++i) {
+        xml += "<a>";
+    }
+    for (int i = 0; i < depth; ++i) {
+        xml += "</a>";
+    }
+    return xml;
+}
+
+TEST(NativeContentCheckTest, HostileFilesAreRefusedForWhatIsWrong)
+{
+    const std::string sound = pngWith(16);
+    std::string badAdler = sound;
+    badAdler[sound.size() - 12 - 5] ^= 0x01; // in the Adler-32, before the IDAT's CRC
+    const std::size_t idatCrcAt = sound.size() - 12 - 4;
+    badAdler.replace(idatCrcAt, 4,
+                     bigEndian(testing::crc32Of(badAdler.substr(37, idatCrcAt - 37))));
+    const std::string rows64(64 * (1 + 64 * 3), '\0');
+    const struct
+    {
+        const char* name;
+        CardFileKind kind;
+        std::string bytes;
+        std::optional<std::string> damage;
+    } cases[] = {
+        {"a sound image", CardFileKind::Illustration, sound, std::nullopt},
+        {"a zTXt bomb", CardFileKind::Illustration,
+         pngWith(16, chunk("zTXt", std::string("Comment\0\0", 9) + zeroBomb(64))),
+         "chunk zTXt: inflates to over 1 MiB"},
+        {"an iCCP bomb", CardFileKind::Illustration,
+         pngWith(16, chunk("iCCP", std::string("ICC\0\0", 5) + zeroBomb(64))),
+         "chunk iCCP: inflates to over 1 MiB"},
+        {"an iTXt bomb", CardFileKind::Illustration,
+         pngWith(16, chunk("iTXt", std::string("Comment\0\1\0en\0\0", 14) + zeroBomb(64))),
+         "chunk iTXt: inflates to over 1 MiB"},
+        {"a 30000 x 30000 header", CardFileKind::Illustration,
+         pngAround(30000, 30000, zeroBomb(64)), "image too large (30000 x 30000)"},
+        {"over 64 Mi pixels", CardFileKind::Illustration, pngAround(16384, 4097, zeroBomb(1)),
+         "image too large (16384 x 4097)"},
+        {"twice the header's image data", CardFileKind::Illustration,
+         pngAround(64, 64, testing::storedZlib(rows64 + rows64)),
+         "image data longer than its 64 x 64 image"},
+        {"a wrong Adler-32", CardFileKind::Illustration, badAdler,
+         "image data: incorrect data check"},
+        {"no Adler-32", CardFileKind::Illustration,
+         pngAround(64, 64,
+                   testing::storedZlib(rows64).substr(0, testing::storedZlib(rows64).size() - 4)),
+         "image data: zlib stream cut short (no Adler-32)"},
+        {"an unknown filter type", CardFileKind::Illustration,
+         pngAround(64, 64, testing::storedZlib("\x05" + rows64.substr(1))),
+         "image data: unknown filter type 5"},
+        {"a billion laughs", CardFileKind::Xml, laughs(), "XML entity expansion over the limit"},
+        {"nested 1,024 deep", CardFileKind::Xml, nested(1024), std::nullopt},
+        {"nested 5,000 deep", CardFileKind::Xml, nested(5000),
+         "XML nested deeper than 4096 elements"},
+        {"an internal DTD subset", CardFileKind::Xml,
+         "<!DOCTYPE card [<!ELEMENT card (#PCDATA)><!ENTITY n \"A1\">]>\n<card>&n;</card>\n",
+         std::nullopt},
+        {"an external DTD and entity, never read", CardFileKind::Xml,
+         "<!DOCTYPE cards SYSTEM \"cards.dtd\" [<!ENTITY x SYSTEM \"secret.txt\">]>\n"
+         "<cards>&x;</cards>\n",
+         std::nullopt},
+        {"a mismatched tag", CardFileKind::Xml, "<card>\n<name>\nA1</card>\n",
+         "XML not well-formed at line 3: mismatched tag"},
+    };
+    const testing::TempDir dir;
+    dir.write("secret.txt", "<not-wf");
+    const auto check = makeNativeContentCheck();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = dir.write("file", c.bytes);
+        EXPECT_EQ(check->fileDamage(dir.folder() + "file", c.kind), c.damage);
+    }
+}
+
+// Every suite file as its suite says: PngSuite's names beginning with x and
+// libpng's crashers damaged, the rest of PngSuite sound; the XML tests'
+// not-wf documents damaged and valid ones sound.
+TEST(NativeContentCheckTest, SuitesAreJudgedAsTheySay)
+{
+    const char* root = std::getenv("KQGET_TESTDATA");
+    if (root == nullptr || !std::filesystem::is_directory(root)) {
+        GTEST_SKIP() << "no conformance suites (KQGET_TESTDATA)";
+    }
+    const struct
+    {
+        const char* folder;
+        CardFileKind kind;
+        const char* extension;
+    } suites[] = {{"pngsuite", CardFileKind::Illustration, ".png"},
+                  {"libpng-crashers", CardFileKind::Illustration, ""},
+                  {"xmltest/not-wf-sa", CardFileKind::Xml, ".xml"},
+                  {"xmltest/valid-sa", CardFileKind::Xml, ".xml"}};
+    const auto check = makeNativeContentCheck();
+    int judged = 0;
+    for (const auto& suite : suites) {
+        for (const auto& entry :
+             std::filesystem::directory_iterator(std::filesystem::path(root) / suite.folder)) {
+            const std::string name = entry.path().filename().string();
+            if (!entry.is_regular_file() || !name.ends_with(suite.extension)) {
+                continue;
+            }
+            const bool damaged = std::string_view(suite.folder) != "xmltest/valid-sa" &&
+                                 (std::string_view(suite.folder) != "pngsuite" || name[0] == 'x');
+            const auto path = entry.path().u8string();
+            const auto damage =
+                check->fileDamage(std::string(path.begin(), path.end()), suite.kind);
+            EXPECT_EQ(damage.has_value(), damaged)
+                << suite.folder << "/" << name << ": " << damage.value_or("sound");
+            ++judged;
+        }
+    }
+    EXPECT_GT(judged, 500);
+}
+
+} // namespace
+} // namespace kqget
