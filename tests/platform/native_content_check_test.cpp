@@ -4,6 +4,7 @@
 // entities that expand without end), and every file of the conformance
 // suites when they lie beside the source (KQGET_TESTDATA).
 #include "platform/native_ports.h"
+#include "tests/support/hostile_files.h"
 #include "tests/support/temp_dir.h"
 #include "tools/card-service/byte_formats.h"
 
@@ -11,7 +12,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <zlib.h>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -52,44 +52,6 @@ std::optional<std::string> systemWords(std::optional<std::string> reason)
     return reason;
 }
 
-std::string bigEndian(std::uint32_t value)
-{
-    std::string out;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<char>((value >> shift) & 0xff));
-    }
-    return out;
-}
-
-std::string chunk(std::string_view type, std::string_view data)
-{
-    const std::string covered = std::string(type) + std::string(data);
-    return bigEndian(static_cast<std::uint32_t>(data.size())) + covered +
-           bigEndian(testing::crc32Of(covered));
-}
-
-// A zlib stream of `blocks` MiB of zeros: one deflate block that inflates to
-// 1 MiB, repeated, so that the stream stays a thousandth of what it gives.
-std::string zeroBomb(int blocks)
-{
-    z_stream z{};
-    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    std::string zeros(1 << 20, '\0');
-    std::string block(deflateBound(&z, zeros.size()) + 16, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(zeros.data());
-    z.avail_in = static_cast<uInt>(zeros.size());
-    z.next_out = reinterpret_cast<Bytef*>(block.data());
-    z.avail_out = static_cast<uInt>(block.size());
-    deflate(&z, Z_FULL_FLUSH); // byte-aligned, and no reference to what came before
-    block.resize(block.size() - z.avail_out);
-    deflateEnd(&z);
-    std::string stream = "\x78\xda";
-    for (int i = 0; i < blocks; ++i) {
-        stream += block;
-    }
-    return stream + std::string("\x03\x00", 2) + bigEndian(1); // the last block, empty
-}
-
 // A sound 8-bit RGB image with `extra` chunks after IHDR.
 std::string pngWith(std::uint32_t side, std::string_view extra = {})
 {
@@ -101,19 +63,6 @@ std::string pngWith(std::uint32_t side, std::string_view extra = {})
 std::string pngAround(std::uint32_t width, std::uint32_t height, std::string_view zlib)
 {
     return testing::pngFile(width, height, zlib);
-}
-
-std::string laughs()
-{
-    std::string xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY l0 \"lol\">\n";
-    for (int i = 1; i < 10; ++i) {
-        xml += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int k = 0; k < 10; ++k) {
-            xml += "&l" + std::to_string(i - 1) + ";";
-        }
-        xml += "\">\n";
-    }
-    return xml + "]>\n<lolz>&l9;</lolz>\n";
 }
 
 std::string nested(int depth)
@@ -131,12 +80,9 @@ std::string nested(int depth)
 TEST(NativeContentCheckTest, HostileFilesAreRefusedForWhatIsWrong)
 {
     const std::string sound = pngWith(16);
-    std::string badAdler = sound;
-    badAdler[sound.size() - 12 - 5] ^= 0x01; // in the Adler-32, before the IDAT's CRC
-    const std::size_t idatCrcAt = sound.size() - 12 - 4;
-    badAdler.replace(idatCrcAt, 4,
-                     bigEndian(testing::crc32Of(badAdler.substr(37, idatCrcAt - 37))));
     const std::string rows64(64 * (1 + 64 * 3), '\0');
+    std::string badAdler = testing::storedZlib(rows64);
+    badAdler.back() ^= 0x01;
     const struct
     {
         const char* name;
@@ -146,22 +92,24 @@ TEST(NativeContentCheckTest, HostileFilesAreRefusedForWhatIsWrong)
     } cases[] = {
         {"a sound image", CardFileKind::Illustration, sound, std::nullopt},
         {"a zTXt bomb", CardFileKind::Illustration,
-         pngWith(16, chunk("zTXt", std::string("Comment\0\0", 9) + zeroBomb(64))),
+         pngWith(16,
+                 testing::pngChunk("zTXt", std::string("Comment\0\0", 9) + testing::zeroBomb(64))),
          "chunk zTXt: inflates to over 1 MiB"},
         {"an iCCP bomb", CardFileKind::Illustration,
-         pngWith(16, chunk("iCCP", std::string("ICC\0\0", 5) + zeroBomb(64))),
+         pngWith(16, testing::pngChunk("iCCP", std::string("ICC\0\0", 5) + testing::zeroBomb(64))),
          "chunk iCCP: inflates to over 1 MiB"},
         {"an iTXt bomb", CardFileKind::Illustration,
-         pngWith(16, chunk("iTXt", std::string("Comment\0\1\0en\0\0", 14) + zeroBomb(64))),
+         pngWith(16, testing::pngChunk("iTXt", std::string("Comment\0\1\0en\0\0", 14) +
+                                                   testing::zeroBomb(64))),
          "chunk iTXt: inflates to over 1 MiB"},
         {"a 30000 x 30000 header", CardFileKind::Illustration,
-         pngAround(30000, 30000, zeroBomb(64)), "image too large (30000 x 30000)"},
-        {"over 64 Mi pixels", CardFileKind::Illustration, pngAround(16384, 4097, zeroBomb(1)),
-         "image too large (16384 x 4097)"},
+         pngAround(30000, 30000, testing::zeroBomb(64)), "image too large (30000 x 30000)"},
+        {"over 64 Mi pixels", CardFileKind::Illustration,
+         pngAround(16384, 4097, testing::zeroBomb(1)), "image too large (16384 x 4097)"},
         {"twice the header's image data", CardFileKind::Illustration,
          pngAround(64, 64, testing::storedZlib(rows64 + rows64)),
          "image data longer than its 64 x 64 image"},
-        {"a wrong Adler-32", CardFileKind::Illustration, badAdler,
+        {"a wrong Adler-32", CardFileKind::Illustration, pngAround(64, 64, badAdler),
          "image data: incorrect data check"},
         {"no Adler-32", CardFileKind::Illustration,
          pngAround(64, 64,
@@ -170,7 +118,8 @@ TEST(NativeContentCheckTest, HostileFilesAreRefusedForWhatIsWrong)
         {"an unknown filter type", CardFileKind::Illustration,
          pngAround(64, 64, testing::storedZlib("\x05" + rows64.substr(1))),
          "image data: unknown filter type 5"},
-        {"a billion laughs", CardFileKind::Xml, laughs(), "XML entity expansion over the limit"},
+        {"a billion laughs", CardFileKind::Xml, testing::billionLaughs(),
+         "XML entity expansion over the limit"},
         {"nested 1,024 deep", CardFileKind::Xml, nested(1024), std::nullopt},
         {"nested 5,000 deep", CardFileKind::Xml, nested(5000),
          "XML nested deeper than 4096 elements"},
