@@ -25,6 +25,9 @@ PADDED = 12000  # over the size rules' smallest illustration
 HOSTILE_MIB = 64
 HOSTILE_CPU_S = 6.0
 DAMAGED = re.compile(r"([^\\/\r\n]+)[\\/][^\\/\r\n]+ damaged: ([^\r\n]*)")
+# A file the size rules alone send to be fetched (an empty XML) is no sound
+# file either.
+FETCHED = re.compile(r"Download File: \S*?(?:/([^/\s]+)/illustrations/|cardids=([^&\s]+)&)")
 
 
 def testdata():
@@ -119,7 +122,9 @@ def verdicts(bench, data, proxy, system):
     log = run / "KQ-GET-PNG-XML.txt"
     if not log.exists():
         raise RowFailed(f"kqget-cli on {system} left no log (exit {status})")
-    found = dict(DAMAGED.findall(log.read_bytes().decode("utf-8", "replace")))
+    text = log.read_bytes().decode("utf-8", "replace")
+    found = {image or info: "fetched by the size rules" for image, info in FETCHED.findall(text)}
+    found.update(DAMAGED.findall(text))
     peak, user, system_s = timing.read_text().split()[-3:]
     return found, int(peak) / 1024, float(user) + float(system_s), status
 
