@@ -33,6 +33,8 @@ public:
     std::optional<std::string> feed(std::string_view piece);
     // At the end of the file: what is wrong if it ended where it must not.
     std::optional<std::string> finish();
+    // The image's header, once IHDR has been read whole and sane.
+    const std::optional<PngHeader>& header() const noexcept { return m_header; }
 
 private:
     std::optional<std::string> startChunk();

@@ -19,6 +19,12 @@ namespace kqget {
 
 namespace {
 
+// WIC's PNG decoder may decode a whole frame at once, whatever rectangle is
+// asked for (Wine's does: 538 MiB for a 16384 x 4096 image at 16 bits). A
+// larger image is judged by the walk alone, which has inflated and checked
+// all of its image data already.
+constexpr std::uint64_t kLargestWicPixels = std::uint64_t{8} << 20;
+
 // WIC's refusals, in words: Wine has no texts for its codes.
 std::string wicText(HRESULT result)
 {
@@ -84,10 +90,9 @@ std::optional<std::string> decoderDamage(const std::wstring& path)
     return std::nullopt;
 }
 
-// Reads all of `file` from its start in fixed pieces through the walk.
-std::optional<std::string> walkDamage(HANDLE file)
+// Reads all of `file` from its start in fixed pieces through `walk`.
+std::optional<std::string> walkDamage(HANDLE file, PngCheck& walk)
 {
-    PngCheck walk;
     std::vector<char> piece(kContentPieceBytes);
     while (true) {
         DWORD got = 0;
@@ -131,8 +136,13 @@ std::optional<std::string> Win32ContentCheck::fileDamage(std::string_view path,
     if (kind == CardFileKind::Xml) {
         return msxmlDamage(widePath, static_cast<std::uint64_t>(size.QuadPart));
     }
-    if (auto wrong = walkDamage(file.get())) {
+    PngCheck walk;
+    if (auto wrong = walkDamage(file.get(), walk)) {
         return wrong;
+    }
+    const PngHeader& header = *walk.header();
+    if (std::uint64_t{header.width} * header.height > kLargestWicPixels) {
+        return std::nullopt;
     }
     return decoderDamage(widePath);
 }
