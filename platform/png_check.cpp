@@ -170,7 +170,9 @@ std::optional<std::string> PngCheck::startChunk()
             return wrong;
         }
     }
-    if (m_type == "IDAT") {
+    if (m_type == "IHDR") {
+        // Read whole, then judged once its CRC is known to be right.
+    } else if (m_type == "IDAT") {
         if (m_imageDataOver) {
             return "IDAT chunks not together: another at byte " + std::to_string(m_chunkStart);
         }
@@ -192,7 +194,7 @@ std::optional<std::string> PngCheck::startChunk()
         if (!m_image) {
             return std::string("no IDAT chunk");
         }
-    } else if (m_type[0] >= 'A' && m_type[0] <= 'Z' && m_type != "IHDR") {
+    } else if (m_type[0] >= 'A' && m_type[0] <= 'Z') {
         return "unknown critical chunk " + name;
     } else if (const auto length = fixedLength(m_type, m_header->colourType);
                length && *length != m_length) {
