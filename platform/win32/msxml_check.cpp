@@ -190,6 +190,17 @@ std::optional<std::string> msxmlDamage(const std::wstring& path, std::uint64_t f
     setFeature(*reader.get(), L"http://xml.org/sax/features/namespaces", false);
     setFeature(*reader.get(), L"http://xml.org/sax/features/external-general-entities", false);
     setFeature(*reader.get(), L"http://xml.org/sax/features/external-parameter-entities", false);
+    // The reader's own nesting limit above kqget's, which the watcher counts.
+    // A reader without the property (Wine's) has no limit of its own to lift.
+    VARIANT depth;
+    ::VariantInit(&depth);
+    depth.vt = VT_I4;
+    depth.lVal = kDeepestXmlNesting + 1;
+    if (const HRESULT set = reader->putProperty(L"max-element-depth", depth);
+        FAILED(set) && set != E_NOTIMPL) {
+        throw std::runtime_error("MSXML 6 refuses its property max-element-depth: " +
+                                 hresultText(set));
+    }
     SaxWatcher watcher(fileBytes);
     reader->putContentHandler(&watcher);
     reader->putErrorHandler(&watcher);
