@@ -2,14 +2,14 @@
 # Cross-builds kqget for 64-bit Windows into build-windows/ with mingw-w64 and
 # makes the installer and the zip; their paths are the last lines printed.
 #   scripts/build-windows.sh [-DKQGET_INFO_BASE=https://... ...]
-# Installs from Debian what it needs first: mingw-w64, Wine (the tests' and
+# Installs from Debian what it needs first: mingw-w64 and its static zlib, Wine (the tests' and
 # the installer check's emulator), NSIS, Xvfb for the window's test and tmux
 # for the console's.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix wine64 nsis xvfb xauth tmux >&2
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis xvfb xauth tmux >&2
 
 build=build-windows
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
