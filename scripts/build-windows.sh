@@ -9,7 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix wine64 nsis xvfb xauth tmux >&2
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis xvfb xauth tmux >&2
 
 build=build-windows
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \

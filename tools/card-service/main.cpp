@@ -40,6 +40,7 @@ FAULT:
   --empty-body              200 with an empty body
   --redirect-hops N         N redirects before the content
   --redirect-loop           redirect to the same target forever
+  --redirect-to URL         redirect to URL, as it is
   --oversized-body          a chunked body over 64 MiB
   --body-bytes N            a body of N bytes, announced: the content's start, then filler
   --body TEXT               a 200 body of exactly TEXT instead of the content
@@ -138,9 +139,11 @@ bool applySwitch(std::string_view name, std::span<char*>::iterator& next,
         fault.bodyBytes = static_cast<std::size_t>(n.value_or(0));
         return n.has_value();
     }
-    if (name == "--body" || name == "--content-encoding") {
+    if (name == "--body" || name == "--content-encoding" || name == "--redirect-to") {
         const auto text = value();
-        (name == "--body" ? fault.body : fault.contentEncoding) = std::string(text.value_or(""));
+        (name == "--body"               ? fault.body
+         : name == "--content-encoding" ? fault.contentEncoding
+                                        : fault.redirectTo) = std::string(text.value_or(""));
         return text.has_value();
     }
     if (name == "--cut-at") {
