@@ -247,7 +247,8 @@ void WinHttpFetch::fail(const char* call, DWORD error)
 FetchFailure WinHttpFetch::explained(FetchFailure failure, DWORD error)
 {
     if (error == ERROR_WINHTTP_REDIRECT_FAILED && m_request.secure) {
-        // Refused by the redirect policy rather than the limit.
+        // Refused by the redirect policy rather than the limit. Its Location
+        // where WinHTTP still gives it (Wine does not).
         const std::optional<std::wstring> location = locationOf(m_handle);
         if (location ? isPlainHttp(location->c_str()) : m_redirects < m_options.maxRedirects) {
             return {ErrorNumber::Transfer,
