@@ -90,6 +90,7 @@ std::optional<WinHttpOutcome> WinHttpReply::begin(HINTERNET request, bool decodi
     if (!m_sink.begin(m_result.httpStatus, m_decoder ? std::nullopt : announced)) {
         return notKept();
     }
+    m_paceStart = std::chrono::steady_clock::now();
     return std::nullopt;
 }
 

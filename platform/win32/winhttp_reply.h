@@ -47,8 +47,8 @@ private:
     std::unique_ptr<ZlibBodyDecoder> m_decoder;
     std::uint64_t m_delivered = 0;
     std::optional<WinHttpOutcome> m_stop; // set by deliver()
-    // The pace, counted over whole stall time-outs from the first read.
-    std::chrono::steady_clock::time_point m_paceStart = std::chrono::steady_clock::now();
+    // The pace, counted over whole stall time-outs from the body's start.
+    std::chrono::steady_clock::time_point m_paceStart{};
     std::uint64_t m_paceBytes = 0;
 };
 
