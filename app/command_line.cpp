@@ -1,7 +1,5 @@
 #include "app/command_line.h"
 
-#include "update/build_config.h"
-
 namespace kqget {
 
 WindowCommand parseWindowCommand(const std::vector<std::string_view>& arguments)
@@ -41,20 +39,10 @@ std::string windowUsageText()
            "\n"
            "  --screenshot FILE.png  save a picture of the window as first shown, then quit\n"
            "\n"
-           "KQGET_INFO_BASE and KQGET_IMAGE_BASE, when set, replace the build's service\n"
-           "bases, e.g. KQGET_INFO_BASE=https://cards.example.net.\n";
-}
-
-std::variant<ServiceBases, std::string>
-windowServiceBases(const std::function<std::optional<std::string>(const char* name)>& environment)
-{
-    return chooseServiceBases({std::nullopt, std::nullopt, environment("KQGET_INFO_BASE"),
-                               environment("KQGET_IMAGE_BASE")});
-}
-
-std::string windowVersionText(const ServiceBases& bases)
-{
-    return "kqget " + std::string(kDisplayVersion) + "\n" + serviceBasesText(bases);
+           "The card service's bases come from KQGET_INFO_BASE and KQGET_IMAGE_BASE, e.g.\n"
+           "KQGET_INFO_BASE=https://cards.example.net, else from lines info-base = URL\n"
+           "and image-base = URL in the user's settings file, else in the machine's, else\n"
+           "from the build; --version names the files and what set each base.\n";
 }
 
 } // namespace kqget

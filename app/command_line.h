@@ -1,12 +1,7 @@
 #pragma once
 
-#include "update/service_bases.h"
-
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace kqget {
@@ -33,12 +28,5 @@ struct WindowCommand
 WindowCommand parseWindowCommand(const std::vector<std::string_view>& arguments);
 
 std::string windowUsageText();
-// The version and the service bases in effect.
-std::string windowVersionText(const ServiceBases& bases);
-
-// The bases the window uses: KQGET_INFO_BASE and KQGET_IMAGE_BASE as
-// `environment` gives them, over the build's; or why one cannot be used.
-std::variant<ServiceBases, std::string>
-windowServiceBases(const std::function<std::optional<std::string>(const char* name)>& environment);
 
 } // namespace kqget

@@ -13,6 +13,8 @@ void WindowProgress::runStarted()
 {
     m_view.setEnabled(Control::Update, false);
     m_view.setEnabled(Control::Confirm, false);
+    // No "DONE !" of the run before may stand under this run's failure.
+    m_view.setText(Control::Status, "");
     processPendingEvents();
 }
 

@@ -6,18 +6,18 @@
 #include "cli/run_summary.h"
 #include "cli/terminal_progress.h"
 #include "platform/native_ports.h"
+#include "platform/service_settings.h"
 #include "platform/system_error_text.h"
-#include "update/build_config.h"
 #include "update/card_update_run.h"
 #include "update/display_text.h"
 #include "update/exit_status.h"
 #include "update/run_error.h"
-#include "update/service_bases.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <variant>
 
 namespace kqget {
@@ -48,7 +48,14 @@ void flushOut()
     }
 }
 
-int run(const CliOptions& options, const ServiceBases& bases)
+// What a run that a failure ended had done, for the summary after the error.
+struct FailedRun
+{
+    RunTally tally;
+    std::chrono::milliseconds wallTime{};
+};
+
+int run(const CliOptions& options, const ServiceBases& bases, std::optional<FailedRun>& failed)
 {
     InterruptFlag interrupt;
     std::FILE* progressOut = (!options.quiet && isTerminal(stderr)) ? stderr : nullptr;
@@ -66,21 +73,33 @@ int run(const CliOptions& options, const ServiceBases& bases)
     runOptions.countFetchesFirst = progressOut != nullptr;
 
     const auto started = std::chrono::steady_clock::now();
-    const RunTally tally =
-        CardUpdateRun(progress, *fileSystem, *transfer, runOptions, bases.hosts())
-            .run(options.inputs);
-    const auto wallTime = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
+    const auto elapsed = [started] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+    };
+    RunTally tally;
+    try {
+        tally = CardUpdateRun(progress, *fileSystem, *transfer, runOptions, bases.hosts())
+                    .run(options.inputs);
+    } catch (...) {
+        if (!options.quiet) {
+            failed = FailedRun{progress.tallySoFar(), elapsed()};
+        }
+        throw;
+    }
+    const auto wallTime = elapsed();
 
     if (!options.quiet) {
         writeOut(
             runSummaryText(tally, logPathForSummary(), wallTime, trimSpaces(options.inputs.key)));
     }
     if (tally.cardsChecked == 0 && !tally.stopped) {
-        writeText(stderr, "kqget-cli: warning: " +
-                              noCardFoldersText(withTrailingSeparator(
-                                  trimSpaces(options.inputs.dataFolder), fileSystem->separator())) +
-                              "\n");
+        writeText(stderr,
+                  "kqget-cli: warning: " +
+                      noCardFoldersText(withTrailingSeparator(
+                          trimSpaces(options.inputs.dataFolder),
+                          fileSystem->separatorFor(trimSpaces(options.inputs.dataFolder)))) +
+                      "\n");
     }
     if (tally.stopped) {
         writeText(stderr, "kqget-cli: interrupted; the run stopped with no file half-written\n");
@@ -109,7 +128,25 @@ int reportFailure(ErrorNumber number, std::string_view description, std::string_
     return exitCode(ExitStatus::Failed);
 }
 
-int dispatch(const std::vector<std::string>& arguments, std::string& key)
+// After the error line, as after an interrupt: what the run did before the
+// failure. A run that failed before its first card has nothing to tell, and
+// the log named would still be the last run's.
+void showPartialSummary(const FailedRun& failed, std::string_view key) noexcept
+{
+    if (failed.tally.cardsChecked == 0) {
+        return;
+    }
+    try {
+        writeOut(runSummaryText(failed.tally, logPathForSummary(), failed.wallTime, key));
+        flushOut();
+    } catch (...) {
+        const CaughtFailure failure = caughtFailure();
+        reportFailure(failure.number, failure.description, key);
+    }
+}
+
+int dispatch(const std::vector<std::string>& arguments, std::string& key,
+             std::optional<FailedRun>& failed)
 {
     const std::optional<std::string> keyVariable = environmentValue("KQGET_KEY");
     const auto parsed = parseCliOptions(arguments, keyVariable ? keyVariable->c_str() : nullptr);
@@ -118,24 +155,21 @@ int dispatch(const std::vector<std::string>& arguments, std::string& key)
     }
     const auto& options = std::get<CliOptions>(parsed);
     key = std::string(trimSpaces(options.inputs.key));
-    const auto bases = chooseServiceBases({options.infoBase, options.imageBase,
-                                           environmentValue("KQGET_INFO_BASE"),
-                                           environmentValue("KQGET_IMAGE_BASE")});
-    if (const auto* problem = std::get_if<std::string>(&bases)) {
-        return reportUsageError(*problem);
-    }
     int status = exitCode(ExitStatus::Done);
-    switch (options.action) {
-    case CliOptions::Action::Help:
+    if (options.action == CliOptions::Action::Help) {
         writeOut(usageText());
-        break;
-    case CliOptions::Action::Version:
-        writeOut("kqget " + std::string(kDisplayVersion) + "\n" +
-                 serviceBasesText(std::get<ServiceBases>(bases)));
-        break;
-    case CliOptions::Action::Run:
-        status = run(options, std::get<ServiceBases>(bases));
-        break;
+        flushOut();
+        return status;
+    }
+    // --version tells what is wrong with the settings as well as what is right.
+    const ServiceSettings settings =
+        resolveServiceSettings(options.infoBase, options.imageBase, true, environmentValue);
+    if (options.action == CliOptions::Action::Version) {
+        writeOut(versionText(settings));
+    } else if (const auto* problem = std::get_if<std::string>(&settings.bases)) {
+        return reportUsageError(*problem);
+    } else {
+        status = run(options, std::get<ServiceBases>(settings.bases), failed);
     }
     flushOut();
     return status;
@@ -146,11 +180,16 @@ int dispatch(const std::vector<std::string>& arguments, std::string& key)
 int runCliCommand(const std::vector<std::string>& arguments)
 {
     std::string key;
+    std::optional<FailedRun> failed;
     try {
-        return dispatch(arguments, key);
+        return dispatch(arguments, key, failed);
     } catch (...) {
         const CaughtFailure failure = caughtFailure();
-        return reportFailure(failure.number, failure.description, key);
+        const int status = reportFailure(failure.number, failure.description, key);
+        if (failed) {
+            showPartialSummary(*failed, key);
+        }
+        return status;
     }
 }
 

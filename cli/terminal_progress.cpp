@@ -14,6 +14,16 @@ namespace {
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr std::size_t kFallbackWidth = 80;
 
+// The run's lists only grow: what is new is appended, so that keeping them
+// costs each entry one copy however long the run.
+template <typename Entry> void appendNew(std::vector<Entry>& kept, const std::vector<Entry>& told)
+{
+    if (told.size() > kept.size()) {
+        kept.insert(kept.end(), told.begin() + static_cast<std::ptrdiff_t>(kept.size()),
+                    told.end());
+    }
+}
+
 std::size_t terminalWidth(std::FILE* out)
 {
     const std::size_t columns = terminalColumns(out);
@@ -92,6 +102,12 @@ TerminalProgress::~TerminalProgress()
 
 void TerminalProgress::tallyChanged(const RunTally& tally)
 {
+    m_tally.cardsChecked = tally.cardsChecked;
+    m_tally.filesStored = tally.filesStored;
+    m_tally.verified = tally.verified;
+    appendNew(m_tally.notStored, tally.notStored);
+    appendNew(m_tally.stillTooSmall, tally.stillTooSmall);
+    appendNew(m_tally.damaged, tally.damaged);
     m_cards = tally.cardsChecked;
     m_notStored = tally.notStored.size();
     m_dirty = true;

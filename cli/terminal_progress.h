@@ -34,6 +34,9 @@ public:
     // Clears the line so that what follows starts at the left margin.
     void finish();
 
+    // The counts as the run last told them: what a run that failed had done.
+    const RunTally& tallySoFar() const noexcept { return m_tally; }
+
 private:
     void redrawWhenDue();
     void redraw();
@@ -56,6 +59,7 @@ private:
     std::size_t m_queued = 0;
     std::optional<std::size_t> m_total;
     std::string m_file; // the name alone, escaped for the terminal
+    RunTally m_tally;
 };
 
 } // namespace kqget

@@ -24,9 +24,10 @@ struct TransferOptions
     // A reply slower than this over a whole stallTimeout is given up as a
     // silent one is: one byte a second would otherwise hold a fetch for hours.
     std::uint64_t slowestBytesPerSecond = 1024;
-    // How long one fetch may take in all, however steadily its body comes: a
-    // trickle just above the slowest pace would otherwise hold it for hours.
-    std::chrono::milliseconds totalTimeout{std::chrono::minutes(10)};
+    // What one fetch may take in all, from its start to its body's end, however
+    // steadily the bytes come: a body trickled just above the pace above
+    // would otherwise hold a fetch for the hours its size cap allows.
+    std::chrono::milliseconds totalTimeout{10 * 60'000};
     long maxRedirects = 10;
     std::size_t bodySizeCap = kBodySizeCapBytes;
     // An HTTP proxy for every fetch, credentials in its URL if it asks for

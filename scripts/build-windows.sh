@@ -2,7 +2,7 @@
 # Cross-builds kqget for 64-bit Windows into build-windows/ with mingw-w64 and
 # makes the installer and the zip; their paths are the last lines printed.
 #   scripts/build-windows.sh [-DKQGET_INFO_BASE=https://... ...]
-# Installs from Debian what it needs first: mingw-w64, Wine (the tests' and
+# Installs from Debian what it needs first: mingw-w64 and its static zlib, Wine (the tests' and
 # the installer check's emulator), NSIS, Xvfb for the window's test and tmux
 # for the console's.
 set -euo pipefail

@@ -262,7 +262,7 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     const std::string key(trimSpaces(inputs.key));
     const std::string userName(trimSpaces(inputs.userName));
     const std::string_view typedFolder = trimSpaces(inputs.dataFolder);
-    const char separator = m_fileSystem.separator();
+    const char separator = m_fileSystem.separatorFor(typedFolder);
     const std::string dataFolder = withTrailingSeparator(typedFolder, separator);
     if (dataFolder.size() != typedFolder.size()) {
         m_progress.dataFolderNormalised(dataFolder);

@@ -32,7 +32,8 @@ public:
 
     // Runs to the end, or to the first safe point after a stop request.
     // Throws RunError when a failure ends the run; the log is closed either way
-    // and no fetch is left under way.
+    // and no fetch is left under way. A service that keeps refusing ends the
+    // run too, but with what was done so far: the tally, its failure set.
     RunTally run(const RunInputs& inputs);
 
 private:

@@ -177,6 +177,24 @@ void FetchPipeline::collect()
     }
 }
 
+void FetchPipeline::endIfRefusedTooLong(FetchTicket awaited)
+{
+    const auto refused = m_scheduler.refusedTooLong(m_now());
+    if (!refused) {
+        return;
+    }
+    // Named by the fetch the run waits for, whose card the log ends with.
+    const auto named = m_outstanding.find(awaited);
+    std::string url;
+    if (named != m_outstanding.end()) {
+        const Fetch& fetch = named->second;
+        url = fetch.kind == CardFileKind::Illustration ? m_cards.imageUrl(fetch.cardId)
+                                                       : m_cards.shownInfoUrl(fetch.cardId);
+    }
+    abandon();
+    throw ServiceRefusing(url, refused->httpStatus);
+}
+
 std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
 {
     bool aloneYet = false;
@@ -214,6 +232,7 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
         planAhead();
         crowded = crowded || m_outstanding.size() > 1;
         collect();
+        endIfRefusedTooLong(ticket);
         m_progress.whileWaiting();
         if (m_progress.stopRequested()) {
             abandon();

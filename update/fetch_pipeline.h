@@ -65,7 +65,8 @@ public:
     void drop(FetchTicket ticket);
 
     // Waits for the fetch's final outcome; none when the user stopped the run,
-    // in which case every fetch has been abandoned.
+    // in which case every fetch has been abandoned. Throws ServiceRefusing,
+    // every fetch abandoned, once the service has refused for too long.
     std::optional<Delivery> await(FetchTicket ticket);
 
     // Plans ahead of the run's walk while the fetches under way leave room,
@@ -102,6 +103,8 @@ private:
     // ran short. With `keep` 0, none is held ahead of its turn.
     void relieve(std::size_t keep);
     void collect();
+    // Ends the wait for `awaited` when the refusal budget is spent.
+    void endIfRefusedTooLong(FetchTicket awaited);
 
     FileSystemPort& m_fileSystem;
     TransferPort& m_transfer;

@@ -4,13 +4,6 @@
 
 namespace kqget {
 
-namespace {
-
-constexpr long kTooManyRequests = 429;
-constexpr long kServiceUnavailable = 503;
-
-} // namespace
-
 FetchScheduler::FetchScheduler(std::size_t jobs) : m_jobs(std::max<std::size_t>(jobs, 1)) {}
 
 std::size_t FetchScheduler::hostIndex(std::string_view origin)
@@ -69,9 +62,8 @@ void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
 bool FetchScheduler::isRateLimit(const Outcome& outcome) const
 {
     const auto* result = std::get_if<FetchResult>(&outcome);
-    return result != nullptr &&
-           (result->httpStatus == kTooManyRequests || result->httpStatus == kServiceUnavailable) &&
-           result->retryAfter && *result->retryAfter <= kLongestRetryAfter;
+    return result != nullptr && isRefusalStatus(result->httpStatus) && result->retryAfter &&
+           *result->retryAfter <= kLongestRetryAfter;
 }
 
 void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
@@ -102,6 +94,9 @@ std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFet
     Host& host = m_hosts[found->second.host];
     --host.inFlight;
     --m_inFlight;
+    if (const auto* result = std::get_if<FetchResult>(&fetch.outcome)) {
+        m_refusals.answered(result->httpStatus, now);
+    }
     const bool rateLimited = isRateLimit(fetch.outcome);
     answered(host, found->second, rateLimited);
     if (found->second.dropped) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/refusal_budget.h"
 #include "update/transfer_port.h"
 
 #include <chrono>
@@ -25,7 +26,8 @@ inline constexpr int kMaxRetries = 3;
 // or 503 with a short Retry-After gets nothing new until the wait is over and
 // half its share from then on; once its retried fetches have been answered
 // without another such reply, its share grows back one fetch at a time
-// (additive increase, multiplicative decrease).
+// (additive increase, multiplicative decrease). Every answer, retried or not,
+// counts towards the run's refusal budget.
 class FetchScheduler
 {
 public:
@@ -61,6 +63,13 @@ public:
     // The run no longer wants the fetch: it does not go out, or its result is
     // dropped when it comes, and it is never retried.
     void drop(FetchTicket ticket);
+
+    // The latest refusal, once the service has answered nothing but 429 or 503
+    // for the whole refusal budget (measured on `now`'s clock).
+    std::optional<RefusalBudget::Refusal> refusedTooLong(Clock::time_point now) const
+    {
+        return m_refusals.spent(now, m_inFlight > 0);
+    }
 
     std::size_t notStarted() const noexcept { return m_pending.size(); }
     std::size_t underWay() const noexcept { return m_inFlight; }
@@ -100,6 +109,7 @@ private:
     std::vector<Host> m_hosts;
     Fetches m_pending;
     Fetches m_underWay;
+    RefusalBudget m_refusals;
 };
 
 } // namespace kqget

@@ -102,6 +102,12 @@ public:
 
     // The separator appended to the data folder and used to form card paths.
     virtual char separator() const noexcept = 0;
+    // The same for a data folder typed as `dataFolder`: a system may take
+    // another's form of path, and card paths are then formed in that form.
+    virtual char separatorFor(std::string_view /*dataFolder*/) const noexcept
+    {
+        return separator();
+    }
 };
 
 } // namespace kqget

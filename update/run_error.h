@@ -16,11 +16,12 @@ enum class ErrorNumber : int
     LogFile = 20,         // the run log cannot be created, written or closed
     CardFile = 30,        // a fetched body cannot be stored: the disk is full or out of handles
     Transfer = 40,        // a fetch failed: no connection, dropped, unresolved host
-    TransferTimeout = 41, // a fetch got no byte for longer than the time-out
+    TransferTimeout = 41, // a fetch got no byte for longer than the time-out, or took too long
     TooManyRedirects = 42,
-    Output = 50,      // what the command prints cannot be written (a full disk, a closed pipe)
-    OutOfMemory = 60, // the system refused memory
-    Unexpected = 70,  // an internal failure no other number covers
+    ServiceRefusing = 43, // the service answered nothing but 429 or 503 for two minutes
+    Output = 50,          // what the command prints cannot be written (a full disk, a closed pipe)
+    OutOfMemory = 60,     // the system refused memory
+    Unexpected = 70,      // an internal failure no other number covers
 };
 
 // How far a failure reaches. A card file's own (its folder not writable, its

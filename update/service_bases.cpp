@@ -38,16 +38,22 @@ bool sameOrigin(std::string_view url, std::string_view base)
            (url.size() == base.size() || url[base.size()] == '/' || url[base.size()] == '?');
 }
 
-std::optional<ServiceBase> chosen(const std::optional<std::string>& option,
-                                  std::string_view optionName,
-                                  const std::optional<std::string>& variable,
-                                  std::string_view variableName)
+std::optional<ServiceBase>
+chosen(const std::optional<std::string>& option, std::string_view optionName,
+       const std::optional<std::string>& variable, std::string_view variableName,
+       const std::vector<SettingsFile>& files, std::optional<SettingValue> SettingsFile::*inFile)
 {
     if (option) {
         return ServiceBase{*option, std::string(optionName)};
     }
     if (variable) {
         return ServiceBase{*variable, std::string(variableName)};
+    }
+    for (const SettingsFile& file : files) {
+        if (const auto& setting = file.*inFile) {
+            return ServiceBase{setting->value,
+                               "line " + std::to_string(setting->line) + " of " + file.path};
+        }
     }
     return std::nullopt;
 }
@@ -57,16 +63,28 @@ std::optional<ServiceBase> chosen(const std::optional<std::string>& option,
 ServiceBases ServiceBases::configured()
 {
     return {{std::string(kConfiguredInfoBase), std::string(kBuildDefault)},
-            {std::string(kConfiguredImageBase), std::string(kBuildDefault)}};
+            {std::string(kConfiguredImageBase), std::string(kBuildDefault)},
+            false,
+            {}};
 }
 
 std::string ServiceBases::unresolvedHostNote(std::string_view url) const
 {
     for (const auto& [base, name] : {std::pair{&info, "info"}, std::pair{&image, "image"}}) {
-        if (sameOrigin(url, base->url)) {
-            return "; " + std::string(hostOf(authorityOf(base->url))) + " is the " + name +
-                   " base's host, set by " + base->setBy;
+        if (!sameOrigin(url, base->url)) {
+            continue;
         }
+        const std::string setting = std::string(name) + "-base";
+        std::string variable = "KQGET_" + setting;
+        std::ranges::transform(variable, variable.begin(),
+                               [](char c) { return c == '-' ? '_' : std::toupper(c); });
+        std::string note = "; " + std::string(hostOf(authorityOf(base->url))) + " is the " + name +
+                           " base's host, set by " + base->setBy + "; to change it, " +
+                           (takesOptions ? "give --" + setting + " URL, " : "") + "set " + variable;
+        if (!userSettingsFile.empty()) {
+            note += " or write '" + setting + " = URL' into " + userSettingsFile;
+        }
+        return note;
     }
     return {};
 }
@@ -77,13 +95,20 @@ std::optional<std::string> baseUrlProblem(std::string_view url)
     const std::string_view authority = authorityOf(url);
     const bool plain = std::ranges::all_of(
         url, [](char c) { return static_cast<unsigned char>(c) > ' ' && c != 0x7f; });
+    const std::string_view afterScheme =
+        url.find("://") == std::string_view::npos ? url : url.substr(url.find("://") + 3);
     if (schemeKnown && plain && !authority.empty() && !hostOf(authority).empty() &&
-        url.substr(url.find("://") + 3) == authority) {
+        (afterScheme == authority || afterScheme.substr(authority.size()) == "/")) {
         return std::nullopt;
     }
     return "must be http:// or https:// and a host (with an optional :port) and nothing after "
            "it, not '" +
            std::string(url) + "'";
+}
+
+std::string normalisedBase(std::string_view url)
+{
+    return std::string(url.ends_with('/') ? url.substr(0, url.size() - 1) : url);
 }
 
 std::variant<ServiceBases, std::string> chooseServiceBases(const BaseSettings& settings)
@@ -97,17 +122,21 @@ std::variant<ServiceBases, std::string> chooseServiceBases(const BaseSettings& s
         if (auto problem = baseUrlProblem(setting->url)) {
             return setting->setBy + " " + *problem;
         }
-        base = std::move(*setting);
+        base = {normalisedBase(setting->url), std::move(setting->setBy)};
         return std::nullopt;
     };
-    if (auto problem = apply(bases.info, chosen(settings.infoOption, "--info-base",
-                                                settings.infoVariable, "KQGET_INFO_BASE"))) {
+    if (auto problem =
+            apply(bases.info, chosen(settings.infoOption, "--info-base", settings.infoVariable,
+                                     "KQGET_INFO_BASE", settings.files, &SettingsFile::infoBase))) {
         return *problem;
     }
     if (auto problem = apply(bases.image, chosen(settings.imageOption, "--image-base",
-                                                 settings.imageVariable, "KQGET_IMAGE_BASE"))) {
+                                                 settings.imageVariable, "KQGET_IMAGE_BASE",
+                                                 settings.files, &SettingsFile::imageBase))) {
         return *problem;
     }
+    bases.takesOptions = settings.takesOptions;
+    bases.userSettingsFile = settings.userSettingsFile;
     return bases;
 }
 

@@ -23,18 +23,10 @@ int main(int argc, char** argv)
     using kqget::WindowCommand;
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
     const WindowCommand command = kqget::parseWindowCommand(arguments);
-    const auto chosenBases = kqget::windowServiceBases([](const char* name) {
-        const char* value = std::getenv(name);
-        return value == nullptr ? std::nullopt : std::optional<std::string>(value);
-    });
-    if (const auto* problem = std::get_if<std::string>(&chosenBases)) {
-        std::fprintf(stderr, "kqget: %s\n", problem->c_str());
-        return kqget::exitCode(kqget::ExitStatus::Usage);
-    }
-    const auto& bases = std::get<kqget::ServiceBases>(chosenBases);
+    const kqget::ServiceSettings settings = kqget::windowServiceSettings();
     switch (command.action) {
     case WindowCommand::Action::Version:
-        std::fputs(kqget::windowVersionText(bases).c_str(), stdout);
+        std::fputs(kqget::versionText(settings).c_str(), stdout);
         return 0;
     case WindowCommand::Action::Help:
         std::fputs(kqget::windowUsageText().c_str(), stdout);
@@ -47,6 +39,11 @@ int main(int argc, char** argv)
     case WindowCommand::Action::Screenshot:
         break;
     }
+    if (const auto* problem = std::get_if<std::string>(&settings.bases)) {
+        std::fprintf(stderr, "kqget: %s\n", problem->c_str());
+        return kqget::exitCode(kqget::ExitStatus::Usage);
+    }
+    const auto& bases = std::get<kqget::ServiceBases>(settings.bases);
 
     if (const auto problem = kqget::missingDisplayProblem(arguments)) {
         std::fprintf(stderr, "kqget: %s\n", problem->c_str());

@@ -200,7 +200,7 @@ void MainWindow::WidgetView::endProgram(int exitStatus)
 MainWindow::MainWindow(MessageBoxes& messageBoxes, WindowLogic::TransferFactory makeTransfer,
                        ServiceHosts hosts)
     : m_view(std::make_unique<WidgetView>(*this, messageBoxes)),
-      m_logic(*m_view, m_fileSystem, std::move(makeTransfer), std::string(kRunLogFileName),
+      m_logic(*m_view, *m_fileSystem, std::move(makeTransfer), std::string(kRunLogFileName),
               std::move(hosts))
 {
     setObjectName(toQString(kWindowName));

@@ -2,7 +2,7 @@
 
 #include "app/qt/message_boxes.h"
 #include "app/window_logic.h"
-#include "platform/posix/local_file_system.h"
+#include "platform/native_ports.h"
 
 #include <QWidget>
 
@@ -43,7 +43,7 @@ private:
     class WidgetView; // the WindowView on this window's widgets
 
     std::unique_ptr<WidgetView> m_view;
-    LocalFileSystem m_fileSystem;
+    std::unique_ptr<FileSystemPort> m_fileSystem = makeNativeFileSystem();
     WindowLogic m_logic;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/service_settings.h"
 #include "update/service_bases.h"
 #include "update/transfer_port.h"
 
@@ -13,5 +14,8 @@ namespace kqget {
 std::unique_ptr<TransferPort> makeWindowTransfer();
 // The same, naming `bases` when a host of theirs cannot be found.
 std::unique_ptr<TransferPort> makeWindowTransferFor(const ServiceBases& bases);
+
+// The bases the window uses, from the environment and the settings files.
+ServiceSettings windowServiceSettings();
 
 } // namespace kqget

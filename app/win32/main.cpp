@@ -4,6 +4,7 @@
 #include "app/win32/win32_message_boxes.h"
 #include "app/win32/win32_screenshot.h"
 #include "platform/native_ports.h"
+#include "platform/service_settings.h"
 #include "platform/win32/wide_text.h"
 #include "update/exit_status.h"
 
@@ -62,18 +63,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     const std::vector<std::string> arguments = commandArguments();
     const WindowCommand command = kqget::parseWindowCommand(
         std::vector<std::string_view>(arguments.begin(), arguments.end()));
-    const auto chosenBases = kqget::windowServiceBases([](const char* name) {
-        const wchar_t* value = ::_wgetenv(kqget::toWide(name).c_str());
-        return value == nullptr ? std::nullopt : std::optional<std::string>(kqget::toUtf8(value));
-    });
-    if (const auto* problem = std::get_if<std::string>(&chosenBases)) {
-        tellUser("kqget: " + *problem + "\n", true);
-        return kqget::exitCode(kqget::ExitStatus::Usage);
-    }
-    const auto& bases = std::get<kqget::ServiceBases>(chosenBases);
+    const kqget::ServiceSettings settings =
+        kqget::resolveServiceSettings(std::nullopt, std::nullopt, false, [](const char* name) {
+            const wchar_t* value = ::_wgetenv(kqget::toWide(name).c_str());
+            return value == nullptr ? std::nullopt
+                                    : std::optional<std::string>(kqget::toUtf8(value));
+        });
     switch (command.action) {
     case WindowCommand::Action::Version:
-        tellUser(kqget::windowVersionText(bases), false);
+        tellUser(kqget::versionText(settings), false);
         return 0;
     case WindowCommand::Action::Help:
         tellUser(kqget::windowUsageText(), false);
@@ -85,6 +83,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     case WindowCommand::Action::Screenshot:
         break;
     }
+    if (const auto* problem = std::get_if<std::string>(&settings.bases)) {
+        tellUser("kqget: " + *problem + "\n", true);
+        return kqget::exitCode(kqget::ExitStatus::Usage);
+    }
+    const auto& bases = std::get<kqget::ServiceBases>(settings.bases);
 
     try {
         const INITCOMMONCONTROLSEX commonControls{sizeof(INITCOMMONCONTROLSEX),

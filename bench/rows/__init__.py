@@ -13,7 +13,7 @@ bench.card_service() or bench.nginx() with a template in bench/nginx/, and
 are stopped at the end. Describe the row in bench/RESULTS.md's table.
 """
 
-from rows import fetch, https, latency, memory, syscalls, verify, walk, window
+from rows import content, fetch, https, latency, memory, syscalls, verify, walk, window
 
 ROWS = {
     "1": walk.run,
@@ -27,4 +27,5 @@ ROWS = {
     "9": verify.run,
     "10": memory.run_million,
     "11": syscalls.run,
+    "12": content.run,
 }

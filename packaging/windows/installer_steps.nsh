@@ -58,3 +58,92 @@ InstallDirRegKey HKLM "${KQGET_APPS_KEY}" "UninstallString"
   ${GetParent} $INSTDIR $0
   RMDir $0
 !macroend
+
+; The value of an option such as /INFOBASE= on the installer's command line,
+; in any case, up to the next space or, quoted, the closing quote; "" when
+; the option is not given. (FileFunc's GetOptions ends a value at its first
+; '/', which every URL holds.)
+;   Push "/INFOBASE="  Call KqgetCommandLineValue  Pop $0
+Function KqgetCommandLineValue
+  Exch $0 ; the option
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  ${GetParameters} $1
+  StrCpy $1 " $1"
+  StrLen $2 " $0"
+  StrCpy $3 0
+  kqget_option_search:
+    StrCpy $4 $1 $2 $3
+    StrCmp $4 "" kqget_option_absent
+    StrCmp $4 " $0" kqget_option_found ; StrCmp is blind to case
+    IntOp $3 $3 + 1
+    Goto kqget_option_search
+  kqget_option_absent:
+    StrCpy $0 ""
+    Goto kqget_option_done
+  kqget_option_found:
+    IntOp $3 $3 + $2
+    StrCpy $1 $1 "" $3 ; from the value on
+    StrCpy $0 ""
+    StrCpy $2 " " ; what ends the value
+    StrCpy $4 $1 1
+    StrCmp $4 '"' 0 kqget_option_value
+      StrCpy $2 '"'
+      StrCpy $1 $1 "" 1
+  kqget_option_value:
+    StrCpy $4 $1 1
+    StrCmp $4 "" kqget_option_done
+    StrCmp $4 $2 kqget_option_done
+    StrCpy $0 "$0$4"
+    StrCpy $1 $1 "" 1
+    Goto kqget_option_value
+  kqget_option_done:
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; /INFOBASE=URL and /IMAGEBASE=URL on the installer's command line (a silent
+; install's above all) write the machine's settings file, which both programs
+; read and never write, so an organisation deploys kqget configured. Given
+; either, the file is written anew with the lines given; given neither, a
+; file already there is left as it is, also by the uninstaller. The values
+; are written as given: the programs check them, naming the file and line.
+; $APPDATA is FOLDERID_ProgramData in the shell context for all users.
+!macro KqgetWriteMachineSettings
+  Push "/INFOBASE="
+  Call KqgetCommandLineValue
+  Pop $R1
+  Push "/IMAGEBASE="
+  Call KqgetCommandLineValue
+  Pop $R2
+  StrCmp "$R1$R2" "" kqget_no_machine_settings
+  SetShellVarContext all
+  StrCpy $R3 "$APPDATA\kqget"
+  StrCmp $SV_ALLUSERS "AllUsers" +2
+    SetShellVarContext current
+  CreateDirectory $R3
+  ; Made anew rather than written over: a file another user made there first
+  ; would stay theirs, and writable by them, if only its bytes were replaced.
+  Delete "$R3\kqget.ini"
+  IfFileExists "$R3\kqget.ini" 0 +3
+    MessageBox MB_OK|MB_ICONSTOP "Cannot replace the settings file $R3\kqget.ini." /SD IDOK
+    Abort "Cannot replace the settings file $R3\kqget.ini."
+  ClearErrors
+  FileOpen $R4 "$R3\kqget.ini" w
+  IfErrors 0 +3
+    MessageBox MB_OK|MB_ICONSTOP "Cannot write the settings file $R3\kqget.ini." /SD IDOK
+    Abort "Cannot write the settings file $R3\kqget.ini."
+  FileWrite $R4 "# The card service's addresses, written by the kqget installer.$\r$\n"
+  StrCmp $R1 "" +2
+    FileWrite $R4 "info-base = $R1$\r$\n"
+  StrCmp $R2 "" +2
+    FileWrite $R4 "image-base = $R2$\r$\n"
+  FileClose $R4
+  DetailPrint "Service addresses written to $R3\kqget.ini"
+  kqget_no_machine_settings:
+!macroend

@@ -13,6 +13,16 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY kqget)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY kqget)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
+# The licence page shows kqget's licence: a text file with Windows' line ends,
+# as the page's text control reads it.
+file(READ ${CMAKE_SOURCE_DIR}/LICENSE kqget_license)
+string(REPLACE "\n" "\r\n" kqget_license "${kqget_license}")
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/LICENSE.txt CONTENT "${kqget_license}" @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_BINARY_DIR}/LICENSE.txt)
+# The licence goes with every copy: beside the programs, in the installation
+# and in the zip.
+install(FILES ${CMAKE_BINARY_DIR}/LICENSE.txt DESTINATION ${KQGET_INSTALL_BINDIR})
 set(CPACK_NSIS_PACKAGE_NAME "kqget ${KQGET_DISPLAY_VERSION}")
 set(CPACK_NSIS_DISPLAY_NAME "kqget ${KQGET_DISPLAY_VERSION}")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
@@ -30,6 +40,7 @@ set(CPACK_NSIS_DEFINES "  Target amd64-unicode
 set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro KqgetRemoveEarlierInstallation")
 # Both Start-menu entries, the window and a command prompt with kqget-cli's
 # help, start in the user's Documents folder, where the log can be written.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "!insertmacro KqgetWriteMachineSettings")
 set(CPACK_NSIS_CREATE_ICONS_EXTRA "  !insertmacro KqgetCreateShortcuts")
 set(CPACK_NSIS_DELETE_ICONS_EXTRA "  !insertmacro KqgetDeleteShortcuts")
 include(CPack)

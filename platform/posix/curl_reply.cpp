@@ -3,6 +3,7 @@
 #include "platform/certificate_reason.h"
 #include "platform/content_coding.h"
 #include "platform/retry_after.h"
+#include "platform/transfer_limit_text.h"
 
 #include <ctime>
 #include <openssl/x509_vfy.h>
@@ -85,6 +86,20 @@ std::string undecodedCoding(CURL* easy)
     const std::string_view value(header->value);
     std::string coding = undecodableCoding(value, {"gzip", "x-gzip", "deflate", "br", "zstd"});
     return coding.empty() ? std::string(value) : coding;
+}
+
+// Where a redirect that left https pointed: the protocols allowed after a
+// redirect stop it before anything is sent there, with the URL it would have
+// gone to as the effective one.
+std::optional<std::string> refusedRedirect(CURL* easy, CURLcode result, std::string_view url)
+{
+    const char* location = nullptr;
+    if (result != CURLE_UNSUPPORTED_PROTOCOL ||
+        curlLibrary().easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &location) != CURLE_OK ||
+        location == nullptr || !leavesHttps(url, location)) {
+        return std::nullopt;
+    }
+    return std::string(location);
 }
 
 } // namespace
@@ -188,6 +203,9 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
     }
     if (m_sinkRefused) {
         return {ticket, FetchFailure{ErrorNumber::Transfer, "the body could not be kept"}};
+    }
+    if (const auto location = refusedRedirect(handle, result, url)) {
+        return {ticket, FetchFailure{ErrorNumber::Transfer, clearTextRedirectText(*location)}};
     }
     std::string reason =
         "curl error " + std::to_string(result) + ": " + curlLibrary().easy_strerror(result);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace kqget {
 
@@ -30,8 +31,10 @@ struct CurlFetch
 
     FetchTicket ticket;
     std::shared_ptr<BodySink> sink;
+    std::string url; // as asked for, before any redirect
     UniqueEasy easy;
-    bool requestSent = false; // from here on the stall clock runs
+    const Clock::time_point started = Clock::now(); // the total time limit counts from here
+    bool requestSent = false;                       // from here on the stall clock runs
     Clock::time_point lastByte = Clock::now();
     std::optional<ChosenProxy> proxy; // none: straight to the server
     // Bytes of the reply since `pace` began: a reply that only drips is

@@ -12,6 +12,9 @@ namespace kqget {
 namespace {
 
 constexpr const char* kAllowedProtocols = "http,https";
+// The key travels in the query: a fetch that began over https follows a
+// redirect only to https, so that the key never goes out in clear.
+constexpr const char* kSecureProtocols = "https";
 // Idle connections kept for reuse: every job's, to either host. libcurl would
 // size its cache from the handles added at the moment, and reconnect.
 constexpr long kConnectionsKept = 2 * static_cast<long>(kMaxJobs);
@@ -83,7 +86,6 @@ UniqueEasy makeEasy(const TransferOptions& options)
     CURL* handle = easy.get();
     setOption(handle, CURLOPT_NOSIGNAL, 1L);
     setOption(handle, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
-    setOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
     setOption(handle, CURLOPT_FOLLOWLOCATION, 1L);
     // libcurl follows without limit unless told.
     setOption(handle, CURLOPT_MAXREDIRS, options.maxRedirects);
@@ -139,6 +141,8 @@ std::optional<ChosenProxy> aimEasy(CURL* easy, std::string_view url, const Trans
 
     const std::string wire = wireUrl(url);
     setOption(easy, CURLOPT_URL, wire.c_str());
+    setOption(easy, CURLOPT_REDIR_PROTOCOLS_STR,
+              isHttps(wire) ? kSecureProtocols : kAllowedProtocols);
     // Over HTTP/2 the fetches share one connection rather than each opening
     // its own and paying its own TLS handshake. HTTP/2 comes only over TLS;
     // over plain HTTP, waiting would hold the first fetches until the first

@@ -2,6 +2,7 @@
 
 #include "platform/posix/curl_reply.h"
 #include "platform/posix/curl_request.h"
+#include "platform/transfer_limit_text.h"
 #include "update/run_error.h"
 
 #include <algorithm>
@@ -17,7 +18,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Stalls are checked at least this often while the caller waits.
+// Stalls and the total time limit are checked at least this often while the
+// caller waits.
 constexpr milliseconds kStallCheckInterval{100};
 
 FetchFailure multiFailure(CURLMcode code)
@@ -56,6 +58,7 @@ public:
             return;
         }
         CurlFetch& fetch = m_underWay.emplace_back(ticket, std::move(sink));
+        fetch.url = url;
         try {
             fetch.easy = takeEasy();
             fetch.prepare(m_options.bodySizeCap);
@@ -85,7 +88,7 @@ public:
                 failEverything(multiFailure(code));
             }
             collectFinished();
-            checkStalls();
+            checkTimeLimits();
             const Clock::time_point now = Clock::now();
             if (!m_finished.empty() || now >= deadline) {
                 return std::exchange(m_finished, {});
@@ -146,7 +149,7 @@ private:
         m_underWay.remove_if([&fetch](const CurlFetch& each) { return &each == &fetch; });
     }
 
-    void checkStalls()
+    void checkTimeLimits()
     {
         const Clock::time_point now = Clock::now();
         const auto window = m_options.stallTimeout;
@@ -157,7 +160,9 @@ private:
             1000;
         for (auto it = m_underWay.begin(); it != m_underWay.end();) {
             std::string reason;
-            if (it->requestSent && now - it->lastByte > window) {
+            if (now - it->started > m_options.totalTimeout) {
+                reason = tookTooLongText(m_options.totalTimeout);
+            } else if (it->requestSent && now - it->lastByte > window) {
                 reason = "no data received for " + std::to_string(window.count()) +
                          " ms (stall time-out)";
             } else if (it->requestSent && now - it->paceStart >= window &&

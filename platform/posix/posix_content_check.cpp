@@ -1,6 +1,7 @@
 #include "platform/posix/posix_content_check.h"
 
-#include "platform/png_chunks.h"
+#include "platform/content_check_rules.h"
+#include "platform/png_check.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/system_error_text.h"
 #include "update/transfer_port.h"
@@ -8,24 +9,45 @@
 #include <cerrno>
 #include <expat.h>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <spng.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
-#include <zlib.h>
 
 namespace kqget {
 
 namespace {
 
-// Far beyond any card's illustration, and small enough that a header that
-// claims more cannot make a row take more than a few megabytes.
-constexpr std::uint32_t kLargestSide = 1u << 16;
+// What libspng may hold of a file's chunks: the walk has bounded every
+// compressed chunk before libspng runs; this is a second fence.
+constexpr std::size_t kSpngChunkCache = std::size_t{16} << 20;
 
-std::uint32_t zlibCrc(std::string_view bytes)
+// Reads all of `fd` from its start in fixed pieces, handing each to `take`,
+// which may stop the reading with a reason. A read error is the reason.
+std::optional<std::string>
+readPieces(int fd, const std::function<std::optional<std::string>(std::string_view)>& take)
 {
-    return static_cast<std::uint32_t>(
-        crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+    if (::lseek(fd, 0, SEEK_SET) < 0) {
+        return "cannot read: " + systemErrorText(errno);
+    }
+    std::vector<char> piece(kContentPieceBytes);
+    while (true) {
+        const ssize_t got = ::read(fd, piece.data(), piece.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return "cannot read: " + systemErrorText(errno);
+        }
+        if (got == 0) {
+            return std::nullopt;
+        }
+        if (auto stop = take(std::string_view(piece.data(), static_cast<std::size_t>(got)))) {
+            return stop;
+        }
+    }
 }
 
 struct SpngFree
@@ -33,45 +55,60 @@ struct SpngFree
     void operator()(spng_ctx* context) const noexcept { spng_ctx_free(context); }
 };
 
-std::optional<std::string> imageDataDamage(std::string_view png)
+// libspng's reads, from the file as it goes.
+int readForSpng(spng_ctx*, void* user, void* destination, std::size_t length)
 {
-    const std::unique_ptr<spng_ctx, SpngFree> context(spng_ctx_new(0));
+    const int fd = *static_cast<int*>(user);
+    auto* at = static_cast<char*>(destination);
+    while (length > 0) {
+        const ssize_t got = ::read(fd, at, length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got == 0 ? SPNG_IO_EOF : SPNG_IO_ERROR;
+        }
+        at += got;
+        length -= static_cast<std::size_t>(got);
+    }
+    return 0;
+}
+
+// libspng's own rules over a file the walk found whole: what the chunks
+// before the image data say (palette, transparency, colour space, text). The
+// image data it is not asked to decode: the walk has inflated and checked
+// all of it already, and inflating it twice would double the check's cost.
+std::optional<std::string> decoderDamage(int fd)
+{
+    if (::lseek(fd, 0, SEEK_SET) < 0) {
+        return "cannot read: " + systemErrorText(errno);
+    }
+    // The walk has checked every CRC and the image data's Adler-32.
+    const std::unique_ptr<spng_ctx, SpngFree> context(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
     if (!context) {
         throw std::bad_alloc();
     }
     spng_ctx* ctx = context.get();
-    // Every CRC has been checked already, over the whole file.
+    int fdCopy = fd;
     spng_set_crc_action(ctx, SPNG_CRC_USE, SPNG_CRC_USE);
-    spng_set_image_limits(ctx, kLargestSide, kLargestSide);
-    spng_set_png_buffer(ctx, png.data(), png.size());
-    int result = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE);
-    std::size_t imageBytes = 0;
-    if (result == 0) {
-        result = spng_decoded_image_size(ctx, SPNG_FMT_PNG, &imageBytes);
-    }
-    spng_ihdr header{};
-    if (result == 0) {
-        result = spng_get_ihdr(ctx, &header);
-    }
-    if (result != 0) {
-        return "image data: " + std::string(spng_strerror(result));
-    }
-    std::vector<unsigned char> row(imageBytes / header.height);
-    do {
-        result = spng_decode_row(ctx, row.data(), row.size());
-    } while (result == 0);
-    if (result != SPNG_EOI) {
-        return "image data: " + std::string(spng_strerror(result));
+    spng_set_chunk_limits(ctx, kBodySizeCapBytes, kSpngChunkCache);
+    spng_set_png_stream(ctx, readForSpng, &fdCopy);
+    if (const int result = spng_decode_chunks(ctx); result != 0) {
+        return "chunks: " + std::string(spng_strerror(result));
     }
     return std::nullopt;
 }
 
-std::optional<std::string> pngDamage(std::string_view png)
+std::optional<std::string> pngDamage(int fd)
 {
-    if (auto layout = pngChunkDamage(png, zlibCrc)) {
-        return layout;
+    PngCheck walk;
+    if (auto wrong = readPieces(fd, [&](std::string_view piece) { return walk.feed(piece); })) {
+        return wrong;
     }
-    return imageDataDamage(png);
+    if (auto wrong = walk.finish()) {
+        return wrong;
+    }
+    return decoderDamage(fd);
 }
 
 struct ExpatFree
@@ -79,23 +116,63 @@ struct ExpatFree
     void operator()(XML_ParserStruct* parser) const noexcept { XML_ParserFree(parser); }
 };
 
-std::optional<std::string> xmlDamage(std::string_view xml)
+struct XmlDepth
 {
-    const std::unique_ptr<XML_ParserStruct, ExpatFree> parser(XML_ParserCreate(nullptr));
-    if (!parser) {
-        throw std::bad_alloc();
+    XML_Parser parser;
+    int depth = 0;
+    bool tooDeep = false;
+};
+
+void XMLCALL elementStarts(void* user, const XML_Char*, const XML_Char**)
+{
+    auto* depth = static_cast<XmlDepth*>(user);
+    if (++depth->depth > kDeepestXmlNesting) {
+        depth->tooDeep = true;
+        XML_StopParser(depth->parser, XML_FALSE);
     }
-    if (XML_Parse(parser.get(), xml.data(), static_cast<int>(xml.size()), XML_TRUE) ==
-        XML_STATUS_OK) {
-        return std::nullopt;
-    }
-    return std::string(XML_ErrorString(XML_GetErrorCode(parser.get()))) + " at line " +
-           std::to_string(XML_GetCurrentLineNumber(parser.get()));
 }
 
-std::optional<std::string> damage(std::string_view bytes, CardFileKind kind)
+void XMLCALL elementEnds(void* user, const XML_Char*)
 {
-    return kind == CardFileKind::Illustration ? pngDamage(bytes) : xmlDamage(bytes);
+    --static_cast<XmlDepth*>(user)->depth;
+}
+
+std::optional<std::string> xmlDamage(int fd)
+{
+    // No external entity handler: expat reads no external DTD or entity.
+    const std::unique_ptr<XML_ParserStruct, ExpatFree> owner(XML_ParserCreate(nullptr));
+    if (!owner) {
+        throw std::bad_alloc();
+    }
+    XML_Parser parser = owner.get();
+    XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser, kLargestXmlAmplification);
+    XML_SetBillionLaughsAttackProtectionActivationThreshold(parser, kXmlAmplificationThreshold);
+    XmlDepth depth{parser};
+    XML_SetUserData(parser, &depth);
+    XML_SetElementHandler(parser, elementStarts, elementEnds);
+    const auto wrong = [&]() -> std::string {
+        if (depth.tooDeep) {
+            return xmlNestedTooDeep();
+        }
+        const XML_Error code = XML_GetErrorCode(parser);
+        if (code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH) {
+            return std::string(kXmlExpansionOverLimit);
+        }
+        return xmlNotWellFormed(XML_GetCurrentLineNumber(parser), XML_ErrorString(code));
+    };
+    if (auto stop = readPieces(fd, [&](std::string_view piece) -> std::optional<std::string> {
+            if (XML_Parse(parser, piece.data(), static_cast<int>(piece.size()), XML_FALSE) !=
+                XML_STATUS_OK) {
+                return wrong();
+            }
+            return std::nullopt;
+        })) {
+        return stop;
+    }
+    if (XML_Parse(parser, nullptr, 0, XML_TRUE) != XML_STATUS_OK) {
+        return wrong();
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -112,26 +189,7 @@ std::optional<std::string> PosixContentCheck::fileDamage(std::string_view path,
     if (static_cast<std::uint64_t>(info.st_size) > kBodySizeCapBytes) {
         return "over " + std::to_string(kBodySizeCapMiB) + " MiB";
     }
-    // One buffer a thread, so that a library of files of much the same size
-    // is read without an allocation each.
-    thread_local std::string content;
-    content.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t filled = 0;
-    while (filled < content.size()) {
-        const ssize_t got = ::read(fd.get(), content.data() + filled, content.size() - filled);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return "cannot read: " + systemErrorText(errno);
-        }
-        if (got == 0) {
-            content.resize(filled); // shortened meanwhile: what is there is checked
-            break;
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    return damage(content, kind);
+    return kind == CardFileKind::Illustration ? pngDamage(fd.get()) : xmlDamage(fd.get());
 }
 
 } // namespace kqget

@@ -4,8 +4,9 @@
 
 namespace kqget {
 
-// Card files looked into with libspng (the image data inflated and unfiltered
-// row by row, never held whole) and expat.
+// Card files looked into on Linux: a PNG by the walk every system shares
+// (png_check.h), then by libspng for what its chunks say; an XML file by expat, within
+// kqget's limits (content_check_rules.h). Both read in fixed pieces.
 class PosixContentCheck final : public ContentCheckPort
 {
 public:

@@ -1,13 +1,12 @@
 #include "platform/win32/winhttp_fetch.h"
 
 #include "platform/certificate_reason.h"
-#include "platform/transfer_refusal_text.h"
+#include "platform/transfer_limit_text.h"
 #include "platform/win32/wide_text.h"
 
 #include <algorithm>
 #include <new>
 #include <utility>
-#include <wchar.h>
 
 namespace kqget {
 
@@ -31,11 +30,6 @@ const char* callOf(DWORD_PTR api)
 }
 
 constexpr DWORD kProxyAuthenticationRequired = 407;
-
-bool isPlainHttp(const wchar_t* url)
-{
-    return url != nullptr && ::_wcsnicmp(url, L"http:", 5) == 0;
-}
 
 std::optional<std::wstring> locationOf(HINTERNET request)
 {
@@ -149,10 +143,11 @@ void WinHttpFetch::advance(DWORD status, void* information, DWORD length)
         ++m_redirects;
         // WinHTTP's policy refuses this too; a close here is the documented
         // way to stop a redirect before it goes out.
-        if (m_request.secure && isPlainHttp(static_cast<const wchar_t*>(information))) {
-            finish(FetchFailure{
-                ErrorNumber::Transfer,
-                insecureRedirectText(toUtf8(static_cast<const wchar_t*>(information)))});
+        if (information != nullptr) {
+            const std::string location = toUtf8(static_cast<const wchar_t*>(information));
+            if (leavesHttps(m_url, location)) {
+                finish(FetchFailure{ErrorNumber::Transfer, clearTextRedirectText(location)});
+            }
         }
         return;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
@@ -250,9 +245,10 @@ FetchFailure WinHttpFetch::explained(FetchFailure failure, DWORD error)
         // Refused by the redirect policy rather than the limit. Its Location
         // where WinHTTP still gives it (Wine does not).
         const std::optional<std::wstring> location = locationOf(m_handle);
-        if (location ? isPlainHttp(location->c_str()) : m_redirects < m_options.maxRedirects) {
+        if (location ? leavesHttps(m_url, toUtf8(*location))
+                     : m_redirects < m_options.maxRedirects) {
             return {ErrorNumber::Transfer,
-                    insecureRedirectText(location ? toUtf8(*location) : "an http:// address")};
+                    clearTextRedirectText(location ? toUtf8(*location) : "an http:// address")};
         }
     }
     // Through a named proxy, the proxy is all WinHTTP connects to.

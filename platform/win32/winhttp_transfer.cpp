@@ -1,7 +1,7 @@
 #include "platform/win32/winhttp_transfer.h"
 
 #include "platform/certificate_reason.h"
-#include "platform/transfer_refusal_text.h"
+#include "platform/transfer_limit_text.h"
 #include "platform/win32/wide_text.h"
 #include "update/build_config.h"
 #include "update/run_error.h"

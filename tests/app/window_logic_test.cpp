@@ -138,6 +138,20 @@ TEST_F(WindowLogicTest, WithoutItsDataFolderARunFails)
     EXPECT_EQ(m_logic.state(), WindowState::Done);
     EXPECT_EQ(m_view.failures.size(), 1u);
     EXPECT_EQ(m_data.listing(), "A0001\nA0001/A0001.xml\nA0001/A0001_full.png\n");
+
+    // The run before's "DONE !" does not stand under the next one's failure.
+    EXPECT_EQ(m_view.text(Control::Status), "DONE !");
+    runOn(m_data.folder() + "missing");
+    EXPECT_EQ(m_view.failures.size(), 2u);
+    EXPECT_EQ(m_view.text(Control::Status), "");
+
+    // A Windows path stays as typed, '\' appended; where it was looked for is
+    // told beside it (on Linux, in the Wine prefix).
+    runOn(R"(C:\absent\Data)");
+    ASSERT_EQ(m_view.failures.size(), 3u);
+    EXPECT_EQ(m_view.failures[2].first, 10);
+    EXPECT_THAT(m_view.failures[2].second, HasSubstr(R"('C:\absent\Data\')"));
+    EXPECT_EQ(m_view.text(Control::DataFolder), R"(C:\absent\Data\)");
 }
 
 // An empty key or user name is refused before the log is replaced or anything
@@ -210,9 +224,10 @@ TEST_F(WindowLogicWritesTest, WritesTheWindowInTheRunsOrder)
         return std::to_string(std::filesystem::file_size(m_data.path() / "A1" / file));
     };
     EXPECT_THAT(m_view.writes,
-                ElementsAre("Command1.Enabled=false", "Check1.Enabled=false", "events",
-                            "tDATA.Text=" + m_data.folder(), "events", // separator appended
-                            "Text1.Text=0", "events",                  // XML sized
+                ElementsAre("Command1.Enabled=false", "Check1.Enabled=false",
+                            "Text2.Text=", "events", "tDATA.Text=" + m_data.folder(),
+                            "events",                 // separator appended
+                            "Text1.Text=0", "events", // XML sized
                             "Text2.Text=Get " + configuredInfoUrl("A1", "…", "user"),
                             "events",                                   // XML fetched
                             "Text1.Text=" + sizeOf("A1.xml"), "events", // XML re-sized

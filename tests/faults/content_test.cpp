@@ -3,6 +3,7 @@
 // disk and a damaged body, each with its log line and the file as it is
 // afterwards, at one job and at four.
 #include "tests/faults/fault_test_fixture.h"
+#include "tests/support/hostile_files.h"
 #include "tools/card-service/byte_formats.h"
 #include "update/card_file_kind.h"
 
@@ -53,6 +54,8 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
     const std::string idatCrc = flipped(png, 60); // a byte of the first IDAT's data
     const std::string halfImage = pngWithHalfItsImageData();
     const std::string bomXml = "\xEF\xBB\xBF\r\n  <card id=\"A1\"/>\n";
+    const std::string zTxtBomb = testing::withChunkAfterHeader(
+        png, testing::pngChunk("zTXt", std::string("Comment\0\0", 9) + testing::zeroBomb(3072)));
     const struct
     {
         const char* name;
@@ -172,7 +175,7 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
          halfImage,
          {},
          true,
-         pngPath + " damaged: image data: IDAT stream too short\r\nDownload File: " +
+         pngPath + " damaged: image data too short for its 64 x 128 image\r\nDownload File: " +
              imageUrl(kCard) + " New size " + std::to_string(png.size()),
          png},
         {"an XML cut in a tag",
@@ -180,8 +183,25 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
          cutXml,
          {},
          true,
-         xmlPath + " damaged: unclosed token at line 2\r\nDownload File: " + infoUrl(kCard) +
-             " New size " + std::to_string(xml.size()),
+         xmlPath + " damaged: XML not well-formed at line 2: unclosed token\r\nDownload File: " +
+             infoUrl(kCard) + " New size " + std::to_string(xml.size()),
+         xml},
+        // Hostile on disk: refused within a bounded cost, for what they are.
+        {"an illustration whose zTXt chunk inflates to 3 GiB",
+         CardFileKind::Illustration,
+         zTxtBomb,
+         {},
+         true,
+         pngPath + " damaged: chunk zTXt: inflates to over 1 MiB\r\nDownload File: " +
+             imageUrl(kCard) + " New size " + std::to_string(png.size()),
+         png},
+        {"an XML whose entities expand to 3 GB",
+         CardFileKind::Xml,
+         testing::billionLaughs(),
+         {},
+         true,
+         xmlPath + " damaged: XML entity expansion over the limit\r\nDownload File: " +
+             infoUrl(kCard) + " New size " + std::to_string(xml.size()),
          xml},
         // Damaged bodies: the default takes what begins right; --verify does not.
         {"a cut body is stored by default",
@@ -202,6 +222,13 @@ TEST_F(FaultTest, OnlyWhatTheCardProductCanUseIsStored)
          CardFileKind::Xml,
          "",
          {.body = "<card><name>A1</card>"},
+         true,
+         "Not stored: XML not well-formed",
+         ""},
+        {"a billion laughs as the XML body",
+         CardFileKind::Xml,
+         "",
+         {.body = testing::billionLaughs()},
          true,
          "Not stored: XML not well-formed",
          ""},

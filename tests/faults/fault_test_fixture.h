@@ -75,8 +75,8 @@ protected:
     // Whether the service has received a request whose target contains `match`.
     bool fetchBegun(std::string_view match) const;
 
-    // The core with the real transfer, `transferOptions` and the service as
-    // its proxy, on the real file system unless a test needs a fault the
+    // The core with the real transfer, `transferOptions`, `runOptions` and the
+    // service as its proxy, on the real file system unless a test needs a fault the
     // machine cannot produce; the log goes where kqget-cli puts it.
     RunTally runCore(const RunInputs& inputs);
     RunTally runCore(const RunInputs& inputs, FileSystemPort& fileSystem);
@@ -96,6 +96,7 @@ protected:
     // a test of the stall time-out sets its own.
     TransferOptions transferOptions{.connectTimeout = std::chrono::seconds(30),
                                     .stallTimeout = std::chrono::seconds(30)};
+    RunOptions runOptions; // of runCore()
 };
 
 } // namespace kqget::testing

@@ -25,10 +25,13 @@ for file in usr/bin/kqget-cli usr/share/man/man1/kqget-cli.1.gz usr/share/doc/kq
     [[ -f "$root/$file" ]] || fail "$file is not in the package"
 done
 
+grep -qx 'License: Expat' "$root/usr/share/doc/kqget/copyright" ||
+    fail "the copyright file names no licence: $(cat "$root/usr/share/doc/kqget/copyright")"
+
 cli="$root/usr/bin/kqget-cli"
 "$cli" --version | grep -qx 'kqget [0-9.]*' || fail "kqget-cli --version: $("$cli" --version 2>&1)"
 help=$("$cli" --help) || fail "kqget-cli --help failed"
-[[ "$help" == "Usage: kqget-cli "* ]] || fail "kqget-cli --help: $help"
+[[ "$help" == "Usage: kqget-cli "* && "$help" == *"MIT License"* ]] || fail "kqget-cli --help: $help"
 # Every option the program knows is in its manual page (troff writes - as \-).
 manual=$(gzip -dc "$root/usr/share/man/man1/kqget-cli.1.gz")
 for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do

@@ -1,6 +1,7 @@
 #include "update/build_config.h"
 #include "update/card_locations.h"
 #include "update/service_bases.h"
+#include "update/settings_file.h"
 
 #include <gtest/gtest.h>
 
@@ -62,10 +63,18 @@ TEST(ServiceHosts, EachBaseIsTheOriginOfItsFetches)
     }
 }
 
-// Option over variable over the build's, each checked as the build checks its
-// own: a path or a trailing '/' would be doubled or lost in the URLs.
-TEST(ServiceBases, OptionOverVariableOverBuildAndOnlySchemeHostAndPort)
+// Option over variable over the user's settings file over the machine's over
+// the build's, each checked as the build checks its own: a path would be
+// doubled or lost in the URLs; a trailing '/' is dropped.
+TEST(ServiceBases, OptionOverVariableOverFilesOverBuildAndOnlySchemeHostAndPort)
 {
+    const auto file = [](std::string path, std::string_view text) {
+        return std::get<SettingsFile>(parseSettingsFile(std::move(path), text));
+    };
+    const SettingsFile user = file("/u/kqget.conf", "# mine\ninfo-base = http://user.test/\n");
+    const SettingsFile machine =
+        file("/etc/kqget.conf", "info-base = http://machine.test\nimage-base = http://img.test\n");
+    const SettingsFile absent{"/u/kqget.conf", false, std::nullopt, std::nullopt};
     const struct
     {
         BaseSettings settings;
@@ -73,11 +82,16 @@ TEST(ServiceBases, OptionOverVariableOverBuildAndOnlySchemeHostAndPort)
         std::string setBy; // empty: refused
     } cases[] = {
         {{}, ServiceBases::configured().info.url, "the build's default"},
-        {{.infoVariable = "https://env.test"}, "https://env.test", "KQGET_INFO_BASE"},
+        {{.infoVariable = "https://env.test", .files = {user}},
+         "https://env.test",
+         "KQGET_INFO_BASE"},
         {{.infoOption = "http://opt.test:8080", .infoVariable = "https://env.test"},
          "http://opt.test:8080",
          "--info-base"},
-        {{.infoOption = "http://opt.test/"}, "--info-base must be http:// or https://", ""},
+        {{.infoOption = "http://opt.test/"}, "http://opt.test", "--info-base"},
+        {{.files = {user, machine}}, "http://user.test", "line 2 of /u/kqget.conf"},
+        {{.files = {absent, machine}}, "http://machine.test", "line 1 of /etc/kqget.conf"},
+        {{.infoOption = "http://opt.test/x"}, "--info-base must be http:// or https://", ""},
         {{.infoVariable = "ftp://env.test"}, "KQGET_INFO_BASE must be", ""},
         {{.infoVariable = "http://"}, "KQGET_INFO_BASE must be", ""},
         {{.infoVariable = "http://a b"}, "KQGET_INFO_BASE must be", ""},
@@ -98,8 +112,52 @@ TEST(ServiceBases, OptionOverVariableOverBuildAndOnlySchemeHostAndPort)
         const std::string host = c.info.substr(c.info.find("://") + 3);
         EXPECT_EQ(bases.unresolvedHostNote(c.info + "/bof/bof.php?cmd=cardinfo"),
                   "; " + host.substr(0, host.find(':')) + " is the info base's host, set by " +
-                      c.setBy);
+                      c.setBy + "; to change it, set KQGET_INFO_BASE");
         EXPECT_EQ(bases.unresolvedHostNote("http://elsewhere.test/x"), "");
+    }
+    // The command names its option, and either program the user's own file.
+    const auto command = std::get<ServiceBases>(chooseServiceBases(
+        {.files = {machine}, .takesOptions = true, .userSettingsFile = "/u/kqget.conf"}));
+    EXPECT_EQ(command.unresolvedHostNote("http://img.test/free/x"),
+              "; img.test is the image base's host, set by line 2 of /etc/kqget.conf; to change "
+              "it, give --image-base URL, set KQGET_IMAGE_BASE or write 'image-base = URL' into "
+              "/u/kqget.conf");
+}
+
+// One form on every system: a byte-order mark, CR LF, blanks, comments; a
+// line that is no setting is named by its file and number.
+TEST(SettingsFile, TakesNameEqualsValueLinesAndNamesTheLineItCannotTake)
+{
+    const struct
+    {
+        std::string text;
+        std::string info;  // info-base, "line:value"; or the start of the refusal
+        std::string image; // image-base; empty: none
+    } cases[] = {
+        {"", "", ""},
+        {"\xEF\xBB\xBF# all\r\n\r\n  info-base=http://i.test:8080 # here\r\n"
+         "\timage-base =\thttps://img.test/\r\n",
+         "3:http://i.test:8080", "4:https://img.test"},
+        {"info-base = http://a.test\ninfo-base = http://b.test", "2:http://b.test", ""},
+        {"\n\ninfo-base http://a.test\n",
+         "'f.conf' line 3: 'info-base http://a.test' is no setting", ""},
+        {"info_base = http://a.test\n", "'f.conf' line 1: unknown setting 'info_base'", ""},
+        {"[kqget]\n", "'f.conf' line 1: '[kqget]' is no setting", ""},
+        {"image-base = http://a.test/x\n", "'f.conf' line 1: image-base must be http://", ""},
+    };
+    const auto shown = [](const std::optional<SettingValue>& value) {
+        return value ? std::to_string(value->line) + ":" + value->value : std::string();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto parsed = parseSettingsFile("f.conf", c.text);
+        if (const auto* problem = std::get_if<std::string>(&parsed)) {
+            EXPECT_EQ(problem->find("settings file " + c.info), 0u) << *problem;
+            continue;
+        }
+        const auto& file = std::get<SettingsFile>(parsed);
+        EXPECT_EQ(shown(file.infoBase), c.info);
+        EXPECT_EQ(shown(file.imageBase), c.image);
     }
 }
 

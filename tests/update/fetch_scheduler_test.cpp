@@ -76,6 +76,7 @@ struct Step
         Start,  // startDue(), awaiting `ticket` when it is not 0
         Finish, // finished() with `status` (0: a failure with no reply)
         Drop,
+        Refused, // refusedTooLong(): `status` refused, 0 none
     };
     Kind kind;
     std::chrono::milliseconds at{};
@@ -107,6 +108,11 @@ Step reply(std::chrono::milliseconds at, FetchTicket ticket, long status,
 Step dropAt(std::chrono::milliseconds at, FetchTicket ticket)
 {
     return {.kind = Step::Kind::Drop, .at = at, .ticket = ticket};
+}
+
+Step refusedAt(std::chrono::milliseconds at, long status)
+{
+    return {.kind = Step::Kind::Refused, .at = at, .status = status};
 }
 
 constexpr bool kFinal = true;
@@ -174,6 +180,13 @@ TEST(FetchSchedulerTest, StartsRetriesAndDropsByTheTable)
          {"a", "a", "a", "a"},
          {startAt(0ms, {1, 2}), reply(0ms, 1, 429, 0s, kAgain), dropAt(0ms, 1),
           reply(0ms, 2, 200, none, kFinal), startAt(0ms, {3, 4})}},
+        {"two minutes of 429 or 503 alone spend the refusal budget, on the clock while none "
+         "is under way; another answer starts it afresh",
+         2,
+         {"a", "b", "a"},
+         {startAt(0ms, {1, 2}), reply(0ms, 1, 429, 61s, kFinal), refusedAt(200000ms, 0),
+          reply(60000ms, 2, 404, none, kFinal), startAt(60000ms, {3}),
+          reply(70000ms, 3, 503, none, kFinal), refusedAt(189999ms, 0), refusedAt(190000ms, 503)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,6 +226,11 @@ TEST(FetchSchedulerTest, StartsRetriesAndDropsByTheTable)
             case Step::Kind::Drop:
                 scheduler.drop(step.ticket);
                 break;
+            case Step::Kind::Refused: {
+                const auto refused = scheduler.refusedTooLong(now);
+                EXPECT_EQ(refused ? refused->httpStatus : 0, step.status);
+                break;
+            }
             }
         }
     }

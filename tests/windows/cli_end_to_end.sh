@@ -2,7 +2,8 @@
 # Repairs one sample library twice, with the Linux kqget-cli and with
 # kqget-cli.exe under Wine, both through the stand-in service as their proxy,
 # and compares: the same exit status, the same card files, and the same log
-# once '\' reads '/', with CR LF line ends in both. Then reads what a run
+# once '\' reads '/', with CR LF line ends in both. Then the bases from the
+# settings files in the prefix's known folders. Then reads what a run
 # leaves on a console's screen (tmux's): a name outside ASCII as written, the
 # summary's lines whole, no trace of the progress line.
 #   cli_end_to_end.sh LINUX-CLI WINDOWS-CLI PORT-FILE WINE-RUN...
@@ -28,6 +29,35 @@ run_both "$work" --user 'us er' --data Data --proxy "$proxy" --jobs 2 --quiet
 [[ $linux_status == 0 && $windows_status == 0 ]] ||
     check "exit statuses: Linux $linux_status, Windows $windows_status"
 compare_runs "$work/linux" "$work/windows"
+
+# The bases from the settings files, the user's over the machine's, as
+# --version tells; a line that is no setting is named by its file and line.
+user_settings="$(windows_folder APPDATA)/kqget/kqget.ini"
+machine_settings="$(windows_folder ProgramData)/kqget/kqget.ini"
+trap '"${tmux[@]}" kill-server 2>/dev/null; rm -rf "$work" "$user_settings" "$machine_settings"' EXIT
+mkdir -p "$(dirname "$user_settings")" "$(dirname "$machine_settings")"
+printf '\xef\xbb\xbf# mine\r\ninfo-base = http://settings.test/\r\n' >"$user_settings"
+printf 'info-base = http://machine.test\r\nimage-base = http://img.settings.test\r\n' \
+    >"$machine_settings"
+version=$("${wine_run[@]}" "$windows_cli" --version | tr -d '\r')
+[[ $version == *'info base:  http://settings.test (set by line 2 of C:\users\'*'\AppData\Roaming\kqget\kqget.ini)'* &&
+    $version == *'image base: http://img.settings.test (set by line 2 of C:\ProgramData\kqget\kqget.ini)'* ]] ||
+    check "--version with both settings files: '$version'"
+mkdir -p "$work/settings/Data/A0001"
+settings_status=0
+(cd "$work/settings" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" --user U --data Data \
+    --proxy "$proxy" --quiet) || settings_status=$?
+settings_log=$(cat "$work/settings/KQ-GET-PNG-XML.txt" 2>/dev/null || true)
+[[ $settings_status == 0 && $settings_log == *'Download File: http://settings.test/bof/bof.php?'* &&
+    $settings_log == *'Download File: http://img.settings.test/free/sets/A0001/'* ]] ||
+    check "a run with the settings files: status $settings_status, log '$settings_log'"
+printf 'info-base = http://settings.test\r\nimage-base: http://x\r\n' >"$user_settings"
+bad_status=0
+bad_err=$(cd "$work/settings" && KQGET_KEY=KEY "${wine_run[@]}" "$windows_cli" --user U \
+    --data Data --quiet 2>&1 >/dev/null) || bad_status=$?
+[[ $bad_status == 64 && $bad_err == *'\kqget.ini'"' line 2: 'image-base: http://x' is no setting"* ]] ||
+    check "a settings line that is no setting: status $bad_status, '$bad_err'"
+rm -f "$user_settings" "$machine_settings"
 
 # A proxy that asks for credentials (locked.test, card_service.sh), reached
 # through the bases given on the command line: without credentials one line

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Windows installer silently under Wine, again without a folder
-# (an upgrade stays where it is), then into another folder (the earlier
-# installation goes), and uninstalls. After each step: one installation, in
-# the folder expected, whose kqget-cli.exe runs; one Apps entry naming it,
+# Installs the Windows installer silently under Wine, with the service
+# addresses, again without a folder (an upgrade stays where it is), then into
+# another folder (the earlier installation goes), and uninstalls it from the
+# Start menu; then installs it from its window, the licence shown, and
+# uninstalls it as Uninstall.exe. The windows' buttons are pressed by the
+# dialog driver on a virtual display. After each install: one installation,
+# in the folder expected, whose kqget-cli.exe runs; one Apps entry naming it,
 # with kqget.exe's icon; Start-menu entries that start in the user's
-# Documents, not in the installation folder.
-#   installer.sh INSTALLER PREFIX WINE-RUN...
+# Documents, not in the installation folder. After each uninstall: nothing of
+# it left but the machine's settings file.
+#   installer.sh INSTALLER PREFIX DIALOG-DRIVER.EXE WINE-RUN...
 set -euo pipefail
 installer=$1
 prefix=$2
-shift 2
+driver=$3
+shift 3
 wine_run=("$@")
 if [[ ! -f "$installer" ]]; then
     echo "no $installer: make it with scripts/build-windows.sh" >&2
@@ -22,8 +27,9 @@ other='C:\kqget-installer-other'
 default='C:\Program Files\kqget'
 unix() { printf '%s/drive_c/%s' "$prefix" "$(tr '\\' / <<<"${1#C:\\}")"; }
 programs="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+settings="$prefix/drive_c/ProgramData/kqget/kqget.ini"
 apps='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-rm -rf "$(unix "$first")" "$(unix "$other")" "$(unix "$default")"
+rm -rf "$(unix "$first")" "$(unix "$other")" "$(unix "$default")" "$(dirname "$settings")"
 
 failed=0
 check() {
@@ -73,30 +79,62 @@ expect_installed() {
     done
 }
 
+# The machine's settings file as the silent install leaves it: written when
+# the service addresses are given, left alone when they are not.
+addresses='info-base = http://info.test:8080|image-base = https://images.test'
 steps=(
-    # step                  installer arguments (/D comes last)   folder then
-    "fresh install" "/S /D=$first" "$first"
-    "reinstall" "/S" "$first"
-    "into another folder" "/S /D=$other" "$other"
+    # step                  installer arguments (/D comes last)   folder then   settings file's lines
+    "fresh install" "/S /INFOBASE=http://info.test:8080 /IMAGEBASE=https://images.test /D=$first" "$first" "$addresses"
+    "reinstall" "/S" "$first" "$addresses"
+    "into another folder" "/S /imagebase=https://other.test /D=$other" "$other" "image-base = https://other.test"
 )
-for ((i = 0; i < ${#steps[@]}; i += 3)); do
+for ((i = 0; i < ${#steps[@]}; i += 4)); do
     step=${steps[i]}
     read -ra arguments <<<"${steps[i + 1]}"
     "${wine_run[@]}" "$installer" "${arguments[@]}"
     expect_installed "${steps[i + 2]}"
+    lines=$(grep -v '^#' "$settings" 2>&1 | tr -d '\r' | paste -sd '|') || true
+    [[ $lines == "${steps[i + 3]}" ]] || check "the settings file holds '$lines'"
     entries=$(registry "$apps" /s | grep -c '^ *DisplayName *REG_SZ *kqget') || true
     [[ $entries == 1 ]] || check "$entries Apps entries for kqget"
 done
 
-step="uninstall"
-# _?= makes the uninstaller work in place and wait for its end.
-"${wine_run[@]}" "$(unix "$other")/Uninstall.exe" /S "_?=$other"
-for program in kqget-cli.exe kqget.exe; do
-    [[ ! -e "$(unix "$other")/$program" ]] || check "$program is still there"
+# press_through FILE: opens FILE as the shell does and presses its window's
+# default button on every page; the pages' texts are in $work/pages.
+work=$(mktemp -d -t kqget-installer-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+press_through() {
+    xvfb-run --auto-servernum --server-args='-screen 0 1280x1024x24' \
+        "${wine_run[@]}" "$driver" "$1" >"$work/pages" 2>"$work/driver.err" ||
+        check "the driver: $(tr -d '\r' <"$work/driver.err")"
+}
+expect_uninstalled() {
+    local folder=$1
+    for program in kqget-cli.exe kqget.exe Uninstall.exe LICENSE.txt; do
+        [[ ! -e "$(unix "$folder")/$program" ]] || check "$program is still there"
+    done
+    ! compgen -G "$programs/kqget*" >/dev/null || check "the Start-menu folder is still there"
+    ! "${wine_run[@]}" reg query "$apps\\kqget" >/dev/null 2>&1 || check "the Apps entry is still there"
+    ! "${wine_run[@]}" reg query 'HKLM\Software\kqget developers' >/dev/null 2>&1 ||
+        check "the empty vendor key is still there"
+    [[ -f $settings ]] || check "the machine's settings file is gone"
+}
+
+step="uninstall from the Start menu"
+press_through 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\kqget 1.01\Uninstall.lnk'
+grep -q 'Remove kqget 1.01 from your computer' "$work/pages" || check "pages: $(cat "$work/pages")"
+expect_uninstalled "$other"
+
+step="install from its window"
+press_through "Z:${installer//\//\\}"
+for shown in 'MIT License' 'Copyright (c) 2026 The kqget developers' 'Permission is hereby granted'; do
+    grep -qF "$shown" "$work/pages" || check "the licence page lacks '$shown': $(cat "$work/pages")"
 done
-! compgen -G "$programs/kqget*" >/dev/null || check "the Start-menu folder is still there"
-! "${wine_run[@]}" reg query "$apps\\kqget" >/dev/null 2>&1 || check "the Apps entry is still there"
-! "${wine_run[@]}" reg query 'HKLM\Software\kqget developers' >/dev/null 2>&1 ||
-    check "the empty vendor key is still there"
-rm -rf "$(unix "$first")" "$(unix "$other")" "$(unix "$default")"
+expect_installed "$default"
+
+step="uninstall as Uninstall.exe"
+press_through "$default\\Uninstall.exe"
+expect_uninstalled "$default"
+
+rm -rf "$(unix "$first")" "$(unix "$other")" "$(unix "$default")" "$(dirname "$settings")"
 exit $failed

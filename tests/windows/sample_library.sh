@@ -50,3 +50,12 @@ compare_runs() {
             check "$log: not every line ends in CR LF"
     done
 }
+
+# windows_folder VARIABLE
+# Where the folder that %VARIABLE% names under Wine ("${wine_run[@]}") is on
+# Linux, e.g. APPDATA, ProgramData.
+windows_folder() {
+    local folder
+    folder=$("${wine_run[@]}" cmd /c "echo %$1%" | tr -d '\r')
+    "${wine_run[@]}" winepath -u "$folder" | tr -d '\r' | sed 's|/$||'
+}

@@ -37,7 +37,7 @@ start)
     for name in "${names[@]}"; do
         "$program" --print-targets --certificate "$certificates/$name.pem" \
             --private-key "$certificates/$name.key" \
-            --match /to-http/ --redirect-to "http://127.0.0.1:1/A0001_full.png" \
+            --match /to-http/ --redirect-to "http://127.0.0.1:1" \
             </dev/null >"$state/$name.out" 2>"$state/$name.err" &
         echo $! >"$state/$name.pid"
     done

@@ -16,6 +16,7 @@
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "tests/support/win32/own_desktop.h"
+#include "tests/support/win32/window_text.h"
 #include "update/run_log.h"
 
 #include <chrono>
@@ -50,18 +51,7 @@ HWND control(HWND window, Control control)
 
 std::string text(HWND window)
 {
-    std::wstring wide(1024, L'\0');
-    DWORD_PTR length = 0;
-    if (!::SendMessageTimeoutW(window, WM_GETTEXT, wide.size(),
-                               reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG, kReplyMs,
-                               &length)) {
-        const DWORD error = ::GetLastError();
-        throw std::runtime_error("kqget.exe's window does not answer: error " +
-                                 std::to_string(error) +
-                                 (::IsWindow(window) ? "" : ", the window is gone"));
-    }
-    wide.resize(length);
-    return kqget::toUtf8(wide);
+    return kqget::testing::windowText(window, kReplyMs);
 }
 
 // The first window of the thread that `wanted` accepts.

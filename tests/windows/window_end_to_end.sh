@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The window under Wine repairs the sample library as the Linux kqget-cli
-# does, with nothing naming a proxy to kqget.exe: the user's Internet settings
-# do, stored as Windows' settings page stores them, and route its fetches to
-# the stand-in service. On a virtual display the driver types the three
+# does, with nothing naming a proxy or the service to kqget.exe: the user's
+# Internet settings, stored as Windows' settings page stores them, route its
+# fetches to the stand-in service, and the user's settings file names the
+# service's bases. On a virtual display the driver types the three
 # values, ticks the box, presses the update button, waits for "DONE !" and
 # closes the window; then the card files and the logs are compared. Then
 # the window is closed during a run whose fetches the service holds:
@@ -29,7 +30,7 @@ forget_user_proxy() {
     done
     reg delete "$settings\\Connections" /v DefaultConnectionSettings /f 2>/dev/null || true
 }
-trap 'forget_user_proxy; rm -rf "$work"' EXIT
+trap 'forget_user_proxy; rm -rf "$work" "${user_settings:-}"' EXIT
 
 # set_user_proxy SERVER BYPASS: "Use a proxy server" on, automatic detection
 # and script off. The binary record is what WinHTTP reads: a version, a
@@ -53,9 +54,15 @@ make_sample_library "$work/linux/Data"
 mkdir -p "$work/windows"
 cp -a "$work/linux/Data" "$work/windows/Data"
 
+# Where the service is: the user's settings file says it, to both programs.
+user_settings="$(windows_folder APPDATA)/kqget/kqget.ini"
+mkdir -p "$(dirname "$user_settings")" "$work/config/kqget"
+printf 'info-base = http://settings.test/\r\nimage-base = http://img.settings.test\r\n' |
+    tee "$user_settings" >"$work/config/kqget/kqget.conf"
+
 linux_status=0
-(cd "$work/linux" && KQGET_KEY=KEY "$linux_cli" --user 'us er' --data Data \
-    --proxy "http://127.0.0.1:$port" --quiet) || linux_status=$?
+(cd "$work/linux" && KQGET_KEY=KEY XDG_CONFIG_HOME="$work/config" "$linux_cli" --user 'us er' \
+    --data Data --proxy "http://127.0.0.1:$port" --quiet) || linux_status=$?
 
 # The card service's hosts are not on the bypass list; unqualified names are.
 set_user_proxy "127.0.0.1:$port" '*.intranet.example;<local>'
@@ -65,6 +72,8 @@ window_status=0
 
 if [[ $linux_status == 0 && $window_status == 0 ]]; then
     compare_runs "$work/linux" "$work/windows"
+    grep -q '^Download File: http://img.settings.test/free/' "$work/windows/KQ-GET-PNG-XML.txt" ||
+        check "the window did not fetch from the settings file's bases"
 else
     check "exit statuses: kqget-cli $linux_status, kqget.exe $window_status"
 fi

@@ -142,7 +142,7 @@ private:
         if (fault.redirectLoop) {
             redirect(response, std::string(target.originForm));
         } else if (!fault.redirectTo.empty()) {
-            redirect(response, fault.redirectTo);
+            redirect(response, fault.redirectTo + std::string(target.originForm));
         } else if (fault.redirectHops > 0) {
             redirect(response, hopTarget(fault.redirectHops - 1, target.originForm));
         } else if (fault.status < 200 || fault.status > 299) {

@@ -22,7 +22,7 @@ struct Fault
     bool emptyBody = false;     // 200 with nothing in it
     int redirectHops = 0;       // this many redirects before the real content
     bool redirectLoop = false;  // redirect to the same target, forever
-    std::string redirectTo{};   // redirect to this URL, as it is
+    std::string redirectTo{};   // a redirect to this URL followed by the request's own target
     bool oversizedBody = false; // a chunked body over the client's 64 MiB cap
     // A 200 body of this many bytes, announced: the content's start, then filler.
     std::size_t bodyBytes = 0;

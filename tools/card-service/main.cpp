@@ -40,7 +40,7 @@ FAULT:
   --empty-body              200 with an empty body
   --redirect-hops N         N redirects before the content
   --redirect-loop           redirect to the same target forever
-  --redirect-to URL         redirect to URL, as it is
+  --redirect-to BASE        redirect to BASE followed by the request's own path
   --oversized-body          a chunked body over 64 MiB
   --body-bytes N            a body of N bytes, announced: the content's start, then filler
   --body TEXT               a 200 body of exactly TEXT instead of the content

@@ -58,20 +58,26 @@ void sendOversized(httplib::Response& response, const std::string& contentType)
 }
 
 // A large body of known length: the content's first bytes, so that it looks
-// like the file asked for, then filler.
+// like the file asked for, then filler; dripped when the fault says so.
 void sendPadding(httplib::Response& response, std::size_t bytes, std::string start,
-                 const std::string& contentType)
+                 const std::string& contentType, const Fault& fault, const Pause& pause)
 {
     start.resize(std::min(start.size(), bytes));
-    response.set_content_provider(bytes, contentType,
-                                  [bytes, start = std::move(start)](std::size_t offset, std::size_t,
-                                                                    httplib::DataSink& sink) {
-                                      if (offset < start.size()) {
-                                          return sink.write(start.data() + offset,
-                                                            start.size() - offset);
-                                      }
-                                      return writeFiller(offset, bytes, sink);
-                                  });
+    response.set_content_provider(
+        bytes, contentType,
+        [bytes, start = std::move(start), fault, pause](std::size_t offset, std::size_t,
+                                                        httplib::DataSink& sink) {
+            if (offset < start.size()) {
+                return writePiece(start, offset, start.size(), fault, sink, pause);
+            }
+            if (fault.dripBytes > 0) {
+                static const std::string piece(kFillerPieceBytes, 'x');
+                return pause(fault.dripPause) &&
+                       sink.write(piece.data(),
+                                  std::min({fault.dripBytes, piece.size(), bytes - offset}));
+            }
+            return writeFiller(offset, bytes, sink);
+        });
 }
 
 // Bends a success's body as the fault asks: replaced, cut, emptied, given
@@ -168,7 +174,8 @@ void sendReply(httplib::Response& response, Reply reply, const Fault& fault, con
         return;
     }
     if (fault.bodyBytes > 0 && reply.status == 200) {
-        sendPadding(response, fault.bodyBytes, std::move(reply.body), reply.contentType);
+        sendPadding(response, fault.bodyBytes, std::move(reply.body), reply.contentType, fault,
+                    pause);
         return;
     }
     // A body with a coding of its own goes out as given: the server would

@@ -1,6 +1,7 @@
 #include "app/qt/main_window.h"
 #include "app/qt/message_boxes.h"
 #include "app/qt/window_transfer.h"
+#include "platform/service_settings.h"
 #include "tests/app/qt/window_probe.h"
 #include "tests/support/expected_urls.h"
 #include "tests/support/temp_dir.h"
@@ -161,6 +162,47 @@ private slots:
                  qs("Get " + configuredInfoUrl("A0001", "…", "user")));
         QCOMPARE(m_data->listing(), std::string("A0001\nA0001/A0001.xml\n"));
         QVERIFY(readFile(m_workFolder->path() / kLogName).ends_with("A0001_full.png size 0\r\n"));
+    }
+
+    // The bases as the program takes them, from a user's settings file: the
+    // run reaches the service there; a host there that cannot be found is
+    // told in the box with where to change it.
+    void aUserSettingsFileSetsWhereTheRunFetches()
+    {
+        const TempDir config;
+        ::setenv("XDG_CONFIG_HOME", config.folder().c_str(), 1);
+        const std::string file = config.folder() + "kqget/kqget.conf";
+        const auto runWithSettings = [&](const std::string& text) {
+            config.write("kqget/kqget.conf", text);
+            const ServiceSettings settings = windowServiceSettings();
+            const auto& bases = std::get<ServiceBases>(settings.bases);
+            m_window = std::make_unique<MainWindow>(
+                m_errors, [bases] { return makeWindowTransferFor(bases); }, bases.hosts());
+            m_window->show();
+            control<QLineEdit>(*m_window, "tKEY")->setText(u"KEY1"_s);
+            control<QLineEdit>(*m_window, "tUSERNAME")->setText(u"user"_s);
+            control<QLineEdit>(*m_window, "tDATA")->setText(qs(m_data->folder()));
+            startRun(*m_window);
+        };
+        m_data->makeFolder("A0001");
+        runWithSettings(
+            "info-base = http://settings.test/\nimage-base = http://img.settings.test\n");
+        QCOMPARE(stateOf(*m_window), kDone);
+        const auto requests = m_service->requests();
+        QCOMPARE(requests.size(), std::size_t{2});
+        QVERIFY(requests[0].target.starts_with("http://settings.test/bof/bof.php?"));
+        QVERIFY(requests[1].target.starts_with("http://img.settings.test/free/sets/A0001/"));
+
+        ::setenv("http_proxy", "", 1);
+        m_data->write("A0001/A0001.xml", "");
+        runWithSettings("info-base = http://nowhere.invalid\n");
+        ::unsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(m_errors.reports.size(), std::size_t{1});
+        QVERIFY2(
+            m_errors.reports[0].second.endsWith(
+                qs("nowhere.invalid is the info base's host, set by line 1 of " + file +
+                   "; to change it, set KQGET_INFO_BASE or write 'info-base = URL' into " + file)),
+            qPrintable(m_errors.reports[0].second));
     }
 
     // What a user gets: modal boxes with an OK button, and the texts given.

@@ -200,6 +200,9 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
     dir.write("broken/libcurl.so.4", "");
     const std::map<std::string, std::string> brokenLibrary{
         {"LD_LIBRARY_PATH", (dir.path() / "broken").string()}};
+    const std::string partialSummary = "Cards checked: 1\nFiles fetched: 0\nFiles not stored: 0\n"
+                                       "Files still too small: 0\nLog: " +
+                                       logPath() + "\n";
     const struct
     {
         const char* name;
@@ -207,21 +210,34 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
         std::map<std::string, std::string> environment;
         std::string said; // in standard error
         std::optional<std::string> log;
+        std::string summary; // after the error: what the run did before it
     } cases[] = {
         {"the service not reached",
          data(),
          {{"http_proxy", "http://127.0.0.1:1"}},
          "kqget-cli: error 40: cannot fetch " + infoUrl("A1", "…", "U"),
-         "A1\r\n" + data() + "/A1/A1.xml size 0\r\n"},
+         "A1\r\n" + data() + "/A1/A1.xml size 0\r\n",
+         partialSummary},
         {"no data folder",
          data() + "/absent",
          {},
          "error 10: cannot search data folder '" + data() + "/absent/'",
-         std::nullopt},
+         std::nullopt,
+         ""},
+        {"a Windows data folder not in the Wine prefix",
+         R"(C:\Documents and Settings\NAME\Application Data\mlun\Data\)",
+         {{"WINEPREFIX", dir.folder() + "wine"}},
+         R"(error 10: cannot search data folder 'C:\Documents and Settings\NAME\Application Data\mlun\Data\' (as ')" +
+             dir.folder() +
+             "wine/dosdevices/c:/Documents and Settings/NAME/Application Data/mlun/Data/' in the "
+             "Wine prefix " +
+             dir.folder() + "wine)",
+         std::nullopt,
+         ""},
         {"libcurl not loadable", data(), brokenLibrary,
          "error 40: cannot fetch " + infoUrl("A1", "…", "U") +
              ": cannot load libcurl.so.4: " + (dir.path() / "broken/libcurl.so.4").string(),
-         std::nullopt},
+         std::nullopt, partialSummary},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -229,7 +245,7 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
             runCli({"--key", "K", "--user", "U", "--data", c.dataFolder}, c.environment);
         EXPECT_EQ(result.exitStatus, 2);
         EXPECT_THAT(result.err, HasSubstr(c.said));
-        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(withoutWallTime(result.out), c.summary);
         if (c.log) {
             EXPECT_EQ(log(), *c.log);
         }
@@ -238,6 +254,24 @@ TEST_F(CliTest, FailureEndsWithStatusTwoAndAMessageNamingTheCause)
     dir.write("Data/A1/A1.xml", "<card/>");
     dir.write("Data/A1/A1_full.png", std::string(11000, 'p'));
     EXPECT_EQ(runCli({"--key", "K", "--user", "U", "--data", data()}, brokenLibrary).exitStatus, 0);
+}
+
+// The Windows card product's data folder, typed as it shows it, is found in
+// the Wine prefix it runs in, without regard to case where the files' names
+// differ; the log names the card files as typed.
+TEST_F(CliTest, AWindowsDataFolderIsFoundInTheWinePrefix)
+{
+    dir.makeFolder("wine/drive_c/users/Me/Data/A1");
+    dir.makeFolder("wine/dosdevices");
+    std::filesystem::create_directory_symlink("../drive_c", dir.path() / "wine/dosdevices/c:");
+    const auto result = runCli({"--key", "K", "--user", "U", "--data", R"(c:\USERS\me\data)"},
+                               {{"WINEPREFIX", dir.folder() + "wine"}});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_THAT(log(), ::testing::StartsWith("A1\r\n"
+                                             R"(c:\USERS\me\data\A1\A1.xml)"
+                                             " size 0\r\nDownload File: "));
+    EXPECT_EQ(dir.read("wine/drive_c/users/Me/Data/A1/A1.xml"),
+              CardService::expectedXml("A1", "K", "U"));
 }
 
 // A second run beside one under way, held by the service at its first
@@ -308,7 +342,8 @@ TEST_F(CliTest, ServiceBasesAndProxiesSetAtRunTime)
         std::vector<std::string> arguments;
         std::map<std::string, std::string> environment;
         int exitStatus;
-        std::string said; // standard error, or the start of the first request's target
+        std::string said;     // standard error, or the start of the first request's target
+        std::string settings; // the user's settings file; empty: none
     } cases[] = {
         {"bases from the options",
          {"--info-base", "http://cards.test:8080", "--image-base", "http://img.test"},
@@ -320,11 +355,37 @@ TEST_F(CliTest, ServiceBasesAndProxiesSetAtRunTime)
          {{"KQGET_INFO_BASE", "http://env.test"}, {"KQGET_IMAGE_BASE", "http://img.test"}},
          0,
          "http://env.test/bof/"},
+        {"bases from the user's settings file",
+         {"--image-base", "http://img.test/"},
+         {},
+         0,
+         "http://settings.test:8080/bof/",
+         "image-base = http://unused.test\r\ninfo-base = http://settings.test:8080/\r\n"},
+        {"the variable over the settings file",
+         {},
+         {{"KQGET_INFO_BASE", "http://env.test"}},
+         0,
+         "http://env.test/bof/",
+         "info-base = http://settings.test\n"},
+        {"a line of the settings file that is no setting",
+         {},
+         {},
+         64,
+         "kqget-cli: settings file '" + settingsFile() + "' line 2: unknown setting 'info'",
+         "# the card service\ninfo = http://settings.test\n"},
         {"host not found",
          {},
          {{"KQGET_INFO_BASE", "http://nowhere.invalid"}, {"http_proxy", ""}},
          2,
-         "nowhere.invalid is the info base's host, set by KQGET_INFO_BASE\n"},
+         "nowhere.invalid is the info base's host, set by KQGET_INFO_BASE; to change it, give "
+         "--info-base URL, set KQGET_INFO_BASE or write 'info-base = URL' into " +
+             settingsFile() + "\n"},
+        {"host from the settings file not found",
+         {},
+         {{"http_proxy", ""}},
+         2,
+         "nowhere.invalid is the info base's host, set by line 1 of " + settingsFile() + "; ",
+         "info-base = http://nowhere.invalid\n"},
         {"proxy asks for credentials",
          {},
          {{"PROXY_USER", "bob"}},
@@ -354,6 +415,10 @@ TEST_F(CliTest, ServiceBasesAndProxiesSetAtRunTime)
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(dir.path() / "Data");
         dir.makeFolder("Data/A1");
+        std::filesystem::remove_all(dir.path() / "config");
+        if (!c.settings.empty()) {
+            dir.write("config/kqget/kqget.conf", c.settings);
+        }
         service->clearFaults();
         if (c.environment.erase("PROXY_USER") > 0) {
             service->addFault("", {.proxyUser = "bob", .proxyPassword = "s3cr@t-secret"});
@@ -370,7 +435,8 @@ TEST_F(CliTest, ServiceBasesAndProxiesSetAtRunTime)
             EXPECT_THAT(requests[before].target, ::testing::StartsWith(c.said));
         } else {
             EXPECT_THAT(result.err, HasSubstr(c.said));
-            EXPECT_EQ(std::ranges::count(result.err, '\n'), 1) << result.err;
+            EXPECT_EQ(std::ranges::count(result.err, '\n'), c.exitStatus == 64 ? 2 : 1)
+                << result.err;
         }
         EXPECT_EQ((result.out + result.err).find("secret"), std::string::npos);
     }
@@ -395,9 +461,20 @@ TEST_F(CliTest, UsageVersionAndHelp)
 
     const auto version = runCli({"--version", "--image-base", "https://img.test"});
     EXPECT_EQ(version.exitStatus, 0);
-    EXPECT_EQ(version.out, "kqget 1.01\ninfo base:  " + std::string(kConfiguredInfoBase) +
-                               " (set by the build's default)\n"
-                               "image base: https://img.test (set by --image-base)\n");
+    EXPECT_EQ(version.out,
+              "kqget 1.01\ninfo base:  " + std::string(kConfiguredInfoBase) +
+                  " (set by the build's default)\n"
+                  "image base: https://img.test (set by --image-base)\n"
+                  "settings:   " +
+                  settingsFile() + " (absent)\n            /etc/kqget/kqget.conf" +
+                  (std::filesystem::exists("/etc/kqget/kqget.conf") ? "" : " (absent)") + "\n");
+    // A base that cannot be used is told, and --help still shows.
+    const auto badBase = runCli({"--version", "--help", "--info-base", "http://a.test/x"});
+    EXPECT_EQ(badBase.exitStatus, 0);
+    EXPECT_THAT(badBase.out, HasSubstr("Usage"));
+    const auto badVersion = runCli({"--version", "--info-base", "http://a.test/x"});
+    EXPECT_EQ(badVersion.exitStatus, 0);
+    EXPECT_THAT(badVersion.out, HasSubstr("\nbases:      cannot be used: --info-base must be"));
 
     const auto help = runCli({"--help"});
     EXPECT_EQ(help.exitStatus, 0);

@@ -46,6 +46,8 @@ protected:
         options.unsetEnv.insert(options.unsetEnv.end(),
                                 {"KQGET_KEY", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"});
         options.setEnv.try_emplace("http_proxy", service->baseUrl());
+        // The user's settings file is the test's own (settingsFile()).
+        options.setEnv.try_emplace("XDG_CONFIG_HOME", dir.folder() + "config");
         if (launcher.empty()) {
             return runChild(KQGET_CLI_PATH, options);
         }
@@ -57,6 +59,7 @@ protected:
 
     std::string data() const { return dir.folder() + "Data"; }
     std::string logPath() const { return dir.folder() + "KQ-GET-PNG-XML.txt"; }
+    std::string settingsFile() const { return dir.folder() + "config/kqget/kqget.conf"; }
 
     // The summary with its "Time: ..." line dropped, since no two runs take
     // the same time.

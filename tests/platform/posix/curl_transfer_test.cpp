@@ -289,28 +289,44 @@ TEST_F(CurlTransferTest, KeepsSeveralFetchesUnderWayAndAbandonsThemAtOnce)
               CardService::expectedPng("A0001"));
 }
 
+// A key sent over https never goes out in clear: a redirect to http is
+// refused before anything is sent there.
 TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
 {
     const testing::NoProxyEnvironment noProxy;
     const testing::TestCertificates certificates;
+    const CardService plain;
     struct Case
     {
         std::string_view server; // its certificate's name
         std::string caBundle;
-        std::optional<CertificateReason> refused; // none: the run completes
+        std::optional<std::string> refused; // after the URL; none: the run completes
+        std::string redirectTo{};           // where the server sends every request
+    };
+    const auto certificateRefused = [](CertificateReason reason) {
+        return std::string(certificateReasonText(reason)) + ": curl error 60";
     };
     std::vector<Case> cases = {
         {"server", certificates.file("ca.pem"), std::nullopt},
-        {"server", "", CertificateReason::Untrusted}, // the system's store
-        {"server", certificates.file("other-ca.pem"), CertificateReason::Untrusted},
+        {"server", "", certificateRefused(CertificateReason::Untrusted)}, // the system's store
+        {"server", certificates.file("other-ca.pem"),
+         certificateRefused(CertificateReason::Untrusted)},
+        {"server", certificates.file("ca.pem"),
+         "redirected to " + plain.baseUrl() + infoPath("A1", "KEY", "USER") +
+             ": not followed, as the key would go out in clear",
+         plain.baseUrl()},
     };
     for (const auto& refused : testing::kRefusedCertificates) {
-        cases.push_back({refused.name, certificates.file("ca.pem"), refused.reason});
+        cases.push_back(
+            {refused.name, certificates.file("ca.pem"), certificateRefused(refused.reason)});
     }
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.server) + " trusting " + c.caBundle);
+        SCOPED_TRACE(std::string(c.server) + " trusting " + c.caBundle + " to " + c.redirectTo);
         CardService service({.certificatePath = certificates.file(std::string(c.server) + ".pem"),
                              .privateKeyPath = certificates.file(std::string(c.server) + ".key")});
+        if (!c.redirectTo.empty()) {
+            service.addFault("", {.redirectTo = c.redirectTo});
+        }
         const ServiceHosts hosts{service.baseUrl(), service.baseUrl()};
         const testing::TempDir dir;
         dir.makeFolder("Data/A1");
@@ -330,13 +346,12 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
             ASSERT_TRUE(c.refused) << error.what();
             EXPECT_EQ(error.number(), ErrorNumber::Transfer);
             // The reason in the words every system uses, then libcurl's own.
-            EXPECT_THAT(error.what(),
-                        HasSubstr("cannot fetch " + hosts.infoBase + infoPath("A1", "…", "USER") +
-                                  ": " + std::string(certificateReasonText(*c.refused)) +
-                                  ": curl error 60"));
+            EXPECT_THAT(error.what(), HasSubstr("cannot fetch " + hosts.infoBase +
+                                                infoPath("A1", "…", "USER") + ": " + *c.refused));
             EXPECT_EQ(dir.listing(), "Data\nData/A1\nlog\n");
         }
     }
+    EXPECT_TRUE(plain.requests().empty());
 }
 
 } // namespace

@@ -1,0 +1,330 @@
+#include "platform/png_check.h"
+
+#include <algorithm>
+#include <zlib.h>
+
+namespace kqget {
+
+namespace {
+
+constexpr std::string_view kSignature = "\x89PNG\r\n\x1a\n";
+constexpr std::size_t kChunkHeaderBytes = 8; // length and type
+constexpr std::size_t kCrcBytes = 4;
+constexpr std::uint32_t kLongestChunk = 0x7fffffffu;
+constexpr std::size_t kIhdrBytes = 13;
+constexpr std::uint32_t kLongestPalette = 256 * 3;
+// What one compressed text or colour profile may inflate to, and all of a
+// file's together: far beyond any real profile or caption.
+constexpr std::uint64_t kLargestInflatedChunk = std::uint64_t{1} << 20;
+constexpr std::uint64_t kLargestInflatedChunks = std::uint64_t{8} << 20;
+// A compressed chunk's keyword, language and translated keyword, beyond
+// which its text is not looked into (any decoder would refuse such a header).
+constexpr std::size_t kLongestTextHeader = 64 * 1024;
+
+std::uint32_t bigEndian(std::string_view bytes)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    }
+    return value;
+}
+
+bool isLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// A chunk type as text, with anything unprintable shown by its code.
+std::string typeName(std::string_view type)
+{
+    std::string name;
+    for (const char c : type) {
+        if (isLetter(c)) {
+            name.push_back(c);
+        } else {
+            name += "\\x" + std::to_string(static_cast<unsigned char>(c));
+        }
+    }
+    return name;
+}
+
+bool isCompressedText(std::string_view type)
+{
+    return type == "zTXt" || type == "iCCP" || type == "iTXt";
+}
+
+// The length the format fixes for an ancillary chunk, where it fixes one.
+std::optional<std::uint32_t> fixedLength(std::string_view type, std::uint8_t colourType)
+{
+    constexpr std::pair<std::string_view, std::uint32_t> kFixed[] = {
+        {"gAMA", 4}, {"cHRM", 32}, {"sRGB", 1}, {"pHYs", 9}, {"tIME", 7}, {"sTER", 1}, {"oFFs", 9}};
+    for (const auto& [name, length] : kFixed) {
+        if (type == name) {
+            return length;
+        }
+    }
+    if (type == "bKGD") { // a palette index, a grey level or three samples
+        return colourType == 3 ? 1 : (colourType == 0 || colourType == 4) ? 2 : 6;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t crcOf(std::uint32_t crc, std::string_view bytes)
+{
+    return static_cast<std::uint32_t>(
+        crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+}
+
+} // namespace
+
+PngCheck::PngCheck() = default;
+PngCheck::~PngCheck() = default;
+
+std::optional<std::string> PngCheck::feed(std::string_view piece)
+{
+    while (!piece.empty()) {
+        const auto collect = [&](std::size_t wanted) {
+            const std::size_t take = std::min(wanted - m_small.size(), piece.size());
+            m_small.append(piece.substr(0, take));
+            piece.remove_prefix(take);
+            m_at += take;
+            return m_small.size() == wanted;
+        };
+        switch (m_stage) {
+        case Stage::Signature:
+            if (collect(kSignature.size())) {
+                if (m_small != kSignature) {
+                    return std::string("no PNG signature");
+                }
+                m_small.clear();
+                m_stage = Stage::Header;
+            }
+            break;
+        case Stage::Header:
+            if (collect(kChunkHeaderBytes)) {
+                if (auto wrong = startChunk()) {
+                    return wrong;
+                }
+            }
+            break;
+        case Stage::Data: {
+            const std::size_t take = std::min<std::size_t>(m_dataLeft, piece.size());
+            const std::string_view data = piece.substr(0, take);
+            piece.remove_prefix(take);
+            m_at += take;
+            m_dataLeft -= static_cast<std::uint32_t>(take);
+            m_crc = crcOf(m_crc, data);
+            if (auto wrong = chunkData(data)) {
+                return wrong;
+            }
+            if (m_dataLeft == 0) {
+                m_stage = Stage::Crc;
+            }
+            break;
+        }
+        case Stage::Crc:
+            if (collect(kCrcBytes)) {
+                if (auto wrong = endChunk()) {
+                    return wrong;
+                }
+            }
+            break;
+        case Stage::Done:
+            m_afterEnd += piece.size();
+            m_at += piece.size();
+            piece = {};
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PngCheck::startChunk()
+{
+    m_chunkStart = m_at - kChunkHeaderBytes;
+    m_length = bigEndian(m_small);
+    m_type = m_small.substr(4);
+    m_small.clear();
+    m_heldDamage.reset();
+    const std::string name = typeName(m_type);
+    for (const char c : m_type) {
+        if (!isLetter(c)) {
+            return "chunk type " + name + " at byte " + std::to_string(m_chunkStart) +
+                   " is not four letters";
+        }
+    }
+    if (m_length > kLongestChunk) {
+        return "chunk " + name + " claims " + std::to_string(m_length) + " bytes";
+    }
+    const bool first = m_chunkStart == kSignature.size();
+    if (first != (m_type == "IHDR")) {
+        return first ? "first chunk is " + name + ", not IHDR" : std::string("second IHDR chunk");
+    }
+    if (m_type == "IHDR" && m_length != kIhdrBytes) {
+        return "IHDR is " + std::to_string(m_length) + " bytes, not 13";
+    }
+    if (m_image && !m_imageDataOver && m_type != "IDAT") {
+        m_imageDataOver = true;
+        if (auto wrong = m_image->finish()) {
+            return wrong;
+        }
+    }
+    if (m_type == "IHDR") {
+        // Read whole, then judged once its CRC is known to be right.
+    } else if (m_type == "IDAT") {
+        if (m_imageDataOver) {
+            return "IDAT chunks not together: another at byte " + std::to_string(m_chunkStart);
+        }
+        if (m_header->colourType == 3 && !m_sawPalette) {
+            return std::string("no PLTE chunk before the image data");
+        }
+        if (!m_image) {
+            m_image = std::make_unique<PngImageData>(*m_header);
+        }
+    } else if (m_type == "PLTE") {
+        if (m_image || m_sawPalette) {
+            return m_image ? "PLTE after the image data" : "second PLTE chunk";
+        }
+        if (m_length == 0 || m_length % 3 != 0 || m_length > kLongestPalette) {
+            return "PLTE of " + std::to_string(m_length) + " bytes";
+        }
+        m_sawPalette = true;
+    } else if (m_type == "IEND") {
+        if (!m_image) {
+            return std::string("no IDAT chunk");
+        }
+    } else if (m_type[0] >= 'A' && m_type[0] <= 'Z') {
+        return "unknown critical chunk " + name;
+    } else if (const auto length = fixedLength(m_type, m_header->colourType);
+               length && *length != m_length) {
+        return "chunk " + name + " of " + std::to_string(m_length) + " bytes, not " +
+               std::to_string(*length);
+    } else if (isCompressedText(m_type)) {
+        m_textHeader.clear();
+        m_textHeaderDone = false;
+        m_text.reset();
+    }
+    m_crc = crcOf(0, m_type);
+    m_dataLeft = m_length;
+    m_stage = m_length == 0 ? Stage::Crc : Stage::Data;
+    return std::nullopt;
+}
+
+// What a chunk's data shows is told only once its CRC is known to be right:
+// a byte that went wrong on the way is a CRC error, whatever it broke.
+std::optional<std::string> PngCheck::chunkData(std::string_view data)
+{
+    if (m_heldDamage) {
+        return std::nullopt;
+    }
+    if (m_type == "IHDR") {
+        m_ihdr.append(data);
+    } else if (m_type == "IDAT") {
+        m_heldDamage = m_image->feed(data);
+    } else if (isCompressedText(m_type)) {
+        m_heldDamage = compressedText(data);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PngCheck::compressedText(std::string_view data)
+{
+    while (!data.empty() && !m_textHeaderDone) {
+        m_textHeader.push_back(data.front());
+        data.remove_prefix(1);
+        const std::size_t keywordEnd = m_textHeader.find('\0');
+        if (keywordEnd == std::string::npos) {
+            m_textHeaderDone = m_textHeader.size() > kLongestTextHeader;
+            continue;
+        }
+        std::size_t methodAt = keywordEnd + 1; // zTXt, iCCP: the method, then the text
+        bool compressed = true;
+        if (m_type == "iTXt") {
+            // The flag and the method, then the language and the translated
+            // keyword, each ended by a zero byte.
+            const std::size_t tail = keywordEnd + 3;
+            if (m_textHeader.size() < tail ||
+                std::count(m_textHeader.begin() + static_cast<std::ptrdiff_t>(tail),
+                           m_textHeader.end(), '\0') < 2) {
+                m_textHeaderDone = m_textHeader.size() > kLongestTextHeader;
+                continue;
+            }
+            compressed = m_textHeader[keywordEnd + 1] != 0;
+            ++methodAt;
+        } else if (m_textHeader.size() < methodAt + 1) {
+            continue;
+        }
+        m_textHeaderDone = true;
+        if (compressed) {
+            if (m_textHeader[methodAt] != 0) {
+                return "chunk " + m_type + ": unknown compression method";
+            }
+            m_text = std::make_unique<BoundedInflate>(kLargestInflatedChunk);
+        }
+    }
+    if (m_text) {
+        if (auto wrong = m_text->feed(data)) {
+            return "chunk " + m_type + ": " + *wrong;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PngCheck::endChunk()
+{
+    const std::uint32_t stated = bigEndian(m_small);
+    m_small.clear();
+    if (stated != m_crc) {
+        return "CRC error in chunk " + typeName(m_type) + " at byte " +
+               std::to_string(m_chunkStart);
+    }
+    if (m_heldDamage) {
+        return m_heldDamage;
+    }
+    m_stage = Stage::Header;
+    if (m_type == "IHDR") {
+        ParsedPngHeader parsed = parsePngHeader(m_ihdr);
+        if (parsed.damage) {
+            return parsed.damage;
+        }
+        m_header = parsed.header;
+    } else if (m_text) {
+        if (auto wrong = m_text->finish()) {
+            return "chunk " + m_type + ": " + *wrong;
+        }
+        m_textInflated += m_text->inflated();
+        m_text.reset();
+        if (m_textInflated > kLargestInflatedChunks) {
+            return "compressed chunks inflate to over " +
+                   std::to_string(kLargestInflatedChunks >> 20) + " MiB in all";
+        }
+    } else if (m_type == "IEND") {
+        m_stage = Stage::Done;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PngCheck::finish()
+{
+    switch (m_stage) {
+    case Stage::Signature:
+        return std::string("no PNG signature");
+    case Stage::Header:
+        if (m_small.empty()) {
+            return "no IEND chunk: file ends at byte " + std::to_string(m_at);
+        }
+        return "file ends inside a chunk header at byte " + std::to_string(m_at);
+    case Stage::Data:
+    case Stage::Crc:
+        return "file ends inside chunk " + typeName(m_type) + " at byte " + std::to_string(m_at);
+    case Stage::Done:
+        break;
+    }
+    if (m_afterEnd > 0) {
+        return std::to_string(m_afterEnd) + " bytes after IEND";
+    }
+    return std::nullopt;
+}
+
+} // namespace kqget

@@ -1,0 +1,63 @@
+#include "platform/transfer_limit_text.h"
+
+namespace kqget {
+
+namespace {
+
+std::string counted(long long count, std::string_view unit)
+{
+    std::string text = std::to_string(count);
+    text.append(" ").append(unit);
+    if (count != 1) {
+        text.append("s");
+    }
+    return text;
+}
+
+// The URL's scheme in lower case; empty for a relative reference.
+std::string schemeOf(std::string_view url)
+{
+    std::string scheme;
+    for (const char c : url) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (c == ':') {
+            return scheme;
+        }
+        if (!letter &&
+            (scheme.empty() || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) {
+            return {};
+        }
+        scheme += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return {};
+}
+
+} // namespace
+
+bool leavesHttps(std::string_view from, std::string_view location)
+{
+    const std::string scheme = schemeOf(location);
+    return schemeOf(from) == "https" && !scheme.empty() && scheme != "https";
+}
+
+std::string clearTextRedirectText(std::string_view location)
+{
+    return "redirected to " + std::string(location) +
+           ": not followed, as the key would go out in clear";
+}
+
+std::string tookTooLongText(std::chrono::milliseconds limit)
+{
+    using namespace std::chrono;
+    std::string amount;
+    if (limit.count() % duration_cast<milliseconds>(minutes(1)).count() == 0) {
+        amount = counted(duration_cast<minutes>(limit).count(), "minute");
+    } else if (limit.count() % 1000 == 0) {
+        amount = counted(duration_cast<seconds>(limit).count(), "second");
+    } else {
+        amount = std::to_string(limit.count()) + " ms";
+    }
+    return "took longer than " + amount;
+}
+
+} // namespace kqget

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace kqget {
+
+// The words every transfer uses, on every system, when it ends a fetch on one
+// of kqget's own rules rather than on the server's or the network's.
+
+// Whether a redirect from `from` to `location` leaves https: `from` is an
+// https:// URL and `location` names another scheme. A relative location
+// ("/path", "//host/path") keeps the scheme and does not.
+bool leavesHttps(std::string_view from, std::string_view location);
+
+// A redirect from an https:// URL to one that is not: the key is in the query,
+// so following it would send the key where anybody on the way can read it.
+// `location` is where the redirect pointed, as the server gave it.
+std::string clearTextRedirectText(std::string_view location);
+
+// A fetch given up at its total time limit, however steadily its body came,
+// e.g. "took longer than 10 minutes".
+std::string tookTooLongText(std::chrono::milliseconds limit);
+
+} // namespace kqget
