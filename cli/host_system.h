@@ -37,9 +37,4 @@ std::FILE* openForReading(const std::string& path);
 // The value of an environment variable as UTF-8, or none.
 std::optional<std::string> environmentValue(const char* name);
 
-// Ends the program with `status` once everything it wrote is flushed; the
-// run's own threads are done by then, and a transfer's abandoned workers
-// are not waited for.
-[[noreturn]] void endProcess(int status);
-
 } // namespace kqget

@@ -3,6 +3,5 @@
 
 int main(int argc, char** argv)
 {
-    const int status = kqget::runCliCommand(kqget::commandArguments(argc, argv));
-    kqget::endProcess(status);
+    return kqget::runCliCommand(kqget::commandArguments(argc, argv));
 }

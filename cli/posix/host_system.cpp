@@ -53,9 +53,4 @@ std::optional<std::string> environmentValue(const char* name)
     return value == nullptr ? std::nullopt : std::optional<std::string>(value);
 }
 
-void endProcess(int status)
-{
-    std::exit(status);
-}
-
 } // namespace kqget

@@ -123,15 +123,4 @@ std::optional<std::string> environmentValue(const char* name)
     return value == nullptr ? std::nullopt : std::optional<std::string>(toUtf8(value));
 }
 
-void endProcess(int status)
-{
-    // Abandoned WinHTTP workers may still be ending their threads; the
-    // loader's shutdown can wait on them forever (seen under Wine), so the
-    // process ends here, with nothing left to flush but the standard streams.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
-    std::_Exit(status);
-}
-
 } // namespace kqget

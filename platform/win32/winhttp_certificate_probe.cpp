@@ -10,25 +10,24 @@ namespace {
 
 using UniqueCertificate = UniqueHandle<PCCERT_CONTEXT, ::CertFreeCertificateContext>;
 
-bool isSecureFailure(DWORD error)
-{
-    return error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR ||
-           error == ERROR_WINHTTP_SECURE_INVALID_CERT;
-}
-
 // The certificate the server presents, read over a connection that accepts
 // it whatever its faults. Only a HEAD of "/" goes to the refused server: no
 // key, no user name, no card.
-UniqueCertificate presentedCertificate(const RefusedServer& server)
+UniqueCertificate presentedCertificate(HINTERNET session, const WinHttpProxyChoice& proxy,
+                                       const RefusedServer& server)
 {
+    const UniqueInternet connection(::WinHttpConnect(session, server.host.c_str(), server.port, 0));
+    if (!connection) {
+        return {};
+    }
     const UniqueInternet request(
-        ::WinHttpOpenRequest(server.connection, L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
+        ::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
                              WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                    SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
     if (!request ||
         !::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore) ||
-        !server.proxy.applyTo(server.session, request.get(), server.originUrl) ||
+        !proxy.applyTo(session, request.get(), server.originUrl) ||
         !::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
         return {};
@@ -44,32 +43,13 @@ UniqueCertificate presentedCertificate(const RefusedServer& server)
 
 } // namespace
 
-SecureFailureWatch::SecureFailureWatch(HINTERNET request) noexcept : m_request(request)
+bool isSecureFailure(DWORD error)
 {
-    m_watching = ::WinHttpSetStatusCallback(request, &SecureFailureWatch::onStatus,
-                                            WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
-                                            0) != WINHTTP_INVALID_STATUS_CALLBACK;
+    return error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR ||
+           error == ERROR_WINHTTP_SECURE_INVALID_CERT;
 }
 
-SecureFailureWatch::~SecureFailureWatch()
-{
-    if (m_watching) {
-        ::WinHttpSetStatusCallback(m_request, nullptr, 0, 0);
-    }
-}
-
-void CALLBACK SecureFailureWatch::onStatus(HINTERNET, DWORD_PTR context, DWORD status,
-                                           void* information, DWORD length) noexcept
-{
-    if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0 ||
-        information == nullptr || length < sizeof(DWORD)) {
-        return;
-    }
-    reinterpret_cast<SecureFailureWatch*>(context)->m_flags |= *static_cast<DWORD*>(information);
-}
-
-std::optional<CertificateReason>
-refusedCertificateReason(DWORD error, const SecureFailureWatch& watch, const RefusedServer& server)
+std::optional<CertificateReason> namedCertificateReason(DWORD error, DWORD secureFailureFlags)
 {
     if (const auto named = certificateReasonOfError(error)) {
         return named;
@@ -77,10 +57,14 @@ refusedCertificateReason(DWORD error, const SecureFailureWatch& watch, const Ref
     if (!isSecureFailure(error)) {
         return std::nullopt;
     }
-    if (const auto delivered = certificateReasonOfFlags(watch.flags())) {
-        return delivered;
-    }
-    const UniqueCertificate certificate = presentedCertificate(server);
+    return certificateReasonOfFlags(secureFailureFlags);
+}
+
+std::optional<CertificateReason> probedCertificateReason(HINTERNET session,
+                                                         const WinHttpProxyChoice& proxy,
+                                                         const RefusedServer& server)
+{
+    const UniqueCertificate certificate = presentedCertificate(session, proxy, server);
     if (!certificate) {
         return std::nullopt;
     }

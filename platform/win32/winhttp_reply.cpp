@@ -4,13 +4,8 @@
 #include "platform/retry_after.h"
 #include "platform/win32/wide_text.h"
 
-#include <algorithm>
 #include <charconv>
-#include <chrono>
-#include <cstdint>
 #include <ctime>
-#include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,52 +32,15 @@ std::optional<std::wstring> headerText(HINTERNET request, const wchar_t* name)
     return text;
 }
 
-// Gives up a body that comes, but too slowly to end in any useful time: the
-// system's receive time-out only catches one that stops. Counted over whole
-// stall time-outs from the first read, as the libcurl transfer does.
-class PaceWatch
+FetchFailure notKept()
 {
-public:
-    explicit PaceWatch(const TransferOptions& options)
-        : m_options(options),
-          m_slowest(options.slowestBytesPerSecond *
-                    static_cast<std::uint64_t>(options.stallTimeout.count()) / 1000)
-    {}
-
-    // After a read of `got` bytes: the failure, when the window just ended
-    // below the pace.
-    std::optional<FetchFailure> afterRead(std::uint64_t got)
-    {
-        const Clock::time_point now = Clock::now();
-        m_bytes += got;
-        if (now - m_start < m_options.stallTimeout) {
-            return std::nullopt;
-        }
-        if (m_bytes < m_slowest) {
-            return FetchFailure{
-                ErrorNumber::TransferTimeout,
-                "slower than " + std::to_string(m_options.slowestBytesPerSecond) + " bytes/s for " +
-                    std::to_string(m_options.stallTimeout.count()) + " ms (low-speed time-out)"};
-        }
-        m_start = now;
-        m_bytes = 0;
-        return std::nullopt;
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    const TransferOptions& m_options;
-    const std::uint64_t m_slowest;
-    Clock::time_point m_start = Clock::now();
-    std::uint64_t m_bytes = 0;
-};
+    return {ErrorNumber::Transfer, "the body could not be kept"};
+}
 
 } // namespace
 
-WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, const TransferOptions& options,
-                                bool decoding)
+std::optional<WinHttpOutcome> WinHttpReply::begin(HINTERNET request, bool decoding)
 {
-    const std::size_t bodySizeCap = options.bodySizeCap;
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -90,24 +48,31 @@ WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, const Transfe
                                WINHTTP_NO_HEADER_INDEX)) {
         return winHttpFailure("WinHttpQueryHeaders", ::GetLastError());
     }
-    FetchResult result;
-    result.httpStatus = static_cast<long>(status);
+    m_result.httpStatus = static_cast<long>(status);
     if (const auto retryAfter = headerText(request, L"Retry-After")) {
-        result.retryAfter = retryAfterWait(toUtf8(*retryAfter), std::time(nullptr));
+        m_result.retryAfter = retryAfterWait(toUtf8(*retryAfter), std::time(nullptr));
     }
     if (const auto coding = headerText(request, L"Content-Encoding")) {
-        result.undecodedEncoding =
-            decoding ? undecodableCoding(toUtf8(*coding), {"gzip", "x-gzip", "deflate"})
-                     : undecodableCoding(toUtf8(*coding), {});
-        if (!result.undecodedEncoding.empty()) {
-            if (!sink.begin(result.httpStatus, std::nullopt)) {
-                return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
+        const std::string named = toUtf8(*coding);
+        m_result.undecodedEncoding = decoding
+                                         ? undecodableCoding(named, {"gzip", "x-gzip", "deflate"})
+                                         : undecodableCoding(named, {});
+        // Left to kqget: one coding it undoes, as curl undoes it on Linux.
+        if (!decoding && ZlibBodyDecoder::undoes(m_result.undecodedEncoding) &&
+            undecodableCoding(named, {m_result.undecodedEncoding}).empty()) {
+            m_decoder = std::make_unique<ZlibBodyDecoder>(m_result.undecodedEncoding);
+            m_result.undecodedEncoding.clear();
+        }
+        if (!m_result.undecodedEncoding.empty()) {
+            if (!m_sink.begin(m_result.httpStatus, std::nullopt)) {
+                return notKept();
             }
-            return result;
+            return m_result;
         }
     }
     // An announced oversized body is refused before it comes; an
-    // unannounced one is caught while it is read.
+    // unannounced one is caught while it is read. A coded body's length is
+    // not its decoded length.
     std::optional<std::uint64_t> announced;
     if (const auto length = headerText(request, L"Content-Length")) {
         const std::string digits = toUtf8(*length);
@@ -118,41 +83,73 @@ WinHttpOutcome readWinHttpReply(HINTERNET request, BodySink& sink, const Transfe
             announced = value;
         }
     }
-    if (announced && *announced > bodySizeCap) {
-        result.overSizeCap = true;
-        return result;
+    if (announced && *announced > m_options.bodySizeCap) {
+        m_result.overSizeCap = true;
+        return m_result;
     }
-    if (!sink.begin(result.httpStatus, announced)) {
-        return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
+    if (!m_sink.begin(m_result.httpStatus, m_decoder ? std::nullopt : announced)) {
+        return notKept();
     }
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
-    PaceWatch pace(options);
-    std::uint64_t received = 0;
-    for (;;) {
-        DWORD available = 0;
-        if (!::WinHttpQueryDataAvailable(request, &available)) {
-            return winHttpFailure("WinHttpQueryDataAvailable", ::GetLastError());
+    m_paceStart = std::chrono::steady_clock::now();
+    return std::nullopt;
+}
+
+bool WinHttpReply::deliver(std::string_view decoded)
+{
+    if (decoded.size() > m_options.bodySizeCap - m_delivered) {
+        m_result.overSizeCap = true; // what the sink got is no use to anybody
+        m_stop = m_result;
+        return false;
+    }
+    m_delivered += decoded.size();
+    if (!m_sink.write(decoded)) {
+        m_stop = notKept();
+        return false;
+    }
+    return true;
+}
+
+std::optional<WinHttpOutcome> WinHttpReply::take(std::string_view bytes)
+{
+    if (m_decoder) {
+        if (auto damage = m_decoder->decode(
+                bytes, [this](std::string_view decoded) { return deliver(decoded); })) {
+            return FetchFailure{ErrorNumber::Transfer, std::move(*damage)};
         }
-        if (available == 0) {
-            return result;
-        }
-        DWORD got = 0;
-        const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(kReceiveBufferBytes));
-        if (!::WinHttpReadData(request, buffer.get(), wanted, &got)) {
-            return winHttpFailure("WinHttpReadData", ::GetLastError());
-        }
-        if (got > bodySizeCap - received) {
-            result.overSizeCap = true; // what the sink got is no use to anybody
-            return result;
-        }
-        received += got;
-        if (!sink.write(std::string_view(buffer.get(), got))) {
-            return FetchFailure{ErrorNumber::Transfer, "the body could not be kept"};
-        }
-        if (auto tooSlow = pace.afterRead(got)) {
-            return std::move(*tooSlow);
+    } else {
+        deliver(bytes);
+    }
+    if (m_stop) {
+        return std::move(m_stop);
+    }
+    // The system's receive time-out only catches a body that stops; this one
+    // that comes, but too slowly to end in any useful time.
+    const auto now = std::chrono::steady_clock::now();
+    m_paceBytes += bytes.size();
+    if (now - m_paceStart < m_options.stallTimeout) {
+        return std::nullopt;
+    }
+    const std::uint64_t slowest = m_options.slowestBytesPerSecond *
+                                  static_cast<std::uint64_t>(m_options.stallTimeout.count()) / 1000;
+    if (m_paceBytes < slowest) {
+        return FetchFailure{ErrorNumber::TransferTimeout,
+                            "slower than " + std::to_string(m_options.slowestBytesPerSecond) +
+                                " bytes/s for " + std::to_string(m_options.stallTimeout.count()) +
+                                " ms (low-speed time-out)"};
+    }
+    m_paceStart = now;
+    m_paceBytes = 0;
+    return std::nullopt;
+}
+
+WinHttpOutcome WinHttpReply::end()
+{
+    if (m_decoder) {
+        if (auto cut = m_decoder->finish()) {
+            return FetchFailure{ErrorNumber::Transfer, std::move(*cut)};
         }
     }
+    return m_result;
 }
 
 } // namespace kqget

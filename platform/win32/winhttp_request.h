@@ -23,26 +23,42 @@ using WinHttpOutcome = std::variant<FetchResult, FetchFailure>;
 // A failed WinHTTP call, by its name and the system's reason.
 FetchFailure winHttpFailure(std::string_view call, unsigned long error);
 
-// What every worker's session is opened with.
+// What the transfer's sessions are opened with.
 struct WinHttpSessionSettings
 {
     std::optional<WinHttpProxyChoice> proxy; // none when the named proxy is unusable
     std::wstring userAgent;
 };
 
-// One worker's WinHTTP session; its connections are reused by its next fetches.
-class WinHttpSession
+// A session with the settings' proxy and the options' time-outs; `flags` as
+// WinHttpOpen takes them (WINHTTP_FLAG_ASYNC or 0).
+std::variant<UniqueInternet, FetchFailure>
+openWinHttpSession(const WinHttpSessionSettings& settings, const TransferOptions& options,
+                   DWORD flags);
+
+// A GET opened on a session, not yet sent, and where it goes.
+struct WinHttpRequest
 {
-public:
-    WinHttpSession(const WinHttpSessionSettings& settings, const TransferOptions& options);
-
-    WinHttpOutcome fetch(const std::string& url, BodySink& sink);
-
-private:
-    const TransferOptions& m_options;
-    const WinHttpProxyChoice& m_proxy;
-    UniqueInternet m_session;
-    std::optional<FetchFailure> m_setupFailure;
+    UniqueInternet connection;
+    UniqueInternet request;
+    std::wstring host;      // as in the URL
+    INTERNET_PORT port = 0; // the URL's, or its scheme's
+    std::wstring originUrl; // "https://host:port/"
+    bool secure = false;    // https
+    bool decoding = false;  // WinHTTP undoes gzip and deflate itself
 };
+
+// Opens a GET of `url` on `session` with the options' redirect limit and
+// policy (never from https to http), the proxy the choice makes for it
+// (asked through `proxySession`, a synchronous session) and, through a named
+// proxy, its credentials.
+std::variant<WinHttpRequest, FetchFailure>
+openWinHttpRequest(HINTERNET session, HINTERNET proxySession, const WinHttpProxyChoice& proxy,
+                   const TransferOptions& options, const std::string& url);
+
+// The credentials a named proxy's 407 is answered with, once; the failure
+// when there are none or they were refused.
+std::optional<FetchFailure>
+answerProxyChallenge(HINTERNET request, const std::optional<ProxyUrl>& proxy, bool answeredBefore);
 
 } // namespace kqget

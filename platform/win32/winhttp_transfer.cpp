@@ -1,207 +1,208 @@
 #include "platform/win32/winhttp_transfer.h"
 
+#include "platform/certificate_reason.h"
+#include "platform/transfer_limit_text.h"
 #include "platform/win32/wide_text.h"
-#include "platform/win32/winhttp_proxy.h"
-#include "platform/win32/winhttp_request.h"
 #include "update/build_config.h"
 #include "update/run_error.h"
-#include "update/run_options.h"
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
+#include <algorithm>
 #include <utility>
 
 namespace kqget {
 
-namespace {
-
-// The run never has more fetches under way than this, so no worker generation
-// has more workers.
-constexpr std::size_t kMaxWorkers = kMaxJobs;
-
-} // namespace
-
-struct WinHttpTransferState
+WinHttpTransfer::WinHttpTransfer(TransferOptions options) : m_options(std::move(options))
 {
-    struct Job
-    {
-        FetchTicket ticket;
-        std::string url;
-        std::shared_ptr<BodySink> sink; // kept alive by the worker while it writes
-    };
-
-    explicit WinHttpTransferState(TransferOptions transferOptions)
-        : options(std::move(transferOptions))
-    {}
-
-    const TransferOptions options;
-    WinHttpSessionSettings settings;
-    std::optional<FetchFailure> settingsFailure; // e.g. a proxy WinHTTP cannot use
-    // A worker of the current generation failed outside any fetch (no memory for its
-    // session or for its result): its fetch can never be reported, so the
-    // run's next wait fails instead.
-    std::optional<ErrorNumber> workerFailure;
-
-    std::mutex mutex;
-    std::condition_variable jobReady;
-    std::condition_variable fetchFinished;
-    std::deque<Job> jobs;
-    std::vector<FinishedFetch> finished;
-    // Workers serve the generation they were started for; abandonAll() starts
-    // a new one, and a worker of an older generation ends after its fetch, its
-    // result dropped.
-    std::uint64_t workerGeneration = 0;
-    std::size_t generationSize = 0; // workers started for the current generation
-    std::size_t idle = 0;
-    bool closing = false;
-};
-
-namespace {
-
-using Shared = WinHttpTransferState;
-
-// Takes the generation's jobs one after another until the generation is
-// replaced or the transfer goes.
-void serveJobs(const std::shared_ptr<Shared>& shared, std::uint64_t generation)
-{
-    WinHttpSession session(shared->settings, shared->options);
-    std::unique_lock lock(shared->mutex);
-    for (;;) {
-        // Counted idle by start() from its birth, and below after each fetch.
-        shared->jobReady.wait(lock, [&] {
-            return shared->closing || shared->workerGeneration != generation ||
-                   !shared->jobs.empty();
-        });
-        if (shared->closing || shared->workerGeneration != generation) {
-            return; // the idle count was reset with the generation
-        }
-        --shared->idle;
-        const Shared::Job job = std::move(shared->jobs.front());
-        shared->jobs.pop_front();
-        lock.unlock();
-
-        WinHttpOutcome outcome = FetchFailure{ErrorNumber::Unexpected, "no outcome"};
-        try {
-            outcome = session.fetch(job.url, *job.sink);
-        } catch (const std::bad_alloc&) {
-            outcome = FetchFailure{ErrorNumber::Transfer, "out of memory for the body"};
-        } catch (const std::exception& error) {
-            outcome = FetchFailure{ErrorNumber::Unexpected, error.what()};
-        }
-
-        lock.lock();
-        if (shared->closing || shared->workerGeneration != generation) {
-            return;
-        }
-        shared->finished.push_back({job.ticket, std::move(outcome)});
-        shared->fetchFinished.notify_all();
-        ++shared->idle;
-    }
-}
-
-// Holds the shared state itself, so the transfer object may be gone long
-// before an abandoned worker's fetch returns. Nothing may escape a thread's
-// function: it would end the program.
-void serve(const std::shared_ptr<Shared> shared, std::uint64_t generation) noexcept
-{
+    m_settings.userAgent = toWide("kqget/" + std::string(kDisplayVersion));
     try {
-        serveJobs(shared, generation);
-    } catch (...) {
-        // Most likely out of memory, so what is kept allocates nothing.
-        const ErrorNumber number = caughtFailure().number;
-        const std::lock_guard lock(shared->mutex);
-        if (!shared->closing && shared->workerGeneration == generation) {
-            shared->workerFailure = number;
-            shared->fetchFinished.notify_all();
-        }
-    }
-}
-
-} // namespace
-
-WinHttpTransfer::WinHttpTransfer(TransferOptions options)
-    : m_shared(std::make_shared<Shared>(std::move(options)))
-{
-    Shared& shared = *m_shared;
-    shared.settings.userAgent = toWide("kqget/" + std::string(kDisplayVersion));
-    try {
-        shared.settings.proxy.emplace(shared.options.proxy.empty()
-                                          ? systemProxyPlan()
-                                          : namedProxyPlan(shared.options.proxy));
+        m_settings.proxy.emplace(m_options.proxy.empty() ? systemProxyPlan()
+                                                         : namedProxyPlan(m_options.proxy));
     } catch (const RunError& error) {
-        shared.settingsFailure = FetchFailure{error.number(), error.what()};
+        m_settingsFailure = FetchFailure{error.number(), error.what()};
+        return;
+    }
+    auto opened = openWinHttpSession(m_settings, m_options, WINHTTP_FLAG_ASYNC);
+    if (auto* failure = std::get_if<FetchFailure>(&opened)) {
+        m_settingsFailure = std::move(*failure);
+        return;
+    }
+    m_session = std::get<UniqueInternet>(std::move(opened));
+    // Every connection and request opened on the session inherits it.
+    if (::WinHttpSetStatusCallback(m_session.get(), &WinHttpFetch::onStatus,
+                                   WinHttpFetch::kNotifications,
+                                   0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+        m_settingsFailure = winHttpFailure("WinHttpSetStatusCallback", ::GetLastError());
     }
 }
 
 WinHttpTransfer::~WinHttpTransfer()
 {
-    const std::lock_guard lock(m_shared->mutex);
-    m_shared->closing = true;
-    m_shared->jobs.clear();
-    m_shared->jobReady.notify_all();
+    abandonAll();
+    // WinHTTP lets go of a closed request on a thread of its own; until it
+    // has, its status callback may still reach the fetch.
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_live.empty(); });
 }
 
 void WinHttpTransfer::start(FetchTicket ticket, std::string_view url,
                             std::shared_ptr<BodySink> body)
 {
-    Shared& shared = *m_shared;
-    const std::lock_guard lock(shared.mutex);
-    if (shared.settingsFailure) {
-        shared.finished.push_back({ticket, *shared.settingsFailure});
-        shared.fetchFinished.notify_all();
+    const auto report = [&](FetchFailure failure) {
+        const std::lock_guard lock(m_mutex);
+        m_ended.push_back({{ticket, std::move(failure)}, std::nullopt});
+        m_changed.notify_all();
+    };
+    if (m_settingsFailure) {
+        report(*m_settingsFailure);
         return;
     }
-    shared.jobs.push_back({ticket, std::string(url), std::move(body)});
-    if (shared.idle >= shared.jobs.size() || shared.generationSize >= kMaxWorkers) {
-        shared.jobReady.notify_one();
+    const WinHttpProxyChoice& proxy = *m_settings.proxy;
+    auto opened =
+        openWinHttpRequest(m_session.get(), proxy.plan().automatic() ? blockingSession() : nullptr,
+                           proxy, m_options, std::string(url));
+    if (auto* failure = std::get_if<FetchFailure>(&opened)) {
+        report(std::move(*failure));
         return;
     }
-    try {
-        std::thread(serve, m_shared, shared.workerGeneration).detach();
-        // Idle until it takes a job: a worker still starting up is one the
-        // queue can wait for, so the generation never outgrows the fetches in flight.
-        ++shared.generationSize;
-        ++shared.idle;
-    } catch (const std::system_error& error) {
-        if (shared.generationSize == 0) {
-            shared.jobs.pop_back();
-            shared.finished.push_back(
-                {ticket,
-                 FetchFailure{ErrorNumber::Transfer,
-                              std::string("cannot start a fetch thread: ") + error.what()}});
-            shared.fetchFinished.notify_all();
-        } // else the workers there are take it in turn
+    WinHttpFetchOwner& owner = *this;
+    auto owned = std::make_unique<WinHttpFetch>(owner, ticket, std::string(url), std::move(body),
+                                                m_options, proxy.plan().named,
+                                                std::get<WinHttpRequest>(std::move(opened)));
+    WinHttpFetch* const fetch = owned.get();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_live.emplace(fetch, std::move(owned));
     }
+    // Not under the lock: WinHTTP may report the fetch's end on this thread.
+    if (auto failure = fetch->send()) {
+        // Never sent, and no status of it carries the fetch.
+        std::unique_ptr<WinHttpFetch> unsent;
+        {
+            const std::lock_guard lock(m_mutex);
+            const auto found = m_live.find(fetch);
+            unsent = std::move(found->second);
+            m_live.erase(found);
+        }
+        ::WinHttpCloseHandle(unsent->stop(std::nullopt));
+        report(std::move(*failure));
+    }
+}
+
+template <typename Wanted>
+bool WinHttpTransfer::stopOne(std::unique_lock<std::mutex>& lock, Wanted wanted,
+                              const std::optional<FetchFailure>& failure) noexcept
+{
+    for (auto& [key, fetch] : m_live) {
+        if (!wanted(*fetch)) {
+            continue;
+        }
+        if (HINTERNET handle = fetch->stop(failure)) {
+            // WinHTTP may tell of the close on this thread, and the fetch
+            // may be gone once the lock is let go.
+            lock.unlock();
+            ::WinHttpCloseHandle(handle);
+            lock.lock();
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<FinishedFetch> WinHttpTransfer::waitForFinished(std::chrono::milliseconds timeout)
 {
-    Shared& shared = *m_shared;
-    std::unique_lock lock(shared.mutex);
-    shared.fetchFinished.wait_for(lock, timeout,
-                                  [&] { return !shared.finished.empty() || shared.workerFailure; });
-    if (shared.workerFailure) {
-        throw RunError(*shared.workerFailure,
-                       *shared.workerFailure == ErrorNumber::OutOfMemory
-                           ? "out of memory: the system refused an allocation for a fetch"
-                           : "a fetch's worker thread failed");
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + timeout;
+    std::vector<Ended> ended;
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            const Clock::time_point now = Clock::now();
+            const auto overdue = [now](WinHttpFetch& fetch) { return fetch.deadline() <= now; };
+            while (stopOne(lock, overdue,
+                           FetchFailure{ErrorNumber::TransferTimeout,
+                                        tookTooLongText(m_options.totalTimeout)})) {
+            }
+            if (m_outOfMemory) {
+                throw RunError(ErrorNumber::OutOfMemory,
+                               "out of memory: the system refused an allocation for a fetch");
+            }
+            if (!m_ended.empty() || now >= until) {
+                break;
+            }
+            Clock::time_point wake = until;
+            for (const auto& [key, fetch] : m_live) {
+                if (!fetch->ending()) {
+                    wake = std::min(wake, fetch->deadline());
+                }
+            }
+            m_changed.wait_until(lock, wake);
+        }
+        ended = std::exchange(m_ended, {});
     }
-    return std::exchange(shared.finished, {});
+    namedCertificateFailures(ended);
+    std::vector<FinishedFetch> finished;
+    finished.reserve(ended.size());
+    for (Ended& each : ended) {
+        finished.push_back(std::move(each.fetch));
+    }
+    return finished;
 }
 
 void WinHttpTransfer::abandonAll() noexcept
 {
-    Shared& shared = *m_shared;
-    const std::lock_guard lock(shared.mutex);
-    ++shared.workerGeneration;
-    shared.generationSize = 0;
-    shared.idle = 0;
-    shared.jobs.clear();
-    shared.finished.clear();
-    shared.workerFailure.reset(); // it was the abandoned generation's
-    shared.jobReady.notify_all();
+    std::unique_lock lock(m_mutex);
+    // Those ending already are marked too, so that none is reported.
+    while (stopOne(
+        lock, [](WinHttpFetch&) { return true; }, std::nullopt)) {
+    }
+    m_ended.clear();
+    m_outOfMemory = false; // it was an abandoned fetch's
+}
+
+void WinHttpTransfer::fetchClosed(WinHttpFetch& fetch) noexcept
+{
+    const std::lock_guard lock(m_mutex);
+    if (!fetch.abandoned()) {
+        // A fetch that cannot be reported fails the run's next wait instead.
+        if (fetch.outOfMemory()) {
+            m_outOfMemory = true;
+        } else {
+            try {
+                m_ended.push_back(
+                    {{fetch.ticket(), std::move(fetch.outcome())}, fetch.refusedServer()});
+            } catch (const std::bad_alloc&) {
+                m_outOfMemory = true;
+            }
+        }
+    }
+    // Under the lock, so that the destructor waits for the sink to be let go.
+    m_live.erase(&fetch);
+    m_changed.notify_all();
+}
+
+HINTERNET WinHttpTransfer::blockingSession()
+{
+    if (!m_blockingSession) {
+        auto opened = openWinHttpSession(m_settings, m_options, 0);
+        if (auto* session = std::get_if<UniqueInternet>(&opened)) {
+            m_blockingSession = std::move(*session);
+        }
+    }
+    return m_blockingSession.get();
+}
+
+void WinHttpTransfer::namedCertificateFailures(std::vector<Ended>& ended)
+{
+    for (Ended& each : ended) {
+        auto* failure = std::get_if<FetchFailure>(&each.fetch.outcome);
+        if (!each.refused || failure == nullptr) {
+            continue;
+        }
+        if (const auto reason =
+                probedCertificateReason(blockingSession(), *m_settings.proxy, *each.refused)) {
+            failure->reason = certificateFailureText(*reason, failure->reason);
+        }
+    }
 }
 
 } // namespace kqget

@@ -4,27 +4,35 @@
 #include "update/transfer_port.h"
 
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <variant>
 
 namespace kqget::testing {
 
-// Keeps a body in memory, for tests of a transfer on its own.
+// Keeps a body in memory, for tests of a transfer on its own; refuses it
+// when there is no memory for it.
 class MemorySink final : public BodySink
 {
 public:
     bool begin(long, std::optional<std::uint64_t> length) noexcept override
     {
         body.clear();
-        if (length) {
-            body.reserve(*length);
+        try {
+            body.reserve(length.value_or(0));
+        } catch (const std::bad_alloc&) {
+            return false;
         }
         return true;
     }
     bool write(std::string_view bytes) noexcept override
     {
-        body.append(bytes);
+        try {
+            body.append(bytes);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
         return true;
     }
 

@@ -26,6 +26,9 @@ start)
         --match stall.test --stall-after-headers-ms 600000 \
         --match silent.test --delay-ms 600000 \
         --match drip.test --drip-bytes 1 --drip-pause-ms 100 \
+        --match trickle.test --drip-bytes 256 --drip-pause-ms 100 \
+        --match gzip.test --gzip-body \
+        --match crushed.test --content-encoding gzip \
         --match loop.test --redirect-loop \
         --match hops.test --redirect-hops 3 \
         --match big.test --oversized-body \

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Ctrl-C typed at the console stops kqget-cli.exe under Wine while the
-# service holds its fetches: status 130, the log closed with every line, the
-# card files applied before it kept and the held ones untouched. The console
+# service holds its fetches: the program returns from main on its own once
+# WinHTTP has let go of the held requests, with status 130, the log closed
+# with every line, the card files applied before it kept and the held ones
+# untouched. The console
 # is a pseudo-terminal from script(1), whose Ctrl-C Wine's console turns into
 # CTRL_C_EVENT. (Wine cannot deliver GenerateConsoleCtrlEvent, so Ctrl-Break
 # is not tried here.)
@@ -28,6 +30,14 @@ for _ in $(seq 600); do
     sleep 0.1
 done
 printf '\003' >&3
+# Windows lets go of a closed request at once; Wine when its pending receive
+# times out (the 60 s stall limit). Twice that, and the program hangs.
+for _ in $(seq 1200); do
+    kill -0 "$console" 2>/dev/null || break
+    sleep 0.1
+done
+ended=1
+kill -0 "$console" 2>/dev/null && ended=0 && kill "$console"
 status=0
 wait "$console" || status=$?
 exec 3>&-
@@ -37,6 +47,7 @@ check() {
     echo "FAILED: $*" >&2
     failed=1
 }
+((ended)) || check "kqget-cli.exe did not end within 120 s of the interruption"
 [[ $status == 130 ]] || check "exit status $status, not 130"
 # Wine's console draws the text with cursor moves for some of its spaces.
 sed $'s/\e\\[[0-9;?]*[A-Za-z]//g' "$work/console" | tr -d ' \r' |

@@ -6,7 +6,8 @@
 #                   TRUST-PROGRAM WINE-RUN...]
 # STATE-FOLDER/NAME.port holds the port of the service showing NAME.pem
 # (tests/support/posix/make_test_certificates.sh lists them); NAME.out lists
-# the request targets it received after that port.
+# the request targets it received after that port. A target under /to-http/
+# is redirected to an http:// address.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/service_port.sh"
 action=$1
@@ -36,6 +37,7 @@ start)
     for name in "${names[@]}"; do
         "$program" --print-targets --certificate "$certificates/$name.pem" \
             --private-key "$certificates/$name.key" \
+            --match /to-http/ --redirect-to "http://127.0.0.1:1" \
             </dev/null >"$state/$name.out" 2>"$state/$name.err" &
         echo $! >"$state/$name.pid"
     done

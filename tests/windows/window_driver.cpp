@@ -1,13 +1,15 @@
 // Drives kqget.exe through one run as a person would: types the three values
 // over what their boxes hold, ticks the box, presses the update button, waits
-// for "DONE !" and closes the window.
+// for "DONE !" and closes the window. With a TEXT, closes the window during
+// the run instead, once the run's log holds TEXT, and waits for kqget.exe to
+// end on its own.
 //
-//   kqget-window-driver KQGET.EXE KEY USER DATA
+//   kqget-window-driver KQGET.EXE KEY USER DATA [TEXT]
 //
 // kqget.exe runs in the current folder, on a desktop of its own on the
 // display the driver is given. Exits with kqget.exe's exit status; 1 when the
 // window never came, a box came instead of "DONE !" (its text goes to
-// stderr), or the run never ended.
+// stderr), or the run or the program never ended.
 #include "app/win32/win32_main_window.h"
 #include "app/window_texts.h"
 #include "app/window_view.h"
@@ -15,10 +17,14 @@
 #include "platform/win32/wide_text.h"
 #include "tests/support/win32/own_desktop.h"
 #include "tests/support/win32/window_text.h"
+#include "update/run_log.h"
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -33,6 +39,9 @@ using kqget::Control;
 constexpr wchar_t kDesktop[] = L"kqget-window-end-to-end";
 constexpr auto kDeadline = 120s;  // generous: a handful of cards through a local service
 constexpr UINT kReplyMs = 10'000; // for one message to a window that pumps them
+// For kqget.exe to end once closed during a run: Wine lets go of a held
+// request only when its pending receive times out (the 60 s stall limit).
+constexpr DWORD kEndDuringRunMs = 120'000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 
 HWND control(HWND window, Control control)
@@ -67,7 +76,15 @@ bool isMessageBox(HWND window)
     return std::wstring_view(name) == L"#32770";
 }
 
-int drive(std::wstring program, std::string_view key, std::string_view user, std::string_view data)
+bool logHolds(std::string_view text)
+{
+    std::ifstream log{std::string(kqget::kRunLogFileName), std::ios::binary};
+    const std::string held{std::istreambuf_iterator<char>(log), {}};
+    return held.find(text) != std::string::npos;
+}
+
+int drive(std::wstring program, std::string_view key, std::string_view user, std::string_view data,
+          std::optional<std::string_view> closeWhenLogged)
 {
     const kqget::testing::OwnDesktop desktop(kDesktop);
     STARTUPINFOW startup{};
@@ -126,6 +143,20 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
                    MAKEWPARAM(kqget::win32ControlId(Control::Update), BN_CLICKED),
                    reinterpret_cast<LPARAM>(update));
 
+    if (closeWhenLogged) {
+        while (!logHolds(*closeWhenLogged)) {
+            if (!waiting()) {
+                throw std::runtime_error("the run's log never held the text to close at");
+            }
+        }
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+        DWORD status = 1;
+        if (::WaitForSingleObject(process.get(), kEndDuringRunMs) != WAIT_OBJECT_0 ||
+            !::GetExitCodeProcess(process.get(), &status)) {
+            throw std::runtime_error("kqget.exe did not end when its window was closed in a run");
+        }
+        return static_cast<int>(status);
+    }
     while (text(control(window, Control::Update)) != kqget::kDoneText) {
         if (HWND box = windowOf(started.dwThreadId, isMessageBox)) {
             std::fprintf(stderr, "window driver: kqget.exe showed a box: %s\n",
@@ -158,13 +189,15 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 5) {
-        std::fputs("usage: kqget-window-driver KQGET.EXE KEY USER DATA\n", stderr);
+    if (argc != 5 && argc != 6) {
+        std::fputs("usage: kqget-window-driver KQGET.EXE KEY USER DATA [TEXT]\n", stderr);
         return 64;
     }
     try {
+        const std::string closeText = argc == 6 ? kqget::toUtf8(argv[5]) : std::string();
         return drive(argv[1], kqget::toUtf8(argv[2]), kqget::toUtf8(argv[3]),
-                     kqget::toUtf8(argv[4]));
+                     kqget::toUtf8(argv[4]),
+                     argc == 6 ? std::optional<std::string_view>(closeText) : std::nullopt);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "window driver: %s\n", error.what());
         return 1;

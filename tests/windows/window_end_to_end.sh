@@ -5,7 +5,10 @@
 # fetches to the stand-in service, and the user's settings file names the
 # service's bases. On a virtual display the driver types the three
 # values, ticks the box, presses the update button, waits for "DONE !" and
-# closes the window; then the card files and the logs are compared.
+# closes the window; then the card files and the logs are compared. Then
+# the window is closed during a run whose fetches the service holds:
+# kqget.exe ends on its own, with status 0, the log closed with every line,
+# the card files applied before it kept and the held ones untouched.
 #   window_end_to_end.sh LINUX-CLI KQGET.EXE WINDOW-DRIVER.EXE PORT-FILE WINE-RUN...
 set -euo pipefail
 linux_cli=$1
@@ -74,4 +77,18 @@ if [[ $linux_status == 0 && $window_status == 0 ]]; then
 else
     check "exit statuses: kqget-cli $linux_status, kqget.exe $window_status"
 fi
+
+# The service holds every fetch of Dzz9 (card_service.sh); A0001 comes first.
+mkdir -p "$work/closing/Data/A0001" "$work/closing/Data/Dzz9"
+closed_status=0
+(cd "$work/closing" && xvfb-run --auto-servernum --server-args='-screen 0 1280x1024x24' \
+    "${wine_run[@]}" "$driver" "Z:${window//\//\\}" KEY U Data 'A0001_full.png New size') ||
+    closed_status=$?
+[[ $closed_status == 0 ]] || check "kqget.exe closed during a run: status $closed_status"
+[[ -s "$work/closing/Data/A0001/A0001.xml" && -s "$work/closing/Data/A0001/A0001_full.png" ]] ||
+    check "A0001 was not repaired before the close"
+[[ -z $(ls -A "$work/closing/Data/Dzz9") ]] ||
+    check "Dzz9 got files: $(ls -A "$work/closing/Data/Dzz9")"
+grep -q $'^Data\\\\Dzz9\\\\Dzz9.xml size 0\r$' "$work/closing/KQ-GET-PNG-XML.txt" ||
+    check "the log of the closed run was not closed"
 exit $failed

@@ -23,7 +23,7 @@
 namespace {
 
 // While set, every thread but the test's own is refused memory: no other way
-// makes a worker run out of it at a chosen moment. The library's operator
+// makes WinHTTP's thread run out of it at a chosen moment. The library's operator
 // delete frees with free(), as this operator new allocates.
 std::atomic<bool> g_starveOtherThreads{false};
 std::thread::id g_testThread;
@@ -44,17 +44,17 @@ void* operator new(std::size_t size)
 namespace kqget {
 namespace {
 
-class StarvedWorkers
+class StarvedThreads
 {
 public:
-    StarvedWorkers()
+    StarvedThreads()
     {
         g_testThread = std::this_thread::get_id();
         g_starveOtherThreads = true;
     }
-    ~StarvedWorkers() { g_starveOtherThreads = false; }
-    StarvedWorkers(const StarvedWorkers&) = delete;
-    StarvedWorkers& operator=(const StarvedWorkers&) = delete;
+    ~StarvedThreads() { g_starveOtherThreads = false; }
+    StarvedThreads(const StarvedThreads&) = delete;
+    StarvedThreads& operator=(const StarvedThreads&) = delete;
 };
 
 using namespace std::chrono_literals;
@@ -106,6 +106,8 @@ TEST_F(WinHttpTransferTest, RepliesAndFailuresByHost)
         bool overSizeCap = false;
         std::string_view reason = {}; // a word of the failure's cause
         bool systemsCode = true;      // the failure is the system's, with its code
+        bool cardPng = false;         // the body is the card's image, decoded
+        std::chrono::milliseconds totalTimeout = TransferOptions{}.totalTimeout;
     };
     const Case cases[] = {
         {"missing.test", 404},
@@ -124,10 +126,28 @@ TEST_F(WinHttpTransferTest, RepliesAndFailuresByHost)
          false,
          "slower than 1024 bytes/s for 1000 ms (low-speed time-out)",
          false},
+        // Well above the slowest pace, for far longer than the whole limit.
+        {"trickle.test",
+         0,
+         ErrorNumber::TransferTimeout,
+         {},
+         false,
+         "took longer than 1 second",
+         false,
+         false,
+         1s},
+        // Decoded by WinHTTP where the system can, else by kqget.
+        {"gzip.test", 200, {}, {}, false, {}, true, true},
+        {"crushed.test", 0, ErrorNumber::Transfer, {}, false, {}, false},
     };
-    WinHttpTransfer transfer(quick);
+    WinHttpTransfer shared(quick);
     for (const Case& each : cases) {
         SCOPED_TRACE(std::string(each.host));
+        TransferOptions options = quick;
+        options.totalTimeout = each.totalTimeout;
+        std::optional<WinHttpTransfer> limited;
+        TransferPort& transfer =
+            each.totalTimeout == quick.totalTimeout ? shared : limited.emplace(options);
         const std::string url = imageUrl(each.host, "A0001");
         if (each.status == 0) {
             try {
@@ -150,6 +170,10 @@ TEST_F(WinHttpTransferTest, RepliesAndFailuresByHost)
         if (each.overSizeCap) {
             EXPECT_TRUE(result.body.empty());
         }
+        if (each.cardPng) {
+            EXPECT_EQ(result.undecodedEncoding, "");
+            EXPECT_EQ(result.body, testing::cardPng("A0001"));
+        }
     }
 }
 
@@ -167,9 +191,11 @@ TEST_F(WinHttpTransferTest, NoProxyThereIsATransferFailureNamingTheSystemsReason
     EXPECT_EQ(namedProxyPlan("http://proxy.test:3128/").proxy, L"proxy.test:3128");
 }
 
+// The transfer then ends once WinHTTP has let go of the abandoned requests:
+// Windows does at their close, Wine when their pending receive times out.
 TEST_F(WinHttpTransferTest, AbandonedFetchesAreDroppedAndTheRunGoesOnAtOnce)
 {
-    quick.stallTimeout = 30s;
+    quick.stallTimeout = 5s;
     WinHttpTransfer transfer(quick);
     for (FetchTicket ticket = 1; ticket <= 3; ++ticket) {
         transfer.start(ticket, imageUrl("stall.test", "A000" + std::to_string(ticket)),
@@ -183,20 +209,22 @@ TEST_F(WinHttpTransferTest, AbandonedFetchesAreDroppedAndTheRunGoesOnAtOnce)
     const auto sink = std::make_shared<testing::MemorySink>();
     transfer.start(4, imageUrl("images.test", "A0004"), sink);
     std::vector<FinishedFetch> finished;
-    // Ends at the latest with the stall time-out's failure.
     while (finished.empty()) {
         finished = transfer.waitForFinished(100ms);
     }
     ASSERT_EQ(finished.size(), 1u);
     EXPECT_EQ(finished[0].ticket, 4u);
     EXPECT_EQ(sink->body, testing::cardPng("A0004"));
+    transfer.start(5, imageUrl("stall.test", "A0005"), std::make_shared<testing::MemorySink>());
+    transfer.abandonAll();
+    transfer.start(6, imageUrl("stall.test", "A0006"), std::make_shared<testing::MemorySink>());
 }
 
 // The failure reaches the run as any other does, instead of ending the program.
-TEST_F(WinHttpTransferTest, AWorkerWithoutMemoryEndsTheRunWithError60)
+TEST_F(WinHttpTransferTest, AFetchWithoutMemoryEndsTheRunWithError60)
 {
     WinHttpTransfer transfer(quick);
-    const StarvedWorkers starved;
+    const StarvedThreads starved;
     try {
         testing::fetchOne(transfer, imageUrl("images.test", "A0001"));
         ADD_FAILURE() << "expected a failure";
@@ -251,6 +279,23 @@ TEST(WinHttpTransferTlsTest, RefusedCertificatesAreNamedAndTheirServersGetNothin
                 EXPECT_EQ(targets[line], "/");
             }
         }
+    }
+}
+
+// The key in the URL would go out in clear: the redirect is refused, and the
+// http:// address never hears of the fetch.
+TEST(WinHttpTransferTlsTest, ARedirectFromHttpsToHttpIsRefusedNamingIt)
+{
+    const std::vector<std::string> port = tlsServiceLines("server", ".port");
+    ASSERT_EQ(port.size(), 1u);
+    WinHttpTransfer transfer({.connectTimeout = 5s, .stallTimeout = 5s});
+    try {
+        testing::fetchOne(transfer, "https://127.0.0.1:" + port[0] + "/to-http/A0001?key=KEY");
+        ADD_FAILURE() << "expected a failure";
+    } catch (const RunError& error) {
+        EXPECT_EQ(error.number(), ErrorNumber::Transfer);
+        EXPECT_THAT(error.what(), StartsWith("redirected to "));
+        EXPECT_THAT(error.what(), HasSubstr(": not followed, as the key would go out in clear"));
     }
 }
 
