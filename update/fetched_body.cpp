@@ -5,40 +5,32 @@
 namespace kqget {
 
 FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
-                         const ContentCheckPort* check, std::shared_ptr<StagingRoom> room)
-    : m_fileSystem(fileSystem), m_path(std::move(path)), m_room(std::move(room)), m_kind(kind),
-      m_check(check)
+                         std::shared_ptr<BodyBudget> budget)
+    : m_fileSystem(fileSystem), m_path(std::move(path)), m_kind(kind), m_budget(std::move(budget))
 {}
 
 FetchedBody::~FetchedBody()
 {
-    releaseRoom();
+    release();
 }
 
-void FetchedBody::releaseRoom() noexcept
+void FetchedBody::release() noexcept
 {
-    if (m_room) {
-        m_room->bytes -= std::exchange(m_bytesAhead, 0);
-    }
-}
-
-void FetchedBody::letGo(bool starved) noexcept
-{
-    m_file.reset();
-    m_keeping = false;
-    m_letGo = true;
-    m_starved = m_starved || starved;
-    releaseRoom();
+    m_pieces.clear();
+    m_pieces.shrink_to_fit();
+    m_held = 0;
+    m_budget->used -= std::exchange(m_charged, 0);
 }
 
 void FetchedBody::failWithCaught() noexcept
 {
-    if (m_room) {
-        letGo(true);
+    m_file.reset();
+    release();
+    m_keeping = false;
+    if (!m_atTurn) {
+        m_letGo = true; // fetched again at its turn, where a failure is the card's own
         return;
     }
-    m_file.reset();
-    m_keeping = false;
     try {
         try {
             throw;
@@ -63,23 +55,27 @@ bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) no
     }
     m_file.reset();
     m_failure.reset();
-    releaseRoom();
+    release();
     m_start = {};
-    m_keeping = isContentStatus(httpStatus);
     m_written = 0;
-    if (!m_keeping) {
-        return true; // an error page is read and dropped, not kept
-    }
-    if (m_room && length && *length > m_room->limit) {
-        letGo(false);
-        return false;
+    m_keeping = isContentStatus(httpStatus);
+    if (!m_keeping || !length || *length > kBodySizeCapBytes) {
+        return true; // an error page is read and dropped; a runaway body ends at the cap
     }
     try {
-        m_file = m_fileSystem.stageFile(m_path);
+        if (m_budget->take(*length)) {
+            // Announced: held in one piece, never moved as it grows.
+            m_charged = *length;
+            m_pieces.emplace_back().reserve(*length);
+        } else if (!m_atTurn) {
+            m_letGo = true;
+        } else {
+            toFile({});
+        }
     } catch (...) {
         failWithCaught();
     }
-    return m_file != nullptr;
+    return !m_letGo && !m_failure && !m_discarded;
 }
 
 bool FetchedBody::write(std::string_view bytes) noexcept
@@ -91,77 +87,53 @@ bool FetchedBody::write(std::string_view bytes) noexcept
     if (!m_keeping) {
         return true;
     }
-    if (m_room) {
-        // Taken before the write, so that bodies written at once never
-        // overshoot the room together.
-        if (m_room->bytes.fetch_add(bytes.size()) + bytes.size() > m_room->limit) {
-            m_room->bytes -= bytes.size();
-            letGo(false);
-            return false;
-        }
-        m_bytesAhead += bytes.size();
-    }
     try {
         m_start.feed(bytes);
-        m_file->write(bytes);
         m_written += bytes.size();
-    } catch (...) {
-        failWithCaught();
-    }
-    return m_file != nullptr;
-}
-
-void FetchedBody::finish() noexcept
-{
-    const std::lock_guard lock(m_mutex);
-    if (!m_file) {
-        return;
-    }
-    try {
-        m_file->close();
-        if (m_check != nullptr && m_start.refusal(m_kind).empty()) {
-            m_damaged = m_check->fileDamage(m_file->temporaryPath(), m_kind).has_value();
+        if (m_file) {
+            m_file->write(bytes);
+        } else if (m_held + bytes.size() <= m_charged && !m_pieces.empty()) {
+            m_pieces.back().append(bytes);
+            m_held += bytes.size();
+        } else if (m_budget->take(bytes.size())) {
+            m_charged += bytes.size();
+            m_pieces.emplace_back(bytes);
+            m_held += bytes.size();
+        } else if (!m_atTurn) {
+            release();
+            m_letGo = true;
+        } else {
+            toFile(bytes);
         }
     } catch (...) {
         failWithCaught();
     }
+    return !m_letGo && !m_failure && !m_discarded;
+}
+
+void FetchedBody::toFile(std::string_view bytes)
+{
+    m_file = m_fileSystem.stageFile(m_path);
+    for (const std::string& piece : m_pieces) {
+        m_file->write(piece);
+    }
+    release();
+    m_file->write(bytes);
 }
 
 bool FetchedBody::takeTurn() noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (m_letGo || (m_file && !m_file->intact())) {
-        m_discarded = true;
-        m_file.reset();
-        releaseRoom();
-        return false;
-    }
-    releaseRoom();
-    m_room.reset();
-    return true;
-}
-
-void FetchedBody::yieldAhead() noexcept
-{
-    const std::lock_guard lock(m_mutex);
-    if (m_room && !m_discarded) {
-        letGo(false);
-    }
+    m_atTurn = true;
+    return !m_letGo;
 }
 
 std::string FetchedBody::refusal() const
 {
-    const std::string_view start = m_start.refusal(m_kind);
-    if (!start.empty()) {
-        return std::string(start);
-    }
-    if (!m_damaged) {
-        return {};
-    }
-    return m_kind == CardFileKind::Illustration ? "damaged PNG image" : "XML not well-formed";
+    return std::string(m_start.refusal(m_kind));
 }
 
-std::uint64_t FetchedBody::store()
+FetchedBody::Stored FetchedBody::store(const ContentCheckPort* check)
 {
     const std::lock_guard lock(m_mutex);
     if (m_failure) {
@@ -171,13 +143,19 @@ std::uint64_t FetchedBody::store()
         throw RunError(ErrorNumber::OutOfMemory, "out of memory for the body of '" + m_path + "'");
     }
     if (!m_file) {
-        // A transfer that reported a whole reply has begun it; this is for
-        // a sink it never began, whose body is then empty.
-        m_file = m_fileSystem.stageFile(m_path);
+        toFile({}); // a sink no transfer began holds an empty body
     }
     const std::unique_ptr<StagedFile> file = std::move(m_file);
+    if (check != nullptr) {
+        // What is looked into is what was written.
+        file->close();
+        if (check->fileDamage(file->temporaryPath(), m_kind)) {
+            return {m_written, m_kind == CardFileKind::Illustration ? "damaged PNG image"
+                                                                    : "XML not well-formed"};
+        }
+    }
     file->commit();
-    return m_written;
+    return {m_written, {}};
 }
 
 void FetchedBody::discard() noexcept
@@ -185,7 +163,7 @@ void FetchedBody::discard() noexcept
     const std::lock_guard lock(m_mutex);
     m_discarded = true;
     m_file.reset();
-    releaseRoom();
+    release();
 }
 
 } // namespace kqget

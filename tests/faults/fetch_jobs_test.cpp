@@ -142,7 +142,6 @@ public:
     {
         return m_real.fileSize(path);
     }
-    void removeLeftovers(std::string_view path) noexcept override { m_real.removeLeftovers(path); }
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
         class Scarce final : public StagedFile
@@ -184,7 +183,6 @@ public:
                 m_real->commit();
                 m_committed = true;
             }
-            bool intact() const noexcept override { return m_real->intact(); }
             std::string temporaryPath() const override { return m_real->temporaryPath(); }
 
         private:

@@ -54,7 +54,7 @@ TEST_F(FaultTest, CtrlCDuringAStalledFetchEndsTheRunWithoutWaitingForTheTimeOut)
     expectSameTree(library(), libraryUpToA2Illustration(before));
 }
 
-TEST_F(FaultTest, CtrlCWhileABodyIsWrittenLeavesNoTemporaryFile)
+TEST_F(FaultTest, CtrlCWhileABodyIsStoredEndsWithThatFileWholeAndNoTemporaryFile)
 {
     std::string why;
     if (!OpenGate::supported(why)) {
@@ -66,13 +66,13 @@ TEST_F(FaultTest, CtrlCWhileABodyIsWrittenLeavesNoTemporaryFile)
     testing::ChildResult result;
     {
         // kqget-cli waits in the kernel as it creates the file that A1.xml's
-        // body goes into as it arrives; Ctrl-C arrives exactly then.
-        OpenGate gate(dir.path() / "Data" / "A1");
+        // body goes into at its turn; Ctrl-C arrives exactly then.
+        OpenGate gate(dir.path() / "Data");
         ChildOptions options;
         options.arguments = cliArguments();
         options.whileRunning = [&](int pid) {
             gate.serve([&](const std::filesystem::path& opened) {
-                if (!sent && opened.filename().string().starts_with(".A1.xml.kqget-")) {
+                if (!sent && opened.filename().string().starts_with(".kqget-")) {
                     ::kill(pid, SIGINT);
                     sent = true;
                 }
@@ -83,8 +83,13 @@ TEST_F(FaultTest, CtrlCWhileABodyIsWrittenLeavesNoTemporaryFile)
 
     ASSERT_TRUE(sent);
     EXPECT_EQ(result.exitStatus, 130) << result.err;
-    EXPECT_EQ(log(), expectedLog().card("A1").xmlSize("A1", 0).text());
-    expectSameTree(library(), {});
+    EXPECT_EQ(log(), expectedLog()
+                         .card("A1")
+                         .xmlSize("A1", 0)
+                         .fetched(infoUrl("A1"), xmlOf("A1").size())
+                         .pngSize("A1", 0)
+                         .text());
+    expectSameTree(library(), {{"A1/A1.xml", xmlOf("A1")}});
 }
 
 } // namespace

@@ -237,7 +237,7 @@ TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
         } else {
             // That card's own failure: the next card is repaired all the same.
             const std::string failure = "cannot store '" + dataFolder() +
-                                        "A1/A1_full.png': cannot create a temporary file beside "
+                                        "A1/A1_full.png': cannot rename its temporary file over "
                                         "it: No such file or directory";
             EXPECT_EQ(result.exitStatus, 1) << result.err;
             EXPECT_THAT(result.out, HasSubstr(failure));
