@@ -129,10 +129,11 @@ private:
     bool foundDamaged(const std::string& path, CardFileKind kind, FileStamp stamp,
                       const std::shared_ptr<ChecksAhead::Check>& check)
     {
-        if (!m_tally.verified) {
+        ChecksAhead* const checks = m_pipeline.checks();
+        if (checks == nullptr) {
             return false;
         }
-        std::optional<std::string> damage = m_pipeline.damage(check, path, kind, stamp);
+        std::optional<std::string> damage = checks->damage(check, path, kind, stamp);
         if (!damage) {
             return false;
         }

@@ -34,6 +34,9 @@ bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
     m_cards.formXmlPath(cardId, xml.path);
     xml.stamp = {};
     xml.sizedOnArrival = false;
+    if (m_followsOnly) {
+        return m_entries->type(entry) == EntryType::Folder;
+    }
     switch (m_entries->type(entry)) {
     case EntryType::Other:
         return false;
@@ -66,7 +69,7 @@ std::optional<WalkItem> CardWalk::next()
                     m_over = true;
                     return std::nullopt;
                 }
-                if (!m_listsLetters) {
+                if (m_followsOnly) {
                     return std::nullopt;
                 }
                 ++m_letter;
@@ -93,9 +96,11 @@ std::optional<WalkItem> CardWalk::next()
 void CardWalk::examine(CardFile& file, CardFileKind kind)
 {
     if (!file.sizedOnArrival) {
-        file.stamp = m_sizesFiles ? m_fileSystem.fileStamp(file.path) : FileStamp{};
+        file.stamp =
+            m_sizesFiles && !m_followsOnly ? m_fileSystem.fileStamp(file.path) : FileStamp{};
     }
-    file.fetch = (m_sizesFiles || file.sizedOnArrival) && needsFetch(file.stamp.size, kind);
+    file.fetch = (m_sizesFiles || file.sizedOnArrival) && !m_followsOnly &&
+                 needsFetch(file.stamp.size, kind);
 }
 
 } // namespace kqget

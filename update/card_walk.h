@@ -59,9 +59,10 @@ public:
 
     // Whether next() sizes the files; without, every size reads 0.
     void setSizesFiles(bool sizesFiles) noexcept { m_sizesFiles = sizesFiles; }
-    // Whether next() lists the next letter when it gets there; without, it
-    // waits there (none, not over) until allowed.
-    void setListsLetters(bool listsLetters) noexcept { m_listsLetters = listsLetters; }
+    // Whether next() only follows the listing it shares: takes the listing's
+    // word for folders, sizes nothing and at the letter's end waits (none,
+    // not over) for the walk it was copied from to list the next.
+    void setFollowsOnly(bool followsOnly) noexcept { m_followsOnly = followsOnly; }
     bool over() const noexcept { return m_over; }
 
     // Searches the first letter. Throws RunError when the data folder cannot
@@ -86,7 +87,7 @@ private:
     std::size_t m_entry = 0; // an index, so that a copy of the walk goes on by itself
     bool m_over = false;
     bool m_sizesFiles;
-    bool m_listsLetters = true;
+    bool m_followsOnly = false;
     // Kept from card to card, so that their strings keep their room.
     CardPlan m_plan;
     std::string m_folderPath;

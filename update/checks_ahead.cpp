@@ -1,12 +1,24 @@
 #include "update/checks_ahead.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace kqget {
 
 namespace {
 
 constexpr unsigned kMostThreads = 4;
+// A file system's clock may lag the process's by its tick, and some keep
+// times to two seconds: a change this close to a look's start is taken for
+// one made during it.
+constexpr std::chrono::seconds kClockSlack{2};
+
+std::int64_t nowOnFileClock()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -30,11 +42,13 @@ ChecksAhead::~ChecksAhead()
     }
 }
 
-std::shared_ptr<ChecksAhead::Check> ChecksAhead::queue(std::string path, CardFileKind kind,
-                                                       FileStamp stamp)
+std::shared_ptr<ChecksAhead::Check> ChecksAhead::queue(std::string path, CardFileKind kind)
 {
+    if (m_blind) {
+        return nullptr;
+    }
     auto check =
-        std::make_shared<Check>(Check{std::move(path), kind, stamp, false, false, std::nullopt});
+        std::make_shared<Check>(Check{std::move(path), kind, 0, false, false, std::nullopt});
     {
         const std::lock_guard lock(m_mutex);
         m_queued.push_back(check);
@@ -56,6 +70,7 @@ void ChecksAhead::work()
         if (!check) {
             continue; // its card was passed over
         }
+        check->begun = nowOnFileClock();
         lock.unlock();
         std::optional<std::string> damage;
         bool failed = false;
@@ -76,10 +91,14 @@ std::optional<std::string> ChecksAhead::damage(const std::shared_ptr<Check>& ahe
                                                const std::string& path, CardFileKind kind,
                                                FileStamp now)
 {
-    if (ahead && ahead->path == path && ahead->stamp == now) {
+    // A change of content, a file moved in or made anew all set the change
+    // time, which no program can set back. Without it no verdict ever holds.
+    m_blind = m_blind || now.changed == 0;
+    if (ahead && ahead->path == path && !m_blind) {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return ahead->reached; });
-        if (!ahead->failed) {
+        const auto slack = std::chrono::nanoseconds(kClockSlack).count();
+        if (!ahead->failed && now.changed < ahead->begun - slack) {
             return std::move(ahead->damage);
         }
     }

@@ -4,6 +4,7 @@
 #include "update/file_system_port.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -16,9 +17,10 @@ namespace kqget {
 
 // Looks into the card files a run will keep, on a few threads of its own,
 // ahead of their card's turn: a library in order is mostly reading and
-// inflating, which several cores share. Nothing is decided here: a verdict
-// reached ahead counts at the file's turn only while the file is the one
-// looked into, by its size, its modification time and its id.
+// inflating, which several cores share. Nothing is decided here, and no file
+// is sized for it: a verdict reached ahead counts at the file's turn only when
+// the size query the run makes then says that the file has not changed since
+// before the look began.
 class ChecksAhead
 {
 public:
@@ -27,9 +29,9 @@ public:
     {
         std::string path;
         CardFileKind kind;
-        FileStamp stamp; // the file as it was when queued
+        std::int64_t begun = 0; // on the clock of FileStamp::changed
         bool reached = false;
-        bool failed = false; // the check threw: the turn meets that itself
+        bool failed = false; // the look threw: the turn meets that itself
         std::optional<std::string> damage;
     };
 
@@ -38,11 +40,13 @@ public:
     ChecksAhead(const ChecksAhead&) = delete;
     ChecksAhead& operator=(const ChecksAhead&) = delete;
 
-    // A handle let go before its look began is passed over.
-    std::shared_ptr<Check> queue(std::string path, CardFileKind kind, FileStamp stamp);
+    // A handle let go before its look began is passed over. None where the
+    // file system has told no change time: nothing is looked into ahead.
+    std::shared_ptr<Check> queue(std::string path, CardFileKind kind);
 
-    // What is wrong with the file at `path`, which is at `now`; none when it
-    // is sound. Takes the verdict of `ahead` when it is of the same file.
+    // What is wrong with the file at `path`, whose size query at its turn
+    // gave `now`; none when it is sound. Takes the verdict of `ahead` when it
+    // still holds.
     std::optional<std::string> damage(const std::shared_ptr<Check>& ahead, const std::string& path,
                                       CardFileKind kind, FileStamp now);
 
@@ -54,6 +58,7 @@ private:
     std::condition_variable m_changed;
     std::deque<std::weak_ptr<Check>> m_queued;
     bool m_stopping = false;
+    bool m_blind = false; // the run's thread only
     std::vector<std::thread> m_workers;
 };
 

@@ -106,13 +106,6 @@ FetchPipeline::Planned FetchPipeline::claim(std::string_view cardId)
     return planned;
 }
 
-std::optional<std::string> FetchPipeline::damage(const std::shared_ptr<ChecksAhead::Check>& planned,
-                                                 const std::string& path, CardFileKind kind,
-                                                 FileStamp stamp)
-{
-    return m_checks->damage(planned, path, kind, stamp);
-}
-
 void FetchPipeline::plan(const CardPlan& card)
 {
     PlannedCard planned{card.cardId, {}};
@@ -120,15 +113,14 @@ void FetchPipeline::plan(const CardPlan& card)
     if (card.xml.fetch && fetches) {
         planned.planned.xml = add(card.xml.path, CardFileKind::Xml, card.cardId);
     } else if (!card.xml.fetch && m_checks) {
-        planned.planned.xmlCheck =
-            m_checks->queue(card.xml.path, CardFileKind::Xml, card.xml.stamp);
+        planned.planned.xmlCheck = m_checks->queue(card.xml.path, CardFileKind::Xml);
     }
     if (card.illustration.fetch && fetches) {
         planned.planned.illustration =
             add(card.illustration.path, CardFileKind::Illustration, card.cardId);
     } else if (!card.illustration.fetch && m_checks) {
-        planned.planned.illustrationCheck = m_checks->queue(
-            card.illustration.path, CardFileKind::Illustration, card.illustration.stamp);
+        planned.planned.illustrationCheck =
+            m_checks->queue(card.illustration.path, CardFileKind::Illustration);
     }
     m_checksAhead += checksOf(planned.planned);
     m_ahead.push_back(std::move(planned));
@@ -147,7 +139,8 @@ void FetchPipeline::planAhead()
         m_planner->setSizesFiles(true);
     }
     if (m_planner) {
-        m_planner->setListsLetters(fetching);
+        // Only looks to queue: the run's own listing and size queries serve.
+        m_planner->setFollowsOnly(!fetching);
     }
     while (m_planner && m_ahead.size() < kCardsAhead && m_scheduler.notStarted() < m_jobs &&
            m_outstanding.size() < kFetchesAhead && m_checksAhead < kChecksAhead &&

@@ -72,10 +72,8 @@ public:
     // in which case every fetch has been abandoned.
     std::optional<Delivery> await(FetchTicket ticket);
 
-    // What is wrong with the file at `path`, now at `stamp`: the look planned
-    // for it when the file is still the one it looked into, or one made now.
-    std::optional<std::string> damage(const std::shared_ptr<ChecksAhead::Check>& planned,
-                                      const std::string& path, CardFileKind kind, FileStamp stamp);
+    // The looks into card files, with a content check.
+    ChecksAhead* checks() noexcept { return m_checks ? &*m_checks : nullptr; }
 
     // Plans ahead of the run's walk while the fetches under way and the
     // looks queued leave room. It lists letters ahead of the run only while

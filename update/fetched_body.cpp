@@ -32,83 +32,88 @@ void FetchedBody::failWithCaught() noexcept
         return;
     }
     try {
+        throw;
+    } catch (const RunError& error) {
         try {
-            throw;
-        } catch (const RunError& error) {
             m_failure.emplace(error); // with its reach: one card file's, or the run's
         } catch (...) {
-            const CaughtFailure caught = caughtFailure();
-            m_failure.emplace(caught.number, std::string(caught.description));
+            m_discarded = true;
         }
     } catch (...) {
-        // No memory to say why: the fetch fails as it stops, which the run reports.
-        m_failure.reset();
-        m_discarded = true;
+        m_discarded = true; // out of memory: store() says so
     }
+}
+
+template <typename Keep> bool FetchedBody::keep(Keep keep) noexcept
+{
+    if (m_discarded || m_letGo || m_failure) {
+        return false;
+    }
+    try {
+        keep();
+    } catch (...) {
+        failWithCaught();
+    }
+    return !m_discarded && !m_letGo && !m_failure;
+}
+
+void FetchedBody::overBudget(std::string_view bytes)
+{
+    if (m_atTurn) {
+        toFile(bytes);
+        return;
+    }
+    release();
+    m_letGo = true;
 }
 
 bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (m_discarded || m_letGo) {
-        return false;
-    }
-    m_file.reset();
-    m_failure.reset();
-    release();
-    m_start = {};
-    m_written = 0;
-    m_keeping = isContentStatus(httpStatus);
-    if (!m_keeping || !length || *length > kBodySizeCapBytes) {
-        return true; // an error page is read and dropped; a runaway body ends at the cap
-    }
-    try {
-        if (m_budget->take(*length)) {
-            // Announced: held in one piece, never moved as it grows.
+    return keep([&] {
+        m_file.reset();
+        m_failure.reset();
+        release();
+        m_start = {};
+        m_written = 0;
+        m_keeping = isContentStatus(httpStatus);
+        // An error page is read and dropped; a runaway body ends at the cap. An
+        // announced one is held in one piece, never moved as it grows.
+        if (m_keeping && length && *length <= kBodySizeCapBytes) {
+            if (!m_budget->take(*length)) {
+                overBudget({});
+                return;
+            }
             m_charged = *length;
             m_pieces.emplace_back().reserve(*length);
-        } else if (!m_atTurn) {
-            m_letGo = true;
-        } else {
-            toFile({});
         }
-    } catch (...) {
-        failWithCaught();
-    }
-    return !m_letGo && !m_failure && !m_discarded;
+    });
 }
 
 bool FetchedBody::write(std::string_view bytes) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (m_discarded || m_failure || m_letGo) {
-        return false;
-    }
-    if (!m_keeping) {
-        return true;
-    }
-    try {
+    return keep([&] {
+        if (!m_keeping) {
+            return;
+        }
         m_start.feed(bytes);
         m_written += bytes.size();
         if (m_file) {
             m_file->write(bytes);
-        } else if (m_held + bytes.size() <= m_charged && !m_pieces.empty()) {
-            m_pieces.back().append(bytes);
-            m_held += bytes.size();
-        } else if (m_budget->take(bytes.size())) {
-            m_charged += bytes.size();
-            m_pieces.emplace_back(bytes);
-            m_held += bytes.size();
-        } else if (!m_atTurn) {
-            release();
-            m_letGo = true;
-        } else {
-            toFile(bytes);
+            return;
         }
-    } catch (...) {
-        failWithCaught();
-    }
-    return !m_letGo && !m_failure && !m_discarded;
+        if (m_pieces.empty() || m_held + bytes.size() > m_charged) {
+            if (!m_budget->take(bytes.size())) {
+                overBudget(bytes);
+                return;
+            }
+            m_charged += bytes.size();
+            m_pieces.emplace_back().reserve(bytes.size());
+        }
+        m_pieces.back().append(bytes);
+        m_held += bytes.size();
+    });
 }
 
 void FetchedBody::toFile(std::string_view bytes)

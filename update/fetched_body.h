@@ -79,6 +79,11 @@ private:
     // Under m_mutex: the bytes held so far and `bytes` go on into the
     // temporary file.
     void toFile(std::string_view bytes);
+    // Under m_mutex: a body with no room left ahead of its turn is let go.
+    void overBudget(std::string_view bytes);
+    // Under m_mutex: runs `keep` unless the body is no longer kept, and says
+    // whether it still is.
+    template <typename Keep> bool keep(Keep keep) noexcept;
     void failWithCaught() noexcept;
     void release() noexcept;
 

@@ -36,14 +36,15 @@ public:
     virtual std::string temporaryPath() const = 0;
 };
 
-// What a size query tells of a file: enough to know that a file looked into
-// earlier is still the same. `modified` and `id` are 0 where the system does
-// not tell them.
+// What a size query tells of a file: with `changed`, whether a file looked
+// into earlier is still the one it was then.
 struct FileStamp
 {
     std::uint64_t size = 0;
-    std::int64_t modified = 0; // in the system's own unit
-    std::uint64_t id = 0;
+    // When the file's content, name or mode last changed, in nanoseconds
+    // since 1970 on the system's clock, as no program can set it; 0 where
+    // the system does not tell it with the size.
+    std::int64_t changed = 0;
     bool operator==(const FileStamp&) const = default;
 };
 

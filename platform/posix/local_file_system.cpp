@@ -160,8 +160,7 @@ FileStamp LocalFileSystem::fileStamp(std::string_view path) noexcept
         return {};
     }
     return {static_cast<std::uint64_t>(info.st_size),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-            (static_cast<std::uint64_t>(info.st_dev) << 40) ^ info.st_ino};
+            static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec};
 }
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)

@@ -4,11 +4,9 @@
 #include "platform/temporary_name.h"
 #include "update/run_error.h"
 
-#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
-#include <utility>
 
 namespace kqget {
 
@@ -70,7 +68,20 @@ PosixStagedFile::PosixStagedFile(std::string_view target, unsigned newFileMode)
     if (::stat(m_target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         m_old = old;
     }
-    m_fd = create(folderOf(m_target, 2), m_temporary);
+    struct stat folder
+    {};
+    const bool folderKnown = ::stat(folderOf(m_target, 1).c_str(), &folder) == 0;
+    struct stat created
+    {};
+    create(folderOf(m_target, 2), created);
+    // A card folder that is a link to another disk: a rename cannot reach it.
+    if (folderKnown && folder.st_dev != created.st_dev) {
+        ::unlink(m_temporary.c_str());
+        create(folderOf(m_target, 1), created);
+    }
+    if (const int error = adoptOwnership(created, folderKnown ? &folder : nullptr)) {
+        failStore(m_target, "cannot set the mode of its temporary file", error);
+    }
 }
 
 PosixStagedFile::~PosixStagedFile()
@@ -81,34 +92,27 @@ PosixStagedFile::~PosixStagedFile()
     }
 }
 
-UniqueFd PosixStagedFile::create(std::string_view folder, std::string& path)
+void PosixStagedFile::create(const std::string& folder, struct stat& created)
 {
     // Created with the mode it keeps: the old file's, or the one any new
     // file gets (the umask or the folder's default ACL). O_EXCL makes a clash
     // with a stranger's file a retry under the next name, never a write into it.
     const mode_t createMode = m_old ? (m_old->st_mode & 0777) : 0666;
-    UniqueFd fd;
-    for (int attempt = 0; attempt < kCreateAttempts && !fd.valid(); ++attempt) {
-        path.assign(folder).append(temporaryName());
-        fd = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, createMode));
-        if (!fd.valid() && errno != EEXIST) {
+    m_fd.reset();
+    for (int attempt = 0; attempt < kCreateAttempts && !m_fd.valid(); ++attempt) {
+        m_temporary = folder + temporaryName();
+        m_fd = UniqueFd(
+            ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode));
+        if (!m_fd.valid() && errno != EEXIST) {
             break;
         }
     }
-    if (!fd.valid()) {
+    if (!m_fd.valid()) {
         const int error = errno;
-        path.clear(); // nothing was created
+        m_temporary.clear(); // nothing was created
         failStore(m_target, "cannot create its temporary file", error);
     }
-    struct stat created
-    {};
-    ::fstat(fd.get(), &created);
-    if (const int error = adoptOwnership(fd.get(), created)) {
-        ::unlink(path.c_str());
-        path.clear();
-        failStore(m_target, "cannot set the mode of its temporary file", error);
-    }
-    return fd;
+    ::fstat(m_fd.get(), &created);
 }
 
 void PosixStagedFile::write(std::string_view bytes)
@@ -127,45 +131,11 @@ void PosixStagedFile::close()
 
 void PosixStagedFile::commit()
 {
-    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-        if (errno != EXDEV) {
-            failStore(m_target, "cannot rename its temporary file over it", errno);
-        }
-        moveAcross();
-    }
     close();
+    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+        failStore(m_target, "cannot rename its temporary file over it", errno);
+    }
     m_temporary.clear();
-}
-
-void PosixStagedFile::moveAcross()
-{
-    if (!m_fd.valid()) {
-        m_fd = UniqueFd(::open(m_temporary.c_str(), O_RDONLY | O_CLOEXEC));
-    }
-    std::string beside;
-    UniqueFd copy = create(folderOf(m_target, 1), beside);
-    std::array<char, 64 * 1024> buffer{};
-    int error = 0;
-    for (off_t at = 0; error == 0;) {
-        const ssize_t got = ::pread(m_fd.get(), buffer.data(), buffer.size(), at);
-        if (got <= 0) {
-            error = got < 0 ? errno : 0;
-            break;
-        }
-        error = writeAll(copy, {buffer.data(), static_cast<std::size_t>(got)});
-        at += got;
-    }
-    if (error == 0 && ::close(copy.release()) != 0) {
-        error = errno;
-    }
-    if (error == 0 && ::rename(beside.c_str(), m_target.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::unlink(beside.c_str());
-        failStore(m_target, "cannot move its temporary file to its folder", error);
-    }
-    ::unlink(m_temporary.c_str());
 }
 
 // A replaced card file keeps its mode, and under root its owner too, so that
@@ -173,34 +143,24 @@ void PosixStagedFile::moveAcross()
 // by root goes to whoever owns its card folder. The file was created with the
 // mode it is to keep, so this costs a call only where the umask took bits away
 // or the owner must change.
-int PosixStagedFile::adoptOwnership(int fd, const struct stat& created)
+int PosixStagedFile::adoptOwnership(const struct stat& created, const struct stat* folder)
 {
-    bool ownerChanged = false;
-    if (::geteuid() == 0) {
-        struct stat folder
-        {};
-        const struct stat* owner = m_old ? &*m_old : nullptr;
-        if (!m_old && ::stat(folderOf(m_target, 1).c_str(), &folder) == 0) {
-            owner = &folder;
-        }
-        if (owner != nullptr &&
-            (owner->st_uid != created.st_uid || owner->st_gid != created.st_gid)) {
-            if (::fchown(fd, owner->st_uid, owner->st_gid) != 0) {
-                return errno;
-            }
-            ownerChanged = true;
-        }
+    const struct stat* owner = m_old ? &*m_old : folder;
+    const bool ownerChanges = ::geteuid() == 0 && owner != nullptr &&
+                              (owner->st_uid != created.st_uid || owner->st_gid != created.st_gid);
+    if (ownerChanges && ::fchown(m_fd.get(), owner->st_uid, owner->st_gid) != 0) {
+        return errno;
     }
     if (!m_old) {
         return 0; // created as any new file is
     }
     // After the owner: changing it may clear the set-id bits.
     const mode_t mode = m_old->st_mode & 07777;
-    if (!ownerChanged && (mode & ~static_cast<mode_t>(m_newFileMode) & 0666) == 0 &&
+    if (!ownerChanges && (mode & ~static_cast<mode_t>(m_newFileMode) & 0666) == 0 &&
         (mode & 07111) == 0) {
         return 0; // the umask left every bit the old file had
     }
-    return ::fchmod(fd, mode) == 0 ? 0 : errno;
+    return ::fchmod(m_fd.get(), mode) == 0 ? 0 : errno;
 }
 
 } // namespace kqget

@@ -10,7 +10,8 @@
 
 namespace kqget {
 
-// A temporary file in the data folder, removed unless renamed into place.
+// A temporary file in the data folder, removed unless renamed into place;
+// beside the card file where its card folder is on another file system.
 class PosixStagedFile final : public StagedFile
 {
 public:
@@ -27,13 +28,10 @@ public:
     std::string temporaryPath() const override { return m_temporary; }
 
 private:
-    // Creates a file of a fresh temporary name in `folder` with the mode and
-    // owner the card file is to have; its path goes to `path`.
-    UniqueFd create(std::string_view folder, std::string& path);
-    int adoptOwnership(int fd, const struct stat& created);
-    // The card folder is on another file system: the content goes there
-    // under a temporary name first, so that the rename stays whole.
-    void moveAcross();
+    // Creates a file of a fresh temporary name in `folder`, with the mode
+    // the card file is to have.
+    void create(const std::string& folder, struct stat& created);
+    int adoptOwnership(const struct stat& created, const struct stat* folder);
 
     std::string m_target;
     std::string m_temporary;

@@ -107,25 +107,15 @@ bool Win32FileSystem::isDirectory(std::string_view path)
 
 std::uint64_t Win32FileSystem::fileSize(std::string_view path) noexcept
 {
-    return fileStamp(path).size;
-}
-
-FileStamp Win32FileSystem::fileStamp(std::string_view path) noexcept
-{
     try {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         if (!::GetFileAttributesExW(toWide(path).c_str(), GetFileExInfoStandard, &data) ||
             (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            return {};
+            return 0;
         }
-        const auto join = [](DWORD high, DWORD low) {
-            return (static_cast<std::uint64_t>(high) << 32) | low;
-        };
-        return {join(data.nFileSizeHigh, data.nFileSizeLow),
-                static_cast<std::int64_t>(
-                    join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime))};
+        return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     } catch (const std::bad_alloc&) {
-        return {};
+        return 0;
     }
 }
 
