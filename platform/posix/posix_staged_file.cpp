@@ -80,6 +80,7 @@ PosixStagedFile::PosixStagedFile(std::string_view target, unsigned newFileMode)
         create(folderOf(m_target, 1), created);
     }
     if (const int error = adoptOwnership(created, folderKnown ? &folder : nullptr)) {
+        ::unlink(m_temporary.c_str()); // no destructor runs for a constructor that throws
         failStore(m_target, "cannot set the mode of its temporary file", error);
     }
 }
