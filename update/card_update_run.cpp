@@ -3,7 +3,6 @@
 #include "update/fetch_pipeline.h"
 #include "update/run_log.h"
 #include "update/size_text.h"
-#include "update/verify_ahead.h"
 
 #include <algorithm>
 #include <optional>
@@ -31,10 +30,7 @@ public:
           m_pipeline(run.m_fileSystem, run.m_transfer, run.m_progress, cards, walk,
                      run.m_options.jobs, run.m_options.now, run.m_options.verify)
     {
-        if (run.m_options.verify != nullptr) {
-            m_verify.emplace(*run.m_options.verify, walk);
-            m_tally.verified = true;
-        }
+        m_tally.verified = run.m_options.verify != nullptr;
     }
 
     // A first pass over the library, so that a progress line can tell how much
@@ -90,33 +86,31 @@ private:
         ++m_tally.cardsChecked;
         m_run.m_progress.tallyChanged(m_tally);
 
-        updateFile(cardId, card.xml, CardFileKind::Xml, planned.xml);
+        updateFile(cardId, card.xml, CardFileKind::Xml, planned.xml, planned.xmlCheck);
         if (m_tally.stopped) {
             return;
         }
-        updateFile(cardId, card.illustration, CardFileKind::Illustration, planned.illustration);
+        updateFile(cardId, card.illustration, CardFileKind::Illustration, planned.illustration,
+                   planned.illustrationCheck);
     }
 
     // Sizes the file as it is now and fetches it when it needs that, with the
     // fetch planned for it or a new one.
     void updateFile(const std::string& cardId, const CardFile& file, CardFileKind kind,
-                    std::optional<FetchTicket> planned)
+                    std::optional<FetchTicket> planned,
+                    const std::shared_ptr<ChecksAhead::Check>& check)
     {
         const std::string& path = file.path;
-        const std::uint64_t size =
-            file.sizedOnArrival ? file.size : m_run.m_fileSystem.fileSize(path);
+        const FileStamp stamp =
+            file.sizedOnArrival ? file.stamp : m_run.m_fileSystem.fileStamp(path);
         m_log.writePiece(path);
-        reportSize(path, " size ", size);
-        if (!needsFetch(size, kind) && !foundDamaged(path, kind, size)) {
+        reportSize(path, " size ", stamp.size);
+        if (!needsFetch(stamp.size, kind) && !foundDamaged(path, kind, stamp, check)) {
             if (planned) {
                 m_pipeline.drop(*planned);
             }
             return;
         }
-        // What a killed run left beside the file (this run's own staged files
-        // are kept). Only a file still to be fetched can have any: a crash
-        // leaves the file it was replacing as it was.
-        m_run.m_fileSystem.removeLeftovers(path);
         if (m_run.m_progress.stopRequested()) {
             m_tally.stopped = true;
             return;
@@ -132,12 +126,14 @@ private:
 
     // A file that passes the size rules but is no whole card file is fetched
     // as if it were missing.
-    bool foundDamaged(const std::string& path, CardFileKind kind, std::uint64_t size)
+    bool foundDamaged(const std::string& path, CardFileKind kind, FileStamp stamp,
+                      const std::shared_ptr<ChecksAhead::Check>& check)
     {
-        if (!m_verify) {
+        ChecksAhead* const checks = m_pipeline.checks();
+        if (checks == nullptr) {
             return false;
         }
-        std::optional<std::string> damage = m_verify->damage(path, kind, size);
+        std::optional<std::string> damage = checks->damage(check, path, kind, stamp);
         if (!damage) {
             return false;
         }
@@ -181,12 +177,16 @@ private:
             // be fetched again.
             notStoredReason = arrived.body->refusal();
         }
+        std::optional<std::uint64_t> size;
+        if (notStoredReason.empty()) {
+            size = storeOrEndLine(*arrived.body, notStoredReason);
+        }
         if (!notStoredReason.empty()) {
             arrived.body->discard();
             m_log.writeLine(" Not stored: " + notStoredReason);
             m_tally.notStored.push_back({shownUrl(), path, std::move(notStoredReason)});
             m_run.m_progress.tallyChanged(m_tally);
-        } else if (const std::optional<std::uint64_t> size = storeOrEndLine(*arrived.body)) {
+        } else if (size) {
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
             if (*size < (kind == CardFileKind::Illustration ? kMinimumIllustrationSize : 1)) {
@@ -201,13 +201,16 @@ private:
         m_log.flush();
     }
 
-    // Returns the size stored; none when only this card file could not be
-    // stored, why then in m_storeFailure. A failure that every later card
-    // would meet ends the run, never the log in mid-line.
-    std::optional<std::uint64_t> storeOrEndLine(FetchedBody& body)
+    // Returns the size stored; none when the body was found damaged (why
+    // then in `damage`) or only this card file could not be stored (why then
+    // in m_storeFailure). A failure that every later card would meet ends the
+    // run, never the log in mid-line.
+    std::optional<std::uint64_t> storeOrEndLine(FetchedBody& body, std::string& damage)
     {
         try {
-            return body.store();
+            FetchedBody::Stored stored = body.store(m_run.m_options.verify);
+            damage = std::move(stored.damage);
+            return damage.empty() ? std::optional(stored.size) : std::nullopt;
         } catch (const RunError& error) {
             m_log.writeLine(std::string(" Not stored: ").append(error.what()));
             m_log.flush();
@@ -239,7 +242,6 @@ private:
     CardWalk& m_walk;
     const std::string m_dataFolder;
     FetchPipeline m_pipeline;
-    std::optional<VerifyAhead> m_verify;
     RunTally m_tally;
     std::size_t m_filesApplied = 0;
     std::optional<std::size_t> m_filesTotal;

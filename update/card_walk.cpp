@@ -25,16 +25,6 @@ void CardWalk::begin()
     list();
 }
 
-bool CardWalk::nextLetter()
-{
-    if (m_letter == 'D') {
-        return false;
-    }
-    ++m_letter;
-    list();
-    return true;
-}
-
 bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
 {
     if (cardId == "." || cardId == "..") {
@@ -42,8 +32,11 @@ bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
     }
     CardFile& xml = m_plan.xml;
     m_cards.formXmlPath(cardId, xml.path);
-    xml.size = 0;
+    xml.stamp = {};
     xml.sizedOnArrival = false;
+    if (m_followsOnly) {
+        return m_entries->type(entry) == EntryType::Folder;
+    }
     switch (m_entries->type(entry)) {
     case EntryType::Other:
         return false;
@@ -51,8 +44,8 @@ bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
         // Listed as a folder when the letter's turn came, it may be gone by
         // the card's. A file with content in it says it is still there, and
         // its size is the first thing the run asks.
-        xml.size = m_fileSystem.fileSize(xml.path);
-        xml.sizedOnArrival = xml.size != 0;
+        xml.stamp = m_fileSystem.fileStamp(xml.path);
+        xml.sizedOnArrival = xml.stamp.size != 0;
         if (xml.sizedOnArrival) {
             return true;
         }
@@ -72,10 +65,15 @@ std::optional<WalkItem> CardWalk::next()
     try {
         for (;;) {
             while (m_entry == m_entries->size()) {
-                if (!nextLetter()) {
+                if (m_letter == 'D') {
                     m_over = true;
                     return std::nullopt;
                 }
+                if (m_followsOnly) {
+                    return std::nullopt;
+                }
+                ++m_letter;
+                list();
             }
             const std::size_t entry = m_entry++;
             const std::string_view cardId = (*m_entries)[entry];
@@ -98,9 +96,11 @@ std::optional<WalkItem> CardWalk::next()
 void CardWalk::examine(CardFile& file, CardFileKind kind)
 {
     if (!file.sizedOnArrival) {
-        file.size = m_sizesFiles ? m_fileSystem.fileSize(file.path) : 0;
+        file.stamp =
+            m_sizesFiles && !m_followsOnly ? m_fileSystem.fileStamp(file.path) : FileStamp{};
     }
-    file.fetch = (m_sizesFiles || file.sizedOnArrival) && needsFetch(file.size, kind);
+    file.fetch = (m_sizesFiles || file.sizedOnArrival) && !m_followsOnly &&
+                 needsFetch(file.stamp.size, kind);
 }
 
 } // namespace kqget

@@ -21,7 +21,7 @@ inline constexpr std::uint64_t kMinimumIllustrationSize = 11000;
 struct CardFile
 {
     std::string path;
-    std::uint64_t size = 0;
+    FileStamp stamp;    // its size and what else the size query told
     bool fetch = false; // too small when the walk looked
     // Sized as the walk reached the card, with nothing done since: the size
     // the run would find if it asked again now.
@@ -59,6 +59,11 @@ public:
 
     // Whether next() sizes the files; without, every size reads 0.
     void setSizesFiles(bool sizesFiles) noexcept { m_sizesFiles = sizesFiles; }
+    // Whether next() only follows the listing it shares: takes the listing's
+    // word for folders, sizes nothing and at the letter's end waits (none,
+    // not over) for the walk it was copied from to list the next.
+    void setFollowsOnly(bool followsOnly) noexcept { m_followsOnly = followsOnly; }
+    bool over() const noexcept { return m_over; }
 
     // Searches the first letter. Throws RunError when the data folder cannot
     // be searched, before anything of the run has been written.
@@ -70,7 +75,6 @@ public:
 
 private:
     void list();
-    bool nextLetter();
     bool isCardFolder(std::size_t entry, std::string_view cardId);
     void examine(CardFile& file, CardFileKind kind);
 
@@ -83,6 +87,7 @@ private:
     std::size_t m_entry = 0; // an index, so that a copy of the walk goes on by itself
     bool m_over = false;
     bool m_sizesFiles;
+    bool m_followsOnly = false;
     // Kept from card to card, so that their strings keep their room.
     CardPlan m_plan;
     std::string m_folderPath;

@@ -11,14 +11,20 @@ namespace {
 // asks whether to stop.
 constexpr std::chrono::milliseconds kWaitSlice{50};
 // Cards planned ahead of the one whose turn it is. Enough that the other
-// fetches go on through a reply a second or two late; bodies that come early
-// wait on disk, so only these small records are held.
+// fetches go on through a reply a second or two late; only these small
+// records and the bodies within the budget are held.
 constexpr std::size_t kCardsAhead = 1024;
-// What those bodies may take on disk: by number, so that a late reply does
-// not leave a file per card behind it, and by bytes, so that large or runaway
-// bodies do not fill a disk the run's own card needs.
 constexpr std::size_t kFetchesAhead = 256;
+// What the bodies may hold in memory together, decoded.
 constexpr std::uint64_t kBytesAhead = 64ULL * 1024 * 1024;
+// Files looked into ahead: enough to keep every thread busy through a few
+// large files, few enough that a change made meanwhile is rare.
+constexpr std::size_t kChecksAhead = 64;
+
+std::size_t checksOf(const FetchPipeline::Planned& planned)
+{
+    return (planned.xmlCheck ? 1 : 0) + (planned.illustrationCheck ? 1 : 0);
+}
 
 } // namespace
 
@@ -28,12 +34,15 @@ FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
                              std::function<FetchScheduler::Clock::time_point()> now,
                              const ContentCheckPort* check)
     : m_fileSystem(fileSystem), m_transfer(transfer), m_progress(progress), m_cards(cards),
-      m_runWalk(runWalk), m_jobs(jobs), m_now(std::move(now)), m_check(check), m_scheduler(jobs),
-      m_room(std::make_shared<StagingRoom>(kBytesAhead)), m_fetchesAhead(kFetchesAhead)
-{}
+      m_runWalk(runWalk), m_jobs(jobs), m_now(std::move(now)), m_scheduler(jobs),
+      m_budget(std::make_shared<BodyBudget>(kBytesAhead))
+{
+    if (check != nullptr) {
+        m_checks.emplace(*check);
+    }
+}
 
-// Whatever way the run ends, no fetch goes on behind it and no body is left
-// waiting on disk.
+// Whatever way the run ends, no fetch goes on behind it.
 FetchPipeline::~FetchPipeline()
 {
     abandon();
@@ -41,15 +50,15 @@ FetchPipeline::~FetchPipeline()
 
 FetchTicket FetchPipeline::request(std::string path, CardFileKind kind, std::string_view cardId)
 {
-    return add(std::move(path), kind, cardId, false);
+    const FetchTicket ticket = add(std::move(path), kind, cardId);
+    m_outstanding.at(ticket).body->takeTurn();
+    return ticket;
 }
 
-FetchTicket FetchPipeline::add(std::string path, CardFileKind kind, std::string_view cardId,
-                               bool ahead)
+FetchTicket FetchPipeline::add(std::string path, CardFileKind kind, std::string_view cardId)
 {
     const FetchTicket ticket = ++m_lastTicket;
-    auto body =
-        std::make_shared<FetchedBody>(m_fileSystem, path, kind, m_check, ahead ? m_room : nullptr);
+    auto body = std::make_shared<FetchedBody>(m_fileSystem, path, kind, m_budget);
     if (kind == CardFileKind::Illustration) {
         m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body,
                         m_cards.wireImageUrl(cardId));
@@ -57,38 +66,9 @@ FetchTicket FetchPipeline::add(std::string path, CardFileKind kind, std::string_
         m_scheduler.add(ticket, m_cards.infoUrl(cardId), m_cards.infoOrigin(), body,
                         m_cards.wireInfoUrl(cardId));
     }
-    m_outstanding.emplace(ticket, Fetch{std::move(body), std::nullopt, std::move(path),
-                                        std::string(cardId), kind, !ahead});
+    m_outstanding.emplace(
+        ticket, Fetch{std::move(body), std::nullopt, std::move(path), std::string(cardId), kind});
     return ticket;
-}
-
-FetchTicket FetchPipeline::again(std::map<FetchTicket, Fetch>::iterator fetch)
-{
-    std::string path = std::move(fetch->second.path);
-    const std::string cardId = std::move(fetch->second.cardId);
-    const CardFileKind kind = fetch->second.kind;
-    drop(fetch->first);
-    return add(std::move(path), kind, cardId, false);
-}
-
-void FetchPipeline::relieve(std::size_t keep)
-{
-    m_fetchesAhead = keep;
-    while (!m_ahead.empty() && m_outstanding.size() > keep) {
-        dropPlanned(m_ahead.back().fetches);
-        m_ahead.pop_back();
-    }
-    if (keep == 0) {
-        // None held at all: the card's files claimed but not yet at their
-        // turn let theirs go too, and are fetched again at it.
-        for (auto& [ticket, fetch] : m_outstanding) {
-            if (!fetch.atTurn) {
-                fetch.body->yieldAhead();
-            }
-        }
-    }
-    // Planning goes on from the run's own card once it gets there.
-    m_planner.reset();
 }
 
 void FetchPipeline::drop(FetchTicket ticket)
@@ -107,6 +87,7 @@ void FetchPipeline::dropPlanned(const Planned& planned)
             drop(*ticket);
         }
     }
+    m_checksAhead -= checksOf(planned);
 }
 
 FetchPipeline::Planned FetchPipeline::claim(std::string_view cardId)
@@ -117,17 +98,39 @@ FetchPipeline::Planned FetchPipeline::claim(std::string_view cardId)
         return {}; // a folder that came after the plan, or one not planned yet
     }
     for (auto it = m_ahead.begin(); it != found; ++it) {
-        dropPlanned(it->fetches);
+        dropPlanned(it->planned);
     }
-    const Planned planned = found->fetches;
+    Planned planned = std::move(found->planned);
+    m_checksAhead -= checksOf(planned);
     m_ahead.erase(m_ahead.begin(), found + 1);
     return planned;
 }
 
+void FetchPipeline::plan(const CardPlan& card)
+{
+    PlannedCard planned{card.cardId, {}};
+    const bool fetches = m_jobs > 1;
+    if (card.xml.fetch && fetches) {
+        planned.planned.xml = add(card.xml.path, CardFileKind::Xml, card.cardId);
+    } else if (!card.xml.fetch && m_checks) {
+        planned.planned.xmlCheck = m_checks->queue(card.xml.path, CardFileKind::Xml);
+    }
+    if (card.illustration.fetch && fetches) {
+        planned.planned.illustration =
+            add(card.illustration.path, CardFileKind::Illustration, card.cardId);
+    } else if (!card.illustration.fetch && m_checks) {
+        planned.planned.illustrationCheck =
+            m_checks->queue(card.illustration.path, CardFileKind::Illustration);
+    }
+    m_checksAhead += checksOf(planned.planned);
+    m_ahead.push_back(std::move(planned));
+}
+
 void FetchPipeline::planAhead()
 {
-    if (m_jobs == 1 || m_fetchesAhead == 0 ||
-        (m_scheduler.underWay() == 0 && m_scheduler.notStarted() == 0)) {
+    const bool fetching =
+        m_jobs > 1 && (m_scheduler.underWay() != 0 || m_scheduler.notStarted() != 0);
+    if (!fetching && !m_checks) {
         return;
     }
     if (m_ahead.empty() && !m_plannerOver) {
@@ -135,26 +138,25 @@ void FetchPipeline::planAhead()
         m_planner.emplace(m_runWalk);
         m_planner->setSizesFiles(true);
     }
+    if (m_planner) {
+        // Only looks to queue: the run's own listing and size queries serve.
+        m_planner->setFollowsOnly(!fetching);
+    }
     while (m_planner && m_ahead.size() < kCardsAhead && m_scheduler.notStarted() < m_jobs &&
-           m_outstanding.size() < m_fetchesAhead && m_room->bytes < m_room->limit) {
+           m_outstanding.size() < kFetchesAhead && m_checksAhead < kChecksAhead &&
+           m_budget->used < m_budget->limit) {
         std::optional<WalkItem> item = m_planner->next();
-        const auto* const* found = item ? std::get_if<const CardPlan*>(&*item) : nullptr;
-        const CardPlan* card = found != nullptr ? *found : nullptr;
-        if (card == nullptr) {
-            // The end, or a failure the run will meet at its own turn.
-            m_planner.reset();
-            m_plannerOver = !item;
+        if (!item) {
+            // The end, or a letter the run's walk is to list first.
+            m_plannerOver = m_planner->over();
             break;
         }
-        PlannedCard planned{card->cardId, {}};
-        if (card->xml.fetch) {
-            planned.fetches.xml = add(card->xml.path, CardFileKind::Xml, card->cardId, true);
+        const auto* const* card = std::get_if<const CardPlan*>(&*item);
+        if (card == nullptr) {
+            m_planner.reset(); // a failure the run will meet at its own turn
+            break;
         }
-        if (card->illustration.fetch) {
-            planned.fetches.illustration =
-                add(card->illustration.path, CardFileKind::Illustration, card->cardId, true);
-        }
-        m_ahead.push_back(std::move(planned));
+        plan(**card);
     }
     m_scheduler.startDue(m_transfer, m_now());
 }
@@ -168,11 +170,7 @@ void FetchPipeline::collect()
             continue;
         }
         if (const auto found = m_outstanding.find(done->ticket); found != m_outstanding.end()) {
-            found->second.body->finish();
             found->second.done = std::move(done);
-            if (!found->second.atTurn && found->second.body->starvedAhead()) {
-                relieve(m_outstanding.size() / 2);
-            }
         }
     }
 }
@@ -197,26 +195,15 @@ void FetchPipeline::endIfRefusedTooLong(FetchTicket awaited)
 
 std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
 {
-    bool aloneYet = false;
-    bool crowded = false; // other bodies were under way beside it
     for (;;) {
         auto found = m_outstanding.find(ticket);
-        if (found != m_outstanding.end() && !found->second.atTurn) {
-            found->second.atTurn = true;
-            if (!found->second.body->takeTurn()) {
-                ticket = again(found);
-                continue;
-            }
-        }
-        if (found != m_outstanding.end() && found->second.done && found->second.body->failure() &&
-            !aloneYet && crowded) {
-            // The card's own body could not be kept while bodies ahead of
-            // their turn may have held disk and handles (those may be gone by
-            // now, let go for the same shortage): it is fetched once more
-            // with none held, as it would be one file at a time.
-            aloneYet = true;
-            relieve(0);
-            ticket = again(found);
+        if (found != m_outstanding.end() && !found->second.body->takeTurn()) {
+            // Let go ahead of its turn, for the budget: fetched again now.
+            std::string path = std::move(found->second.path);
+            const std::string cardId = std::move(found->second.cardId);
+            const CardFileKind kind = found->second.kind;
+            drop(ticket);
+            ticket = request(std::move(path), kind, cardId);
             continue;
         }
         if (found != m_outstanding.end() && found->second.done) {
@@ -230,7 +217,6 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
         // Before the wait, so that the room the results just applied made is
         // not left empty for as long as the wait lasts.
         planAhead();
-        crowded = crowded || m_outstanding.size() > 1;
         collect();
         endIfRefusedTooLong(ticket);
         m_progress.whileWaiting();
@@ -250,6 +236,7 @@ void FetchPipeline::abandon() noexcept
     }
     m_outstanding.clear();
     m_ahead.clear();
+    m_checksAhead = 0;
     m_planner.reset();
     m_plannerOver = true;
 }

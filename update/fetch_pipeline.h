@@ -2,6 +2,7 @@
 
 #include "update/card_locations.h"
 #include "update/card_walk.h"
+#include "update/checks_ahead.h"
 #include "update/fetch_scheduler.h"
 #include "update/fetched_body.h"
 #include "update/file_system_port.h"
@@ -22,29 +23,32 @@ namespace kqget {
 // The fetches of one run. A planner, a copy of the run's walk, looks ahead
 // of the card whose turn it is and sends out the fetches those cards seem to
 // need, so that replies come while earlier cards wait for theirs; their
-// bodies wait on disk beside their card files. Planning decides nothing: at
-// each card's turn the run claims what was planned, asks for what was not,
-// and drops what is no longer needed.
+// bodies wait in memory. With a content check it also queues the look into
+// each card file kept. Planning decides nothing: at each card's turn the run
+// claims what was planned, asks for what was not, and drops what is no
+// longer needed.
 class FetchPipeline
 {
 public:
-    // What the card's turn is handed: the fetch's final outcome and the body
-    // it staged, not yet stored.
+    // What the card's turn is handed: the fetch's final outcome and its body,
+    // not yet stored.
     struct Delivery
     {
         std::string url; // as built when the fetch was asked for
         FetchScheduler::Outcome outcome;
         std::shared_ptr<FetchedBody> body;
     };
-    // The fetches planned for one card, by file.
+    // What was planned for one card, by file: a fetch, or a look into it.
     struct Planned
     {
         std::optional<FetchTicket> xml;
         std::optional<FetchTicket> illustration;
+        std::shared_ptr<ChecksAhead::Check> xmlCheck;
+        std::shared_ptr<ChecksAhead::Check> illustrationCheck;
     };
 
     // `runWalk` is the run's own walk, which lists each letter at its turn.
-    // With `check`, every body is looked into whole as soon as it is in.
+    // With `check`, the card files kept are looked into ahead of their turn.
     FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer, ProgressPort& progress,
                   const CardLocations& cards, const CardWalk& runWalk, std::size_t jobs,
                   std::function<FetchScheduler::Clock::time_point()> now,
@@ -55,7 +59,7 @@ public:
 
     // What was planned for the card whose turn it is. Cards planned before
     // it that the run's walk did not meet (their folders went away) lose
-    // their fetches.
+    // what was planned for them.
     Planned claim(std::string_view cardId);
 
     // A fetch for a file whose need the plan did not foresee.
@@ -69,8 +73,12 @@ public:
     // every fetch abandoned, once the service has refused for too long.
     std::optional<Delivery> await(FetchTicket ticket);
 
-    // Plans ahead of the run's walk while the fetches under way leave room,
-    // but only while some fetch is out: a library in order is walked once.
+    // The looks into card files, with a content check.
+    ChecksAhead* checks() noexcept { return m_checks ? &*m_checks : nullptr; }
+
+    // Plans ahead of the run's walk while the fetches under way and the
+    // looks queued leave room. It lists letters ahead of the run only while
+    // some fetch is out: a library in order is walked once.
     void planAhead();
 
     // Fetches asked for (planned or not) and neither applied nor dropped.
@@ -83,7 +91,7 @@ private:
     struct PlannedCard
     {
         std::string cardId;
-        Planned fetches;
+        Planned planned;
     };
     struct Fetch
     {
@@ -92,16 +100,11 @@ private:
         std::string path;
         std::string cardId;
         CardFileKind kind = CardFileKind::Xml;
-        bool atTurn = false;
     };
 
-    FetchTicket add(std::string path, CardFileKind kind, std::string_view cardId, bool ahead);
-    // The same file asked for afresh, at its turn.
-    FetchTicket again(std::map<FetchTicket, Fetch>::iterator fetch);
+    FetchTicket add(std::string path, CardFileKind kind, std::string_view cardId);
+    void plan(const CardPlan& card);
     void dropPlanned(const Planned& planned);
-    // Fewer bodies ahead, the latest let go first: the disk or the handles
-    // ran short. With `keep` 0, none is held ahead of its turn.
-    void relieve(std::size_t keep);
     void collect();
     // Ends the wait for `awaited` when the refusal budget is spent.
     void endIfRefusedTooLong(FetchTicket awaited);
@@ -113,15 +116,15 @@ private:
     const CardWalk& m_runWalk;
     std::size_t m_jobs;
     std::function<FetchScheduler::Clock::time_point()> m_now;
-    const ContentCheckPort* m_check;
+    std::optional<ChecksAhead> m_checks;
     FetchScheduler m_scheduler;
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;
     std::deque<PlannedCard> m_ahead;
+    std::size_t m_checksAhead = 0;              // looks planned and not yet claimed
     std::map<FetchTicket, Fetch> m_outstanding; // what queued() counts
     FetchTicket m_lastTicket = 0;
-    std::shared_ptr<StagingRoom> m_room;
-    std::size_t m_fetchesAhead; // how many fetches planning may hold
+    std::shared_ptr<BodyBudget> m_budget;
 };
 
 } // namespace kqget

@@ -5,163 +5,140 @@
 namespace kqget {
 
 FetchedBody::FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
-                         const ContentCheckPort* check, std::shared_ptr<StagingRoom> room)
-    : m_fileSystem(fileSystem), m_path(std::move(path)), m_room(std::move(room)), m_kind(kind),
-      m_check(check)
+                         std::shared_ptr<BodyBudget> budget)
+    : m_fileSystem(fileSystem), m_path(std::move(path)), m_kind(kind), m_budget(std::move(budget))
 {}
 
 FetchedBody::~FetchedBody()
 {
-    releaseRoom();
+    release();
 }
 
-void FetchedBody::releaseRoom() noexcept
+void FetchedBody::release() noexcept
 {
-    if (m_room) {
-        m_room->bytes -= std::exchange(m_bytesAhead, 0);
-    }
-}
-
-void FetchedBody::letGo(bool starved) noexcept
-{
-    m_file.reset();
-    m_keeping = false;
-    m_letGo = true;
-    m_starved = m_starved || starved;
-    releaseRoom();
+    m_pieces.clear();
+    m_pieces.shrink_to_fit();
+    m_held = 0;
+    m_budget->used -= std::exchange(m_charged, 0);
 }
 
 void FetchedBody::failWithCaught() noexcept
 {
-    if (m_room) {
-        letGo(true);
+    m_file.reset();
+    release();
+    m_keeping = false;
+    if (!m_atTurn) {
+        m_letGo = true; // fetched again at its turn, where a failure is the card's own
         return;
     }
-    m_file.reset();
-    m_keeping = false;
     try {
+        throw;
+    } catch (const RunError& error) {
         try {
-            throw;
-        } catch (const RunError& error) {
             m_failure.emplace(error); // with its reach: one card file's, or the run's
         } catch (...) {
-            const CaughtFailure caught = caughtFailure();
-            m_failure.emplace(caught.number, std::string(caught.description));
+            m_discarded = true;
         }
     } catch (...) {
-        // No memory to say why: the fetch fails as it stops, which the run reports.
-        m_failure.reset();
-        m_discarded = true;
+        m_discarded = true; // out of memory: store() says so
     }
+}
+
+template <typename Keep> bool FetchedBody::keep(Keep keep) noexcept
+{
+    if (m_discarded || m_letGo || m_failure) {
+        return false;
+    }
+    try {
+        keep();
+    } catch (...) {
+        failWithCaught();
+    }
+    return !m_discarded && !m_letGo && !m_failure;
+}
+
+void FetchedBody::overBudget(std::string_view bytes)
+{
+    if (m_atTurn) {
+        toFile(bytes);
+        return;
+    }
+    release();
+    m_letGo = true;
 }
 
 bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (m_discarded || m_letGo) {
-        return false;
-    }
-    m_file.reset();
-    m_failure.reset();
-    releaseRoom();
-    m_start = {};
-    m_keeping = isContentStatus(httpStatus);
-    m_written = 0;
-    if (!m_keeping) {
-        return true; // an error page is read and dropped, not kept
-    }
-    if (m_room && length && *length > m_room->limit) {
-        letGo(false);
-        return false;
-    }
-    try {
-        m_file = m_fileSystem.stageFile(m_path);
-    } catch (...) {
-        failWithCaught();
-    }
-    return m_file != nullptr;
+    return keep([&] {
+        m_file.reset();
+        m_failure.reset();
+        release();
+        m_start = {};
+        m_written = 0;
+        m_keeping = isContentStatus(httpStatus);
+        // An error page is read and dropped; a runaway body ends at the cap. An
+        // announced one is held in one piece, never moved as it grows.
+        if (m_keeping && length && *length <= kBodySizeCapBytes) {
+            if (!m_budget->take(*length)) {
+                overBudget({});
+                return;
+            }
+            m_charged = *length;
+            m_pieces.emplace_back().reserve(*length);
+        }
+    });
 }
 
 bool FetchedBody::write(std::string_view bytes) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (m_discarded || m_failure || m_letGo) {
-        return false;
-    }
-    if (!m_keeping) {
-        return true;
-    }
-    if (m_room) {
-        // Taken before the write, so that bodies written at once never
-        // overshoot the room together.
-        if (m_room->bytes.fetch_add(bytes.size()) + bytes.size() > m_room->limit) {
-            m_room->bytes -= bytes.size();
-            letGo(false);
-            return false;
+    return keep([&] {
+        if (!m_keeping) {
+            return;
         }
-        m_bytesAhead += bytes.size();
-    }
-    try {
         m_start.feed(bytes);
-        m_file->write(bytes);
         m_written += bytes.size();
-    } catch (...) {
-        failWithCaught();
-    }
-    return m_file != nullptr;
+        if (m_file) {
+            m_file->write(bytes);
+            return;
+        }
+        if (m_pieces.empty() || m_held + bytes.size() > m_charged) {
+            if (!m_budget->take(bytes.size())) {
+                overBudget(bytes);
+                return;
+            }
+            m_charged += bytes.size();
+            m_pieces.emplace_back().reserve(bytes.size());
+        }
+        m_pieces.back().append(bytes);
+        m_held += bytes.size();
+    });
 }
 
-void FetchedBody::finish() noexcept
+void FetchedBody::toFile(std::string_view bytes)
 {
-    const std::lock_guard lock(m_mutex);
-    if (!m_file) {
-        return;
+    m_file = m_fileSystem.stageFile(m_path);
+    for (const std::string& piece : m_pieces) {
+        m_file->write(piece);
     }
-    try {
-        m_file->close();
-        if (m_check != nullptr && m_start.refusal(m_kind).empty()) {
-            m_damaged = m_check->fileDamage(m_file->temporaryPath(), m_kind).has_value();
-        }
-    } catch (...) {
-        failWithCaught();
-    }
+    release();
+    m_file->write(bytes);
 }
 
 bool FetchedBody::takeTurn() noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (m_letGo || (m_file && !m_file->intact())) {
-        m_discarded = true;
-        m_file.reset();
-        releaseRoom();
-        return false;
-    }
-    releaseRoom();
-    m_room.reset();
-    return true;
-}
-
-void FetchedBody::yieldAhead() noexcept
-{
-    const std::lock_guard lock(m_mutex);
-    if (m_room && !m_discarded) {
-        letGo(false);
-    }
+    m_atTurn = true;
+    return !m_letGo;
 }
 
 std::string FetchedBody::refusal() const
 {
-    const std::string_view start = m_start.refusal(m_kind);
-    if (!start.empty()) {
-        return std::string(start);
-    }
-    if (!m_damaged) {
-        return {};
-    }
-    return m_kind == CardFileKind::Illustration ? "damaged PNG image" : "XML not well-formed";
+    return std::string(m_start.refusal(m_kind));
 }
 
-std::uint64_t FetchedBody::store()
+FetchedBody::Stored FetchedBody::store(const ContentCheckPort* check)
 {
     const std::lock_guard lock(m_mutex);
     if (m_failure) {
@@ -171,13 +148,19 @@ std::uint64_t FetchedBody::store()
         throw RunError(ErrorNumber::OutOfMemory, "out of memory for the body of '" + m_path + "'");
     }
     if (!m_file) {
-        // A transfer that reported a whole reply has begun it; this is for
-        // a sink it never began, whose body is then empty.
-        m_file = m_fileSystem.stageFile(m_path);
+        toFile({}); // a sink no transfer began holds an empty body
     }
     const std::unique_ptr<StagedFile> file = std::move(m_file);
+    if (check != nullptr) {
+        // What is looked into is what was written.
+        file->close();
+        if (check->fileDamage(file->temporaryPath(), m_kind)) {
+            return {m_written, m_kind == CardFileKind::Illustration ? "damaged PNG image"
+                                                                    : "XML not well-formed"};
+        }
+    }
     file->commit();
-    return m_written;
+    return {m_written, {}};
 }
 
 void FetchedBody::discard() noexcept
@@ -185,7 +168,7 @@ void FetchedBody::discard() noexcept
     const std::lock_guard lock(m_mutex);
     m_discarded = true;
     m_file.reset();
-    releaseRoom();
+    release();
 }
 
 } // namespace kqget

@@ -20,23 +20,32 @@ public:
     virtual void close() = 0; // throws RunError
 };
 
-// A card file's new content, written under a temporary name beside it and put
-// in its place whole, so that a reader sees either the old file or the whole
-// new one. Destroyed before commit(), it removes the temporary file.
+// A card file's new content, written under a temporary name in the data
+// folder (beside the card file only where a rename from there cannot reach
+// it) and put in its place whole, so that a reader sees either the old file or
+// the whole new one. Destroyed before commit(), it removes the temporary file.
 class StagedFile
 {
 public:
     virtual ~StagedFile() = default;
     virtual void write(std::string_view bytes) = 0; // throws RunError naming the card file
-    // No more bytes; gives the handle back so that many can wait their turn.
+    // No more bytes: the file may be looked into at temporaryPath().
     virtual void close() = 0; // throws RunError
     // Closes if need be and renames the file over the card file.
     virtual void commit() = 0; // throws RunError
-    // Whether the temporary file is still where it was written: another
-    // program may have removed it, or its folder, meanwhile.
-    virtual bool intact() const noexcept { return true; }
-    // Where the bytes are until commit(): a closed file may be looked into.
     virtual std::string temporaryPath() const = 0;
+};
+
+// What a size query tells of a file: with `changed`, whether a file looked
+// into earlier is still the one it was then.
+struct FileStamp
+{
+    std::uint64_t size = 0;
+    // When the file's content, name or mode last changed, in nanoseconds
+    // since 1970 on the system's clock, as no program can set it; 0 where
+    // the system does not tell it with the size.
+    std::int64_t changed = 0;
+    bool operator==(const FileStamp&) const = default;
 };
 
 // A run's hold on its folders, let go when destroyed, and by the system when
@@ -67,22 +76,22 @@ public:
     // The length of a regular file, or 0 when it cannot be sized: sizing never
     // ends a run.
     virtual std::uint64_t fileSize(std::string_view path) noexcept = 0;
+    // The same query, with what else it tells of the file.
+    virtual FileStamp fileStamp(std::string_view path) noexcept { return {fileSize(path)}; }
 
-    // Begins a new content for the file at path. Throws RunError naming the
-    // path. May be called from a transfer's thread: it touches no state.
+    // Begins a new content for the file at path, a card file two levels below
+    // the data folder. Throws RunError naming the path. May be called from a
+    // transfer's thread: it touches no state.
     virtual std::unique_ptr<StagedFile> stageFile(std::string_view path) = 0;
-
-    // Removes what a run killed before its end may have left beside the card
-    // file at path: files with exactly the form of its temporary names that
-    // no staged file of this process holds. Never fails: what stays only
-    // takes room.
-    virtual void removeLeftovers(std::string_view /*path*/) noexcept {}
 
     // Claims the data folder and the folder the log at logPath goes to for
     // this run, before anything is written: two runs in one log or one data
     // folder would garble both. Throws RunError (RunUnderWay) naming the folder
     // when another run holds either. A folder that cannot be opened is not
-    // claimed: the walk or the log then names what is wrong with it.
+    // claimed: the walk or the log then names what is wrong with it. From
+    // then on, a search of the letter A also removes the temporary files that
+    // a run killed before its end left in the data folder: none of this run's
+    // is there yet, as the run begins with that search.
     virtual std::unique_ptr<RunLock> lockRun(std::string_view /*logPath*/,
                                              std::string_view /*dataFolder*/)
     {

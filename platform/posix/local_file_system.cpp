@@ -3,10 +3,11 @@
 #include "platform/card_name_matcher.h"
 #include "platform/posix/posix_log_file.h"
 #include "platform/posix/posix_run_lock.h"
+#include "platform/posix/posix_staged_file.h"
 #include "platform/posix/process_umask.h"
-#include "platform/posix/staging_area.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/system_error_text.h"
+#include "platform/temporary_name.h"
 #include "update/run_error.h"
 
 #include <algorithm>
@@ -37,9 +38,23 @@ mode_t newFileMode()
     return static_cast<mode_t>(0666 & ~currentUmask());
 }
 
+// A regular file only, never what a link of that name points to; a failure
+// only leaves it for the next run.
+void removeLeftover(int folder, const dirent& entry)
+{
+    struct stat info
+    {};
+    if (entry.d_type == DT_REG ||
+        (entry.d_type == DT_UNKNOWN &&
+         ::fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(info.st_mode))) {
+        ::unlinkat(folder, entry.d_name, 0);
+    }
+}
+
 } // namespace
 
-LocalFileSystem::LocalFileSystem() : m_staging(std::make_shared<StagingArea>(newFileMode())) {}
+LocalFileSystem::LocalFileSystem() : m_newFileMode(newFileMode()) {}
 
 struct LocalFileSystem::SystemPath
 {
@@ -75,6 +90,8 @@ CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char
         throw RunError(ErrorNumber::DataFolder,
                        "cannot search data folder '" + folder + "': " + systemErrorText(errno));
     }
+    // What a killed run left goes as the run begins, which lists A first.
+    const bool sweeps = letter == 'A' && folder == m_lockedFolder;
     CardEntries names;
     for (;;) {
         errno = 0;
@@ -95,6 +112,8 @@ CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char
                                        ? EntryType::Unknown
                                        : EntryType::Other;
             names.add(name, type);
+        } else if (sweeps && isTemporaryName(name)) {
+            removeLeftover(folderFd.get(), *entry);
         }
     }
     names.sort(cardNameLess);
@@ -128,24 +147,25 @@ bool LocalFileSystem::isDirectory(std::string_view path)
 
 std::uint64_t LocalFileSystem::fileSize(std::string_view path) noexcept
 {
+    return fileStamp(path).size;
+}
+
+FileStamp LocalFileSystem::fileStamp(std::string_view path) noexcept
+{
     SystemPath target;
     struct stat info
     {};
     if (!toSystemPath(path, target) ||
         ::fstatat(target.folder, target.text.data(), &info, 0) != 0 || !S_ISREG(info.st_mode)) {
-        return 0;
+        return {};
     }
-    return static_cast<std::uint64_t>(info.st_size);
+    return {static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec};
 }
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    return m_staging->stage(path);
-}
-
-void LocalFileSystem::removeLeftovers(std::string_view path) noexcept
-{
-    m_staging->removeLeftovers(path);
+    return std::make_unique<PosixStagedFile>(path, m_newFileMode);
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
@@ -156,8 +176,9 @@ std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
 std::unique_ptr<RunLock> LocalFileSystem::lockRun(std::string_view logPath,
                                                   std::string_view dataFolder)
 {
-    m_staging->beginRun();
-    return lockRunFolders(logPath, dataFolder);
+    std::unique_ptr<RunLock> lock = lockRunFolders(logPath, dataFolder);
+    m_lockedFolder = dataFolder;
+    return lock;
 }
 
 } // namespace kqget

@@ -8,8 +8,6 @@
 
 namespace kqget {
 
-class StagingArea;
-
 // The run's file system on POSIX.
 class LocalFileSystem final : public FileSystemPort
 {
@@ -19,15 +17,17 @@ public:
     CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
     bool isDirectory(std::string_view path) override;
     std::uint64_t fileSize(std::string_view path) noexcept override;
+    FileStamp fileStamp(std::string_view path) noexcept override;
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override;
-    void removeLeftovers(std::string_view path) noexcept override;
     std::unique_ptr<LogFile> createLog(std::string_view path) override;
     std::unique_ptr<RunLock> lockRun(std::string_view logPath,
                                      std::string_view dataFolder) override;
     char separator() const noexcept override { return '/'; }
 
 private:
-    std::shared_ptr<StagingArea> m_staging;
+    const unsigned m_newFileMode;
+    // The data folder of the run under way, whose listings sweep.
+    std::string m_lockedFolder;
 
     // A path as the system takes it: below the folder last listed, relative
     // to it, so that looking at a card file costs the kernel two components

@@ -55,32 +55,24 @@ bool WinePathFileSystem::isDirectory(std::string_view path)
 
 std::uint64_t WinePathFileSystem::fileSize(std::string_view path) noexcept
 {
+    return fileStamp(path).size;
+}
+
+FileStamp WinePathFileSystem::fileStamp(std::string_view path) noexcept
+{
     if (!WinePaths::isWindowsPath(path)) {
-        return m_inner->fileSize(path);
+        return m_inner->fileStamp(path);
     }
     try {
-        return m_inner->fileSize(m_wine->toLinux(path));
+        return m_inner->fileStamp(m_wine->toLinux(path));
     } catch (const std::exception&) {
-        return 0; // as any file that cannot be sized
+        return {}; // as any file that cannot be sized
     }
 }
 
 std::unique_ptr<StagedFile> WinePathFileSystem::stageFile(std::string_view path)
 {
     return onSystemPath(path, [&](std::string_view found) { return m_inner->stageFile(found); });
-}
-
-void WinePathFileSystem::removeLeftovers(std::string_view path) noexcept
-{
-    if (!WinePaths::isWindowsPath(path)) {
-        m_inner->removeLeftovers(path);
-        return;
-    }
-    try {
-        m_inner->removeLeftovers(m_wine->toLinux(path));
-    } catch (const std::exception&) {
-        // What stays only takes room.
-    }
 }
 
 std::unique_ptr<RunLock> WinePathFileSystem::lockRun(std::string_view logPath,

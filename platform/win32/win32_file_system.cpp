@@ -1,11 +1,12 @@
 #include "platform/win32/win32_file_system.h"
 
 #include "platform/card_name_matcher.h"
+#include "platform/temporary_name.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_log_file.h"
 #include "platform/win32/win32_run_lock.h"
-#include "platform/win32/win32_staging_area.h"
+#include "platform/win32/win32_staged_file.h"
 #include "platform/win32/windows_error_text.h"
 #include "update/run_error.h"
 
@@ -23,13 +24,37 @@ bool isAbsent(unsigned long error)
            error == ERROR_FILENAME_EXCED_RANGE;
 }
 
-} // namespace
+// Deletes the plain files of the temporary form in `folder` (ending in a
+// separator); never a link, a junction or a folder. A failure only leaves a
+// leftover for the next run.
+void removeLeftovers(const std::string& folder)
+{
+    const std::wstring wideFolder = toWide(folder);
+    WIN32_FIND_DATAW found{};
+    UniqueFindHandle search(::FindFirstFileExW((wideFolder + L".kqget-*").c_str(), FindExInfoBasic,
+                                               &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search.valid()) {
+        return;
+    }
+    do {
+        // The pattern's wildcards also match 8.3 names: the whole name decides.
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                0 &&
+            isTemporaryName(toUtf8(found.cFileName))) {
+            ::DeleteFileW((wideFolder + found.cFileName).c_str());
+        }
+    } while (::FindNextFileW(search.get(), &found));
+}
 
-Win32FileSystem::Win32FileSystem() : m_staging(std::make_shared<Win32StagingArea>()) {}
+} // namespace
 
 CardEntries Win32FileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
     const std::string folder(dataFolder);
+    // What a killed run left goes as the run begins, which searches A first.
+    if (letter == 'A' && folder == m_lockedFolder) {
+        removeLeftovers(folder);
+    }
     // The letter and '*' only: the system's wildcards also match periods and
     // 8.3 short names, so the card-name rule below decides, never the pattern.
     const std::wstring pattern = toWide(folder + letter + "*");
@@ -96,12 +121,7 @@ std::uint64_t Win32FileSystem::fileSize(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> Win32FileSystem::stageFile(std::string_view path)
 {
-    return m_staging->stage(path);
-}
-
-void Win32FileSystem::removeLeftovers(std::string_view path) noexcept
-{
-    m_staging->removeLeftovers(path);
+    return std::make_unique<Win32StagedFile>(path);
 }
 
 std::unique_ptr<LogFile> Win32FileSystem::createLog(std::string_view path)
@@ -112,7 +132,9 @@ std::unique_ptr<LogFile> Win32FileSystem::createLog(std::string_view path)
 std::unique_ptr<RunLock> Win32FileSystem::lockRun(std::string_view logPath,
                                                   std::string_view dataFolder)
 {
-    return lockRunFolders(logPath, dataFolder);
+    std::unique_ptr<RunLock> lock = lockRunFolders(logPath, dataFolder);
+    m_lockedFolder = dataFolder;
+    return lock;
 }
 
 } // namespace kqget

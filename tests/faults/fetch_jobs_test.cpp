@@ -23,7 +23,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <thread>
 
 namespace kqget {
 namespace {
@@ -45,6 +44,8 @@ constexpr TransferOptions kStallingTransfer{.connectTimeout = 30s, .stallTimeout
 constexpr std::size_t kJobs[] = {1, 4, 16};
 constexpr std::chrono::hours kForever{1}; // the service's waits end when it stops
 constexpr std::size_t kManyCards = 24;
+// Fetches that finish while the first card's reply is held, with as many jobs.
+constexpr std::size_t kAheadOfHeld = 8;
 
 std::string originOf(std::string_view url)
 {
@@ -107,6 +108,9 @@ public:
         if (firstWait) {
             std::exchange(firstWait, nullptr)();
         }
+        if (eachWait) {
+            eachWait();
+        }
     }
     void tallyChanged(const RunTally& tally) override
     {
@@ -122,6 +126,7 @@ public:
     }
 
     std::function<void()> firstWait;
+    std::function<void()> eachWait;
 };
 
 // The real file system with less of it: a disk that holds `capacity` bytes of
@@ -138,11 +143,14 @@ public:
         return m_real.searchCardEntries(folder, letter);
     }
     bool isDirectory(std::string_view path) override { return m_real.isDirectory(path); }
+    std::unique_ptr<RunLock> lockRun(std::string_view logPath, std::string_view folder) override
+    {
+        return m_real.lockRun(logPath, folder);
+    }
     std::uint64_t fileSize(std::string_view path) noexcept override
     {
         return m_real.fileSize(path);
     }
-    void removeLeftovers(std::string_view path) noexcept override { m_real.removeLeftovers(path); }
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
         class Scarce final : public StagedFile
@@ -184,7 +192,6 @@ public:
                 m_real->commit();
                 m_committed = true;
             }
-            bool intact() const noexcept override { return m_real->intact(); }
             std::string temporaryPath() const override { return m_real->temporaryPath(); }
 
         private:
@@ -236,23 +243,21 @@ enum class Change
     XmlEmptied,   // A3's good XML becomes empty
     FolderGone,   // C1, with two fetches planned, is deleted
     FolderAdded,  // D3, with no files, appears
-    Leftovers,    // a killed run's staged files lie beside C1's and D2's files
+    Leftovers,    // before the run, a killed run's temporary files lie in the data folder
     FolderRemade, // C2 is deleted and made again as it was
     HiddenGone,   // a cleaning tool deletes every hidden file in the card folders
     DataMoved,    // the data folder is renamed away
     FileIsFolder, // a folder takes the place of D2's missing illustration
 };
 
-// What a killed run leaves: files of the temporary form, which go, and names
-// that only look like it, which stay.
+// What a killed run leaves: files of the temporary form in the data folder,
+// which go, and names that only look like it, which stay.
 const std::vector<std::pair<std::string, bool>> kLeftovers = {
-    {"C1/.C1.xml.kqget-Ab3dE9", true},
-    {"C1/.C1_full.png.kqget-zzzzzz", true},
-    {"D2/.D2_full.png.kqget-000000", true},
-    {"C1/.C1.xml.kqget-Ab3dE", false},      // one character short
-    {"C1/.C1.xml.kqget-Ab3dE9~", false},    // one too many
-    {"C1/.C2.xml.kqget-Ab3dE9", false},     // another card's
-    {"D2/D2_full.png.kqget-Ab3dE9", false}, // not hidden
+    {".kqget-Ab3dE9fGh1Jk.tmp", true},     {".kqget-zzzzzzzzzzzz.tmp", true},
+    {".kqget-Ab3dE9fGh1J.tmp", false},     // one character short
+    {".kqget-Ab3dE9fGh1Jk.tmp~", false},   // one too many
+    {"kqget-Ab3dE9fGh1Jk.tmp", false},     // not hidden
+    {"C1/.kqget-Ab3dE9fGh1Jk.tmp", false}, // not where a run leaves them
 };
 
 struct Rule
@@ -322,6 +327,7 @@ struct RunRecord
     std::vector<TimedTransfer::Event> transfers;
     std::size_t mostAtOnce = 0;
     std::vector<ReceivedRequest> requests;
+    std::optional<std::size_t> bodiesAhead; // fetches finished while the first was held
 };
 
 class FetchJobsTest : public FaultTest,
@@ -385,12 +391,7 @@ protected:
         case Change::FolderAdded:
             dir.makeFolder("Data/D3");
             break;
-        case Change::Leftovers:
-            for (const auto& [path, goes] : kLeftovers) {
-                dir.write("Data/" + path, "left");
-            }
-            // A link of that form is never followed nor removed.
-            std::filesystem::create_symlink("../A3/A3.xml", data() + "/D2/.D2.xml.kqget-Link00");
+        case Change::Leftovers: // made before the run
             break;
         case Change::FolderRemade:
             std::filesystem::remove_all(data() + "/C2");
@@ -412,24 +413,37 @@ protected:
         }
     }
 
-    // Until some body waits on disk ahead of its turn, so that moving the
-    // data folder takes one along; a few seconds at most.
-    void waitForStagedBody()
+    void leaveLeftovers()
     {
-        for (int i = 0; i < 200; ++i) {
-            for (const auto& [path, content] : library()) {
-                if (path.find(".kqget-") != std::string::npos) {
-                    return;
-                }
-            }
-            std::this_thread::sleep_for(20ms);
+        for (const auto& [path, goes] : kLeftovers) {
+            dir.write("Data/" + path, "left");
         }
+        // A link of that form is never followed nor removed.
+        std::filesystem::create_symlink("A3/A3.xml", data() + "/.kqget-LinkLinkLink.tmp");
+    }
+
+    // The library, wherever it went.
+    FileTree libraryAnywhere()
+    {
+        FileTree tree;
+        if (std::filesystem::exists(data())) {
+            tree = library();
+        }
+        if (std::filesystem::exists(dir.path() / "Moved")) {
+            for (auto& [path, content] : testing::fileTree(dir.path() / "Moved")) {
+                tree["moved/" + path] = std::move(content);
+            }
+        }
+        return tree;
     }
 
     RunRecord runWith(const JobsRow& row, std::size_t jobs)
     {
         std::filesystem::remove_all(dir.path() / "Moved");
         makeLibrary(row.library);
+        if (row.meanwhile == Change::Leftovers) {
+            leaveLeftovers();
+        }
         // A service of its own for each run: a stalled reply holds one of its
         // threads until it stops, and its counts start from nothing.
         CardServiceOptions options;
@@ -448,17 +462,29 @@ protected:
         ScarceFileSystem fileSystem;
         fileSystem.capacity = row.capacity;
         fileSystem.handles = row.handles;
-        AppliedProgress progress;
-        progress.firstWait = [this, &row, jobs] {
-            if (row.meanwhile == Change::DataMoved && jobs > 1) {
-                waitForStagedBody();
-            }
-            change(row.meanwhile);
-        };
         TimedTransfer transfer(stalls ? kStallingTransfer : kPatientTransfer);
+        // A first reply held is let go once later bodies have come, and
+        // while it is held nothing of the run is in the library.
+        const bool holdsFirst = std::ranges::any_of(
+            row.rules, [](const Rule& rule) { return rule.fault.heldUntilReleased; });
+        RunRecord run;
+        FileTree whileHeld;
+        AppliedProgress progress;
+        progress.firstWait = [&] {
+            change(row.meanwhile);
+            whileHeld = libraryAnywhere();
+        };
+        progress.eachWait = [&] {
+            const auto finished = static_cast<std::size_t>(std::ranges::count_if(
+                transfer.events, [](const TimedTransfer::Event& event) { return !event.started; }));
+            if (holdsFirst && !run.bodiesAhead && finished + 1 >= std::min(jobs, kAheadOfHeld)) {
+                expectSameTree(libraryAnywhere(), whileHeld);
+                run.bodiesAhead = finished;
+                service->releaseHeld();
+            }
+        };
         CardUpdateRun job(progress, fileSystem, transfer, {.jobs = jobs, .countFetchesFirst = true},
                           ServiceHosts::configured(), (dir.path() / kRunLogFileName).string());
-        RunRecord run;
         try {
             const RunTally tally = job.run({"KEY", "USER", data()});
             run.ending = "cards " + std::to_string(tally.cardsChecked) + ", stored " +
@@ -479,14 +505,7 @@ protected:
             run.ending.erase(at, folder.size());
         }
         run.log = log();
-        if (std::filesystem::exists(data())) {
-            run.library = library();
-        }
-        if (std::filesystem::exists(dir.path() / "Moved")) {
-            for (auto& [path, content] : testing::fileTree(dir.path() / "Moved")) {
-                run.library["moved/" + path] = std::move(content);
-            }
-        }
+        run.library = libraryAnywhere();
         run.calls = std::move(progress.calls);
         run.transfers = std::move(transfer.events);
         run.mostAtOnce = service->mostAtOnce();
@@ -498,8 +517,8 @@ protected:
 std::vector<JobsRow> FetchJobsTest::rows()
 {
     const Fault drop{.dropMidBody = true};
-    // The others come, and wait on disk, while the first is held up.
-    const Rule firstLate = onXml("A1", {.delay = 300ms});
+    // The others come, and wait in memory, while the first is held up.
+    const Rule firstLate = onXml("A1", {.heldUntilReleased = true});
     const std::string many = sample::cardId(kManyCards / 2);
     // What the run of one job stores of the mixed library, all of it kept.
     std::size_t mixedBytes = 0;
@@ -622,7 +641,7 @@ std::vector<JobsRow> FetchJobsTest::rows()
          false,
          SIZE_MAX,
          1},
-        {"leftovers of a killed run are swept at their card's turn",
+        {"leftovers of a killed run are swept as the run begins",
          Library::Mixed,
          {firstLate},
          "cards 9, stored 13, still too small 0, not stored:",
@@ -673,11 +692,11 @@ TEST_P(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
     const auto& [row, jobs] = GetParam();
     const RunRecord run = runWith(row, jobs);
 
-    // No staged file is left behind, wherever the library went; what only
+    // No temporary file is left behind, wherever the library went; what only
     // looks like a leftover stays.
     std::set<std::string> staying;
     if (row.meanwhile == Change::Leftovers) {
-        staying.insert("D2/.D2.xml.kqget-Link00");
+        staying.insert(".kqget-LinkLinkLink.tmp");
         for (const auto& [path, goes] : kLeftovers) {
             if (!goes) {
                 staying.insert(path);
@@ -685,11 +704,17 @@ TEST_P(FetchJobsTest, AnyNumberOfJobsGivesTheRunOfOneJob)
         }
     }
     for (const auto& [path, content] : run.library) {
-        if (path.find(".kqget-") != std::string::npos) {
+        if (path.find("kqget-") != std::string::npos) {
             EXPECT_TRUE(staying.erase(path)) << path << " left behind";
         }
     }
     EXPECT_THAT(staying, ::testing::IsEmpty()) << "removed though not a leftover";
+    // The held first reply was let go only once later bodies had come.
+    if (std::ranges::any_of(row.rules,
+                            [](const Rule& rule) { return rule.fault.heldUntilReleased; })) {
+        ASSERT_TRUE(run.bodiesAhead.has_value());
+        EXPECT_GE(*run.bodiesAhead, std::min<std::size_t>(jobs, kAheadOfHeld) - 1);
+    }
 
     EXPECT_THAT(run.ending, ::testing::StartsWith(row.ending));
     for (const auto& [match, count] : row.requests) {

@@ -1,7 +1,8 @@
 // Ctrl-C at the two moments that matter: while a fetch waits on a server that
-// sends nothing, and while a body is being written beside its card file.
-// Either way the run ends with status 130, the log closed, no file
-// half-written and no temporary file left.
+// sends nothing, and while a body is being stored. Either way the run ends
+// with status 130, the log closed, no file half-written and no temporary file
+// left. A kill nothing catches at that moment leaves its temporary file to the
+// next run, which removes it.
 #include "tests/faults/fault_test_fixture.h"
 #include "tests/support/posix/open_gate.h"
 
@@ -54,37 +55,63 @@ TEST_F(FaultTest, CtrlCDuringAStalledFetchEndsTheRunWithoutWaitingForTheTimeOut)
     expectSameTree(library(), libraryUpToA2Illustration(before));
 }
 
-TEST_F(FaultTest, CtrlCWhileABodyIsWrittenLeavesNoTemporaryFile)
+TEST_F(FaultTest, StoppedWhileABodyIsStoredTheRunLeavesWholeFilesOnly)
 {
     std::string why;
     if (!OpenGate::supported(why)) {
         GTEST_SKIP() << why;
     }
-    dir.makeFolder("Data/A1");
-    dir.makeFolder("Data/A2");
-    bool sent = false;
-    testing::ChildResult result;
-    {
-        // kqget-cli waits in the kernel as it creates the file that A1.xml's
-        // body goes into as it arrives; Ctrl-C arrives exactly then.
-        OpenGate gate(dir.path() / "Data" / "A1");
-        ChildOptions options;
-        options.arguments = cliArguments();
-        options.whileRunning = [&](int pid) {
-            gate.serve([&](const std::filesystem::path& opened) {
-                if (!sent && opened.filename().string().starts_with(".A1.xml.kqget-")) {
-                    ::kill(pid, SIGINT);
-                    sent = true;
-                }
-            });
-        };
-        result = runCliWith(options);
+    for (const int signal : {SIGINT, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        std::filesystem::remove_all(data());
+        dir.makeFolder("Data/A1");
+        dir.makeFolder("Data/A2");
+        bool sent = false;
+        testing::ChildResult result;
+        {
+            // kqget-cli waits in the kernel as it creates the file that A1.xml's
+            // body goes into at its turn; the signal arrives exactly then.
+            OpenGate gate(dir.path() / "Data");
+            ChildOptions options;
+            options.arguments = cliArguments();
+            options.whileRunning = [&](int pid) {
+                gate.serve([&](const std::filesystem::path& opened) {
+                    if (!sent && opened.filename().string().starts_with(".kqget-")) {
+                        ::kill(pid, signal);
+                        sent = true;
+                    }
+                });
+            };
+            result = runCliWith(options);
+        }
+        ASSERT_TRUE(sent);
+        if (signal == SIGKILL) {
+            // Left behind; the next run, with nothing to fetch, removes it.
+            EXPECT_EQ(result.exitStatus, 128 + SIGKILL);
+            EXPECT_EQ(library().size(), 1u);
+            const FileTree whole = {{"A1/A1.xml", "<card/>"},
+                                    {"A1/A1_full.png", pngOf("A1")},
+                                    {"A2/A2.xml", "<card/>"},
+                                    {"A2/A2_full.png", pngOf("A2")}};
+            for (const auto& [path, content] : whole) {
+                dir.write("Data/" + path, content);
+            }
+            service = std::make_unique<testing::CardService>(); // its requests from nothing
+            EXPECT_EQ(runCli(cliArguments()).exitStatus, 0);
+            expectSameTree(library(), whole);
+            EXPECT_THAT(service->requests(), ::testing::IsEmpty()) << "a fetch after the kill";
+            continue;
+        }
+        EXPECT_EQ(result.exitStatus, 130) << result.err;
+        EXPECT_EQ(log(), expectedLog()
+                             .card("A1")
+                             .xmlSize("A1", 0)
+                             .fetched(infoUrl("A1"), xmlOf("A1").size())
+                             .pngSize("A1", 0)
+                             .text());
+        expectSameTree(library(), {{"A1/A1.xml", xmlOf("A1")}});
+        service = std::make_unique<testing::CardService>(); // its requests from nothing
     }
-
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(result.exitStatus, 130) << result.err;
-    EXPECT_EQ(log(), expectedLog().card("A1").xmlSize("A1", 0).text());
-    expectSameTree(library(), {});
 }
 
 } // namespace

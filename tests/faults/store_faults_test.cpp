@@ -128,6 +128,30 @@ TEST_F(FaultTest, AFullDiskKeepsTheOldCardFileAndTheErrorNamesItsPath)
                          .text());
 }
 
+// Temporary files go in the data folder, on its file system; a card folder
+// that is a link to another disk gets its file beside it instead, so that the
+// rename that puts it in place stays whole.
+TEST_F(FaultTest, ACardFolderOnAnotherDiskGetsWholeFilesAndNoTemporaryIsLeft)
+{
+    if (!testing::mountsAvailable()) {
+        GTEST_SKIP() << testing::mountsUnavailable();
+    }
+    const auto other = dir.makeFolder("other");
+    const ScopedMount disk = ScopedMount::tmpfs(other, kSmallDiskBytes);
+    dir.makeFolder("other/A1");
+    dir.makeFolder("Data/A2");
+    std::filesystem::create_directory_symlink(other / "A1", dir.path() / "Data" / "A1");
+
+    const auto result = runCli(cliArguments());
+
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    expectSameTree(testing::fileTree(other),
+                   {{"A1/A1.xml", xmlOf("A1")}, {"A1/A1_full.png", pngOf("A1")}});
+    expectSameTree(library(), {{"A1", "-> " + (other / "A1").string()},
+                               {"A2/A2.xml", xmlOf("A2")},
+                               {"A2/A2_full.png", pngOf("A2")}});
+}
+
 // What a run that cannot create its log must leave: nothing touched, nothing
 // fetched, and an error that names the log, its folder and what to do.
 void expectNoLog(const testing::ChildResult& result, const testing::CardService& service,
@@ -237,7 +261,7 @@ TEST_F(FaultTest, ACardFolderThatVanishesMidRunIsPassedOverOrNamedInTheError)
         } else {
             // That card's own failure: the next card is repaired all the same.
             const std::string failure = "cannot store '" + dataFolder() +
-                                        "A1/A1_full.png': cannot create a temporary file beside "
+                                        "A1/A1_full.png': cannot rename its temporary file over "
                                         "it: No such file or directory";
             EXPECT_EQ(result.exitStatus, 1) << result.err;
             EXPECT_THAT(result.out, HasSubstr(failure));

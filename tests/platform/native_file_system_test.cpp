@@ -187,6 +187,42 @@ TEST_F(NativeFileSystemTest, ReplaceFileFailureNamesThePathAndLeavesNothingBehin
     EXPECT_EQ(dir.listing(), "A1\nA1/A1.xml\n");
 }
 
+// A card file's new content waits in the data folder, where a run that holds
+// the folder removes, with its first search (of A), what a killed run left
+// there: plain files of exactly that name's form, nothing else.
+TEST_F(NativeFileSystemTest, TemporaryFilesWaitInTheDataFolderAndAHeldRunsSearchOfARemovesThem)
+{
+    dir.makeFolder("Data/A1");
+    dir.makeFolder("Data/.kqget-FolderFolder.tmp");
+    const struct
+    {
+        const char* name;
+        bool goes;
+    } cases[] = {
+        {".kqget-Ab3dE9fGh1Jk.tmp", true},
+        {".kqget-Ab3dE9fGh1J.tmp", false}, // one character short
+        {"kqget-Ab3dE9fGh1Jk.tmp", false},
+        {"A1/.kqget-Ab3dE9fGh1Jk.tmp", false}, // not where a run leaves them
+    };
+    for (const auto& c : cases) {
+        dir.write("Data/" + std::string(c.name), "left");
+    }
+    auto staged = fs->stageFile(native("Data/A1/A1.xml"));
+    staged->write("<card/>");
+    EXPECT_THAT(staged->temporaryPath(), ::testing::StartsWith(native("Data/.kqget-")));
+    staged.reset();
+    const std::string before = dir.listing();
+    fs->searchCardEntries(native("Data/"), 'A'); // not held: nothing goes
+    const auto lock = fs->lockRun(native("log.txt"), native("Data/"));
+    fs->searchCardEntries(native("Data/"), 'B'); // not the first search
+    EXPECT_EQ(dir.listing(), before);
+    fs->searchCardEntries(native("Data/"), 'A');
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::filesystem::exists(dir.path() / "Data" / c.name), !c.goes) << c.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "Data/.kqget-FolderFolder.tmp"));
+}
+
 TEST_F(NativeFileSystemTest, LogReplacesAnOldOneAndKeepsItsTextAsWritten)
 {
     dir.write("KQ-GET-PNG-XML.txt", std::string(100, 'o'));

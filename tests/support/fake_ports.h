@@ -99,37 +99,43 @@ public:
 
     CardEntries searchCardEntries(std::string_view dataFolder, char letter) override
     {
+        ++listings;
         if (!folders.contains(std::string(dataFolder))) {
             throw RunError(ErrorNumber::DataFolder, "no folder " + std::string(dataFolder));
         }
-        std::vector<std::string> names;
-        const auto collect = [&](const std::string& path) {
+        std::vector<std::pair<std::string, EntryType>> names;
+        const auto collect = [&](const std::string& path, EntryType type) {
             if (path.size() > dataFolder.size() && path.starts_with(dataFolder)) {
                 const std::string name = path.substr(dataFolder.size());
                 if (name.find('/') == std::string::npos && name.size() <= 5 &&
                     (name[0] == letter || name[0] == letter + ('a' - 'A'))) {
-                    names.push_back(name);
+                    names.emplace_back(name, type);
                 }
             }
         };
         for (const auto& folder : folders) {
-            collect(folder);
+            collect(folder, EntryType::Folder);
         }
         for (const auto& [path, content] : files) {
-            collect(path);
+            collect(path, EntryType::Other);
         }
         std::sort(names.begin(), names.end());
         CardEntries entries;
-        for (const auto& name : names) {
-            entries.add(name);
+        for (const auto& [name, type] : names) {
+            entries.add(name, type);
         }
         return entries;
     }
     bool isDirectory(std::string_view path) override { return folders.contains(std::string(path)); }
     std::uint64_t fileSize(std::string_view path) noexcept override
     {
+        ++sizeQueries;
         const auto found = files.find(std::string(path));
         return found == files.end() ? 0 : found->second.size();
+    }
+    FileStamp fileStamp(std::string_view path) noexcept override
+    {
+        return {fileSize(path), changed};
     }
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
@@ -147,6 +153,9 @@ public:
     std::set<std::string> folders;
     std::map<std::string, std::string> files;
     bool failReplace = false;
+    std::int64_t changed = 0; // every file's change time
+    std::size_t listings = 0;
+    std::size_t sizeQueries = 0;
     std::string logPath;
     std::string log;
     bool logClosed = false;

@@ -5,6 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <map>
+#include <mutex>
+#include <thread>
+
 namespace kqget {
 namespace {
 
@@ -301,6 +306,75 @@ TEST_F(CardUpdateRunTest, SecondRunReplacesTheFirstRunsLog)
     run();
     EXPECT_EQ(logLines().front(), "D9");
     EXPECT_EQ(logLines().size(), 3u);
+}
+
+} // namespace
+} // namespace kqget
+
+namespace kqget {
+namespace {
+
+// Counts its looks into each file, and those made on the run's own thread.
+class CountingCheck final : public ContentCheckPort
+{
+public:
+    std::optional<std::string> fileDamage(std::string_view path, CardFileKind) const override
+    {
+        const std::lock_guard lock(m_mutex);
+        auto& [all, onRun] = looks[std::string(path)];
+        ++all;
+        onRun += std::this_thread::get_id() == m_runThread ? 1 : 0;
+        return std::nullopt;
+    }
+    mutable std::map<std::string, std::pair<int, int>> looks;
+
+private:
+    mutable std::mutex m_mutex;
+    std::thread::id m_runThread = std::this_thread::get_id();
+};
+
+// Under --verify the files are looked into ahead of their turn, by the run's
+// own walk: the data folder is listed and each file sized as often as without
+// it, however many files there are. A verdict reached ahead counts only for a
+// file that has not changed since before its look began.
+TEST_F(CardUpdateRunTest, VerifyLooksAheadWithTheRunsOwnListingAndSizes)
+{
+    constexpr int kCards = 60; // more files than are looked into ahead at once
+    for (int i = 1; i <= kCards; ++i) {
+        addGoodCard("A" + std::to_string(i));
+    }
+    const struct
+    {
+        std::int64_t changed; // of every file
+        int looks;            // into each file in all; 0: one at its turn, one or none ahead
+        bool ahead;           // looked into ahead
+    } cases[] = {
+        {1, 1, true},                                        // before any look
+        {std::numeric_limits<std::int64_t>::max(), 0, true}, // since
+        {0, 1, false},                                       // untold
+    };
+    for (const std::size_t jobs : {1, 4}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(jobs) + " jobs, changed " + std::to_string(c.changed));
+            files.changed = c.changed;
+            options = {.jobs = jobs};
+            files.listings = files.sizeQueries = 0;
+            run();
+            const std::pair plain(files.listings, files.sizeQueries);
+            CountingCheck check;
+            options.verify = &check;
+            files.listings = files.sizeQueries = 0;
+            run();
+            EXPECT_EQ(std::pair(files.listings, files.sizeQueries), plain);
+            ASSERT_EQ(check.looks.size(), 2u * kCards);
+            int ahead = 0;
+            for (const auto& [path, counts] : check.looks) {
+                EXPECT_EQ(c.looks == 0 ? counts.second : counts.first, 1) << path;
+                ahead += counts.first - counts.second;
+            }
+            EXPECT_EQ(ahead > kCards, c.ahead) << ahead;
+        }
+    }
 }
 
 } // namespace

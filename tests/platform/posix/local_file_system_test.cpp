@@ -1,4 +1,3 @@
-#include "platform/posix/card_folder_listing.h"
 #include "platform/posix/local_file_system.h"
 #include "platform/posix/process_umask.h"
 #include "tests/support/temp_dir.h"
@@ -8,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <set>
 #include <string>
 #include <sys/stat.h>
 
@@ -131,45 +129,6 @@ TEST_F(LocalFileSystemTest, LogIsNeverOpenedThroughALinkOrIntoAPipe)
 
 namespace kqget {
 namespace {
-
-// A card folder's listing finds every entry, in one read or in many, whether
-// a short read is taken for the end (the file systems that fill every read)
-// or the listing reads on to an empty read.
-TEST(CardFolderListingTest, FindsEveryEntryInOneReadOrMany)
-{
-    const struct
-    {
-        const char* name;
-        int entries;
-        std::size_t nameLength;
-    } cases[] = {
-        {"an empty folder", 0, 8},
-        {"a card folder", 4, 12},
-        {"names over many reads", 1500, 200},
-    };
-    for (const auto& c : cases) {
-        for (const bool readsFill : {true, false}) {
-            SCOPED_TRACE(std::string(c.name) +
-                         (readsFill ? ", short read ends" : ", read to the end"));
-            testing::TempDir dir;
-            std::set<std::string> expected;
-            for (int i = 0; i < c.entries; ++i) {
-                std::string name = std::to_string(i);
-                name.resize(c.nameLength, 'x');
-                dir.write(name, "");
-                expected.insert(name);
-            }
-            CardFolderListing listing;
-            listing.list(dir.path().string() + "/", readsFill);
-            std::set<std::string> found;
-            for (const auto& entry : listing.entries()) {
-                found.insert(entry.name);
-            }
-            EXPECT_TRUE(listing.complete());
-            EXPECT_EQ(found, expected);
-        }
-    }
-}
 
 TEST(ProcessUmaskTest, ReadsTheStatusFieldAndRejectsWhatIsNotAMask)
 {
