@@ -73,14 +73,24 @@ PosixStagedFile::PosixStagedFile(std::string_view target, unsigned newFileMode)
     const bool folderKnown = ::stat(folderOf(m_target, 1).c_str(), &folder) == 0;
     struct stat created
     {};
-    create(folderOf(m_target, 2), created);
-    // A card folder that is a link to another disk: a rename cannot reach it.
-    if (folderKnown && folder.st_dev != created.st_dev) {
-        ::unlink(m_temporary.c_str());
-        create(folderOf(m_target, 1), created);
+    // A file system that has no unnamed files, or any failure to make one,
+    // takes the named way, which tells the failure.
+    const mode_t createMode = m_old ? (m_old->st_mode & 0777) : 0666;
+    m_fd = UniqueFd(
+        ::open(folderOf(m_target, 1).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
+    m_unnamed = m_fd.valid() && ::fstat(m_fd.get(), &created) == 0;
+    if (!m_unnamed) {
+        create(folderOf(m_target, 2), created);
+        // A card folder that is a link to another disk: a rename cannot reach it.
+        if (folderKnown && folder.st_dev != created.st_dev) {
+            ::unlink(m_temporary.c_str());
+            create(folderOf(m_target, 1), created);
+        }
     }
     if (const int error = adoptOwnership(created, folderKnown ? &folder : nullptr)) {
-        ::unlink(m_temporary.c_str()); // no destructor runs for a constructor that throws
+        if (!m_unnamed) {
+            ::unlink(m_temporary.c_str()); // no destructor runs for a constructor that throws
+        }
         failStore(m_target, "cannot set the mode of its temporary file", error);
     }
 }
@@ -125,13 +135,53 @@ void PosixStagedFile::write(std::string_view bytes)
 
 void PosixStagedFile::close()
 {
+    if (m_unnamed) {
+        return; // closing it would remove it: commit() does, once it has a name
+    }
     if (m_fd.valid() && ::close(m_fd.release()) != 0) {
         failStore(m_target, "cannot close its temporary file", errno);
     }
 }
 
+std::string PosixStagedFile::temporaryPath() const
+{
+    return m_unnamed ? "/proc/self/fd/" + std::to_string(m_fd.get()) : m_temporary;
+}
+
+bool PosixStagedFile::link(const std::string& folder)
+{
+    const std::string self = temporaryPath();
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        m_temporary = folder + temporaryName();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_temporary.c_str(), AT_SYMLINK_FOLLOW) ==
+            0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    m_temporary.clear();
+    return false;
+}
+
 void PosixStagedFile::commit()
 {
+    if (m_unnamed) {
+        // A new card file takes its name at once; a file that is there (or
+        // came meanwhile) is replaced through a name the next run would find.
+        const std::string self = temporaryPath();
+        if (!m_old &&
+            ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            m_unnamed = false;
+            m_fd.reset();
+            return;
+        }
+        if (!link(folderOf(m_target, 2)) && !link(folderOf(m_target, 1))) {
+            failStore(m_target, "cannot name its temporary file", errno);
+        }
+        m_unnamed = false;
+    }
     close();
     if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
         failStore(m_target, "cannot rename its temporary file over it", errno);
