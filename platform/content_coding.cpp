@@ -1,5 +1,7 @@
 #include "platform/content_coding.h"
 
+#include "update/run_inputs.h"
+
 #include <algorithm>
 
 namespace kqget {
@@ -13,16 +15,6 @@ bool sameWithoutCase(std::string_view a, std::string_view b)
                                               [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-std::string_view trimmed(std::string_view text)
-{
-    constexpr std::string_view kSpace = " \t";
-    const std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
 } // namespace
 
 std::string undecodableCoding(std::string_view contentEncoding,
@@ -30,7 +22,7 @@ std::string undecodableCoding(std::string_view contentEncoding,
 {
     while (!contentEncoding.empty()) {
         const std::size_t comma = contentEncoding.find(',');
-        const std::string_view coding = trimmed(contentEncoding.substr(0, comma));
+        const std::string_view coding = trimSpaces(contentEncoding.substr(0, comma), " \t");
         contentEncoding = comma == std::string_view::npos ? std::string_view()
                                                           : contentEncoding.substr(comma + 1);
         if (coding.empty() || sameWithoutCase(coding, "identity")) {

@@ -42,13 +42,13 @@ bool isDriveLetter(char c) noexcept
 
 } // namespace
 
-std::string_view trimSpaces(std::string_view text) noexcept
+std::string_view trimSpaces(std::string_view text, std::string_view spaces) noexcept
 {
-    const auto first = text.find_first_not_of(' ');
+    const auto first = text.find_first_not_of(spaces);
     if (first == std::string_view::npos) {
         return {};
     }
-    const auto last = text.find_last_not_of(' ');
+    const auto last = text.find_last_not_of(spaces);
     return text.substr(first, last - first + 1);
 }
 

@@ -14,7 +14,8 @@ struct RunInputs
 };
 
 // Drops spaces (code 32 only) at both ends; tabs and inner spaces stay.
-std::string_view trimSpaces(std::string_view text) noexcept;
+// What `spaces` (by default the space alone) leave at either end of `text`.
+std::string_view trimSpaces(std::string_view text, std::string_view spaces = " ") noexcept;
 
 // The data folder with `separator` appended when it does not already end in it;
 // an empty folder becomes the separator alone.

@@ -1,5 +1,6 @@
 #include "update/settings_file.h"
 
+#include "update/run_inputs.h"
 #include "update/service_bases.h"
 
 namespace kqget {
@@ -7,16 +8,6 @@ namespace kqget {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-std::string_view trimmed(std::string_view text)
-{
-    constexpr std::string_view blanks = " \t\r";
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 } // namespace
 
@@ -34,7 +25,7 @@ std::variant<SettingsFile, std::string> parseSettingsFile(std::string path, std:
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
 
         // A base holds no '#': whatever follows one is a comment.
-        line = trimmed(line.substr(0, line.find('#')));
+        line = trimSpaces(line.substr(0, line.find('#')), " \t\r");
         if (line.empty()) {
             continue;
         }
@@ -48,8 +39,8 @@ std::variant<SettingsFile, std::string> parseSettingsFile(std::string path, std:
                            "' is no setting: write name = value, such as "
                            "info-base = https://cards.example.net");
         }
-        const std::string_view name = trimmed(line.substr(0, equals));
-        const std::string_view value = trimmed(line.substr(equals + 1));
+        const std::string_view name = trimSpaces(line.substr(0, equals), " \t\r");
+        const std::string_view value = trimSpaces(line.substr(equals + 1), " \t\r");
         std::optional<SettingValue>* slot = name == "info-base"    ? &file.infoBase
                                             : name == "image-base" ? &file.imageBase
                                                                    : nullptr;
