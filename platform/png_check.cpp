@@ -260,12 +260,22 @@ std::optional<std::string> PngCheck::compressedText(std::string_view data)
             if (m_textHeader[methodAt] != 0) {
                 return "chunk " + m_type + ": unknown compression method";
             }
-            m_text = std::make_unique<BoundedInflate>(kLargestInflatedChunk);
+            m_text = std::make_unique<ZlibStream>();
         }
     }
     if (m_text) {
-        if (auto wrong = m_text->feed(data)) {
-            return "chunk " + m_type + ": " + *wrong;
+        // Thrown away as it comes: only its size and soundness count.
+        const ZlibStream::Fed fed = m_text->feed(
+            data, [this](std::string_view) { return m_text->inflated() <= kLargestInflatedChunk; });
+        if (fed.stopped) {
+            return "chunk " + m_type + ": inflates to over " +
+                   std::to_string(kLargestInflatedChunk >> 20) + " MiB";
+        }
+        if (fed.afterEnd) {
+            return "chunk " + m_type + ": data after the end of its zlib stream";
+        }
+        if (fed.damage) {
+            return "chunk " + m_type + ": " + *fed.damage;
         }
     }
     return std::nullopt;
@@ -290,8 +300,8 @@ std::optional<std::string> PngCheck::endChunk()
         }
         m_header = parsed.header;
     } else if (m_text) {
-        if (auto wrong = m_text->finish()) {
-            return "chunk " + m_type + ": " + *wrong;
+        if (!m_text->ended()) {
+            return "chunk " + m_type + ": zlib stream cut short";
         }
         m_textInflated += m_text->inflated();
         m_text.reset();

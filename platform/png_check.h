@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/bounded_inflate.h"
 #include "platform/png_image_data.h"
+#include "platform/zlib_stream.h"
 
 #include <cstdint>
 #include <memory>
@@ -69,7 +69,7 @@ private:
     // then the text's inflater.
     std::string m_textHeader;
     bool m_textHeaderDone = false;
-    std::unique_ptr<BoundedInflate> m_text;
+    std::unique_ptr<ZlibStream> m_text;
     std::uint64_t m_textInflated = 0; // over the file's compressed chunks
 };
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <new>
-#include <zlib.h>
 
 namespace kqget {
 
@@ -14,8 +12,7 @@ namespace {
 constexpr std::uint64_t kLargestSide = 16384;
 constexpr std::uint64_t kLargestPixels = std::uint64_t{64} << 20;
 constexpr std::uint32_t kLargestPngNumber = 0x7fffffffu; // lengths and sides
-constexpr std::size_t kInflatedPiece = 64 * 1024;
-constexpr std::uint8_t kLastFilterType = 4; // Paeth
+constexpr std::uint8_t kLastFilterType = 4;              // Paeth
 
 // Adam7's passes: first column and row, and the steps between them.
 struct Pass
@@ -109,26 +106,14 @@ ParsedPngHeader parsePngHeader(std::string_view ihdr)
     return parsed;
 }
 
-struct PngImageData::Inflater
-{
-    z_stream stream{};
-    std::array<unsigned char, kInflatedPiece> out{};
-};
-
 PngImageData::PngImageData(const PngHeader& header)
-    : m_inflater(std::make_unique<Inflater>()), m_header(header)
+    : m_inflater(std::make_unique<ZlibStream>()), m_header(header)
 {
-    if (inflateInit(&m_inflater->stream) != Z_OK) {
-        throw std::bad_alloc();
-    }
     m_pass = header.interlaced ? 1 : 0;
     startPass();
 }
 
-PngImageData::~PngImageData()
-{
-    inflateEnd(&m_inflater->stream);
-}
+PngImageData::~PngImageData() = default;
 
 // Moves to the first pass from m_pass on that has pixels; an interlaced
 // image narrower or shorter than 8 leaves some passes empty, without rows.
@@ -185,44 +170,21 @@ std::optional<std::string> PngImageData::consumeRows(const unsigned char* raw, s
 
 std::optional<std::string> PngImageData::feed(std::string_view compressed)
 {
-    if (compressed.empty()) {
-        return std::nullopt;
+    std::optional<std::string> wrong;
+    const ZlibStream::Fed fed = m_inflater->feed(compressed, [&](std::string_view piece) {
+        wrong = consumeRows(reinterpret_cast<const unsigned char*>(piece.data()), piece.size());
+        return !wrong;
+    });
+    if (wrong) {
+        return wrong;
     }
-    if (m_streamEnded) {
+    if (fed.afterEnd) {
         return "image data goes on after its zlib stream ends";
     }
-    z_stream& z = m_inflater->stream;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-    z.avail_in = static_cast<uInt>(compressed.size());
-    while (true) {
-        z.next_out = m_inflater->out.data();
-        z.avail_out = static_cast<uInt>(m_inflater->out.size());
-        const int result = inflate(&z, Z_NO_FLUSH);
-        const std::size_t produced = m_inflater->out.size() - z.avail_out;
-        if (auto wrong = consumeRows(m_inflater->out.data(), produced)) {
-            return wrong;
-        }
-        if (result == Z_STREAM_END) {
-            m_streamEnded = true;
-            if (z.avail_in > 0) {
-                return "image data goes on after its zlib stream ends";
-            }
-            return std::nullopt;
-        }
-        if (result == Z_MEM_ERROR) {
-            throw std::bad_alloc();
-        }
-        if (result == Z_NEED_DICT) {
-            return std::string("image data: zlib stream needs a preset dictionary");
-        }
-        if (result == Z_DATA_ERROR) {
-            return "image data: " + std::string(z.msg != nullptr ? z.msg : "not a zlib stream");
-        }
-        // Z_OK or Z_BUF_ERROR: go on while there is input or output was full.
-        if (z.avail_in == 0 && z.avail_out != 0) {
-            return std::nullopt;
-        }
+    if (fed.damage) {
+        return "image data: " + *fed.damage;
     }
+    return std::nullopt;
 }
 
 std::optional<std::string> PngImageData::finish() const
@@ -230,7 +192,7 @@ std::optional<std::string> PngImageData::finish() const
     if (!m_imageDone) {
         return "image data too short for its " + sizeText(m_header) + " image";
     }
-    if (!m_streamEnded) {
+    if (!m_inflater->ended()) {
         return std::string("image data: zlib stream cut short (no Adler-32)");
     }
     return std::nullopt;

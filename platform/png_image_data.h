@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/zlib_stream.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -50,15 +52,13 @@ private:
     std::optional<std::string> consumeRows(const unsigned char* raw, std::size_t size);
     void startPass();
 
-    struct Inflater;
-    std::unique_ptr<Inflater> m_inflater;
+    std::unique_ptr<ZlibStream> m_inflater;
     PngHeader m_header;
     int m_pass = 0;               // 0 when not interlaced, 1..7 for Adam7
     std::uint64_t m_rowBytes = 0; // filter byte included
     std::uint64_t m_rowsLeft = 0; // in the pass, the current one included
     std::uint64_t m_rowAt = 0;    // bytes of the current row consumed
     bool m_imageDone = false;
-    bool m_streamEnded = false;
 };
 
 } // namespace kqget
