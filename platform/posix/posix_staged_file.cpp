@@ -43,6 +43,14 @@ FailureReach reachOf(int error) noexcept
 
 constexpr int kCreateAttempts = 100;
 
+// Whether kqget runs as root, which keeps card files' owners: asked once,
+// not for every file stored.
+bool isRoot()
+{
+    static const bool root = ::geteuid() == 0;
+    return root;
+}
+
 // The folder that holds `path`, with its '/' ("DATA/ID/" of "DATA/ID/NAME");
 // `levels` 2 gives the data folder. "./" where the path names none.
 std::string folderOf(std::string_view path, int levels)
@@ -68,9 +76,17 @@ PosixStagedFile::PosixStagedFile(std::string_view target, unsigned newFileMode)
     if (::stat(m_target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         m_old = old;
     }
+    // The card folder is asked about only where its answer counts: for the
+    // named way's disk, and for a new file's owner under root.
     struct stat folder
     {};
-    const bool folderKnown = ::stat(folderOf(m_target, 1).c_str(), &folder) == 0;
+    std::optional<bool> folderKnown;
+    const auto knowFolder = [&] {
+        if (!folderKnown) {
+            folderKnown = ::stat(folderOf(m_target, 1).c_str(), &folder) == 0;
+        }
+        return *folderKnown;
+    };
     struct stat created
     {};
     // A file system that has no unnamed files, or any failure to make one,
@@ -82,12 +98,13 @@ PosixStagedFile::PosixStagedFile(std::string_view target, unsigned newFileMode)
     if (!m_unnamed) {
         create(folderOf(m_target, 2), created);
         // A card folder that is a link to another disk: a rename cannot reach it.
-        if (folderKnown && folder.st_dev != created.st_dev) {
+        if (knowFolder() && folder.st_dev != created.st_dev) {
             ::unlink(m_temporary.c_str());
             create(folderOf(m_target, 1), created);
         }
     }
-    if (const int error = adoptOwnership(created, folderKnown ? &folder : nullptr)) {
+    const bool folderCounts = isRoot() && !m_old && knowFolder();
+    if (const int error = adoptOwnership(created, folderCounts ? &folder : nullptr)) {
         if (!m_unnamed) {
             ::unlink(m_temporary.c_str()); // no destructor runs for a constructor that throws
         }
@@ -197,7 +214,7 @@ void PosixStagedFile::commit()
 int PosixStagedFile::adoptOwnership(const struct stat& created, const struct stat* folder)
 {
     const struct stat* owner = m_old ? &*m_old : folder;
-    const bool ownerChanges = ::geteuid() == 0 && owner != nullptr &&
+    const bool ownerChanges = isRoot() && owner != nullptr &&
                               (owner->st_uid != created.st_uid || owner->st_gid != created.st_gid);
     if (ownerChanges && ::fchown(m_fd.get(), owner->st_uid, owner->st_gid) != 0) {
         return errno;
