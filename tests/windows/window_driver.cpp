@@ -83,6 +83,19 @@ bool logHolds(std::string_view text)
     return held.find(text) != std::string::npos;
 }
 
+// Closes kqget.exe's window and gives its exit status once it has ended.
+int closeAndWait(HWND window, HANDLE process, DWORD waitMs, std::string_view when)
+{
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    DWORD status = 1;
+    if (::WaitForSingleObject(process, waitMs) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(process, &status)) {
+        throw std::runtime_error("kqget.exe did not end when its window was closed" +
+                                 std::string(when));
+    }
+    return static_cast<int>(status);
+}
+
 int drive(std::wstring program, std::string_view key, std::string_view user, std::string_view data,
           std::optional<std::string_view> closeWhenLogged)
 {
@@ -149,13 +162,7 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
                 throw std::runtime_error("the run's log never held the text to close at");
             }
         }
-        ::PostMessageW(window, WM_CLOSE, 0, 0);
-        DWORD status = 1;
-        if (::WaitForSingleObject(process.get(), kEndDuringRunMs) != WAIT_OBJECT_0 ||
-            !::GetExitCodeProcess(process.get(), &status)) {
-            throw std::runtime_error("kqget.exe did not end when its window was closed in a run");
-        }
-        return static_cast<int>(status);
+        return closeAndWait(window, process.get(), kEndDuringRunMs, " in a run");
     }
     while (text(control(window, Control::Update)) != kqget::kDoneText) {
         if (HWND box = windowOf(started.dwThreadId, isMessageBox)) {
@@ -176,13 +183,7 @@ int drive(std::wstring program, std::string_view key, std::string_view user, std
                 text(control(window, Control::Status)) + "\"");
         }
     }
-    ::PostMessageW(window, WM_CLOSE, 0, 0);
-    DWORD status = 1;
-    if (::WaitForSingleObject(process.get(), kReplyMs) != WAIT_OBJECT_0 ||
-        !::GetExitCodeProcess(process.get(), &status)) {
-        throw std::runtime_error("kqget.exe did not end when its window was closed");
-    }
-    return static_cast<int>(status);
+    return closeAndWait(window, process.get(), kReplyMs, "");
 }
 
 } // namespace
