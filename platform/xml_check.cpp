@@ -1,6 +1,5 @@
 #include "platform/xml_check.h"
 
-#include <cstdint>
 #include <expat.h>
 #include <new>
 
