@@ -4,12 +4,14 @@
 #   scripts/build-windows.sh [-DKQGET_INFO_BASE=https://... ...]
 # Installs from Debian what it needs first: mingw-w64 and its static zlib, Wine (the tests' and
 # the installer check's emulator), NSIS, Xvfb for the window's test and tmux
-# for the console's.
+# for the console's, and dpkg-dev, whose dpkg-source unpacks Debian's source of
+# expat, which the configure step has apt fetch (cmake/expat.cmake).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis xvfb xauth tmux >&2
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis xvfb xauth tmux \
+    dpkg-dev debian-archive-keyring >&2
 
 build=build-windows
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -7,7 +7,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 build=${1:-build-windows}
 
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix wine64 xvfb xauth >&2
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev debian-archive-keyring \
+    wine64 xvfb xauth >&2
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$build" --target kqget >&2

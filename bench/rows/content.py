@@ -2,9 +2,10 @@
 
 The conformance suites (PngSuite, libpng's crash files, James Clark's XML
 tests not-wf-sa and valid-sa; ../shared/testdata or $KQGET_TESTDATA), each
-file standing as one card's file beside a sound one: kqget-cli's verdicts
-right and wrong per suite, beside pngcheck's and xmllint's over the same
-files. Then a hostile library (a zTXt and an iCCP chunk that inflate to
+file standing as one card's file beside a sound one, each suite a library
+of its own: kqget-cli's verdicts right and wrong, its peak memory and
+processor time per suite, beside pngcheck's and xmllint's verdicts over the
+same files. Then a hostile library (a zTXt and an iCCP chunk that inflate to
 3 GiB, a 30000 x 30000 header over 900 MiB of zeros and a whole all-zero
 30000 x 30000 image, a wrong Adler-32, a billion-laughs XML) beside two sound
 cards: exactly the hostile files flagged, with kqget-cli's peak memory and
@@ -129,23 +130,24 @@ def verdicts(bench, data, proxy, system):
     return found, int(peak) / 1024, float(user) + float(system_s), status
 
 
-def suite_library(bench, root, sound):
-    """The suites as a library; returns it and, per suite, (card, file, damaged) triples."""
-    data = bench.work / "suites"
-    shutil.rmtree(data, ignore_errors=True)
-    suites = {"PngSuite": [], "libpng crashers": [], "not-wf-sa": [], "valid-sa": []}
+def suite_libraries(bench, root, sound):
+    """Each suite as a library of its own; per suite, the library and its (card, file,
+    damaged) triples."""
     folders = {"PngSuite": "pngsuite", "libpng crashers": "libpng-crashers",
                "not-wf-sa": "xmltest/not-wf-sa", "valid-sa": "xmltest/valid-sa"}
-    number = 0
+    suites = {}
     for suite, folder in folders.items():
+        data = bench.work / "suites" / folder.replace("/", "-")
+        shutil.rmtree(data, ignore_errors=True)
         xml = suite in ("not-wf-sa", "valid-sa")
-        for path in sorted((root / folder).glob("*.xml" if xml else "*.png")):
+        files = []
+        for number, path in enumerate(sorted((root / folder).glob("*.xml" if xml else "*.png"))):
             damaged = suite != "valid-sa" and (suite != "PngSuite" or path.name.startswith("x"))
             content = path.read_bytes() if xml else padded(path.read_bytes())
             cid = card(data, number, "xml" if xml else "png", content, sound)
-            suites[suite].append((cid, path, damaged))
-            number += 1
-    return data, suites
+            files.append((cid, path, damaged))
+        suites[suite] = (data, files)
+    return suites
 
 
 def peer_says_damaged(path, xml):
@@ -165,22 +167,22 @@ def run(bench):
     if root is None:
         results.append(failed_result("12 suites", "no conformance suites (KQGET_TESTDATA)"))
     else:
-        say("row 12: --verify over the conformance suites")
-        data, suites = suite_library(bench, root, sound)
-        found = {}
-        for system in systems:
-            try:
-                found[system] = verdicts(bench, data, proxy, system)[0]
-            except RowFailed as failure:
-                results.append(failed_result(f"12 suites on {system}", failure))
-        for suite, files in suites.items():
+        say("row 12: --verify over the conformance suites, a run per suite")
+        for suite, (data, files) in suite_libraries(bench, root, sound).items():
             xml = suite in ("not-wf-sa", "valid-sa")
             peer = sum(peer_says_damaged(path, xml) == damaged for _, path, damaged in files)
             peer_name = "xmllint" if xml else "pngcheck"
             line = f"12 {suite} ({len(files)}): {peer_name} {peer} right"
-            for system, flagged in found.items():
+            found = {}
+            for system in systems:
+                try:
+                    found[system], peak, cpu, _ = verdicts(bench, data, proxy, system)
+                except RowFailed as failure:
+                    results.append(failed_result(f"12 {suite} on {system}", failure))
+                    continue
+                flagged = found[system]
                 right = sum((cid in flagged) == damaged for cid, _, damaged in files)
-                line += f"; {system} {right} right"
+                line += f"; {system} {right} right, {peak:.1f} MiB, {cpu:.2f} s CPU"
                 wrong = [p.name for cid, p, damaged in files if (cid in flagged) != damaged]
                 if wrong:
                     say(f"  {suite} on {system}, wrong: {' '.join(wrong)}")

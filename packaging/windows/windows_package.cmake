@@ -13,11 +13,15 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY kqget)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY kqget)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
-# The licence page shows kqget's licence: a text file with Windows' line ends,
-# as the page's text control reads it.
+# The licence page shows kqget's licence, then expat's, which the programs
+# carry (cmake/expat.cmake): a text file with Windows' line ends, as the
+# page's text control reads it.
 file(READ ${CMAKE_SOURCE_DIR}/LICENSE kqget_license)
-string(REPLACE "\n" "\r\n" kqget_license "${kqget_license}")
-file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/LICENSE.txt CONTENT "${kqget_license}" @ONLY)
+file(READ ${KQGET_EXPAT_SOURCE}/COPYING kqget_expat_license)
+string(APPEND kqget_license "\n\nThe programs include expat ${KQGET_EXPAT_VERSION}, "
+       "under this licence:\n\n${kqget_expat_license}")
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/LICENSE.txt CONTENT "${kqget_license}" @ONLY
+     NEWLINE_STYLE CRLF)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_BINARY_DIR}/LICENSE.txt)
 # The licence goes with every copy: beside the programs, in the installation

@@ -4,10 +4,10 @@
 #include "platform/png_check.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/system_error_text.h"
+#include "platform/xml_check.h"
 #include "update/transfer_port.h"
 
 #include <cerrno>
-#include <expat.h>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -111,68 +111,13 @@ std::optional<std::string> pngDamage(int fd)
     return decoderDamage(fd);
 }
 
-struct ExpatFree
-{
-    void operator()(XML_ParserStruct* parser) const noexcept { XML_ParserFree(parser); }
-};
-
-struct XmlDepth
-{
-    XML_Parser parser;
-    int depth = 0;
-    bool tooDeep = false;
-};
-
-void XMLCALL elementStarts(void* user, const XML_Char*, const XML_Char**)
-{
-    auto* depth = static_cast<XmlDepth*>(user);
-    if (++depth->depth > kDeepestXmlNesting) {
-        depth->tooDeep = true;
-        XML_StopParser(depth->parser, XML_FALSE);
-    }
-}
-
-void XMLCALL elementEnds(void* user, const XML_Char*)
-{
-    --static_cast<XmlDepth*>(user)->depth;
-}
-
 std::optional<std::string> xmlDamage(int fd)
 {
-    // No external entity handler: expat reads no external DTD or entity.
-    const std::unique_ptr<XML_ParserStruct, ExpatFree> owner(XML_ParserCreate(nullptr));
-    if (!owner) {
-        throw std::bad_alloc();
+    XmlCheck check;
+    if (auto wrong = readPieces(fd, [&](std::string_view piece) { return check.feed(piece); })) {
+        return wrong;
     }
-    XML_Parser parser = owner.get();
-    XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser, kLargestXmlAmplification);
-    XML_SetBillionLaughsAttackProtectionActivationThreshold(parser, kXmlAmplificationThreshold);
-    XmlDepth depth{parser};
-    XML_SetUserData(parser, &depth);
-    XML_SetElementHandler(parser, elementStarts, elementEnds);
-    const auto wrong = [&]() -> std::string {
-        if (depth.tooDeep) {
-            return xmlNestedTooDeep();
-        }
-        const XML_Error code = XML_GetErrorCode(parser);
-        if (code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH) {
-            return std::string(kXmlExpansionOverLimit);
-        }
-        return xmlNotWellFormed(XML_GetCurrentLineNumber(parser), XML_ErrorString(code));
-    };
-    if (auto stop = readPieces(fd, [&](std::string_view piece) -> std::optional<std::string> {
-            if (XML_Parse(parser, piece.data(), static_cast<int>(piece.size()), XML_FALSE) !=
-                XML_STATUS_OK) {
-                return wrong();
-            }
-            return std::nullopt;
-        })) {
-        return stop;
-    }
-    if (XML_Parse(parser, nullptr, 0, XML_TRUE) != XML_STATUS_OK) {
-        return wrong();
-    }
-    return std::nullopt;
+    return check.finish();
 }
 
 } // namespace

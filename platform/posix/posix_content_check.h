@@ -5,8 +5,8 @@
 namespace kqget {
 
 // Card files looked into on Linux: a PNG by the walk every system shares
-// (png_check.h), then by libspng for what its chunks say; an XML file by expat, within
-// kqget's limits (content_check_rules.h). Both read in fixed pieces.
+// (png_check.h), then by libspng for what its chunks say; an XML file by the
+// XML check every system shares (xml_check.h). Both read in fixed pieces.
 class PosixContentCheck final : public ContentCheckPort
 {
 public:

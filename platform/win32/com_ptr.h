@@ -1,7 +1,6 @@
 #pragma once
 
 #include <objbase.h>
-#include <utility>
 
 namespace kqget {
 
@@ -16,7 +15,6 @@ public:
             m_pointer->Release();
         }
     }
-    ComPtr(ComPtr&& other) noexcept : m_pointer(std::exchange(other.m_pointer, nullptr)) {}
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
     T** out() noexcept { return &m_pointer; }

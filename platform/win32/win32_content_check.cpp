@@ -3,10 +3,10 @@
 #include "platform/content_check_rules.h"
 #include "platform/png_check.h"
 #include "platform/win32/com_ptr.h"
-#include "platform/win32/msxml_check.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
+#include "platform/xml_check.h"
 #include "update/transfer_port.h"
 
 #include <shlwapi.h>
@@ -90,8 +90,8 @@ std::optional<std::string> decoderDamage(const std::wstring& path)
     return std::nullopt;
 }
 
-// Reads all of `file` from its start in fixed pieces through `walk`.
-std::optional<std::string> walkDamage(HANDLE file, PngCheck& walk)
+// Reads all of `file` from its start in fixed pieces through `check`.
+template <class Check> std::optional<std::string> readThrough(HANDLE file, Check& check)
 {
     std::vector<char> piece(kContentPieceBytes);
     while (true) {
@@ -100,9 +100,9 @@ std::optional<std::string> walkDamage(HANDLE file, PngCheck& walk)
             return "cannot read: " + windowsErrorText(::GetLastError());
         }
         if (got == 0) {
-            return walk.finish();
+            return check.finish();
         }
-        if (auto wrong = walk.feed(std::string_view(piece.data(), got))) {
+        if (auto wrong = check.feed(std::string_view(piece.data(), got))) {
             return wrong;
         }
     }
@@ -134,10 +134,11 @@ std::optional<std::string> Win32ContentCheck::fileDamage(std::string_view path,
         return "over " + std::to_string(kBodySizeCapMiB) + " MiB";
     }
     if (kind == CardFileKind::Xml) {
-        return msxmlDamage(widePath, static_cast<std::uint64_t>(size.QuadPart));
+        XmlCheck check;
+        return readThrough(file.get(), check);
     }
     PngCheck walk;
-    if (auto wrong = walkDamage(file.get(), walk)) {
+    if (auto wrong = readThrough(file.get(), walk)) {
         return wrong;
     }
     const PngHeader& header = *walk.header();

@@ -6,8 +6,8 @@ namespace kqget {
 
 // Card files looked into on Windows: a PNG by the walk every system shares
 // (png_check.h), then by WIC a row at a time where the image is small enough
-// that WIC cannot cost much memory; an XML file by MSXML 6's SAX
-// reader, within kqget's limits (msxml_check.h).
+// that WIC cannot cost much memory; an XML file by the XML check every system
+// shares (xml_check.h).
 //
 // COM's multithreaded apartment is held for the object's whole life, by the
 // thread that makes it: the checking threads then share that one apartment

@@ -6,8 +6,7 @@
 # whose entities expand to 3 GB) found with --verify and fetched again;
 # replies that are no card file, a 204, an unknown coding and a cut body not stored
 # (card_service.sh serves them). Both leave the same card files, exit status
-# and log, once '\' reads '/' and each damage's reason, which each system's
-# decoder words, reads "damaged".
+# and log, reasons included, once '\' reads '/'.
 #   cli_content.sh LINUX-CLI WINDOWS-CLI PORT-FILE WINE-RUN...
 set -euo pipefail
 linux_cli=$1
@@ -48,7 +47,7 @@ mkdir -p "$library"/{C0htm,C0204,C0sq,C0cut}
 echo '<card/>' >"$library/C0204/C0204.xml"
 echo 'old png' >"$library/C0204/C0204_full.png"
 
-normalised() { tr '\\' '/' <"$1" | sed 's/ damaged: .*\r$/ damaged\r/'; }
+normalised() { tr '\\' '/' <"$1"; }
 
 for jobs in 1 4; do
     for system in linux windows; do
