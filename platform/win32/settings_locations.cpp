@@ -14,6 +14,7 @@
 // clang-format on
 
 #include <cstdio>
+#include <io.h>
 #include <memory>
 #include <optional>
 #include <vector>
