@@ -1,9 +1,9 @@
 #include "platform/posix/curl_fetch.h"
+#include "platform/transfer_limit_text.h"
 #include "platform/wire_url.h"
 #include "update/build_config.h"
 #include "update/run_options.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace kqget {
@@ -38,15 +38,6 @@ public:
 private:
     CURLcode m_code;
 };
-
-bool isHttps(std::string_view url)
-{
-    constexpr std::string_view kScheme = "https://";
-    return url.size() >= kScheme.size() &&
-           std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char a, char b) {
-               return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
-           });
-}
 
 } // namespace
 
