@@ -11,7 +11,7 @@ namespace kqget {
 
 // The run's file system on POSIX. A path typed as a Windows path (the card
 // product's own, under Wine) is found through the Wine prefix: the run forms
-// and logs its card paths as typed, with '\\'.
+// and logs its card paths as typed, with '\'.
 class LocalFileSystem final : public FileSystemPort
 {
 public:
