@@ -1,7 +1,8 @@
 #include "platform/http_date.h"
 
+#include <algorithm>
 #include <array>
-#include <string_view>
+#include <span>
 
 namespace kqget {
 
@@ -14,6 +15,22 @@ constexpr std::array<std::string_view, 7> kLongDays = {
     "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
 constexpr long long kSecondsPerDay = 86400;
 
+// The forms, each character standing for itself but for 'a' (a day's name),
+// 'A' (its long name), 'b' (a month's name) and 'd', 'y', 'h', 'm', 's': one
+// digit of the day, year, hour, minute or second. Nothing else is allowed:
+// no optional white space, no signs, names in their one spelling.
+constexpr std::array<std::string_view, 4> kForms = {
+    "a, dd b yyyy hh:mm:ss GMT", // Sun, 06 Nov 1994 08:49:37 GMT
+    "A, dd-b-yy hh:mm:ss GMT",   // Sunday, 06-Nov-94 08:49:37 GMT (obsolete)
+    "a b dd hh:mm:ss yyyy",      // Sun Nov 16 08:49:37 1994 (C's asctime)
+    "a b  d hh:mm:ss yyyy",      // Sun Nov  6 08:49:37 1994
+};
+
+struct Fields
+{
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
 long long daysFromCivil(long long year, int month, int day)
 {
@@ -25,101 +42,39 @@ long long daysFromCivil(long long year, int month, int day)
     return era * 146097 + dayOfEra - 719468;
 }
 
-// Reads the grammar's pieces off the front of the text, exactly: no
-// optional white space, no signs, names in their one spelling.
-class Reader
+// The fields of `text` read in the form `form`; false when it is not in it.
+bool readInForm(std::string_view text, std::string_view form, Fields& f)
 {
-public:
-    explicit Reader(std::string_view text) : m_rest(text) {}
-
-    bool literal(std::string_view expected)
-    {
-        if (!m_rest.starts_with(expected)) {
-            return false;
-        }
-        m_rest.remove_prefix(expected.size());
-        return true;
-    }
-    // Exactly `count` digits.
-    bool digits(std::size_t count, int& value)
-    {
-        if (m_rest.size() < count) {
-            return false;
-        }
-        value = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (m_rest[i] < '0' || m_rest[i] > '9') {
+    for (const char c : form) {
+        if (c == 'a' || c == 'A' || c == 'b') {
+            const std::span<const std::string_view> names =
+                c == 'a'   ? std::span<const std::string_view>(kDays)
+                : c == 'A' ? std::span<const std::string_view>(kLongDays)
+                           : std::span<const std::string_view>(kMonths);
+            const auto name = std::ranges::find_if(
+                names, [text](std::string_view each) { return text.starts_with(each); });
+            if (name == names.end()) {
                 return false;
             }
-            value = value * 10 + (m_rest[i] - '0');
+            f.month = c == 'b' ? static_cast<int>(name - names.begin()) : f.month;
+            text.remove_prefix(name->size());
+            continue;
         }
-        m_rest.remove_prefix(count);
-        return true;
-    }
-    template <std::size_t N> bool oneOf(const std::array<std::string_view, N>& names, int& index)
-    {
-        for (std::size_t i = 0; i < N; ++i) {
-            if (literal(names[i])) {
-                index = static_cast<int>(i);
-                return true;
-            }
+        int* const field = c == 'd'   ? &f.day
+                           : c == 'y' ? &f.year
+                           : c == 'h' ? &f.hour
+                           : c == 'm' ? &f.minute
+                           : c == 's' ? &f.second
+                                      : nullptr;
+        if (text.empty() || (field == nullptr ? text[0] != c : text[0] < '0' || text[0] > '9')) {
+            return false;
         }
-        return false;
+        if (field != nullptr) {
+            *field = *field * 10 + (text[0] - '0');
+        }
+        text.remove_prefix(1);
     }
-    bool timeOfDay(int& hour, int& minute, int& second)
-    {
-        return digits(2, hour) && literal(":") && digits(2, minute) && literal(":") &&
-               digits(2, second);
-    }
-    bool atEnd() const { return m_rest.empty(); }
-
-private:
-    std::string_view m_rest;
-};
-
-struct Fields
-{
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
-
-// Sun, 06 Nov 1994 08:49:37 GMT
-bool imfFixdate(std::string_view text, Fields& f)
-{
-    Reader r(text);
-    int weekday = 0;
-    return r.oneOf(kDays, weekday) && r.literal(", ") && r.digits(2, f.day) && r.literal(" ") &&
-           r.oneOf(kMonths, f.month) && r.literal(" ") && r.digits(4, f.year) && r.literal(" ") &&
-           r.timeOfDay(f.hour, f.minute, f.second) && r.literal(" GMT") && r.atEnd();
-}
-
-// Sunday, 06-Nov-94 08:49:37 GMT
-bool rfc850Date(std::string_view text, Fields& f)
-{
-    Reader r(text);
-    int weekday = 0;
-    if (!(r.oneOf(kLongDays, weekday) && r.literal(", ") && r.digits(2, f.day) && r.literal("-") &&
-          r.oneOf(kMonths, f.month) && r.literal("-") && r.digits(2, f.year) && r.literal(" ") &&
-          r.timeOfDay(f.hour, f.minute, f.second) && r.literal(" GMT") && r.atEnd())) {
-        return false;
-    }
-    f.year += f.year < 70 ? 2000 : 1900;
-    return true;
-}
-
-// Sun Nov  6 08:49:37 1994
-bool asctimeDate(std::string_view text, Fields& f)
-{
-    Reader r(text);
-    int weekday = 0;
-    if (!(r.oneOf(kDays, weekday) && r.literal(" ") && r.oneOf(kMonths, f.month) &&
-          r.literal(" "))) {
-        return false;
-    }
-    if (!(r.literal(" ") ? r.digits(1, f.day) : r.digits(2, f.day))) {
-        return false;
-    }
-    return r.literal(" ") && r.timeOfDay(f.hour, f.minute, f.second) && r.literal(" ") &&
-           r.digits(4, f.year) && r.atEnd();
+    return text.empty();
 }
 
 } // namespace
@@ -127,8 +82,15 @@ bool asctimeDate(std::string_view text, Fields& f)
 std::optional<std::time_t> parseHttpDate(std::string_view text)
 {
     Fields f;
-    if (!imfFixdate(text, f) && !rfc850Date(text, f) && !asctimeDate(text, f)) {
+    const auto form = std::ranges::find_if(kForms, [&](std::string_view each) {
+        f = {};
+        return readInForm(text, each, f);
+    });
+    if (form == kForms.end()) {
         return std::nullopt;
+    }
+    if (*form == kForms[1]) {
+        f.year += f.year < 70 ? 2000 : 1900;
     }
     if (f.day < 1 || f.day > 31 || f.hour > 23 || f.minute > 59 || f.second > 60 || f.year < 1970) {
         return std::nullopt;

@@ -1,5 +1,7 @@
 #include "platform/proxy_url.h"
 
+#include "update/run_inputs.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -86,14 +88,8 @@ bool bypassed(std::string_view host, std::string_view noProxy)
     std::string_view rest = noProxy;
     while (!rest.empty()) {
         const auto comma = rest.find(',');
-        std::string_view entry = rest.substr(0, comma);
+        std::string_view entry = trimSpaces(rest.substr(0, comma), " \t");
         rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
-        while (!entry.empty() && (entry.front() == ' ' || entry.front() == '\t')) {
-            entry.remove_prefix(1);
-        }
-        while (!entry.empty() && (entry.back() == ' ' || entry.back() == '\t')) {
-            entry.remove_suffix(1);
-        }
         if (entry == "*") {
             return true;
         }
@@ -108,6 +104,23 @@ bool bypassed(std::string_view host, std::string_view noProxy)
         }
     }
     return false;
+}
+
+ProxyUrl proxyOf(const UrlParts& parts)
+{
+    ProxyUrl proxy;
+    if (!parts.scheme.empty()) {
+        proxy.scheme = lowerCase(parts.scheme);
+    }
+    proxy.hostPort = std::string(parts.hostPort);
+    if (parts.hasUserInfo) {
+        const auto colon = parts.userInfo.find(':');
+        proxy.user = percentDecoded(parts.userInfo.substr(0, colon));
+        if (colon != std::string_view::npos) {
+            proxy.password = percentDecoded(parts.userInfo.substr(colon + 1));
+        }
+    }
+    return proxy;
 }
 
 } // namespace
@@ -151,36 +164,13 @@ std::optional<ProxyUrl> parseProxyUrl(std::string_view text)
     if (parts.hostPort.empty() || parts.hostPort.starts_with(':')) {
         return std::nullopt;
     }
-    ProxyUrl proxy;
-    if (!parts.scheme.empty()) {
-        proxy.scheme = lowerCase(parts.scheme);
-    }
-    proxy.hostPort = std::string(parts.hostPort);
-    if (parts.hasUserInfo) {
-        const auto colon = parts.userInfo.find(':');
-        proxy.user = percentDecoded(parts.userInfo.substr(0, colon));
-        if (colon != std::string_view::npos) {
-            proxy.password = percentDecoded(parts.userInfo.substr(colon + 1));
-        }
-    }
-    return proxy;
+    return proxyOf(parts);
 }
 
 std::string shownProxyText(std::string_view text)
 {
-    if (const auto proxy = parseProxyUrl(text)) {
-        return proxy->shown();
-    }
     const UrlParts parts = splitUrl(text);
-    if (!parts.hasUserInfo) {
-        return std::string(text);
-    }
-    std::string shown(parts.scheme.empty() ? "" : std::string(parts.scheme) + "://");
-    return shown.append(parts.userInfo.substr(0, parts.userInfo.find(':')))
-        .append(":")
-        .append(kHiddenPassword)
-        .append("@")
-        .append(parts.hostPort);
+    return parts.hasUserInfo ? proxyOf(parts).shown() : std::string(text);
 }
 
 std::optional<ProxyText> proxyTextFor(std::string_view url, std::string_view given,

@@ -1,6 +1,7 @@
 #include "platform/retry_after.h"
 
 #include "platform/http_date.h"
+#include "update/run_inputs.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,12 +10,7 @@ namespace kqget {
 
 std::optional<std::chrono::seconds> retryAfterWait(std::string_view value, std::time_t now)
 {
-    constexpr std::string_view kWhitespace = " \t";
-    const auto first = value.find_first_not_of(kWhitespace);
-    if (first == std::string_view::npos) {
-        return std::nullopt;
-    }
-    value = value.substr(first, value.find_last_not_of(kWhitespace) - first + 1);
+    value = trimSpaces(value, " \t");
     long long seconds = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
     if (error == std::errc() && end == value.data() + value.size()) {

@@ -1,8 +1,61 @@
 #include "platform/service_settings.h"
 
+#include "platform/system_error_text.h"
 #include "update/build_config.h"
 
+#include <cerrno>
+#include <memory>
+
 namespace kqget {
+
+namespace {
+
+// A settings file holds two lines; anything much larger is no settings file.
+constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+
+// A settings file read whole: its text, or that it is not there, or why it
+// cannot be read (naming the path and the system's reason).
+struct SettingsText
+{
+    bool present = false;
+    std::string text;
+    std::string failure;
+};
+
+SettingsText readSettingsText(const std::string& path)
+{
+    std::string refusal;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openSettingsFile(path, refusal),
+                                                               &std::fclose);
+    const auto failed = [&path](int error) {
+        return SettingsText{
+            false, {}, "cannot read settings file '" + path + "': " + systemErrorText(error)};
+    };
+    if (!file) {
+        const int error = errno;
+        if (!refusal.empty()) {
+            return {false, {}, std::move(refusal)};
+        }
+        return error == ENOENT || error == ENOTDIR ? SettingsText{} : failed(error);
+    }
+    SettingsText read{true, {}, {}};
+    char buffer[4096];
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+        read.text.append(buffer, got);
+        if (read.text.size() > kMaxSettingsBytes) {
+            return {false,
+                    {},
+                    "settings file '" + path + "' is longer than " +
+                        std::to_string(kMaxSettingsBytes) + " bytes: not a settings file"};
+        }
+        if (got < sizeof buffer) {
+            return std::ferror(file.get()) != 0 ? failed(errno) : read;
+        }
+    }
+}
+
+} // namespace
 
 ServiceSettings resolveServiceSettings(std::optional<std::string> infoOption,
                                        std::optional<std::string> imageOption, bool takesOptions,

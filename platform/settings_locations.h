@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace kqget {
@@ -13,14 +14,8 @@ struct SettingsLocations
 };
 SettingsLocations settingsLocations();
 
-// A small text file read whole: its text, or that it is not there, or why
-// it cannot be read (naming the path and the system's reason).
-struct SettingsText
-{
-    bool present = false;
-    std::string text;
-    std::string failure;
-};
-SettingsText readSettingsText(const std::string& path);
+// The settings file at `path` opened to be read; null with errno set when it
+// cannot be opened, or with `refusal` saying why it must not be read.
+std::FILE* openSettingsFile(const std::string& path, std::string& refusal);
 
 } // namespace kqget

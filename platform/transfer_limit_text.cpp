@@ -34,10 +34,15 @@ std::string schemeOf(std::string_view url)
 
 } // namespace
 
+bool isHttps(std::string_view url)
+{
+    return schemeOf(url) == "https";
+}
+
 bool leavesHttps(std::string_view from, std::string_view location)
 {
     const std::string scheme = schemeOf(location);
-    return schemeOf(from) == "https" && !scheme.empty() && scheme != "https";
+    return isHttps(from) && !scheme.empty() && scheme != "https";
 }
 
 std::string clearTextRedirectText(std::string_view location)

@@ -9,6 +9,9 @@ namespace kqget {
 // The words every transfer uses, on every system, when it ends a fetch on one
 // of kqget's own rules rather than on the server's or the network's.
 
+// Whether `url` is an https:// URL, its scheme in any case.
+bool isHttps(std::string_view url);
+
 // Whether a redirect from `from` to `location` leaves https: `from` is an
 // https:// URL and `location` names another scheme. A relative location
 // ("/path", "//host/path") keeps the scheme and does not.

@@ -1,7 +1,6 @@
-#include "platform/posix/curl_reply.h"
-
 #include "platform/certificate_reason.h"
 #include "platform/content_coding.h"
+#include "platform/posix/curl_fetch.h"
 #include "platform/retry_after.h"
 #include "platform/transfer_limit_text.h"
 

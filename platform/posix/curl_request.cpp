@@ -1,10 +1,9 @@
-#include "platform/posix/curl_request.h"
-
+#include "platform/posix/curl_fetch.h"
+#include "platform/transfer_limit_text.h"
 #include "platform/wire_url.h"
 #include "update/build_config.h"
 #include "update/run_options.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace kqget {
@@ -19,36 +18,6 @@ constexpr const char* kSecureProtocols = "https";
 // size its cache from the handles added at the moment, and reconnect.
 constexpr long kConnectionsKept = 2 * static_cast<long>(kMaxJobs);
 
-// curl_global_init once for the process, undone at exit after every transfer
-// object that a static might hold.
-class CurlGlobal
-{
-public:
-    CurlGlobal() : m_code(curlLibrary().global_init(CURL_GLOBAL_DEFAULT)) {}
-    ~CurlGlobal()
-    {
-        if (m_code == CURLE_OK) {
-            curlLibrary().global_cleanup();
-        }
-    }
-    CurlGlobal(const CurlGlobal&) = delete;
-    CurlGlobal& operator=(const CurlGlobal&) = delete;
-
-    CURLcode code() const noexcept { return m_code; }
-
-private:
-    CURLcode m_code;
-};
-
-bool isHttps(std::string_view url)
-{
-    constexpr std::string_view kScheme = "https://";
-    return url.size() >= kScheme.size() &&
-           std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char a, char b) {
-               return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
-           });
-}
-
 } // namespace
 
 std::optional<FetchFailure> curlGlobalFailure()
@@ -58,11 +27,19 @@ std::optional<FetchFailure> curlGlobalFailure()
     } catch (const RunError& error) {
         return FetchFailure{error.number(), error.what()};
     }
-    static const CurlGlobal global;
-    if (global.code() != CURLE_OK) {
+    // curl_global_init once for the process, undone at exit after every
+    // transfer object that a static might hold.
+    static const CURLcode code = [] {
+        const CURLcode result = curlLibrary().global_init(CURL_GLOBAL_DEFAULT);
+        if (result == CURLE_OK) {
+            std::atexit([] { curlLibrary().global_cleanup(); });
+        }
+        return result;
+    }();
+    if (code != CURLE_OK) {
         return FetchFailure{ErrorNumber::Transfer, "cannot initialise libcurl: curl error " +
-                                                       std::to_string(global.code()) + ": " +
-                                                       curlLibrary().easy_strerror(global.code())};
+                                                       std::to_string(code) + ": " +
+                                                       curlLibrary().easy_strerror(code)};
     }
     return std::nullopt;
 }

@@ -1,12 +1,10 @@
 #include "platform/posix/curl_transfer.h"
 
-#include "platform/posix/curl_reply.h"
-#include "platform/posix/curl_request.h"
+#include "platform/posix/curl_fetch.h"
 #include "platform/transfer_limit_text.h"
 #include "update/run_error.h"
 
 #include <algorithm>
-#include <list>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,212 +28,173 @@ FetchFailure multiFailure(CURLMcode code)
 
 } // namespace
 
-// The fetches under way and the loop that moves their bytes.
-class CurlTransfer::FetchLoop
-{
-public:
-    // A failure to set libcurl up is reported by every fetch.
-    explicit FetchLoop(const TransferOptions& options) : m_options(options)
-    {
-        m_setupFailure = curlGlobalFailure();
-        if (!m_setupFailure) {
-            try {
-                m_multi = makeMulti();
-            } catch (const RunError& error) {
-                m_setupFailure = FetchFailure{error.number(), error.what()};
-            }
-        }
-    }
-
-    ~FetchLoop() { abandonAll(); }
-    FetchLoop(const FetchLoop&) = delete;
-    FetchLoop& operator=(const FetchLoop&) = delete;
-
-    void start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> sink)
-    {
-        if (m_setupFailure) {
-            m_finished.push_back({ticket, *m_setupFailure});
-            return;
-        }
-        CurlFetch& fetch = m_underWay.emplace_back(ticket, std::move(sink));
-        fetch.url = url;
-        try {
-            fetch.easy = takeEasy();
-            fetch.prepare(m_options.bodySizeCap);
-            fetch.proxy = aimEasy(fetch.easy.get(), url, m_options);
-        } catch (const RunError& error) {
-            m_underWay.pop_back();
-            m_finished.push_back({ticket, FetchFailure{error.number(), error.what()}});
-            return;
-        }
-        if (const CURLMcode code = curlLibrary().multi_add_handle(m_multi.get(), fetch.easy.get());
-            code != CURLM_OK) {
-            m_underWay.pop_back();
-            m_finished.push_back({ticket, multiFailure(code)});
-        }
-    }
-
-    std::vector<FinishedFetch> waitForFinished(milliseconds timeout)
-    {
-        const Clock::time_point deadline = Clock::now() + timeout;
-        if (m_setupFailure) {
-            return std::exchange(m_finished, {});
-        }
-        for (;;) {
-            int running = 0;
-            if (const CURLMcode code = curlLibrary().multi_perform(m_multi.get(), &running);
-                code != CURLM_OK) {
-                failEverything(multiFailure(code));
-            }
-            collectFinished();
-            checkTimeLimits();
-            const Clock::time_point now = Clock::now();
-            if (!m_finished.empty() || now >= deadline) {
-                return std::exchange(m_finished, {});
-            }
-            const auto wait = std::clamp(std::chrono::duration_cast<milliseconds>(deadline - now),
-                                         milliseconds{1}, kStallCheckInterval);
-            if (const CURLMcode code = curlLibrary().multi_poll(
-                    m_multi.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
-                code != CURLM_OK) {
-                failEverything(multiFailure(code));
-            }
-        }
-    }
-
-    // Taking a handle out halfway closes its connection rather than returning
-    // it to the pool, so nothing of an abandoned reply is read by the next.
-    void abandonAll() noexcept
-    {
-        for (CurlFetch& fetch : m_underWay) {
-            curlLibrary().multi_remove_handle(m_multi.get(), fetch.easy.get());
-        }
-        m_underWay.clear();
-        m_finished.clear();
-    }
-
-private:
-    // Easy handles are kept for the next fetch with their settings, so only
-    // the first fetches of a run pay for setting them up.
-    UniqueEasy takeEasy()
-    {
-        if (m_spareEasy.empty()) {
-            return makeEasy(m_options);
-        }
-        UniqueEasy easy = std::move(m_spareEasy.back());
-        m_spareEasy.pop_back();
-        return easy;
-    }
-
-    void collectFinished()
-    {
-        int queued = 0;
-        while (const CURLMsg* message = curlLibrary().multi_info_read(m_multi.get(), &queued)) {
-            if (message->msg != CURLMSG_DONE) {
-                continue;
-            }
-            CurlFetch* fetch = nullptr;
-            curlLibrary().easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &fetch);
-            const CURLcode result = message->data.result;
-            curlLibrary().multi_remove_handle(m_multi.get(), fetch->easy.get());
-            m_finished.push_back(fetch->outcome(result, m_options.bases));
-            recycle(*fetch);
-        }
-    }
-
-    void recycle(CurlFetch& fetch)
-    {
-        m_spareEasy.push_back(std::move(fetch.easy));
-        m_underWay.remove_if([&fetch](const CurlFetch& each) { return &each == &fetch; });
-    }
-
-    void checkTimeLimits()
-    {
-        const Clock::time_point now = Clock::now();
-        const auto window = m_options.stallTimeout;
-        const std::uint64_t slowest =
-            m_options.slowestBytesPerSecond *
-            static_cast<std::uint64_t>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(window).count()) /
-            1000;
-        for (auto it = m_underWay.begin(); it != m_underWay.end();) {
-            std::string reason;
-            if (now - it->started > m_options.totalTimeout) {
-                reason = tookTooLongText(m_options.totalTimeout);
-            } else if (it->requestSent && now - it->lastByte > window) {
-                reason = "no data received for " + std::to_string(window.count()) +
-                         " ms (stall time-out)";
-            } else if (it->requestSent && now - it->paceStart >= window &&
-                       now - it->lastByte < window / 2) {
-                // A reply gone silent is left to the stall time-out, which names it so.
-                if (it->paceBytes < slowest) {
-                    reason = "slower than " + std::to_string(m_options.slowestBytesPerSecond) +
-                             " bytes/s for " + std::to_string(window.count()) +
-                             " ms (low-speed time-out)";
-                } else {
-                    it->paceStart = now;
-                    it->paceBytes = 0;
-                }
-            }
-            if (reason.empty()) {
-                ++it;
-                continue;
-            }
-            // Its connection is closed, not pooled: the reply may still come.
-            curlLibrary().multi_remove_handle(m_multi.get(), it->easy.get());
-            m_finished.push_back(
-                {it->ticket, FetchFailure{ErrorNumber::TransferTimeout, std::move(reason)}});
-            it = m_underWay.erase(it);
-        }
-    }
-
-    void failEverything(const FetchFailure& failure)
-    {
-        for (CurlFetch& fetch : m_underWay) {
-            curlLibrary().multi_remove_handle(m_multi.get(), fetch.easy.get());
-            m_finished.push_back({fetch.ticket, failure});
-        }
-        m_underWay.clear();
-    }
-
-    const TransferOptions& m_options;
-    std::optional<FetchFailure> m_setupFailure;
-    UniqueMulti m_multi;
-    // A list, so that the address each handle's callbacks hold stays put.
-    std::list<CurlFetch> m_underWay;
-    std::vector<UniqueEasy> m_spareEasy;
-    std::vector<FinishedFetch> m_finished;
-};
-
 CurlTransfer::CurlTransfer(TransferOptions options) : m_options(std::move(options)) {}
 
-CurlTransfer::~CurlTransfer() = default;
+CurlTransfer::~CurlTransfer()
+{
+    abandonAll();
+}
 
 // Set up on the first fetch: a run over a library in order never pays for
-// libcurl's handles, its connection cache or its TLS set-up.
-CurlTransfer::FetchLoop& CurlTransfer::fetchLoop()
+// libcurl's handles, its connection cache or its TLS set-up. A failure to set
+// libcurl up is reported by every fetch.
+bool CurlTransfer::setUp()
 {
-    if (!m_fetchLoop) {
-        m_fetchLoop = std::make_unique<FetchLoop>(m_options);
+    if (!m_multi && !m_setupFailure) {
+        m_setupFailure = curlGlobalFailure();
+        try {
+            m_multi = m_setupFailure ? nullptr : makeMulti();
+        } catch (const RunError& error) {
+            m_setupFailure = FetchFailure{error.number(), error.what()};
+        }
     }
-    return *m_fetchLoop;
+    return m_multi != nullptr;
 }
 
-void CurlTransfer::start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> body)
+void CurlTransfer::start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> sink)
 {
-    fetchLoop().start(ticket, url, std::move(body));
+    if (!setUp()) {
+        m_finished.push_back({ticket, *m_setupFailure});
+        return;
+    }
+    CurlFetch& fetch = m_underWay.emplace_back(ticket, std::move(sink));
+    fetch.url = url;
+    try {
+        fetch.easy = takeEasy();
+        fetch.prepare(m_options.bodySizeCap);
+        fetch.proxy = aimEasy(fetch.easy.get(), url, m_options);
+    } catch (const RunError& error) {
+        m_underWay.pop_back();
+        m_finished.push_back({ticket, FetchFailure{error.number(), error.what()}});
+        return;
+    }
+    if (const CURLMcode code = curlLibrary().multi_add_handle(m_multi.get(), fetch.easy.get());
+        code != CURLM_OK) {
+        m_underWay.pop_back();
+        m_finished.push_back({ticket, multiFailure(code)});
+    }
 }
 
-std::vector<FinishedFetch> CurlTransfer::waitForFinished(std::chrono::milliseconds timeout)
+std::vector<FinishedFetch> CurlTransfer::waitForFinished(milliseconds timeout)
 {
-    return fetchLoop().waitForFinished(timeout);
+    const Clock::time_point deadline = Clock::now() + timeout;
+    if (!setUp()) {
+        return std::exchange(m_finished, {});
+    }
+    for (;;) {
+        int running = 0;
+        if (const CURLMcode code = curlLibrary().multi_perform(m_multi.get(), &running);
+            code != CURLM_OK) {
+            failEverything(multiFailure(code));
+        }
+        collectFinished();
+        checkTimeLimits();
+        const Clock::time_point now = Clock::now();
+        if (!m_finished.empty() || now >= deadline) {
+            return std::exchange(m_finished, {});
+        }
+        const auto wait = std::clamp(std::chrono::duration_cast<milliseconds>(deadline - now),
+                                     milliseconds{1}, kStallCheckInterval);
+        if (const CURLMcode code = curlLibrary().multi_poll(
+                m_multi.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
+            code != CURLM_OK) {
+            failEverything(multiFailure(code));
+        }
+    }
 }
 
+// Taking a handle out halfway closes its connection rather than returning
+// it to the pool, so nothing of an abandoned reply is read by the next.
 void CurlTransfer::abandonAll() noexcept
 {
-    if (m_fetchLoop) {
-        m_fetchLoop->abandonAll();
+    for (CurlFetch& fetch : m_underWay) {
+        curlLibrary().multi_remove_handle(m_multi.get(), fetch.easy.get());
     }
+    m_underWay.clear();
+    m_finished.clear();
+}
+
+// Easy handles are kept for the next fetch with their settings, so only
+// the first fetches of a run pay for setting them up.
+UniqueEasy CurlTransfer::takeEasy()
+{
+    if (m_spareEasy.empty()) {
+        return makeEasy(m_options);
+    }
+    UniqueEasy easy = std::move(m_spareEasy.back());
+    m_spareEasy.pop_back();
+    return easy;
+}
+
+void CurlTransfer::collectFinished()
+{
+    int queued = 0;
+    while (const CURLMsg* message = curlLibrary().multi_info_read(m_multi.get(), &queued)) {
+        if (message->msg != CURLMSG_DONE) {
+            continue;
+        }
+        CurlFetch* fetch = nullptr;
+        curlLibrary().easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &fetch);
+        const CURLcode result = message->data.result;
+        curlLibrary().multi_remove_handle(m_multi.get(), fetch->easy.get());
+        m_finished.push_back(fetch->outcome(result, m_options.bases));
+        recycle(*fetch);
+    }
+}
+
+void CurlTransfer::recycle(CurlFetch& fetch)
+{
+    m_spareEasy.push_back(std::move(fetch.easy));
+    m_underWay.remove_if([&fetch](const CurlFetch& each) { return &each == &fetch; });
+}
+
+void CurlTransfer::checkTimeLimits()
+{
+    const Clock::time_point now = Clock::now();
+    const auto window = m_options.stallTimeout;
+    const std::uint64_t slowest =
+        m_options.slowestBytesPerSecond *
+        static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(window).count()) /
+        1000;
+    for (auto it = m_underWay.begin(); it != m_underWay.end();) {
+        std::string reason;
+        if (now - it->started > m_options.totalTimeout) {
+            reason = tookTooLongText(m_options.totalTimeout);
+        } else if (it->requestSent && now - it->lastByte > window) {
+            reason =
+                "no data received for " + std::to_string(window.count()) + " ms (stall time-out)";
+        } else if (it->requestSent && now - it->paceStart >= window &&
+                   now - it->lastByte < window / 2) {
+            // A reply gone silent is left to the stall time-out, which names it so.
+            if (it->paceBytes < slowest) {
+                reason = "slower than " + std::to_string(m_options.slowestBytesPerSecond) +
+                         " bytes/s for " + std::to_string(window.count()) +
+                         " ms (low-speed time-out)";
+            } else {
+                it->paceStart = now;
+                it->paceBytes = 0;
+            }
+        }
+        if (reason.empty()) {
+            ++it;
+            continue;
+        }
+        // Its connection is closed, not pooled: the reply may still come.
+        curlLibrary().multi_remove_handle(m_multi.get(), it->easy.get());
+        m_finished.push_back(
+            {it->ticket, FetchFailure{ErrorNumber::TransferTimeout, std::move(reason)}});
+        it = m_underWay.erase(it);
+    }
+}
+
+void CurlTransfer::failEverything(const FetchFailure& failure)
+{
+    for (CurlFetch& fetch : m_underWay) {
+        curlLibrary().multi_remove_handle(m_multi.get(), fetch.easy.get());
+        m_finished.push_back({fetch.ticket, failure});
+    }
+    m_underWay.clear();
 }
 
 } // namespace kqget

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/posix/curl_fetch.h"
 #include "platform/transfer_options.h"
 #include "update/transfer_port.h"
 
-#include <memory>
+#include <list>
+#include <optional>
+#include <vector>
 
 namespace kqget {
 
@@ -23,11 +26,20 @@ public:
     void abandonAll() noexcept override;
 
 private:
-    class FetchLoop;
-    FetchLoop& fetchLoop();
+    bool setUp();
+    UniqueEasy takeEasy();
+    void collectFinished();
+    void recycle(CurlFetch& fetch);
+    void checkTimeLimits();
+    void failEverything(const FetchFailure& failure);
 
     TransferOptions m_options;
-    std::unique_ptr<FetchLoop> m_fetchLoop;
+    std::optional<FetchFailure> m_setupFailure; // reported by every fetch
+    UniqueMulti m_multi;
+    // A list, so that the address each handle's callbacks hold stays put.
+    std::list<CurlFetch> m_underWay;
+    std::vector<UniqueEasy> m_spareEasy;
+    std::vector<FinishedFetch> m_finished;
 };
 
 } // namespace kqget

@@ -54,7 +54,14 @@ void removeLeftover(int folder, const dirent& entry)
 
 } // namespace
 
-LocalFileSystem::LocalFileSystem() : m_newFileMode(newFileMode()) {}
+LocalFileSystem::LocalFileSystem()
+    : m_newFileMode(newFileMode()), m_wine(WinePaths::prefixFromEnvironment())
+{}
+
+std::string LocalFileSystem::linuxPath(std::string_view path) const
+{
+    return WinePaths::isWindowsPath(path) ? m_wine.toLinux(path) : std::string(path);
+}
 
 struct LocalFileSystem::SystemPath
 {
@@ -64,6 +71,15 @@ struct LocalFileSystem::SystemPath
 
 bool LocalFileSystem::toSystemPath(std::string_view path, SystemPath& into) const noexcept
 {
+    std::string linux;
+    if (WinePaths::isWindowsPath(path)) {
+        try {
+            linux = m_wine.toLinux(path);
+        } catch (const std::exception&) {
+            return false; // as a path too long to be anything
+        }
+        path = linux;
+    }
     // The whole path is held to the system's limit, as it would be unshortened.
     if (path.size() >= into.text.size()) {
         return false;
@@ -80,7 +96,12 @@ bool LocalFileSystem::toSystemPath(std::string_view path, SystemPath& into) cons
 
 CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
-    const std::string folder(dataFolder);
+    const std::string folder = linuxPath(dataFolder);
+    // A Windows path is named as typed and as found.
+    const std::string named = "'" + std::string(dataFolder) + "'" +
+                              (folder == dataFolder ? ""
+                                                    : " (as '" + folder + "' in the Wine prefix " +
+                                                          m_wine.prefix() + ")");
     UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     UniqueDir dir;
     if (folderFd.valid()) {
@@ -88,7 +109,7 @@ CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char
     }
     if (!dir) {
         throw RunError(ErrorNumber::DataFolder,
-                       "cannot search data folder '" + folder + "': " + systemErrorText(errno));
+                       "cannot search data folder " + named + ": " + systemErrorText(errno));
     }
     // What a killed run left goes as the run begins, which lists A first.
     const bool sweeps = letter == 'A' && folder == m_lockedFolder;
@@ -98,8 +119,8 @@ CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char
         const dirent* entry = ::readdir(dir.get());
         if (entry == nullptr) {
             if (errno != 0) {
-                throw RunError(ErrorNumber::DataFolder, "cannot read data folder '" + folder +
-                                                            "': " + systemErrorText(errno));
+                throw RunError(ErrorNumber::DataFolder,
+                               "cannot read data folder " + named + ": " + systemErrorText(errno));
             }
             break;
         }
@@ -165,7 +186,7 @@ FileStamp LocalFileSystem::fileStamp(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    return std::make_unique<PosixStagedFile>(path, m_newFileMode);
+    return std::make_unique<PosixStagedFile>(linuxPath(path), m_newFileMode);
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
@@ -176,8 +197,8 @@ std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
 std::unique_ptr<RunLock> LocalFileSystem::lockRun(std::string_view logPath,
                                                   std::string_view dataFolder)
 {
-    std::unique_ptr<RunLock> lock = lockRunFolders(logPath, dataFolder);
-    m_lockedFolder = dataFolder;
+    m_lockedFolder = linuxPath(dataFolder);
+    std::unique_ptr<RunLock> lock = lockRunFolders(logPath, m_lockedFolder);
     return lock;
 }
 

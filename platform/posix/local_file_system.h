@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/posix/unique_fd.h"
+#include "platform/posix/wine_paths.h"
 #include "update/file_system_port.h"
 
 #include <memory>
@@ -8,7 +9,9 @@
 
 namespace kqget {
 
-// The run's file system on POSIX.
+// The run's file system on POSIX. A path typed as a Windows path (the card
+// product's own, under Wine) is found through the Wine prefix: the run forms
+// and logs its card paths as typed, with '\'.
 class LocalFileSystem final : public FileSystemPort
 {
 public:
@@ -23,12 +26,19 @@ public:
     std::unique_ptr<RunLock> lockRun(std::string_view logPath,
                                      std::string_view dataFolder) override;
     char separator() const noexcept override { return '/'; }
+    char separatorFor(std::string_view dataFolder) const noexcept override
+    {
+        return WinePaths::isWindowsPath(dataFolder) ? '\\' : '/';
+    }
 
 private:
     const unsigned m_newFileMode;
+    const WinePaths m_wine;
     // The data folder of the run under way, whose listings sweep.
     std::string m_lockedFolder;
 
+    // A Windows path's Linux path; any other as it is.
+    std::string linuxPath(std::string_view path) const;
     // A path as the system takes it: below the folder last listed, relative
     // to it, so that looking at a card file costs the kernel two components
     // instead of the whole path; anything else as it is.

@@ -3,24 +3,35 @@
 #include "platform/posix/curl_transfer.h"
 #include "platform/posix/local_file_system.h"
 #include "platform/posix/posix_content_check.h"
-#include "platform/posix/wine_path_ports.h"
+#include "platform/posix/wine_paths.h"
 
 namespace kqget {
 
 namespace {
 
-// The Windows card product's paths, typed as it shows them, are found in the
-// Wine prefix it runs in.
-std::shared_ptr<const WinePaths> winePaths()
+// The look into card files, with a path typed as a Windows path found in the
+// Wine prefix as the file system finds it.
+class NativeContentCheck final : public ContentCheckPort
 {
-    return std::make_shared<const WinePaths>(WinePaths::prefixFromEnvironment());
-}
+public:
+    std::optional<std::string> fileDamage(std::string_view path, CardFileKind kind) const override
+    {
+        if (!WinePaths::isWindowsPath(path)) {
+            return m_inner.fileDamage(path, kind);
+        }
+        return m_inner.fileDamage(m_wine.toLinux(path), kind);
+    }
+
+private:
+    PosixContentCheck m_inner;
+    const WinePaths m_wine{WinePaths::prefixFromEnvironment()};
+};
 
 } // namespace
 
 std::unique_ptr<FileSystemPort> makeNativeFileSystem()
 {
-    return std::make_unique<WinePathFileSystem>(std::make_unique<LocalFileSystem>(), winePaths());
+    return std::make_unique<LocalFileSystem>();
 }
 
 std::unique_ptr<TransferPort> makeNativeTransfer(TransferOptions options)
@@ -30,8 +41,7 @@ std::unique_ptr<TransferPort> makeNativeTransfer(TransferOptions options)
 
 std::unique_ptr<ContentCheckPort> makeNativeContentCheck()
 {
-    return std::make_unique<WinePathContentCheck>(std::make_unique<PosixContentCheck>(),
-                                                  winePaths());
+    return std::make_unique<NativeContentCheck>();
 }
 
 } // namespace kqget

@@ -1,11 +1,11 @@
 #include "platform/posix/posix_log_file.h"
 
+#include "platform/posix/posix_run_lock.h"
 #include "platform/system_error_text.h"
 #include "update/run_error.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,14 +33,6 @@ std::string_view namedFailure(const std::string& path)
     return {};
 }
 
-// Where the log was to be made, for a message that sends the user elsewhere.
-std::string folderOf(const std::string& path)
-{
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(path, error);
-    return error ? std::string(".") : absolute.parent_path().string();
-}
-
 } // namespace
 
 PosixLogFile::PosixLogFile(std::string_view path) : BufferedLog(path)
@@ -57,7 +49,7 @@ PosixLogFile::PosixLogFile(std::string_view path) : BufferedLog(path)
         if (const std::string_view named = namedFailure(this->path()); !named.empty()) {
             fail("cannot create", named);
         }
-        failToCreate(folderOf(this->path()), systemErrorText(error));
+        failToCreate(folderOfLog(this->path()), systemErrorText(error));
     }
     struct stat info
     {};

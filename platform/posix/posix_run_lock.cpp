@@ -23,14 +23,14 @@ public:
     std::vector<UniqueFd> held;
 };
 
+} // namespace
+
 std::string folderOfLog(std::string_view logPath)
 {
     std::error_code error;
     const auto absolute = std::filesystem::absolute(std::string(logPath), error);
     return error ? std::string(".") : absolute.parent_path().string();
 }
-
-} // namespace
 
 std::unique_ptr<RunLock> lockRunFolders(std::string_view logPath, std::string_view dataFolder)
 {

@@ -1,8 +1,11 @@
 #include "platform/posix/process_umask.h"
 
+#include "update/run_inputs.h"
+
 #include <charconv>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 namespace kqget {
 
@@ -14,31 +17,21 @@ constexpr unsigned kUmaskWhenUnknown = 077;
 
 std::optional<unsigned> umaskFromProcStatus(std::string_view status)
 {
-    constexpr std::string_view kField = "Umask:";
-    std::size_t lineStart = 0;
-    while (lineStart < status.size()) {
-        std::size_t lineEnd = status.find('\n', lineStart);
-        if (lineEnd == std::string_view::npos) {
-            lineEnd = status.size();
-        }
-        std::string_view line = status.substr(lineStart, lineEnd - lineStart);
-        if (line.starts_with(kField)) {
-            line.remove_prefix(kField.size());
-            while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-                line.remove_prefix(1);
-            }
-            unsigned mask = 0;
-            const auto [end, error] =
-                std::from_chars(line.data(), line.data() + line.size(), mask, 8);
-            if (error != std::errc{} || end == line.data() || end != line.data() + line.size() ||
-                mask > 0777) {
-                return std::nullopt;
-            }
-            return mask;
-        }
-        lineStart = lineEnd + 1;
+    constexpr std::string_view kField = "\nUmask:";
+    const std::string text = "\n" + std::string(status);
+    const std::size_t at = text.find(kField);
+    if (at == std::string::npos) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    std::string_view value = std::string_view(text).substr(at + kField.size());
+    value = trimSpaces(value.substr(0, value.find('\n')), " \t");
+    unsigned mask = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), mask, 8);
+    if (value.empty() || error != std::errc{} || end != value.data() + value.size() ||
+        mask > 0777) {
+        return std::nullopt;
+    }
+    return mask;
 }
 
 unsigned currentUmask()

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
-#include <memory>
-#include <sys/stat.h>
+#include <filesystem>
 #include <vector>
 
 namespace kqget {
@@ -32,27 +30,20 @@ bool sameWithoutCase(std::string_view a, std::string_view b) noexcept
 
 bool exists(const std::string& path) noexcept
 {
-    struct stat info
-    {};
-    return ::lstat(path.c_str(), &info) == 0;
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
-
-struct DirCloser
-{
-    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
-};
 
 // The name in `folder` that is `name` without regard to case; none when the
 // folder has none or cannot be read.
 std::string entryWithoutCase(const std::string& folder, std::string_view name)
 {
-    const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-    if (!dir) {
-        return {};
-    }
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (sameWithoutCase(entry->d_name, name)) {
-            return entry->d_name;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::string each = entry->path().filename().string();
+        if (sameWithoutCase(each, name)) {
+            return each;
         }
     }
     return {};

@@ -13,6 +13,8 @@
 #include <shlobj.h>
 // clang-format on
 
+#include <cstdio>
+#include <io.h>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -20,9 +22,6 @@
 namespace kqget {
 
 namespace {
-
-// A settings file holds two lines; anything much larger is no settings file.
-constexpr DWORD kMaxSettingsBytes = 64 * 1024;
 
 // The settings file in the known folder `id`, or empty when the system
 // cannot name that folder.
@@ -90,43 +89,19 @@ SettingsLocations settingsLocations()
     return {settingsFileIn(FOLDERID_RoamingAppData), settingsFileIn(FOLDERID_ProgramData)};
 }
 
-SettingsText readSettingsText(const std::string& path)
+std::FILE* openSettingsFile(const std::string& path, std::string& refusal)
 {
-    const UniqueFileHandle file(::CreateFileW(
-        toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const auto failed = [&path](DWORD error) {
-        return SettingsText{
-            false, {}, "cannot read settings file '" + path + "': " + windowsErrorText(error)};
-    };
-    if (!file) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return {};
-        }
-        return failed(error);
+    std::FILE* file = ::_wfopen(toWide(path).c_str(), L"rb");
+    if (file == nullptr) {
+        return nullptr;
     }
-    if (auto foreign = foreignOwner(file.get(), path)) {
-        return {false, {}, std::move(*foreign)};
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+    if (auto foreign = foreignOwner(handle, path)) {
+        std::fclose(file);
+        refusal = std::move(*foreign);
+        return nullptr;
     }
-    SettingsText read{true, {}, {}};
-    char buffer[4096];
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-            return failed(::GetLastError());
-        }
-        if (got == 0) {
-            return read;
-        }
-        read.text.append(buffer, got);
-        if (read.text.size() > kMaxSettingsBytes) {
-            return {false,
-                    {},
-                    "settings file '" + path + "' is longer than " +
-                        std::to_string(kMaxSettingsBytes) + " bytes: not a settings file"};
-        }
-    }
+    return file;
 }
 
 } // namespace kqget

@@ -12,6 +12,9 @@ TEST(HttpDateTest, ReadsTheThreeFormsAndNothingElse)
         {"Sun, 06 Nov 1994 08:49:37 GMT", kDate},
         {"Sunday, 06-Nov-94 08:49:37 GMT", kDate},
         {"Sun Nov  6 08:49:37 1994", kDate},
+        {"Wed Nov 16 08:49:37 1994", kDate + 10 * 86400},
+        {"Sun Nov 6 08:49:37 1994", std::nullopt}, // a day of one digit comes after two spaces
+        {"Sun, 6 Nov 1994 08:49:37 GMT", std::nullopt},
         {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
         {"Tue, 29 Feb 2028 23:59:59 GMT", 1835481599},
         {"Wednesday, 01-Jan-25 00:00:00 GMT", 1735689600},
