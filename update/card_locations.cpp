@@ -1,13 +1,33 @@
 #include "update/card_locations.h"
 
 #include "update/build_config.h"
-#include "update/uri_component.h"
 
 namespace kqget {
 
 namespace {
 
 constexpr std::string_view kHiddenKey = "…";
+
+// `text` as one component of a URL: the unreserved characters of RFC 3986
+// (letters, digits, "-._~") as they are, every other byte as %XX. A service
+// that decodes the component, with '+' read as a space or not, gets back
+// exactly `text`; nothing in it can end a value, start another field or a
+// fragment, or climb out of a path segment.
+std::string uriComponent(std::string_view text)
+{
+    constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            std::string_view("-._~").find(c) != std::string_view::npos) {
+            encoded.push_back(c);
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        encoded.append({'%', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]});
+    }
+    return encoded;
+}
 
 // "http://host:port" of "http://host:port/path": the bases are our own
 // settings, always written with a scheme.
@@ -65,27 +85,6 @@ void CardLocations::formIllustrationPath(std::string_view cardId, std::string& p
     formCardFilePath(cardId, "_full.png", path);
 }
 
-std::string CardLocations::folderPath(std::string_view cardId) const
-{
-    std::string path;
-    formFolderPath(cardId, path);
-    return path;
-}
-
-std::string CardLocations::xmlPath(std::string_view cardId) const
-{
-    std::string path;
-    formXmlPath(cardId, path);
-    return path;
-}
-
-std::string CardLocations::illustrationPath(std::string_view cardId) const
-{
-    std::string path;
-    formIllustrationPath(cardId, path);
-    return path;
-}
-
 std::string CardLocations::infoUrl(std::string_view cardId) const
 {
     return std::string(m_infoPrefix).append(cardId).append("&xmlonly=1");
@@ -112,12 +111,7 @@ std::string CardLocations::wireInfoUrl(std::string_view cardId) const
 
 std::string CardLocations::wireImageUrl(std::string_view cardId) const
 {
-    const std::string id = uriComponent(cardId);
-    return std::string(m_imagePrefix)
-        .append(id)
-        .append("/illustrations/")
-        .append(id)
-        .append("_full.png");
+    return imageUrl(uriComponent(cardId));
 }
 
 } // namespace kqget

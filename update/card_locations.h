@@ -27,11 +27,8 @@ public:
     CardLocations(const ServiceHosts& hosts, std::string_view key, std::string_view userName,
                   std::string_view dataFolder, char separator);
 
-    std::string folderPath(std::string_view cardId) const;
-    std::string xmlPath(std::string_view cardId) const;
-    std::string illustrationPath(std::string_view cardId) const;
-    // The same, written over `path`: a walk that keeps one string for each
-    // reuses its room from card to card.
+    // Each written over `path`: a walk that keeps one string for each reuses
+    // its room from card to card.
     void formFolderPath(std::string_view cardId, std::string& path) const;
     void formXmlPath(std::string_view cardId, std::string& path) const;
     void formIllustrationPath(std::string_view cardId, std::string& path) const;

@@ -2,7 +2,6 @@
 
 #include "update/fetch_pipeline.h"
 #include "update/run_log.h"
-#include "update/size_text.h"
 
 #include <algorithm>
 #include <optional>
@@ -230,7 +229,7 @@ private:
 
     void reportSize(std::string_view path, std::string_view label, std::uint64_t size)
     {
-        const std::string text = sizeText(size);
+        const std::string text = std::to_string(size);
         m_log.writePiece(label);
         m_log.writeLine(text);
         m_run.m_progress.fileSized(path, text);

@@ -59,11 +59,36 @@ void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
     }
 }
 
+namespace {
+
+// Whether a status says "not now": too many requests, or unavailable.
+bool isRefusalStatus(long httpStatus) noexcept
+{
+    return httpStatus == 429 || httpStatus == 503;
+}
+
+} // namespace
+
+ServiceRefusing::ServiceRefusing(std::string_view url, long httpStatus)
+    : RunError(ErrorNumber::ServiceRefusing, "cannot fetch " + std::string(url) +
+                                                 ": the service keeps refusing (HTTP " +
+                                                 std::to_string(httpStatus) + "): try again later")
+{}
+
 bool FetchScheduler::isRateLimit(const Outcome& outcome) const
 {
     const auto* result = std::get_if<FetchResult>(&outcome);
     return result != nullptr && isRefusalStatus(result->httpStatus) && result->retryAfter &&
            *result->retryAfter <= kLongestRetryAfter;
+}
+
+std::optional<FetchScheduler::Refusal> FetchScheduler::refusedTooLong(Clock::time_point now) const
+{
+    const Clock::time_point until = m_inFlight > 0 ? m_latestRefusalAt : now;
+    if (!m_refusingSince || until - *m_refusingSince < kRefusalBudget) {
+        return std::nullopt;
+    }
+    return m_latestRefusal;
 }
 
 void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
@@ -94,8 +119,13 @@ std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFet
     Host& host = m_hosts[found->second.host];
     --host.inFlight;
     --m_inFlight;
-    if (const auto* result = std::get_if<FetchResult>(&fetch.outcome)) {
-        m_refusals.answered(result->httpStatus, now);
+    if (const auto* result = std::get_if<FetchResult>(&fetch.outcome);
+        result != nullptr && !isRefusalStatus(result->httpStatus)) {
+        m_refusingSince.reset();
+    } else if (result != nullptr) {
+        m_refusingSince = m_refusingSince.value_or(now);
+        m_latestRefusalAt = now;
+        m_latestRefusal = {result->httpStatus};
     }
     const bool rateLimited = isRateLimit(fetch.outcome);
     answered(host, found->second, rateLimited);
