@@ -33,7 +33,6 @@ bool FetchScheduler::mayStart(const Fetch& fetch, Clock::time_point now) const
 void FetchScheduler::startOne(TransferPort& transfer, Fetches::iterator it)
 {
     ++m_hosts[it->second.host].inFlight;
-    ++m_inFlight;
     auto node = m_pending.extract(it);
     const auto placed = m_underWay.insert(std::move(node)).position;
     const Fetch& fetch = placed->second;
@@ -44,13 +43,13 @@ void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
                               std::optional<FetchTicket> first)
 {
     // The fetch the run waits for goes before those it may never need.
-    if (first && m_inFlight < m_jobs) {
+    if (first && m_underWay.size() < m_jobs) {
         if (const auto it = m_pending.find(*first);
             it != m_pending.end() && mayStart(it->second, now)) {
             startOne(transfer, it);
         }
     }
-    for (auto it = m_pending.begin(); it != m_pending.end() && m_inFlight < m_jobs;) {
+    for (auto it = m_pending.begin(); it != m_pending.end() && m_underWay.size() < m_jobs;) {
         if (mayStart(it->second, now)) {
             startOne(transfer, it++);
         } else {
@@ -84,7 +83,7 @@ bool FetchScheduler::isRateLimit(const Outcome& outcome) const
 
 std::optional<FetchScheduler::Refusal> FetchScheduler::refusedTooLong(Clock::time_point now) const
 {
-    const Clock::time_point until = m_inFlight > 0 ? m_latestRefusalAt : now;
+    const Clock::time_point until = !m_underWay.empty() ? m_latestRefusalAt : now;
     if (!m_refusingSince || until - *m_refusingSince < kRefusalBudget) {
         return std::nullopt;
     }
@@ -118,7 +117,6 @@ std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFet
     }
     Host& host = m_hosts[found->second.host];
     --host.inFlight;
-    --m_inFlight;
     if (const auto* result = std::get_if<FetchResult>(&fetch.outcome);
         result != nullptr && !isRefusalStatus(result->httpStatus)) {
         m_refusingSince.reset();
@@ -165,7 +163,6 @@ void FetchScheduler::clear() noexcept
 {
     m_pending.clear();
     m_underWay.clear();
-    m_inFlight = 0;
     for (Host& host : m_hosts) {
         host.inFlight = 0;
         host.retriesOut = 0;

@@ -88,7 +88,7 @@ public:
     std::optional<Refusal> refusedTooLong(Clock::time_point now) const;
 
     std::size_t notStarted() const noexcept { return m_pending.size(); }
-    std::size_t underWay() const noexcept { return m_inFlight; }
+    std::size_t underWay() const noexcept { return m_underWay.size(); }
 
     // Forgets every fetch, under way or not; the transfer abandons its own.
     void clear() noexcept;
@@ -121,7 +121,6 @@ private:
     void answered(Host& host, const Fetch& fetch, bool rateLimited);
 
     std::size_t m_jobs;
-    std::size_t m_inFlight = 0;
     std::vector<Host> m_hosts;
     Fetches m_pending;
     Fetches m_underWay;
