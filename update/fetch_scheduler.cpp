@@ -4,6 +4,24 @@
 
 namespace kqget {
 
+namespace {
+
+// Whether a status says "not now": too many requests, or unavailable.
+bool isRefusalStatus(long httpStatus) noexcept
+{
+    return httpStatus == 429 || httpStatus == 503;
+}
+
+// A refusal with a wait short enough to be waited out and asked again.
+bool isRateLimit(const FetchScheduler::Outcome& outcome)
+{
+    const auto* result = std::get_if<FetchResult>(&outcome);
+    return result != nullptr && isRefusalStatus(result->httpStatus) && result->retryAfter &&
+           *result->retryAfter <= kLongestRetryAfter;
+}
+
+} // namespace
+
 FetchScheduler::FetchScheduler(std::size_t jobs) : m_jobs(std::max<std::size_t>(jobs, 1)) {}
 
 std::size_t FetchScheduler::hostIndex(std::string_view origin)
@@ -43,11 +61,9 @@ void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
                               std::optional<FetchTicket> first)
 {
     // The fetch the run waits for goes before those it may never need.
-    if (first && m_underWay.size() < m_jobs) {
-        if (const auto it = m_pending.find(*first);
-            it != m_pending.end() && mayStart(it->second, now)) {
-            startOne(transfer, it);
-        }
+    if (const auto it = first ? m_pending.find(*first) : m_pending.end();
+        it != m_pending.end() && m_underWay.size() < m_jobs && mayStart(it->second, now)) {
+        startOne(transfer, it);
     }
     for (auto it = m_pending.begin(); it != m_pending.end() && m_underWay.size() < m_jobs;) {
         if (mayStart(it->second, now)) {
@@ -58,28 +74,11 @@ void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
     }
 }
 
-namespace {
-
-// Whether a status says "not now": too many requests, or unavailable.
-bool isRefusalStatus(long httpStatus) noexcept
-{
-    return httpStatus == 429 || httpStatus == 503;
-}
-
-} // namespace
-
 ServiceRefusing::ServiceRefusing(std::string_view url, long httpStatus)
     : RunError(ErrorNumber::ServiceRefusing, "cannot fetch " + std::string(url) +
                                                  ": the service keeps refusing (HTTP " +
                                                  std::to_string(httpStatus) + "): try again later")
 {}
-
-bool FetchScheduler::isRateLimit(const Outcome& outcome) const
-{
-    const auto* result = std::get_if<FetchResult>(&outcome);
-    return result != nullptr && isRefusalStatus(result->httpStatus) && result->retryAfter &&
-           *result->retryAfter <= kLongestRetryAfter;
-}
 
 std::optional<FetchScheduler::Refusal> FetchScheduler::refusedTooLong(Clock::time_point now) const
 {

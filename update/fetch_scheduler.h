@@ -115,7 +115,6 @@ private:
     using Fetches = std::map<FetchTicket, Fetch>;
 
     std::size_t hostIndex(std::string_view origin);
-    bool isRateLimit(const Outcome& outcome) const;
     bool mayStart(const Fetch& fetch, Clock::time_point now) const;
     void startOne(TransferPort& transfer, Fetches::iterator it);
     void answered(Host& host, const Fetch& fetch, bool rateLimited);
