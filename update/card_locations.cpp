@@ -29,15 +29,6 @@ std::string uriComponent(std::string_view text)
     return encoded;
 }
 
-// "http://host:port" of "http://host:port/path": the bases are our own
-// settings, always written with a scheme.
-std::string originOf(std::string_view base)
-{
-    const std::size_t authority = base.find("://");
-    const std::size_t start = authority == std::string_view::npos ? 0 : authority + 3;
-    return std::string(base.substr(0, base.find('/', start)));
-}
-
 } // namespace
 
 ServiceHosts ServiceHosts::configured()
@@ -47,8 +38,8 @@ ServiceHosts ServiceHosts::configured()
 
 CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,
                              std::string_view userName, std::string_view dataFolder, char separator)
-    : m_infoOrigin(originOf(hosts.infoBase)), m_imageOrigin(originOf(hosts.imageBase)),
-      m_dataFolder(dataFolder), m_separator(separator)
+    : m_infoOrigin(hosts.infoBase), m_imageOrigin(hosts.imageBase), m_dataFolder(dataFolder),
+      m_separator(separator)
 {
     const auto infoPrefix = [&](std::string_view keyText, std::string_view userText) {
         return std::string(hosts.infoBase)

@@ -39,7 +39,8 @@ public:
     // The info URL as the user may see it on screen: the key reads "…".
     std::string shownInfoUrl(std::string_view cardId) const;
 
-    // Scheme and authority of each service, which tell its hosts apart.
+    // Scheme and authority of each service (its base), which tell its hosts
+    // apart.
     std::string_view infoOrigin() const noexcept { return m_infoOrigin; }
     std::string_view imageOrigin() const noexcept { return m_imageOrigin; }
 
