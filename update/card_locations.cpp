@@ -1,12 +1,11 @@
 #include "update/card_locations.h"
 
 #include "update/build_config.h"
+#include "update/display_text.h"
 
 namespace kqget {
 
 namespace {
-
-constexpr std::string_view kHiddenKey = "…";
 
 // `text` as one component of a URL: the unreserved characters of RFC 3986
 // (letters, digits, "-._~") as they are, every other byte as %XX. A service

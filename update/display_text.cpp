@@ -5,7 +5,6 @@ namespace kqget {
 namespace {
 
 constexpr std::string_view kKeyParameter = "mlunkey=";
-constexpr std::string_view kHiddenKey = "…";
 
 // How many bytes of a control character begin at `i`: 1 for C0 and DEL, 2
 // for C1 (U+0080 to U+009F, C2 80 to C2 9F in UTF-8), 0 for anything else.
