@@ -1,7 +1,5 @@
 #include "update/body_start.h"
 
-#include <algorithm>
-
 namespace kqget {
 
 namespace {
@@ -19,26 +17,19 @@ bool isXmlSpace(char c)
 void BodyStart::feed(std::string_view bytes)
 {
     for (const char c : bytes) {
-        if (m_fed < kPngSignature.size()) {
+        if (m_head.size() < kPngSignature.size()) {
             m_head.push_back(c);
+        } else if (m_afterMark) {
+            return; // nothing more to learn from this body
         }
-        ++m_fed;
-        if (m_firstMarkup != '\0') {
-            if (m_fed > kPngSignature.size()) {
-                return; // nothing more to learn from this body
+        // Whether the body begins with the mark shows only once its first
+        // three bytes are in: the first byte that is no white space is kept
+        // both ways.
+        if (!isXmlSpace(c)) {
+            m_first = m_first.value_or(c);
+            if (m_head.size() > kUtf8Mark.size()) {
+                m_afterMark = m_afterMark.value_or(c);
             }
-            continue;
-        }
-        // Within the first three bytes, a byte of the mark is not content yet:
-        // whether it was the mark shows once the three are in.
-        const std::size_t at = m_fed - 1;
-        if (at < kUtf8Mark.size() && m_head == kUtf8Mark.substr(0, m_head.size())) {
-            continue;
-        }
-        if (at > 0 && at < kUtf8Mark.size()) {
-            m_firstMarkup = m_head.front(); // the start of a mark, then something else
-        } else if (!isXmlSpace(c)) {
-            m_firstMarkup = c;
         }
     }
 }
@@ -48,7 +39,8 @@ std::string_view BodyStart::refusal(CardFileKind kind) const
     if (kind == CardFileKind::Illustration) {
         return m_head == kPngSignature ? std::string_view() : "not a PNG image";
     }
-    return m_firstMarkup == '<' ? std::string_view() : "not an XML document";
+    const std::optional<char> markup = m_head.starts_with(kUtf8Mark) ? m_afterMark : m_first;
+    return markup == '<' ? std::string_view() : "not an XML document";
 }
 
 } // namespace kqget

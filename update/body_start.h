@@ -2,7 +2,7 @@
 
 #include "update/content_check_port.h"
 
-#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,9 +23,11 @@ public:
     std::string_view refusal(CardFileKind kind) const;
 
 private:
-    std::string m_head;        // the first bytes, up to the PNG signature's length
-    std::size_t m_fed = 0;     // bytes seen in all
-    char m_firstMarkup = '\0'; // the first byte past the mark and white space
+    std::string m_head; // the first bytes, up to the PNG signature's length
+    // The first byte that is no white space, from the start and past the
+    // three bytes of the mark.
+    std::optional<char> m_first;
+    std::optional<char> m_afterMark;
 };
 
 } // namespace kqget

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string_view>
@@ -35,43 +34,6 @@ class CardEntries
 public:
     // Longer names are never card names.
     static constexpr std::size_t kMaxNameBytes = kLengthMask;
-
-    using value_type = std::string_view;
-
-    class const_iterator
-    {
-    public:
-        using iterator_category = std::forward_iterator_tag;
-        using value_type = std::string_view;
-        using difference_type = std::ptrdiff_t;
-        using pointer = void;
-        using reference = std::string_view;
-
-        const_iterator() = default;
-        std::string_view operator*() const { return (*m_entries)[m_index]; }
-        const_iterator& operator++()
-        {
-            ++m_index;
-            return *this;
-        }
-        const_iterator operator++(int)
-        {
-            const_iterator before = *this;
-            ++m_index;
-            return before;
-        }
-        bool operator==(const const_iterator& other) const { return m_index == other.m_index; }
-
-    private:
-        friend class CardEntries;
-        const_iterator(const CardEntries* entries, std::size_t index)
-            : m_entries(entries), m_index(index)
-        {}
-
-        const CardEntries* m_entries = nullptr;
-        std::size_t m_index = 0;
-    };
-    using iterator = const_iterator;
 
     // Throws std::length_error for a name over kMaxNameBytes.
     void add(std::string_view name, EntryType type = EntryType::Unknown)
@@ -128,9 +90,6 @@ public:
         return static_cast<EntryType>(static_cast<unsigned char>(*record(m_index[index])) >>
                                       kTypeShift);
     }
-    bool empty() const noexcept { return m_index.empty(); }
-    const_iterator begin() const { return {this, 0}; }
-    const_iterator end() const { return {this, m_index.size()}; }
 
 private:
     static std::size_t lengthOf(char header) noexcept

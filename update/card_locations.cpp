@@ -1,21 +1,31 @@
 #include "update/card_locations.h"
 
 #include "update/build_config.h"
-#include "update/uri_component.h"
+#include "update/display_text.h"
 
 namespace kqget {
 
 namespace {
 
-constexpr std::string_view kHiddenKey = "…";
-
-// "http://host:port" of "http://host:port/path": the bases are our own
-// settings, always written with a scheme.
-std::string originOf(std::string_view base)
+// `text` as one component of a URL: the unreserved characters of RFC 3986
+// (letters, digits, "-._~") as they are, every other byte as %XX. A service
+// that decodes the component, with '+' read as a space or not, gets back
+// exactly `text`; nothing in it can end a value, start another field or a
+// fragment, or climb out of a path segment.
+std::string uriComponent(std::string_view text)
 {
-    const std::size_t authority = base.find("://");
-    const std::size_t start = authority == std::string_view::npos ? 0 : authority + 3;
-    return std::string(base.substr(0, base.find('/', start)));
+    constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            std::string_view("-._~").find(c) != std::string_view::npos) {
+            encoded.push_back(c);
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        encoded.append({'%', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]});
+    }
+    return encoded;
 }
 
 } // namespace
@@ -27,8 +37,8 @@ ServiceHosts ServiceHosts::configured()
 
 CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,
                              std::string_view userName, std::string_view dataFolder, char separator)
-    : m_infoOrigin(originOf(hosts.infoBase)), m_imageOrigin(originOf(hosts.imageBase)),
-      m_dataFolder(dataFolder), m_separator(separator)
+    : m_infoOrigin(hosts.infoBase), m_imageOrigin(hosts.imageBase), m_dataFolder(dataFolder),
+      m_separator(separator)
 {
     const auto infoPrefix = [&](std::string_view keyText, std::string_view userText) {
         return std::string(hosts.infoBase)
@@ -65,27 +75,6 @@ void CardLocations::formIllustrationPath(std::string_view cardId, std::string& p
     formCardFilePath(cardId, "_full.png", path);
 }
 
-std::string CardLocations::folderPath(std::string_view cardId) const
-{
-    std::string path;
-    formFolderPath(cardId, path);
-    return path;
-}
-
-std::string CardLocations::xmlPath(std::string_view cardId) const
-{
-    std::string path;
-    formXmlPath(cardId, path);
-    return path;
-}
-
-std::string CardLocations::illustrationPath(std::string_view cardId) const
-{
-    std::string path;
-    formIllustrationPath(cardId, path);
-    return path;
-}
-
 std::string CardLocations::infoUrl(std::string_view cardId) const
 {
     return std::string(m_infoPrefix).append(cardId).append("&xmlonly=1");
@@ -112,12 +101,7 @@ std::string CardLocations::wireInfoUrl(std::string_view cardId) const
 
 std::string CardLocations::wireImageUrl(std::string_view cardId) const
 {
-    const std::string id = uriComponent(cardId);
-    return std::string(m_imagePrefix)
-        .append(id)
-        .append("/illustrations/")
-        .append(id)
-        .append("_full.png");
+    return imageUrl(uriComponent(cardId));
 }
 
 } // namespace kqget

@@ -27,11 +27,8 @@ public:
     CardLocations(const ServiceHosts& hosts, std::string_view key, std::string_view userName,
                   std::string_view dataFolder, char separator);
 
-    std::string folderPath(std::string_view cardId) const;
-    std::string xmlPath(std::string_view cardId) const;
-    std::string illustrationPath(std::string_view cardId) const;
-    // The same, written over `path`: a walk that keeps one string for each
-    // reuses its room from card to card.
+    // Each written over `path`: a walk that keeps one string for each reuses
+    // its room from card to card.
     void formFolderPath(std::string_view cardId, std::string& path) const;
     void formXmlPath(std::string_view cardId, std::string& path) const;
     void formIllustrationPath(std::string_view cardId, std::string& path) const;
@@ -42,7 +39,8 @@ public:
     // The info URL as the user may see it on screen: the key reads "…".
     std::string shownInfoUrl(std::string_view cardId) const;
 
-    // Scheme and authority of each service, which tell its hosts apart.
+    // Scheme and authority of each service (its base), which tell its hosts
+    // apart.
     std::string_view infoOrigin() const noexcept { return m_infoOrigin; }
     std::string_view imageOrigin() const noexcept { return m_imageOrigin; }
 

@@ -2,7 +2,6 @@
 
 #include "update/fetch_pipeline.h"
 #include "update/run_log.h"
-#include "update/size_text.h"
 
 #include <algorithm>
 #include <optional>
@@ -146,15 +145,14 @@ private:
     void apply(const std::string& cardId, const std::string& path, CardFileKind kind,
                FetchPipeline::Delivery& arrived)
     {
-        const auto shownUrl = [&] {
-            return kind == CardFileKind::Illustration ? arrived.url : m_cards.shownInfoUrl(cardId);
-        };
+        const std::string shownUrl =
+            kind == CardFileKind::Illustration ? arrived.url : m_cards.shownInfoUrl(cardId);
         const auto* result = std::get_if<FetchResult>(&arrived.outcome);
         // A body that could not be kept is a store that failed, whatever the
         // transfer made of being stopped.
         if (result == nullptr && !arrived.body->failure()) {
             const auto& failure = std::get<FetchFailure>(arrived.outcome);
-            throw RunError(failure.number, "cannot fetch " + shownUrl() + ": " + failure.reason);
+            throw RunError(failure.number, "cannot fetch " + shownUrl + ": " + failure.reason);
         }
         m_log.writePiece("Download File: ");
         m_log.writePiece(arrived.url);
@@ -162,75 +160,74 @@ private:
         m_run.m_progress.fetchApplied(
             {cardId, path, arrived.url, m_filesApplied, m_pipeline.queued(), m_filesTotal});
 
-        // An error page, a redirect that led nowhere or a runaway body would
-        // replace a card file with junk that the next run takes for good; the
-        // file is left as it was instead.
-        std::string notStoredReason;
-        if (result != nullptr && !isContentStatus(result->httpStatus)) {
-            notStoredReason = "HTTP " + std::to_string(result->httpStatus);
-        } else if (result != nullptr && result->overSizeCap) {
-            notStoredReason = "response over " + std::to_string(kBodySizeCapMiB) + " MiB";
-        } else if (result != nullptr && !result->undecodedEncoding.empty()) {
-            notStoredReason = "encoded as " + result->undecodedEncoding;
-        } else if (result != nullptr) {
-            // A sign-in page served as 200 would pass the size rules and never
-            // be fetched again.
-            notStoredReason = arrived.body->refusal();
-        }
-        std::optional<std::uint64_t> size;
-        if (notStoredReason.empty()) {
-            size = storeOrEndLine(*arrived.body, notStoredReason);
-        }
-        if (!notStoredReason.empty()) {
+        std::string reason = result ? notStoredReason(*result, *arrived.body) : std::string();
+        const std::optional<std::uint64_t> size =
+            reason.empty() ? store(*arrived.body, reason) : std::nullopt;
+        if (!size) {
             arrived.body->discard();
-            m_log.writeLine(" Not stored: " + notStoredReason);
-            m_tally.notStored.push_back({shownUrl(), path, std::move(notStoredReason)});
+            m_log.writeLine(" Not stored: " + reason);
+            m_tally.notStored.push_back({shownUrl, path, std::move(reason)});
             m_run.m_progress.tallyChanged(m_tally);
-        } else if (size) {
+        } else {
             ++m_tally.filesStored;
             m_run.m_progress.tallyChanged(m_tally);
-            if (*size < (kind == CardFileKind::Illustration ? kMinimumIllustrationSize : 1)) {
-                m_tally.stillTooSmall.push_back({shownUrl(), path, *size});
+            if (needsFetch(*size, kind)) {
+                m_tally.stillTooSmall.push_back({shownUrl, path, *size});
             }
             reportSize(path, " New size ", *size);
-        } else {
-            m_tally.notStored.push_back({shownUrl(), path, m_storeFailure});
-            m_run.m_progress.tallyChanged(m_tally);
         }
         // A kill after this point still finds the line in the log.
         m_log.flush();
     }
 
-    // Returns the size stored; none when the body was found damaged (why
-    // then in `damage`) or only this card file could not be stored (why then
-    // in m_storeFailure). A failure that every later card would meet ends the
-    // run, never the log in mid-line.
-    std::optional<std::uint64_t> storeOrEndLine(FetchedBody& body, std::string& damage)
+    // Why a reply may not replace its card file; empty when it may. An error
+    // page, a redirect that led nowhere or a runaway body would replace a card
+    // file with junk that the next run takes for good; a sign-in page served
+    // as 200 would pass the size rules and never be fetched again.
+    static std::string notStoredReason(const FetchResult& result, const FetchedBody& body)
+    {
+        if (!isContentStatus(result.httpStatus)) {
+            return "HTTP " + std::to_string(result.httpStatus);
+        }
+        if (result.overSizeCap) {
+            return "response over " + std::to_string(kBodySizeCapMiB) + " MiB";
+        }
+        if (!result.undecodedEncoding.empty()) {
+            return "encoded as " + result.undecodedEncoding;
+        }
+        return body.refusal();
+    }
+
+    // Returns the size stored; none when the body was found damaged or only
+    // this card file could not be stored, why then in `reason`. A failure that
+    // every later card would meet ends the run, never the log in mid-line.
+    std::optional<std::uint64_t> store(FetchedBody& body, std::string& reason)
     {
         try {
             FetchedBody::Stored stored = body.store(m_run.m_options.verify);
-            damage = std::move(stored.damage);
-            return damage.empty() ? std::optional(stored.size) : std::nullopt;
+            reason = std::move(stored.damage);
+            return reason.empty() ? std::optional(stored.size) : std::nullopt;
         } catch (const RunError& error) {
+            // A card file's folder gone is that card's; the data folder gone
+            // is every card's.
+            if (error.reach() == FailureReach::OneCardFile &&
+                m_run.m_fileSystem.isDirectory(m_dataFolder)) {
+                reason = error.what();
+                return std::nullopt;
+            }
             m_log.writeLine(std::string(" Not stored: ").append(error.what()));
             m_log.flush();
             if (error.reach() == FailureReach::Run) {
                 throw;
             }
-            // A card file's folder gone is that card's; the data folder gone
-            // is every card's.
-            if (!m_run.m_fileSystem.isDirectory(m_dataFolder)) {
-                throw RunError(ErrorNumber::DataFolder,
-                               "data folder '" + m_dataFolder + "' is gone: " + error.what());
-            }
-            m_storeFailure = error.what();
-            return std::nullopt;
+            throw RunError(ErrorNumber::DataFolder,
+                           "data folder '" + m_dataFolder + "' is gone: " + error.what());
         }
     }
 
     void reportSize(std::string_view path, std::string_view label, std::uint64_t size)
     {
-        const std::string text = sizeText(size);
+        const std::string text = std::to_string(size);
         m_log.writePiece(label);
         m_log.writeLine(text);
         m_run.m_progress.fileSized(path, text);
@@ -245,7 +242,6 @@ private:
     RunTally m_tally;
     std::size_t m_filesApplied = 0;
     std::optional<std::size_t> m_filesTotal;
-    std::string m_storeFailure; // the last card file's own failure to be stored
 };
 
 CardUpdateRun::CardUpdateRun(ProgressPort& progress, FileSystemPort& fileSystem,

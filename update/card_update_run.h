@@ -31,9 +31,9 @@ public:
                   std::string logPath = std::string(kRunLogFileName));
 
     // Runs to the end, or to the first safe point after a stop request.
-    // Throws RunError when a failure ends the run; the log is closed either way
-    // and no fetch is left under way. A service that keeps refusing ends the
-    // run too, but with what was done so far: the tally, its failure set.
+    // Throws RunError when a failure ends the run, a service that keeps
+    // refusing included; the log is closed either way and no fetch is left
+    // under way, and the last tally told shows what was done.
     RunTally run(const RunInputs& inputs);
 
 private:

@@ -20,11 +20,6 @@ void CardWalk::list()
     m_entries = std::make_shared<const CardEntries>(std::move(entries));
 }
 
-void CardWalk::begin()
-{
-    list();
-}
-
 bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
 {
     if (cardId == "." || cardId == "..") {
@@ -34,13 +29,11 @@ bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
     m_cards.formXmlPath(cardId, xml.path);
     xml.stamp = {};
     xml.sizedOnArrival = false;
-    if (m_followsOnly) {
-        return m_entries->type(entry) == EntryType::Folder;
+    const EntryType type = m_entries->type(entry);
+    if (m_followsOnly || type == EntryType::Other) {
+        return type == EntryType::Folder;
     }
-    switch (m_entries->type(entry)) {
-    case EntryType::Other:
-        return false;
-    case EntryType::Folder:
+    if (type == EntryType::Folder) {
         // Listed as a folder when the letter's turn came, it may be gone by
         // the card's. A file with content in it says it is still there, and
         // its size is the first thing the run asks.
@@ -49,9 +42,6 @@ bool CardWalk::isCardFolder(std::size_t entry, std::string_view cardId)
         if (xml.sizedOnArrival) {
             return true;
         }
-        break;
-    case EntryType::Unknown:
-        break;
     }
     m_cards.formFolderPath(cardId, m_folderPath);
     return m_fileSystem.isDirectory(m_folderPath);
@@ -95,12 +85,12 @@ std::optional<WalkItem> CardWalk::next()
 
 void CardWalk::examine(CardFile& file, CardFileKind kind)
 {
+    // A walk that only follows sizes nothing, and finds nothing sized.
+    const bool sizes = m_sizesFiles && !m_followsOnly;
     if (!file.sizedOnArrival) {
-        file.stamp =
-            m_sizesFiles && !m_followsOnly ? m_fileSystem.fileStamp(file.path) : FileStamp{};
+        file.stamp = sizes ? m_fileSystem.fileStamp(file.path) : FileStamp{};
     }
-    file.fetch = (m_sizesFiles || file.sizedOnArrival) && !m_followsOnly &&
-                 needsFetch(file.stamp.size, kind);
+    file.fetch = (sizes || file.sizedOnArrival) && needsFetch(file.stamp.size, kind);
 }
 
 } // namespace kqget

@@ -67,7 +67,7 @@ public:
 
     // Searches the first letter. Throws RunError when the data folder cannot
     // be searched, before anything of the run has been written.
-    void begin();
+    void begin() { list(); }
 
     // The next card folder, or a failure (after which the walk is over), or
     // none at the end.

@@ -1,33 +1,21 @@
 #include "update/display_text.h"
 
-#include <array>
-
 namespace kqget {
 
 namespace {
 
 constexpr std::string_view kKeyParameter = "mlunkey=";
-constexpr std::string_view kHiddenKey = "…";
 
-bool isControlByte(unsigned char byte) noexcept
+// How many bytes of a control character begin at `i`: 1 for C0 and DEL, 2
+// for C1 (U+0080 to U+009F, C2 80 to C2 9F in UTF-8), 0 for anything else.
+std::size_t controlAt(std::string_view text, std::size_t i) noexcept
 {
-    return byte < 0x20 || byte == 0x7f;
-}
-
-// U+0080 to U+009F take two bytes in UTF-8: C2 80 to C2 9F.
-bool isC1At(std::string_view text, std::size_t i) noexcept
-{
-    return static_cast<unsigned char>(text[i]) == 0xc2 && i + 1 < text.size() &&
-           static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-           static_cast<unsigned char>(text[i + 1]) <= 0x9f;
-}
-
-void appendEscaped(std::string& out, unsigned char byte)
-{
-    constexpr std::array<char, 16> kHex = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                           '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
-    out.append("\\x").push_back(kHex[byte >> 4]);
-    out.push_back(kHex[byte & 0x0f]);
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    if (byte(i) < 0x20 || byte(i) == 0x7f) {
+        return 1;
+    }
+    return byte(i) == 0xc2 && i + 1 < text.size() && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9f ? 2
+                                                                                                : 0;
 }
 
 } // namespace
@@ -35,7 +23,7 @@ void appendEscaped(std::string& out, unsigned char byte)
 bool isFreeOfControls(std::string_view text) noexcept
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (isControlByte(static_cast<unsigned char>(text[i])) || isC1At(text, i)) {
+        if (controlAt(text, i) != 0) {
             return false;
         }
     }
@@ -44,17 +32,17 @@ bool isFreeOfControls(std::string_view text) noexcept
 
 std::string escapeControls(std::string_view text)
 {
+    constexpr std::string_view kHex = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (isControlByte(byte)) {
-            appendEscaped(out, byte);
-        } else if (isC1At(text, i)) {
-            appendEscaped(out, byte);
-            appendEscaped(out, static_cast<unsigned char>(text[++i]));
-        } else {
-            out.push_back(text[i]);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t control = controlAt(text, i);
+        if (control == 0) {
+            out.push_back(text[i++]);
+        }
+        for (const std::size_t end = i + control; i < end; ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            out.append({'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0f]});
         }
     }
     return out;

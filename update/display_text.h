@@ -13,8 +13,11 @@ std::string escapeControls(std::string_view text);
 // True when `text` holds nothing escapeControls() would change.
 bool isFreeOfControls(std::string_view text) noexcept;
 
+// What the user sees on screen in place of the account key.
+inline constexpr std::string_view kHiddenKey = "…";
+
 // `text` with the account key's value in every "mlunkey=" parameter shown as
-// "…", for whatever the user sees on screen. The log keeps the real URLs.
+// kHiddenKey, for whatever the user sees on screen. The log keeps the real URLs.
 std::string hideKey(std::string_view text, std::string_view key);
 
 // Says that a run found no card folder in `dataFolder`: a mistyped folder

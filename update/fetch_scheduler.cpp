@@ -4,6 +4,24 @@
 
 namespace kqget {
 
+namespace {
+
+// Whether a status says "not now": too many requests, or unavailable.
+bool isRefusalStatus(long httpStatus) noexcept
+{
+    return httpStatus == 429 || httpStatus == 503;
+}
+
+// A refusal with a wait short enough to be waited out and asked again.
+bool isRateLimit(const FetchScheduler::Outcome& outcome)
+{
+    const auto* result = std::get_if<FetchResult>(&outcome);
+    return result != nullptr && isRefusalStatus(result->httpStatus) && result->retryAfter &&
+           *result->retryAfter <= kLongestRetryAfter;
+}
+
+} // namespace
+
 FetchScheduler::FetchScheduler(std::size_t jobs) : m_jobs(std::max<std::size_t>(jobs, 1)) {}
 
 std::size_t FetchScheduler::hostIndex(std::string_view origin)
@@ -33,7 +51,6 @@ bool FetchScheduler::mayStart(const Fetch& fetch, Clock::time_point now) const
 void FetchScheduler::startOne(TransferPort& transfer, Fetches::iterator it)
 {
     ++m_hosts[it->second.host].inFlight;
-    ++m_inFlight;
     auto node = m_pending.extract(it);
     const auto placed = m_underWay.insert(std::move(node)).position;
     const Fetch& fetch = placed->second;
@@ -44,13 +61,11 @@ void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
                               std::optional<FetchTicket> first)
 {
     // The fetch the run waits for goes before those it may never need.
-    if (first && m_inFlight < m_jobs) {
-        if (const auto it = m_pending.find(*first);
-            it != m_pending.end() && mayStart(it->second, now)) {
-            startOne(transfer, it);
-        }
+    if (const auto it = first ? m_pending.find(*first) : m_pending.end();
+        it != m_pending.end() && m_underWay.size() < m_jobs && mayStart(it->second, now)) {
+        startOne(transfer, it);
     }
-    for (auto it = m_pending.begin(); it != m_pending.end() && m_inFlight < m_jobs;) {
+    for (auto it = m_pending.begin(); it != m_pending.end() && m_underWay.size() < m_jobs;) {
         if (mayStart(it->second, now)) {
             startOne(transfer, it++);
         } else {
@@ -59,11 +74,19 @@ void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
     }
 }
 
-bool FetchScheduler::isRateLimit(const Outcome& outcome) const
+ServiceRefusing::ServiceRefusing(std::string_view url, long httpStatus)
+    : RunError(ErrorNumber::ServiceRefusing, "cannot fetch " + std::string(url) +
+                                                 ": the service keeps refusing (HTTP " +
+                                                 std::to_string(httpStatus) + "): try again later")
+{}
+
+std::optional<FetchScheduler::Refusal> FetchScheduler::refusedTooLong(Clock::time_point now) const
 {
-    const auto* result = std::get_if<FetchResult>(&outcome);
-    return result != nullptr && isRefusalStatus(result->httpStatus) && result->retryAfter &&
-           *result->retryAfter <= kLongestRetryAfter;
+    const Clock::time_point until = !m_underWay.empty() ? m_latestRefusalAt : now;
+    if (!m_refusingSince || until - *m_refusingSince < kRefusalBudget) {
+        return std::nullopt;
+    }
+    return m_latestRefusal;
 }
 
 void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
@@ -93,9 +116,13 @@ std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFet
     }
     Host& host = m_hosts[found->second.host];
     --host.inFlight;
-    --m_inFlight;
-    if (const auto* result = std::get_if<FetchResult>(&fetch.outcome)) {
-        m_refusals.answered(result->httpStatus, now);
+    if (const auto* result = std::get_if<FetchResult>(&fetch.outcome);
+        result != nullptr && !isRefusalStatus(result->httpStatus)) {
+        m_refusingSince.reset();
+    } else if (result != nullptr) {
+        m_refusingSince = m_refusingSince.value_or(now);
+        m_latestRefusalAt = now;
+        m_latestRefusal = {result->httpStatus};
     }
     const bool rateLimited = isRateLimit(fetch.outcome);
     answered(host, found->second, rateLimited);
@@ -135,7 +162,6 @@ void FetchScheduler::clear() noexcept
 {
     m_pending.clear();
     m_underWay.clear();
-    m_inFlight = 0;
     for (Host& host : m_hosts) {
         host.inFlight = 0;
         host.retriesOut = 0;

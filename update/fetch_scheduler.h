@@ -1,6 +1,6 @@
 #pragma once
 
-#include "update/refusal_budget.h"
+#include "update/run_error.h"
 #include "update/transfer_port.h"
 
 #include <chrono>
@@ -19,6 +19,18 @@ namespace kqget {
 // short, and only this many times.
 inline constexpr std::chrono::seconds kLongestRetryAfter{60};
 inline constexpr int kMaxRetries = 3;
+// How long the service may answer nothing but 429 or 503 before the run gives
+// up: longer than the waits a service that sheds load asks for, short enough
+// that a run against one that refuses everything ends by itself.
+inline constexpr std::chrono::minutes kRefusalBudget{2};
+
+// Ends the run once the service has kept refusing for the whole budget; the
+// command tells what was done before, as after any failure.
+class ServiceRefusing : public RunError
+{
+public:
+    ServiceRefusing(std::string_view url, long httpStatus);
+};
 
 // Decides when each fetch the run asks for goes out: never more than `jobs`
 // under way, the one the run waits for first, then the earliest. Results may
@@ -27,7 +39,9 @@ inline constexpr int kMaxRetries = 3;
 // half its share from then on; once its retried fetches have been answered
 // without another such reply, its share grows back one fetch at a time
 // (additive increase, multiplicative decrease). Every answer, retried or not,
-// counts towards the run's refusal budget.
+// counts towards the run's refusal budget: how long the service, over every
+// host, has answered nothing but 429 or 503. Any other answer starts that
+// count afresh; fetches that got no answer at all do not count either way.
 class FetchScheduler
 {
 public:
@@ -64,15 +78,17 @@ public:
     // dropped when it comes, and it is never retried.
     void drop(FetchTicket ticket);
 
-    // The latest refusal, once the service has answered nothing but 429 or 503
-    // for the whole refusal budget (measured on `now`'s clock).
-    std::optional<RefusalBudget::Refusal> refusedTooLong(Clock::time_point now) const
+    struct Refusal
     {
-        return m_refusals.spent(now, m_inFlight > 0);
-    }
+        long httpStatus = 0; // the latest refusal's
+    };
+    // The latest refusal once the refusal budget is spent (on `now`'s clock):
+    // by the refusals themselves, or, while no fetch is under way to bring
+    // another answer, by the time that has passed since the first of them.
+    std::optional<Refusal> refusedTooLong(Clock::time_point now) const;
 
     std::size_t notStarted() const noexcept { return m_pending.size(); }
-    std::size_t underWay() const noexcept { return m_inFlight; }
+    std::size_t underWay() const noexcept { return m_underWay.size(); }
 
     // Forgets every fetch, under way or not; the transfer abandons its own.
     void clear() noexcept;
@@ -99,17 +115,17 @@ private:
     using Fetches = std::map<FetchTicket, Fetch>;
 
     std::size_t hostIndex(std::string_view origin);
-    bool isRateLimit(const Outcome& outcome) const;
     bool mayStart(const Fetch& fetch, Clock::time_point now) const;
     void startOne(TransferPort& transfer, Fetches::iterator it);
     void answered(Host& host, const Fetch& fetch, bool rateLimited);
 
     std::size_t m_jobs;
-    std::size_t m_inFlight = 0;
     std::vector<Host> m_hosts;
     Fetches m_pending;
     Fetches m_underWay;
-    RefusalBudget m_refusals;
+    std::optional<Clock::time_point> m_refusingSince; // the first refusal since another answer
+    Clock::time_point m_latestRefusalAt{};
+    Refusal m_latestRefusal{};
 };
 
 } // namespace kqget

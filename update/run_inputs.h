@@ -13,8 +13,8 @@ struct RunInputs
     std::string dataFolder;
 };
 
-// Drops spaces (code 32 only) at both ends; tabs and inner spaces stay.
-// What `spaces` (by default the space alone) leave at either end of `text`.
+// `text` without `spaces` at either end: by default the space (code 32)
+// alone, so that tabs and inner spaces stay.
 std::string_view trimSpaces(std::string_view text, std::string_view spaces = " ") noexcept;
 
 // The data folder with `separator` appended when it does not already end in it;

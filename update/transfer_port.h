@@ -21,9 +21,8 @@ inline constexpr std::size_t kBodySizeCapBytes = kBodySizeCapMiB * 1024 * 1024;
 // Names one fetch between start() and its finish; the run hands them out.
 using FetchTicket = std::uint64_t;
 
-// Where a fetch's body goes as it arrives, so that a body waiting for its
-// turn is never held in memory. A transfer may call it from a thread of its
-// own, one call at a time; it keeps the sink alive while it does.
+// Where a fetch's body goes as it arrives. A transfer may call it from a
+// thread of its own, one call at a time; it keeps the sink alive while it does.
 class BodySink
 {
 public:

@@ -40,7 +40,11 @@ protected:
 
 std::vector<std::string> names(const CardEntries& entries)
 {
-    return {entries.begin(), entries.end()};
+    std::vector<std::string> listed;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        listed.emplace_back(entries[i]);
+    }
+    return listed;
 }
 
 TEST_F(NativeFileSystemTest, SearchKeepsOnlyCardNamesUnderEitherCaseOfTheLetter)

@@ -6,7 +6,7 @@
 namespace kqget {
 namespace {
 
-TEST(RunLog, EndsLinesInCrLfAndJoinsPieces)
+TEST(RunLog, EndsLinesInCrLfJoinsPiecesAndEscapesControls)
 {
     std::string text;
     bool closed = false;
@@ -16,10 +16,12 @@ TEST(RunLog, EndsLinesInCrLfAndJoinsPieces)
         log.writePiece("Download File: ");
         log.writePiece("http://x/y");
         log.writeLine(" New size 5");
+        log.writeLine("A\t\x7f\xc2\x85\xc2\xa0\\"); // C0, DEL, C1; not NBSP nor the backslash
         log.close();
         EXPECT_TRUE(closed);
     }
-    EXPECT_EQ(text, "A0001\r\nDownload File: http://x/y New size 5\r\n");
+    EXPECT_EQ(text, "A0001\r\nDownload File: http://x/y New size 5\r\n"
+                    "A\\x09\\x7F\\xC2\\x85\xc2\xa0\\\r\n");
 }
 
 TEST(RunLog, ClosesItsFileWhenDroppedByAnError)

@@ -22,7 +22,11 @@ protected:
 
 std::vector<std::string> names(const CardEntries& entries)
 {
-    return {entries.begin(), entries.end()};
+    std::vector<std::string> listed;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        listed.emplace_back(entries[i]);
+    }
+    return listed;
 }
 
 // What only Windows does; the contract every system keeps is
