@@ -1,16 +1,24 @@
 #include "platform/win32/winhttp_fetch.h"
 
-#include "platform/certificate_reason.h"
+#include "platform/content_coding.h"
+#include "platform/retry_after.h"
 #include "platform/transfer_limit_text.h"
+#include "platform/win32/certificate_reason.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/winhttp_transfer.h"
+#include "platform/wire_url.h"
 
 #include <algorithm>
+#include <charconv>
+#include <ctime>
 #include <new>
 #include <utility>
 
 namespace kqget {
 
 namespace {
+
+constexpr DWORD kProxyAuthenticationRequired = 407;
 
 // What the callback is told when one of its calls failed.
 const char* callOf(DWORD_PTR api)
@@ -22,82 +30,130 @@ const char* callOf(DWORD_PTR api)
         return "WinHttpQueryDataAvailable";
     case API_READ_DATA:
         return "WinHttpReadData";
-    case API_WRITE_DATA:
-        return "WinHttpWriteData";
     default:
         return "WinHttpSendRequest";
     }
 }
 
-constexpr DWORD kProxyAuthenticationRequired = 407;
-
-std::optional<std::wstring> locationOf(HINTERNET request)
+// The value of one response header (`query`, or the custom header `name`).
+std::optional<std::string> headerText(HINTERNET request, DWORD query, const wchar_t* name = nullptr)
 {
     DWORD size = 0;
-    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
-                          WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+    ::WinHttpQueryHeaders(request, query, name, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                          WINHTTP_NO_HEADER_INDEX);
     if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
         return std::nullopt;
     }
     std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
-                               text.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
+    if (!::WinHttpQueryHeaders(request, query, name, text.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
         return std::nullopt;
     }
     text.resize(size / sizeof(wchar_t));
-    return text;
+    return toUtf8(text);
+}
+
+bool setNumber(HINTERNET request, DWORD option, DWORD value)
+{
+    return ::WinHttpSetOption(request, option, &value, sizeof value) != FALSE;
+}
+
+// "deflate" is meant as the zlib format, but some servers send the raw
+// stream; a zlib stream's first two bytes say so by themselves (method 8,
+// a window of at most 32 KiB, a multiple of 31).
+int deflateWindow(std::string_view start)
+{
+    const auto first = static_cast<unsigned char>(start[0]);
+    const auto second = static_cast<unsigned char>(start.size() > 1 ? start[1] : 0);
+    const bool zlib = (first & 0x0F) == 8 && (first >> 4) <= 7 &&
+                      (start.size() < 2 || (first * 256 + second) % 31 == 0);
+    return zlib ? ZlibStream::kZlib : ZlibStream::kRaw;
+}
+
+FetchFailure notKept()
+{
+    return {ErrorNumber::Transfer, "the body could not be kept"};
 }
 
 } // namespace
 
-WinHttpFetch::WinHttpFetch(WinHttpFetchOwner& owner, FetchTicket ticket, std::string url,
-                           std::shared_ptr<BodySink> sink, const TransferOptions& options,
-                           const std::optional<ProxyUrl>& namedProxy, WinHttpRequest request)
-    : m_owner(owner), m_ticket(ticket), m_url(std::move(url)), m_sink(std::move(sink)),
-      m_options(options), m_namedProxy(namedProxy), m_request(std::move(request)),
-      m_handle(m_request.request.release()),
-      m_deadline(std::chrono::steady_clock::now() + options.totalTimeout),
+WinHttpFetch::WinHttpFetch(WinHttpTransfer& transfer, FetchTicket ticket, std::string url,
+                           std::shared_ptr<BodySink> sink)
+    : m_transfer(transfer), m_ticket(ticket), m_url(std::move(url)), m_sink(std::move(sink)),
+      m_deadline(std::chrono::steady_clock::now() + transfer.m_options.totalTimeout),
       m_buffer(std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes)),
-      m_reply(*m_sink, options), m_outcome(FetchFailure{ErrorNumber::Unexpected, "no outcome"})
+      m_outcome(FetchFailure{ErrorNumber::Unexpected, "no outcome"})
 {}
 
-std::optional<FetchFailure> WinHttpFetch::send()
+std::optional<FetchFailure> WinHttpFetch::open(HINTERNET session, WinHttpProxy& proxy)
 {
+    const auto lastFailure = [](const char* call) {
+        return winHttpFailure(call, ::GetLastError());
+    };
+    m_wireUrl = toWide(wireUrl(m_url));
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(m_wireUrl.c_str(), static_cast<DWORD>(m_wireUrl.size()), 0, &parts)) {
+        return lastFailure("WinHttpCrackUrl");
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
+    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    m_secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    m_connection.reset(::WinHttpConnect(session, host.c_str(), parts.nPort, 0));
+    if (!m_connection) {
+        return lastFailure("WinHttpConnect");
+    }
+    // The target is already in its wire form: WinHTTP must not encode it again.
+    const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
+                        (m_secure ? WINHTTP_FLAG_SECURE : 0);
+    m_opened.reset(::WinHttpOpenRequest(m_connection.get(), L"GET",
+                                        object.empty() ? L"/" : object.c_str(), nullptr,
+                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    HINTERNET request = m_opened.get();
+    if (!request) {
+        return lastFailure("WinHttpOpenRequest");
+    }
+    // A redirect from https to http would carry the account key in clear.
+    const TransferOptions& options = m_transfer.m_options;
+    if (!setNumber(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                   static_cast<DWORD>(options.stallTimeout.count())) ||
+        !setNumber(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS,
+                   static_cast<DWORD>(options.maxRedirects)) ||
+        !setNumber(request, WINHTTP_OPTION_REDIRECT_POLICY,
+                   WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP)) {
+        return lastFailure("WinHttpSetOption");
+    }
+    // WinHTTP then offers gzip and deflate and undoes them as the body is
+    // read. A system without the option (Wine, Windows before 8.1) offers
+    // none, and kqget undoes them where a server sends them all the same.
+    m_decodedBySystem =
+        setNumber(request, WINHTTP_OPTION_DECOMPRESSION, WINHTTP_DECOMPRESSION_FLAG_ALL);
+    if (auto failure = proxy.applyTo(request, m_wireUrl)) {
+        return failure;
+    }
     // Every later status of the handle carries this fetch.
     auto context = reinterpret_cast<DWORD_PTR>(this);
-    if (!::WinHttpSetOption(m_handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
-        return winHttpFailure("WinHttpSetOption", ::GetLastError());
-    }
-    if (!::WinHttpSendRequest(m_handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                              0, 0, context)) {
-        const DWORD error = ::GetLastError();
-        try {
-            fail("WinHttpSendRequest", error);
-        } catch (const std::bad_alloc&) {
-            finishWithoutMemory();
-        }
+    if (!::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+        return lastFailure("WinHttpSetOption");
     }
     return std::nullopt;
 }
 
-HINTERNET WinHttpFetch::stop(std::optional<FetchFailure> failure) noexcept
+void WinHttpFetch::send() noexcept
 {
-    const std::lock_guard lock(m_mutex);
-    m_abandoned = m_abandoned || !failure;
-    if (m_ending) {
-        return nullptr;
+    m_handle = m_opened.release();
+    if (!::WinHttpSendRequest(m_handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                              0, 0, reinterpret_cast<DWORD_PTR>(this))) {
+        const DWORD error = ::GetLastError();
+        try {
+            fail("WinHttpSendRequest", error);
+        } catch (const std::bad_alloc&) {
+            finish(std::nullopt);
+        }
     }
-    m_ending = true;
-    if (failure) {
-        m_outcome = std::move(*failure);
-    }
-    return m_handle;
-}
-
-bool WinHttpFetch::ending() noexcept
-{
-    const std::lock_guard lock(m_mutex);
-    return m_ending;
 }
 
 void CALLBACK WinHttpFetch::onStatus(HINTERNET handle, DWORD_PTR context, DWORD status,
@@ -109,25 +165,22 @@ void CALLBACK WinHttpFetch::onStatus(HINTERNET handle, DWORD_PTR context, DWORD 
         return;
     }
     if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-        fetch->m_owner.fetchClosed(*fetch);
+        fetch->m_transfer.closed(*fetch);
         return;
     }
     // Nothing may unwind into WinHTTP's frames.
     try {
         fetch->advance(status, information, length);
-    } catch (const std::bad_alloc&) {
-        fetch->finishWithoutMemory();
     } catch (...) {
-        const CaughtFailure failure = caughtFailure();
-        if (failure.number == ErrorNumber::OutOfMemory) {
-            fetch->finishWithoutMemory();
-            return;
-        }
+        const CaughtFailure caught = caughtFailure();
+        std::optional<WinHttpOutcome> outcome;
         try {
-            fetch->finish(FetchFailure{failure.number, std::string(failure.description)});
+            if (caught.number != ErrorNumber::OutOfMemory) {
+                outcome = FetchFailure{caught.number, std::string(caught.description)};
+            }
         } catch (const std::bad_alloc&) {
-            fetch->finishWithoutMemory();
         }
+        fetch->finish(std::move(outcome));
     }
 }
 
@@ -158,11 +211,24 @@ void WinHttpFetch::advance(DWORD status, void* information, DWORD length)
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
         headersAvailable();
         return;
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-        dataAvailable(*static_cast<const DWORD*>(information));
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE: {
+        // Only what is there, so that a read never waits for more: a slow
+        // body is then seen as slow, not as silent.
+        const DWORD available = *static_cast<const DWORD*>(information);
+        if (available == 0) {
+            endOfBody();
+        } else if (!::WinHttpReadData(m_handle, m_buffer.get(),
+                                      std::min(available, DWORD{kReceiveBufferBytes}), nullptr)) {
+            fail("WinHttpReadData", ::GetLastError());
+        }
         return;
+    }
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-        readComplete(length);
+        if (length == 0) {
+            endOfBody();
+        } else {
+            take(std::string_view(m_buffer.get(), length));
+        }
         return;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         const auto& result = *static_cast<const WINHTTP_ASYNC_RESULT*>(information);
@@ -178,10 +244,14 @@ void WinHttpFetch::headersAvailable()
 {
     DWORD status = 0;
     DWORD size = sizeof status;
-    ::WinHttpQueryHeaders(m_handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    if (!::WinHttpQueryHeaders(m_handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        fail("WinHttpQueryHeaders", ::GetLastError());
+        return;
+    }
     if (status == kProxyAuthenticationRequired) {
-        if (auto refused = answerProxyChallenge(m_handle, m_namedProxy, m_answeredProxy)) {
+        if (auto refused = m_transfer.m_proxy->answerChallenge(m_handle, m_answeredProxy)) {
             finish(std::move(*refused));
             return;
         }
@@ -193,10 +263,52 @@ void WinHttpFetch::headersAvailable()
         }
         return;
     }
-    if (auto ended = m_reply.begin(m_handle, m_request.decoding)) {
-        finish(std::move(*ended));
+    m_result.httpStatus = static_cast<long>(status);
+    if (const auto retryAfter = headerText(m_handle, WINHTTP_QUERY_RETRY_AFTER)) {
+        m_result.retryAfter = retryAfterWait(*retryAfter, std::time(nullptr));
+    }
+    if (const auto named = headerText(m_handle, WINHTTP_QUERY_CONTENT_ENCODING)) {
+        const std::string first = undecodableCoding(*named, {});
+        const bool gzip = undecodableCoding(first, {"gzip", "x-gzip"}).empty();
+        if (m_decodedBySystem) {
+            m_result.undecodedEncoding = undecodableCoding(*named, {"gzip", "x-gzip", "deflate"});
+        } else if (!first.empty() && (gzip || undecodableCoding(first, {"deflate"}).empty()) &&
+                   undecodableCoding(*named, {first}).empty()) {
+            // One coding WinHTTP left, undone by kqget as curl undoes it on Linux.
+            m_coding = gzip ? "gzip" : "deflate";
+        } else {
+            m_result.undecodedEncoding = first;
+        }
+        if (!m_result.undecodedEncoding.empty()) {
+            if (m_sink->begin(m_result.httpStatus, std::nullopt)) {
+                finish(m_result);
+            } else {
+                finish(notKept());
+            }
+            return;
+        }
+    }
+    // An announced oversized body is refused before it comes; an unannounced
+    // one is caught while it is read. A coded body's length is not its
+    // decoded length.
+    std::optional<std::uint64_t> announced;
+    if (const auto length = headerText(m_handle, WINHTTP_QUERY_CONTENT_LENGTH)) {
+        std::uint64_t value = 0;
+        const char* end = length->data() + length->size();
+        if (std::from_chars(length->data(), end, value).ec == std::errc()) {
+            announced = value;
+        }
+    }
+    if (announced && *announced > m_transfer.m_options.bodySizeCap) {
+        m_result.overSizeCap = true;
+        finish(m_result);
         return;
     }
+    if (!m_sink->begin(m_result.httpStatus, m_coding.empty() ? announced : std::nullopt)) {
+        finish(notKept());
+        return;
+    }
+    m_paceStart = std::chrono::steady_clock::now();
     askForData();
 }
 
@@ -207,89 +319,118 @@ void WinHttpFetch::askForData()
     }
 }
 
-void WinHttpFetch::dataAvailable(DWORD available)
+void WinHttpFetch::take(std::string_view bytes)
 {
-    if (available == 0) {
-        finish(m_reply.end());
+    const TransferOptions& options = m_transfer.m_options;
+    if (m_coding.empty()) {
+        deliver(bytes);
+    } else if (!bytes.empty()) {
+        if (!m_inflate) {
+            m_inflate = std::make_unique<ZlibStream>(m_coding == "gzip" ? ZlibStream::kGzip
+                                                                        : deflateWindow(bytes));
+        }
+        // Past the stream's end nothing more is the body's.
+        const ZlibStream::Fed fed =
+            m_inflate->feed(bytes, [this](std::string_view decoded) { return deliver(decoded); });
+        if (fed.damage) {
+            m_stop =
+                FetchFailure{ErrorNumber::Transfer,
+                             "the " + m_coding + " coding of the body is damaged: " + *fed.damage};
+        }
+    }
+    if (m_stop) {
+        finish(std::move(m_stop));
         return;
     }
-    // Only what is there, so that a read never waits for more: a slow body
-    // is then seen as slow, not as silent.
-    const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(kReceiveBufferBytes));
-    if (!::WinHttpReadData(m_handle, m_buffer.get(), wanted, nullptr)) {
-        fail("WinHttpReadData", ::GetLastError());
-    }
-}
-
-void WinHttpFetch::readComplete(DWORD got)
-{
-    if (got == 0) {
-        finish(m_reply.end());
-        return;
-    }
-    if (auto ended = m_reply.take(std::string_view(m_buffer.get(), got))) {
-        finish(std::move(*ended));
-        return;
+    // The system's receive time-out only catches a body that stops; this one
+    // that comes, but too slowly to end in any useful time.
+    const auto now = std::chrono::steady_clock::now();
+    m_paceBytes += bytes.size();
+    if (now - m_paceStart >= options.stallTimeout) {
+        const std::uint64_t slowest = options.slowestBytesPerSecond *
+                                      static_cast<std::uint64_t>(options.stallTimeout.count()) /
+                                      1000;
+        if (m_paceBytes < slowest) {
+            finish(FetchFailure{ErrorNumber::TransferTimeout,
+                                "slower than " + std::to_string(options.slowestBytesPerSecond) +
+                                    " bytes/s for " + std::to_string(options.stallTimeout.count()) +
+                                    " ms (low-speed time-out)"});
+            return;
+        }
+        m_paceStart = now;
+        m_paceBytes = 0;
     }
     askForData();
 }
 
+bool WinHttpFetch::deliver(std::string_view decoded)
+{
+    if (decoded.size() > m_transfer.m_options.bodySizeCap - m_delivered) {
+        m_result.overSizeCap = true; // what the sink got is no use to anybody
+        m_stop = m_result;
+        return false;
+    }
+    m_delivered += decoded.size();
+    if (!m_sink->write(decoded)) {
+        m_stop = notKept();
+        return false;
+    }
+    return true;
+}
+
+void WinHttpFetch::endOfBody()
+{
+    // An empty body is empty whatever its coding says.
+    if (m_inflate && !m_inflate->ended()) {
+        finish(FetchFailure{ErrorNumber::Transfer,
+                            "the body ends inside its " + m_coding + " coding"});
+    } else {
+        finish(m_result);
+    }
+}
+
 void WinHttpFetch::fail(const char* call, DWORD error)
 {
-    finish(explained(winHttpFailure(call, error), error));
-}
-
-FetchFailure WinHttpFetch::explained(FetchFailure failure, DWORD error)
-{
-    if (error == ERROR_WINHTTP_REDIRECT_FAILED && m_request.secure) {
-        // Refused by the redirect policy rather than the limit. Its Location
+    const TransferOptions& options = m_transfer.m_options;
+    FetchFailure failure = winHttpFailure(call, error);
+    const std::optional<ProxyUrl>& proxy = m_transfer.m_proxy->named();
+    if (error == ERROR_WINHTTP_REDIRECT_FAILED && m_secure) {
+        // Refused by the redirect policy rather than the limit: its Location
         // where WinHTTP still gives it (Wine does not).
-        const std::optional<std::wstring> location = locationOf(m_handle);
-        if (location ? leavesHttps(m_url, toUtf8(*location))
-                     : m_redirects < m_options.maxRedirects) {
-            return {ErrorNumber::Transfer,
-                    clearTextRedirectText(location ? toUtf8(*location) : "an http:// address")};
+        const auto location = headerText(m_handle, WINHTTP_QUERY_LOCATION);
+        if (location ? leavesHttps(m_url, *location) : m_redirects < options.maxRedirects) {
+            failure = {ErrorNumber::Transfer,
+                       clearTextRedirectText(location.value_or("an http:// address"))};
         }
-    }
-    // Through a named proxy, the proxy is all WinHTTP connects to.
-    if (m_namedProxy &&
-        (error == ERROR_WINHTTP_CANNOT_CONNECT || error == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
-        failure.reason =
-            "cannot reach the proxy " + proxyNamed(*m_namedProxy, {}) + ": " + failure.reason;
+    } else if (proxy && (error == ERROR_WINHTTP_CANNOT_CONNECT ||
+                         error == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
+        // Through a named proxy, the proxy is all WinHTTP connects to.
+        failure.reason = "cannot reach the proxy " + proxyNamed(*proxy, {}) + ": " + failure.reason;
     } else if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
-        failure.reason.append(m_options.bases.unresolvedHostNote(m_url));
-    } else if (m_request.secure) {
+        failure.reason.append(options.bases.unresolvedHostNote(m_url));
+    } else if (m_secure) {
         if (const auto reason = namedCertificateReason(error, m_secureFailureFlags)) {
             failure.reason = certificateFailureText(*reason, failure.reason);
-        } else if (isSecureFailure(error)) {
-            m_refused = RefusedServer{m_request.host, m_request.port, m_request.originUrl};
+        } else {
+            m_certificateRefused = isSecureFailure(error);
         }
     }
-    return failure;
+    finish(std::move(failure));
 }
 
-void WinHttpFetch::finish(WinHttpOutcome outcome) noexcept
+void WinHttpFetch::finish(std::optional<WinHttpOutcome> outcome) noexcept
 {
     {
-        const std::lock_guard lock(m_mutex);
+        const std::lock_guard lock(m_transfer.m_mutex);
         if (m_ending) {
             return; // stopped from outside: that outcome stands
         }
         m_ending = true;
-        m_outcome = std::move(outcome);
-    }
-    ::WinHttpCloseHandle(m_handle);
-}
-
-void WinHttpFetch::finishWithoutMemory() noexcept
-{
-    {
-        const std::lock_guard lock(m_mutex);
-        m_outOfMemory = true;
-        if (m_ending) {
-            return;
+        if (outcome) {
+            m_outcome = std::move(*outcome);
+        } else {
+            m_outOfMemory = true;
         }
-        m_ending = true;
     }
     ::WinHttpCloseHandle(m_handle);
 }

@@ -1,7 +1,7 @@
 #include "platform/win32/winhttp_transfer.h"
 
-#include "platform/certificate_reason.h"
 #include "platform/transfer_limit_text.h"
+#include "platform/win32/certificate_reason.h"
 #include "platform/win32/wide_text.h"
 #include "update/build_config.h"
 #include "update/run_error.h"
@@ -13,25 +13,20 @@ namespace kqget {
 
 WinHttpTransfer::WinHttpTransfer(TransferOptions options) : m_options(std::move(options))
 {
-    m_settings.userAgent = toWide("kqget/" + std::string(kDisplayVersion));
     try {
-        m_settings.proxy.emplace(m_options.proxy.empty() ? systemProxyPlan()
-                                                         : namedProxyPlan(m_options.proxy));
+        m_proxy.emplace(m_options, toWide("kqget/" + std::string(kDisplayVersion)));
     } catch (const RunError& error) {
-        m_settingsFailure = FetchFailure{error.number(), error.what()};
+        m_setupFailure = FetchFailure{error.number(), error.what()};
         return;
     }
-    auto opened = openWinHttpSession(m_settings, m_options, WINHTTP_FLAG_ASYNC);
-    if (auto* failure = std::get_if<FetchFailure>(&opened)) {
-        m_settingsFailure = std::move(*failure);
-        return;
-    }
-    m_session = std::get<UniqueInternet>(std::move(opened));
-    // Every connection and request opened on the session inherits it.
-    if (::WinHttpSetStatusCallback(m_session.get(), &WinHttpFetch::onStatus,
-                                   WinHttpFetch::kNotifications,
-                                   0) == WINHTTP_INVALID_STATUS_CALLBACK) {
-        m_settingsFailure = winHttpFailure("WinHttpSetStatusCallback", ::GetLastError());
+    m_session = m_proxy->openSession(WINHTTP_FLAG_ASYNC);
+    if (!m_session) {
+        m_setupFailure = winHttpFailure("WinHttpOpen", ::GetLastError());
+    } else if (::WinHttpSetStatusCallback(m_session.get(), &WinHttpFetch::onStatus,
+                                          WinHttpFetch::kNotifications,
+                                          0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+        // Every connection and request opened on the session inherits it.
+        m_setupFailure = winHttpFailure("WinHttpSetStatusCallback", ::GetLastError());
     }
 }
 
@@ -44,48 +39,32 @@ WinHttpTransfer::~WinHttpTransfer()
     m_changed.wait(lock, [this] { return m_live.empty(); });
 }
 
+void WinHttpTransfer::report(FetchTicket ticket, FetchFailure failure)
+{
+    const std::lock_guard lock(m_mutex);
+    m_ended.push_back({{ticket, std::move(failure)}, {}});
+    m_changed.notify_all();
+}
+
 void WinHttpTransfer::start(FetchTicket ticket, std::string_view url,
                             std::shared_ptr<BodySink> body)
 {
-    const auto report = [&](FetchFailure failure) {
-        const std::lock_guard lock(m_mutex);
-        m_ended.push_back({{ticket, std::move(failure)}, std::nullopt});
-        m_changed.notify_all();
-    };
-    if (m_settingsFailure) {
-        report(*m_settingsFailure);
+    if (m_setupFailure) {
+        report(ticket, *m_setupFailure);
         return;
     }
-    const WinHttpProxyChoice& proxy = *m_settings.proxy;
-    auto opened =
-        openWinHttpRequest(m_session.get(), proxy.plan().automatic() ? blockingSession() : nullptr,
-                           proxy, m_options, std::string(url));
-    if (auto* failure = std::get_if<FetchFailure>(&opened)) {
-        report(std::move(*failure));
+    auto owned = std::make_unique<WinHttpFetch>(*this, ticket, std::string(url), std::move(body));
+    if (auto failure = owned->open(m_session.get(), *m_proxy)) {
+        report(ticket, std::move(*failure));
         return;
     }
-    WinHttpFetchOwner& owner = *this;
-    auto owned = std::make_unique<WinHttpFetch>(owner, ticket, std::string(url), std::move(body),
-                                                m_options, proxy.plan().named,
-                                                std::get<WinHttpRequest>(std::move(opened)));
-    WinHttpFetch* const fetch = owned.get();
+    WinHttpFetch& fetch = *owned;
     {
         const std::lock_guard lock(m_mutex);
-        m_live.emplace(fetch, std::move(owned));
+        m_live.emplace(&fetch, std::move(owned));
     }
     // Not under the lock: WinHTTP may report the fetch's end on this thread.
-    if (auto failure = fetch->send()) {
-        // Never sent, and no status of it carries the fetch.
-        std::unique_ptr<WinHttpFetch> unsent;
-        {
-            const std::lock_guard lock(m_mutex);
-            const auto found = m_live.find(fetch);
-            unsent = std::move(found->second);
-            m_live.erase(found);
-        }
-        ::WinHttpCloseHandle(unsent->stop(std::nullopt));
-        report(std::move(*failure));
-    }
+    fetch.send();
 }
 
 template <typename Wanted>
@@ -93,17 +72,25 @@ bool WinHttpTransfer::stopOne(std::unique_lock<std::mutex>& lock, Wanted wanted,
                               const std::optional<FetchFailure>& failure) noexcept
 {
     for (auto& [key, fetch] : m_live) {
+        // Those ending already are marked too, so that none is reported.
         if (!wanted(*fetch)) {
             continue;
         }
-        if (HINTERNET handle = fetch->stop(failure)) {
-            // WinHTTP may tell of the close on this thread, and the fetch
-            // may be gone once the lock is let go.
-            lock.unlock();
-            ::WinHttpCloseHandle(handle);
-            lock.lock();
-            return true;
+        fetch->m_abandoned = fetch->m_abandoned || !failure;
+        if (fetch->m_ending) {
+            continue;
         }
+        fetch->m_ending = true;
+        if (failure) {
+            fetch->m_outcome = *failure;
+        }
+        // WinHTTP may tell of the close on this thread, and the fetch may be
+        // gone once the lock is let go.
+        const HINTERNET handle = fetch->m_handle;
+        lock.unlock();
+        ::WinHttpCloseHandle(handle);
+        lock.lock();
+        return true;
     }
     return false;
 }
@@ -117,7 +104,7 @@ std::vector<FinishedFetch> WinHttpTransfer::waitForFinished(std::chrono::millise
         std::unique_lock lock(m_mutex);
         for (;;) {
             const Clock::time_point now = Clock::now();
-            const auto overdue = [now](WinHttpFetch& fetch) { return fetch.deadline() <= now; };
+            const auto overdue = [now](WinHttpFetch& fetch) { return fetch.m_deadline <= now; };
             while (stopOne(lock, overdue,
                            FetchFailure{ErrorNumber::TransferTimeout,
                                         tookTooLongText(m_options.totalTimeout)})) {
@@ -131,18 +118,23 @@ std::vector<FinishedFetch> WinHttpTransfer::waitForFinished(std::chrono::millise
             }
             Clock::time_point wake = until;
             for (const auto& [key, fetch] : m_live) {
-                if (!fetch->ending()) {
-                    wake = std::min(wake, fetch->deadline());
+                if (!fetch->m_ending) {
+                    wake = std::min(wake, fetch->m_deadline);
                 }
             }
             m_changed.wait_until(lock, wake);
         }
         ended = std::exchange(m_ended, {});
     }
-    namedCertificateFailures(ended);
     std::vector<FinishedFetch> finished;
     finished.reserve(ended.size());
     for (Ended& each : ended) {
+        auto* failure = std::get_if<FetchFailure>(&each.fetch.outcome);
+        if (failure != nullptr && !each.refusedUrl.empty()) {
+            if (const auto reason = probedCertificateReason(*m_proxy, each.refusedUrl)) {
+                failure->reason = certificateFailureText(*reason, failure->reason);
+            }
+        }
         finished.push_back(std::move(each.fetch));
     }
     return finished;
@@ -151,7 +143,6 @@ std::vector<FinishedFetch> WinHttpTransfer::waitForFinished(std::chrono::millise
 void WinHttpTransfer::abandonAll() noexcept
 {
     std::unique_lock lock(m_mutex);
-    // Those ending already are marked too, so that none is reported.
     while (stopOne(
         lock, [](WinHttpFetch&) { return true; }, std::nullopt)) {
     }
@@ -159,50 +150,22 @@ void WinHttpTransfer::abandonAll() noexcept
     m_outOfMemory = false; // it was an abandoned fetch's
 }
 
-void WinHttpTransfer::fetchClosed(WinHttpFetch& fetch) noexcept
+void WinHttpTransfer::closed(WinHttpFetch& fetch) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (!fetch.abandoned()) {
-        // A fetch that cannot be reported fails the run's next wait instead.
-        if (fetch.outOfMemory()) {
+    // A fetch that cannot be reported fails the run's next wait instead.
+    m_outOfMemory = m_outOfMemory || (!fetch.m_abandoned && fetch.m_outOfMemory);
+    if (!fetch.m_abandoned && !fetch.m_outOfMemory) {
+        try {
+            m_ended.push_back({{fetch.m_ticket, std::move(fetch.m_outcome)},
+                               fetch.m_certificateRefused ? fetch.m_wireUrl : std::wstring()});
+        } catch (const std::bad_alloc&) {
             m_outOfMemory = true;
-        } else {
-            try {
-                m_ended.push_back(
-                    {{fetch.ticket(), std::move(fetch.outcome())}, fetch.refusedServer()});
-            } catch (const std::bad_alloc&) {
-                m_outOfMemory = true;
-            }
         }
     }
     // Under the lock, so that the destructor waits for the sink to be let go.
     m_live.erase(&fetch);
     m_changed.notify_all();
-}
-
-HINTERNET WinHttpTransfer::blockingSession()
-{
-    if (!m_blockingSession) {
-        auto opened = openWinHttpSession(m_settings, m_options, 0);
-        if (auto* session = std::get_if<UniqueInternet>(&opened)) {
-            m_blockingSession = std::move(*session);
-        }
-    }
-    return m_blockingSession.get();
-}
-
-void WinHttpTransfer::namedCertificateFailures(std::vector<Ended>& ended)
-{
-    for (Ended& each : ended) {
-        auto* failure = std::get_if<FetchFailure>(&each.fetch.outcome);
-        if (!each.refused || failure == nullptr) {
-            continue;
-        }
-        if (const auto reason =
-                probedCertificateReason(blockingSession(), *m_settings.proxy, *each.refused)) {
-            failure->reason = certificateFailureText(*reason, failure->reason);
-        }
-    }
 }
 
 } // namespace kqget

@@ -187,8 +187,7 @@ TEST_F(WinHttpTransferTest, NoProxyThereIsATransferFailureNamingTheSystemsReason
         EXPECT_EQ(error.number(), ErrorNumber::Transfer);
         EXPECT_THAT(lowerText(error), HasSubstr("winhttpsendrequest: a connection"));
     }
-    EXPECT_THROW(namedProxyPlan("https://proxy.test"), RunError);
-    EXPECT_EQ(namedProxyPlan("http://proxy.test:3128/").proxy, L"proxy.test:3128");
+    EXPECT_THROW(WinHttpProxy({.proxy = "https://proxy.test"}, L"kqget"), RunError);
 }
 
 // The transfer then ends once WinHTTP has let go of the abandoned requests:
