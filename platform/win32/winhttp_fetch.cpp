@@ -6,7 +6,6 @@
 #include "platform/win32/certificate_reason.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/winhttp_transfer.h"
-#include "platform/wire_url.h"
 
 #include <algorithm>
 #include <charconv>
@@ -52,11 +51,6 @@ std::optional<std::string> headerText(HINTERNET request, DWORD query, const wcha
     return toUtf8(text);
 }
 
-bool setNumber(HINTERNET request, DWORD option, DWORD value)
-{
-    return ::WinHttpSetOption(request, option, &value, sizeof value) != FALSE;
-}
-
 // "deflate" is meant as the zlib format, but some servers send the raw
 // stream; a zlib stream's first two bytes say so by themselves (method 8,
 // a window of at most 32 KiB, a multiple of 31).
@@ -83,64 +77,6 @@ WinHttpFetch::WinHttpFetch(WinHttpTransfer& transfer, FetchTicket ticket, std::s
       m_buffer(std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes)),
       m_outcome(FetchFailure{ErrorNumber::Unexpected, "no outcome"})
 {}
-
-std::optional<FetchFailure> WinHttpFetch::open(HINTERNET session, WinHttpProxy& proxy)
-{
-    const auto lastFailure = [](const char* call) {
-        return winHttpFailure(call, ::GetLastError());
-    };
-    m_wireUrl = toWide(wireUrl(m_url));
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!::WinHttpCrackUrl(m_wireUrl.c_str(), static_cast<DWORD>(m_wireUrl.size()), 0, &parts)) {
-        return lastFailure("WinHttpCrackUrl");
-    }
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
-    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    m_secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    m_connection.reset(::WinHttpConnect(session, host.c_str(), parts.nPort, 0));
-    if (!m_connection) {
-        return lastFailure("WinHttpConnect");
-    }
-    // The target is already in its wire form: WinHTTP must not encode it again.
-    const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
-                        (m_secure ? WINHTTP_FLAG_SECURE : 0);
-    m_opened.reset(::WinHttpOpenRequest(m_connection.get(), L"GET",
-                                        object.empty() ? L"/" : object.c_str(), nullptr,
-                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-    HINTERNET request = m_opened.get();
-    if (!request) {
-        return lastFailure("WinHttpOpenRequest");
-    }
-    // A redirect from https to http would carry the account key in clear.
-    const TransferOptions& options = m_transfer.m_options;
-    if (!setNumber(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
-                   static_cast<DWORD>(options.stallTimeout.count())) ||
-        !setNumber(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS,
-                   static_cast<DWORD>(options.maxRedirects)) ||
-        !setNumber(request, WINHTTP_OPTION_REDIRECT_POLICY,
-                   WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP)) {
-        return lastFailure("WinHttpSetOption");
-    }
-    // WinHTTP then offers gzip and deflate and undoes them as the body is
-    // read. A system without the option (Wine, Windows before 8.1) offers
-    // none, and kqget undoes them where a server sends them all the same.
-    m_decodedBySystem =
-        setNumber(request, WINHTTP_OPTION_DECOMPRESSION, WINHTTP_DECOMPRESSION_FLAG_ALL);
-    if (auto failure = proxy.applyTo(request, m_wireUrl)) {
-        return failure;
-    }
-    // Every later status of the handle carries this fetch.
-    auto context = reinterpret_cast<DWORD_PTR>(this);
-    if (!::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
-        return lastFailure("WinHttpSetOption");
-    }
-    return std::nullopt;
-}
 
 void WinHttpFetch::send() noexcept
 {
@@ -173,14 +109,14 @@ void CALLBACK WinHttpFetch::onStatus(HINTERNET handle, DWORD_PTR context, DWORD 
         fetch->advance(status, information, length);
     } catch (...) {
         const CaughtFailure caught = caughtFailure();
-        std::optional<WinHttpOutcome> outcome;
         try {
-            if (caught.number != ErrorNumber::OutOfMemory) {
-                outcome = FetchFailure{caught.number, std::string(caught.description)};
-            }
+            fetch->finish(caught.number == ErrorNumber::OutOfMemory
+                              ? std::nullopt
+                              : std::optional<WinHttpOutcome>(
+                                    FetchFailure{caught.number, std::string(caught.description)}));
         } catch (const std::bad_alloc&) {
+            fetch->finish(std::nullopt);
         }
-        fetch->finish(std::move(outcome));
     }
 }
 

@@ -43,11 +43,8 @@ public:
     WinHttpFetch(const WinHttpFetch&) = delete;
     WinHttpFetch& operator=(const WinHttpFetch&) = delete;
 
-    // Opens the request on `session`, through `proxy`; the failure when it
-    // cannot be. Nothing of WinHTTP's reaches the fetch before send().
-    std::optional<FetchFailure> open(HINTERNET session, WinHttpProxy& proxy);
-    // Sends it; from here its end comes through the transfer, and the fetch
-    // may be gone when this returns.
+    // Sends the request the transfer opened for it; from here its end comes
+    // through the transfer, and the fetch may be gone when this returns.
     void send() noexcept;
 
 private:

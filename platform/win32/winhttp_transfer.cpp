@@ -3,6 +3,7 @@
 #include "platform/transfer_limit_text.h"
 #include "platform/win32/certificate_reason.h"
 #include "platform/win32/wide_text.h"
+#include "platform/wire_url.h"
 #include "update/build_config.h"
 #include "update/run_error.h"
 
@@ -10,6 +11,15 @@
 #include <utility>
 
 namespace kqget {
+
+namespace {
+
+bool setNumber(HINTERNET request, DWORD option, DWORD value)
+{
+    return ::WinHttpSetOption(request, option, &value, sizeof value) != FALSE;
+}
+
+} // namespace
 
 WinHttpTransfer::WinHttpTransfer(TransferOptions options) : m_options(std::move(options))
 {
@@ -54,7 +64,7 @@ void WinHttpTransfer::start(FetchTicket ticket, std::string_view url,
         return;
     }
     auto owned = std::make_unique<WinHttpFetch>(*this, ticket, std::string(url), std::move(body));
-    if (auto failure = owned->open(m_session.get(), *m_proxy)) {
+    if (auto failure = open(*owned)) {
         report(ticket, std::move(*failure));
         return;
     }
@@ -65,6 +75,64 @@ void WinHttpTransfer::start(FetchTicket ticket, std::string_view url,
     }
     // Not under the lock: WinHTTP may report the fetch's end on this thread.
     fetch.send();
+}
+
+std::optional<FetchFailure> WinHttpTransfer::open(WinHttpFetch& fetch)
+{
+    const auto lastFailure = [](const char* call) {
+        return winHttpFailure(call, ::GetLastError());
+    };
+    fetch.m_wireUrl = toWide(wireUrl(fetch.m_url));
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(fetch.m_wireUrl.c_str(), static_cast<DWORD>(fetch.m_wireUrl.size()), 0,
+                           &parts)) {
+        return lastFailure("WinHttpCrackUrl");
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
+    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    fetch.m_secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    fetch.m_connection.reset(::WinHttpConnect(m_session.get(), host.c_str(), parts.nPort, 0));
+    if (!fetch.m_connection) {
+        return lastFailure("WinHttpConnect");
+    }
+    // The target is already in its wire form: WinHTTP must not encode it again.
+    const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
+                        (fetch.m_secure ? WINHTTP_FLAG_SECURE : 0);
+    fetch.m_opened.reset(::WinHttpOpenRequest(
+        fetch.m_connection.get(), L"GET", object.empty() ? L"/" : object.c_str(), nullptr,
+        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    HINTERNET request = fetch.m_opened.get();
+    if (!request) {
+        return lastFailure("WinHttpOpenRequest");
+    }
+    // A redirect from https to http would carry the account key in clear.
+    if (!setNumber(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                   static_cast<DWORD>(m_options.stallTimeout.count())) ||
+        !setNumber(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS,
+                   static_cast<DWORD>(m_options.maxRedirects)) ||
+        !setNumber(request, WINHTTP_OPTION_REDIRECT_POLICY,
+                   WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP)) {
+        return lastFailure("WinHttpSetOption");
+    }
+    // WinHTTP then offers gzip and deflate and undoes them as the body is
+    // read. A system without the option (Wine, Windows before 8.1) offers
+    // none, and kqget undoes them where a server sends them all the same.
+    fetch.m_decodedBySystem =
+        setNumber(request, WINHTTP_OPTION_DECOMPRESSION, WINHTTP_DECOMPRESSION_FLAG_ALL);
+    if (auto failure = m_proxy->applyTo(request, fetch.m_wireUrl)) {
+        return failure;
+    }
+    // Every later status of the handle carries this fetch.
+    auto context = reinterpret_cast<DWORD_PTR>(&fetch);
+    if (!::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+        return lastFailure("WinHttpSetOption");
+    }
+    return std::nullopt;
 }
 
 template <typename Wanted>

@@ -48,6 +48,9 @@ private:
     };
 
     void report(FetchTicket ticket, FetchFailure failure);
+    // Opens `fetch`'s request on the session, through the proxy; the failure
+    // when it cannot be. Nothing of WinHTTP's reaches the fetch before it is sent.
+    std::optional<FetchFailure> open(WinHttpFetch& fetch);
     // WinHTTP has let go of `fetch`'s request: its outcome is reported.
     void closed(WinHttpFetch& fetch) noexcept;
     // Stops the first live fetch `wanted` picks with `failure` (none:
