@@ -3,7 +3,6 @@
 #include "platform/content_coding.h"
 #include "platform/retry_after.h"
 #include "platform/transfer_limit_text.h"
-#include "platform/win32/certificate_reason.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/winhttp_transfer.h"
 
@@ -34,23 +33,6 @@ const char* callOf(DWORD_PTR api)
     }
 }
 
-// The value of one response header (`query`, or the custom header `name`).
-std::optional<std::string> headerText(HINTERNET request, DWORD query, const wchar_t* name = nullptr)
-{
-    DWORD size = 0;
-    ::WinHttpQueryHeaders(request, query, name, WINHTTP_NO_OUTPUT_BUFFER, &size,
-                          WINHTTP_NO_HEADER_INDEX);
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
-        return std::nullopt;
-    }
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (!::WinHttpQueryHeaders(request, query, name, text.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
-        return std::nullopt;
-    }
-    text.resize(size / sizeof(wchar_t));
-    return toUtf8(text);
-}
-
 // "deflate" is meant as the zlib format, but some servers send the raw
 // stream; a zlib stream's first two bytes say so by themselves (method 8,
 // a window of at most 32 KiB, a multiple of 31).
@@ -69,6 +51,23 @@ FetchFailure notKept()
 }
 
 } // namespace
+
+std::optional<std::string> replyHeader(HINTERNET request, DWORD query)
+{
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                          &size, WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
+        return std::nullopt;
+    }
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return std::nullopt;
+    }
+    text.resize(size / sizeof(wchar_t));
+    return toUtf8(text);
+}
 
 WinHttpFetch::WinHttpFetch(WinHttpTransfer& transfer, FetchTicket ticket, std::string url,
                            std::shared_ptr<BodySink> sink)
@@ -200,10 +199,10 @@ void WinHttpFetch::headersAvailable()
         return;
     }
     m_result.httpStatus = static_cast<long>(status);
-    if (const auto retryAfter = headerText(m_handle, WINHTTP_QUERY_RETRY_AFTER)) {
+    if (const auto retryAfter = replyHeader(m_handle, WINHTTP_QUERY_RETRY_AFTER)) {
         m_result.retryAfter = retryAfterWait(*retryAfter, std::time(nullptr));
     }
-    if (const auto named = headerText(m_handle, WINHTTP_QUERY_CONTENT_ENCODING)) {
+    if (const auto named = replyHeader(m_handle, WINHTTP_QUERY_CONTENT_ENCODING)) {
         const std::string first = undecodableCoding(*named, {});
         const bool gzip = undecodableCoding(first, {"gzip", "x-gzip"}).empty();
         if (m_decodedBySystem) {
@@ -228,7 +227,7 @@ void WinHttpFetch::headersAvailable()
     // one is caught while it is read. A coded body's length is not its
     // decoded length.
     std::optional<std::uint64_t> announced;
-    if (const auto length = headerText(m_handle, WINHTTP_QUERY_CONTENT_LENGTH)) {
+    if (const auto length = replyHeader(m_handle, WINHTTP_QUERY_CONTENT_LENGTH)) {
         std::uint64_t value = 0;
         const char* end = length->data() + length->size();
         if (std::from_chars(length->data(), end, value).ec == std::errc()) {
@@ -327,31 +326,7 @@ void WinHttpFetch::endOfBody()
 
 void WinHttpFetch::fail(const char* call, DWORD error)
 {
-    const TransferOptions& options = m_transfer.m_options;
-    FetchFailure failure = winHttpFailure(call, error);
-    const std::optional<ProxyUrl>& proxy = m_transfer.m_proxy->named();
-    if (error == ERROR_WINHTTP_REDIRECT_FAILED && m_secure) {
-        // Refused by the redirect policy rather than the limit: its Location
-        // where WinHTTP still gives it (Wine does not).
-        const auto location = headerText(m_handle, WINHTTP_QUERY_LOCATION);
-        if (location ? leavesHttps(m_url, *location) : m_redirects < options.maxRedirects) {
-            failure = {ErrorNumber::Transfer,
-                       clearTextRedirectText(location.value_or("an http:// address"))};
-        }
-    } else if (proxy && (error == ERROR_WINHTTP_CANNOT_CONNECT ||
-                         error == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
-        // Through a named proxy, the proxy is all WinHTTP connects to.
-        failure.reason = "cannot reach the proxy " + proxyNamed(*proxy, {}) + ": " + failure.reason;
-    } else if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
-        failure.reason.append(options.bases.unresolvedHostNote(m_url));
-    } else if (m_secure) {
-        if (const auto reason = namedCertificateReason(error, m_secureFailureFlags)) {
-            failure.reason = certificateFailureText(*reason, failure.reason);
-        } else {
-            m_certificateRefused = isSecureFailure(error);
-        }
-    }
-    finish(std::move(failure));
+    finish(m_transfer.explained(*this, call, error));
 }
 
 void WinHttpFetch::finish(std::optional<WinHttpOutcome> outcome) noexcept

@@ -19,6 +19,10 @@ class WinHttpTransfer;
 
 using WinHttpOutcome = std::variant<FetchResult, FetchFailure>;
 
+// The value of one of a reply's headers (a WINHTTP_QUERY_ constant), when
+// it is there.
+std::optional<std::string> replyHeader(HINTERNET request, DWORD query);
+
 // One GET over the transfer's asynchronous session, from its request's
 // opening to its body's last byte. WinHTTP's threads drive it through the
 // status callback: each completion starts the next call. The body goes into

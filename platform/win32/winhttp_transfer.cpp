@@ -135,6 +135,35 @@ std::optional<FetchFailure> WinHttpTransfer::open(WinHttpFetch& fetch)
     return std::nullopt;
 }
 
+FetchFailure WinHttpTransfer::explained(WinHttpFetch& fetch, const char* call, DWORD error)
+{
+    FetchFailure failure = winHttpFailure(call, error);
+    const std::optional<ProxyUrl>& proxy = m_proxy->named();
+    if (error == ERROR_WINHTTP_REDIRECT_FAILED && fetch.m_secure) {
+        // Refused by the redirect policy rather than the limit: its Location
+        // where WinHTTP still gives it (Wine does not).
+        const auto location = replyHeader(fetch.m_handle, WINHTTP_QUERY_LOCATION);
+        if (location ? leavesHttps(fetch.m_url, *location)
+                     : fetch.m_redirects < m_options.maxRedirects) {
+            failure = {ErrorNumber::Transfer,
+                       clearTextRedirectText(location.value_or("an http:// address"))};
+        }
+    } else if (proxy && (error == ERROR_WINHTTP_CANNOT_CONNECT ||
+                         error == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
+        // Through a named proxy, the proxy is all WinHTTP connects to.
+        failure.reason = "cannot reach the proxy " + proxyNamed(*proxy, {}) + ": " + failure.reason;
+    } else if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
+        failure.reason.append(m_options.bases.unresolvedHostNote(fetch.m_url));
+    } else if (fetch.m_secure) {
+        if (const auto reason = namedCertificateReason(error, fetch.m_secureFailureFlags)) {
+            failure.reason = certificateFailureText(*reason, failure.reason);
+        } else {
+            fetch.m_certificateRefused = isSecureFailure(error);
+        }
+    }
+    return failure;
+}
+
 template <typename Wanted>
 bool WinHttpTransfer::stopOne(std::unique_lock<std::mutex>& lock, Wanted wanted,
                               const std::optional<FetchFailure>& failure) noexcept

@@ -51,6 +51,9 @@ private:
     // Opens `fetch`'s request on the session, through the proxy; the failure
     // when it cannot be. Nothing of WinHTTP's reaches the fetch before it is sent.
     std::optional<FetchFailure> open(WinHttpFetch& fetch);
+    // Why `fetch` failed in `call` with `error`, in words a user can act on;
+    // a refused certificate whose reason is still to be found is marked.
+    FetchFailure explained(WinHttpFetch& fetch, const char* call, DWORD error);
     // WinHTTP has let go of `fetch`'s request: its outcome is reported.
     void closed(WinHttpFetch& fetch) noexcept;
     // Stops the first live fetch `wanted` picks with `failure` (none:
