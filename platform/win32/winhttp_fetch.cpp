@@ -16,21 +16,13 @@ namespace kqget {
 
 namespace {
 
-constexpr DWORD kProxyAuthenticationRequired = 407;
-
-// What the callback is told when one of its calls failed.
+// The call a WINHTTP_ASYNC_RESULT's dwResult names (API_RECEIVE_RESPONSE is
+// 1, API_QUERY_DATA_AVAILABLE 2, API_READ_DATA 3), when one of them failed.
 const char* callOf(DWORD_PTR api)
 {
-    switch (api) {
-    case API_RECEIVE_RESPONSE:
-        return "WinHttpReceiveResponse";
-    case API_QUERY_DATA_AVAILABLE:
-        return "WinHttpQueryDataAvailable";
-    case API_READ_DATA:
-        return "WinHttpReadData";
-    default:
-        return "WinHttpSendRequest";
-    }
+    constexpr const char* kCalls[] = {"WinHttpSendRequest", "WinHttpReceiveResponse",
+                                      "WinHttpQueryDataAvailable", "WinHttpReadData"};
+    return api <= API_READ_DATA ? kCalls[api] : kCalls[0];
 }
 
 // "deflate" is meant as the zlib format, but some servers send the raw
@@ -185,7 +177,7 @@ void WinHttpFetch::headersAvailable()
         fail("WinHttpQueryHeaders", ::GetLastError());
         return;
     }
-    if (status == kProxyAuthenticationRequired) {
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
         if (auto refused = m_transfer.m_proxy->answerChallenge(m_handle, m_answeredProxy)) {
             finish(std::move(*refused));
             return;
@@ -202,7 +194,8 @@ void WinHttpFetch::headersAvailable()
     if (const auto retryAfter = replyHeader(m_handle, WINHTTP_QUERY_RETRY_AFTER)) {
         m_result.retryAfter = retryAfterWait(*retryAfter, std::time(nullptr));
     }
-    if (const auto named = replyHeader(m_handle, WINHTTP_QUERY_CONTENT_ENCODING)) {
+    const auto named = replyHeader(m_handle, WINHTTP_QUERY_CONTENT_ENCODING);
+    if (named) {
         const std::string first = undecodableCoding(*named, {});
         const bool gzip = undecodableCoding(first, {"gzip", "x-gzip"}).empty();
         if (m_decodedBySystem) {
@@ -234,6 +227,8 @@ void WinHttpFetch::headersAvailable()
             announced = value;
         }
     }
+    // What WinHTTP decoded itself comes in more bytes than announced.
+    m_announced = m_decodedBySystem && named ? std::nullopt : announced;
     if (announced && *announced > m_transfer.m_options.bodySizeCap) {
         m_result.overSizeCap = true;
         finish(m_result);
@@ -281,6 +276,7 @@ void WinHttpFetch::take(std::string_view bytes)
     // that comes, but too slowly to end in any useful time.
     const auto now = std::chrono::steady_clock::now();
     m_paceBytes += bytes.size();
+    m_received += bytes.size();
     if (now - m_paceStart >= options.stallTimeout) {
         const std::uint64_t slowest = options.slowestBytesPerSecond *
                                       static_cast<std::uint64_t>(options.stallTimeout.count()) /
@@ -315,8 +311,13 @@ bool WinHttpFetch::deliver(std::string_view decoded)
 
 void WinHttpFetch::endOfBody()
 {
-    // An empty body is empty whatever its coding says.
-    if (m_inflate && !m_inflate->ended()) {
+    // WinHTTP ends a body whose connection closed early as if it were whole.
+    if (m_announced && m_received < *m_announced) {
+        finish(FetchFailure{ErrorNumber::Transfer,
+                            "the connection closed after " + std::to_string(m_received) +
+                                " of the body's " + std::to_string(*m_announced) + " bytes"});
+    } else if (m_inflate && !m_inflate->ended()) {
+        // An empty body is empty whatever its coding says.
         finish(FetchFailure{ErrorNumber::Transfer,
                             "the body ends inside its " + m_coding + " coding"});
     } else {

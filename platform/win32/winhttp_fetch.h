@@ -85,6 +85,8 @@ private:
     std::unique_ptr<char[]> m_buffer;
     std::string m_coding; // "gzip" or "deflate" when kqget undoes it
     std::unique_ptr<ZlibStream> m_inflate;
+    std::optional<std::uint64_t> m_announced; // its length as the reply came
+    std::uint64_t m_received = 0;
     std::uint64_t m_delivered = 0;
     std::optional<WinHttpOutcome> m_stop; // set by deliver()
     // The pace, counted over whole stall time-outs from the body's start.

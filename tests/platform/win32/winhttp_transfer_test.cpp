@@ -139,6 +139,8 @@ TEST_F(WinHttpTransferTest, RepliesAndFailuresByHost)
         // Decoded by WinHTTP where the system can, else by kqget.
         {"gzip.test", 200, {}, {}, false, {}, true, true},
         {"crushed.test", 0, ErrorNumber::Transfer, {}, false, {}, false},
+        // Half its announced length, then the connection closes.
+        {"dropped.test", 0, ErrorNumber::Transfer, {}, false, "the connection closed after", false},
     };
     WinHttpTransfer shared(quick);
     for (const Case& each : cases) {
