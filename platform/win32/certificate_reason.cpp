@@ -2,13 +2,12 @@
 
 #include "platform/win32/unique_handle.h"
 
-#include <winhttp.h>
-
 namespace kqget {
 
 namespace {
 
 using UniqueChain = UniqueHandle<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>;
+using UniqueCertificate = UniqueHandle<PCCERT_CONTEXT, ::CertFreeCertificateContext>;
 
 // A failure may have several reasons; the one the user must fix first comes
 // first: a revoked or unknown certificate is no good whatever its dates and names.
@@ -62,34 +61,8 @@ std::optional<CertificateReason> reasonOfChainStatus(DWORD status)
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<CertificateReason> certificateReasonOfFlags(DWORD flags)
-{
-    for (const auto& known : kFlagReasons) {
-        if ((flags & known.flag) != 0) {
-            return known.reason;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<CertificateReason> certificateReasonOfError(DWORD error)
-{
-    switch (error) {
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-        return CertificateReason::Revoked;
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-        return CertificateReason::Untrusted;
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-        return CertificateReason::Expired;
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-        return CertificateReason::WrongName;
-    default:
-        return std::nullopt;
-    }
-}
-
+// Checks `certificate`, as a server `host` presented it, with the system's own
+// chain engine and SSL policy; none when the system finds nothing wrong.
 std::optional<CertificateReason> checkServerCertificate(PCCERT_CONTEXT certificate,
                                                         const std::wstring& host)
 {
@@ -122,6 +95,82 @@ std::optional<CertificateReason> checkServerCertificate(PCCERT_CONTEXT certifica
     // A policy may pass a chain whose own status says it is broken (Wine's
     // passes one that ends at no root): the status still says why.
     return reasonOfChainStatus(chain.get()->TrustStatus.dwErrorStatus);
+}
+
+// The certificate the server presents, read over a connection that accepts
+// it whatever its faults.
+UniqueCertificate presentedCertificate(HINTERNET connection, WinHttpProxy& proxy,
+                                       const std::wstring& origin)
+{
+    const UniqueInternet request(
+        ::WinHttpOpenRequest(connection, L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
+                             WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                   SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+    PCCERT_CONTEXT certificate = nullptr;
+    DWORD size = sizeof certificate;
+    if (!request ||
+        !::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore) ||
+        proxy.applyTo(request.get(), origin) ||
+        !::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !::WinHttpQueryOption(request.get(), WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate,
+                              &size)) {
+        return {};
+    }
+    return UniqueCertificate(certificate);
+}
+
+} // namespace
+
+bool isSecureFailure(DWORD error)
+{
+    return error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR ||
+           error == ERROR_WINHTTP_SECURE_INVALID_CERT;
+}
+
+std::optional<CertificateReason> namedCertificateReason(DWORD error, DWORD secureFailureFlags)
+{
+    switch (error) {
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+        return CertificateReason::Revoked;
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+        return CertificateReason::Untrusted;
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+        return CertificateReason::Expired;
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+        return CertificateReason::WrongName;
+    default:
+        break;
+    }
+    for (const auto& known : kFlagReasons) {
+        if ((secureFailureFlags & known.flag) != 0 && isSecureFailure(error)) {
+            return known.reason;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<CertificateReason> probedCertificateReason(WinHttpProxy& proxy,
+                                                         const std::wstring& url)
+{
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+        return std::nullopt;
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const UniqueInternet session = proxy.openSession(0);
+    const UniqueInternet connection(
+        session ? ::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0) : nullptr);
+    const std::wstring origin = L"https://" + host + L":" + std::to_wstring(parts.nPort) + L"/";
+    const UniqueCertificate certificate =
+        connection ? presentedCertificate(connection.get(), proxy, origin) : UniqueCertificate();
+    if (!certificate) {
+        return std::nullopt;
+    }
+    return checkServerCertificate(certificate.get(), host);
 }
 
 } // namespace kqget

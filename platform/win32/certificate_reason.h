@@ -1,26 +1,30 @@
 #pragma once
 
 #include "platform/certificate_reason.h"
+#include "platform/win32/winhttp_proxy.h"
 
 #include <optional>
 #include <string>
-#include <windows.h> // with wincrypt.h
+#include <windows.h>
 
 namespace kqget {
 
-// Why Windows refuses a server's certificate, from what WinHTTP says or from
-// the certificate itself.
+// Why WinHTTP refused a server's certificate.
 
-// From the flags of WinHTTP's secure-failure status; none when they name no
-// reason of the certificate's (a channel error, say).
-std::optional<CertificateReason> certificateReasonOfFlags(DWORD flags);
+// Whether `error` is one of WinHTTP's refusals of a secure channel.
+bool isSecureFailure(DWORD error);
 
-// From a WinHTTP error that names the reason by itself.
-std::optional<CertificateReason> certificateReasonOfError(DWORD error);
+// The reason the error itself, or the flags of WinHTTP's secure-failure
+// status, give; none when they name none of a certificate's (a channel
+// error, say: all Wine gives).
+std::optional<CertificateReason> namedCertificateReason(DWORD error, DWORD secureFailureFlags);
 
-// Checks `certificate`, as a server `host` presented it, with the system's own
-// chain engine and SSL policy; none when the system finds nothing wrong.
-std::optional<CertificateReason> checkServerCertificate(PCCERT_CONTEXT certificate,
-                                                        const std::wstring& host);
+// The reason read from the certificate that the server of `url` presents,
+// checked with the system's own chain engine and SSL policy. It is fetched
+// through `proxy` on a synchronous session by a HEAD of "/" that ignores
+// certificate errors and carries nothing of the run's: no key, no user
+// name, no card. None when nothing is wrong with it, or it cannot be had.
+std::optional<CertificateReason> probedCertificateReason(WinHttpProxy& proxy,
+                                                         const std::wstring& url);
 
 } // namespace kqget

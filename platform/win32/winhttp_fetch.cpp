@@ -1,10 +1,14 @@
 #include "platform/win32/winhttp_fetch.h"
 
-#include "platform/certificate_reason.h"
+#include "platform/content_coding.h"
+#include "platform/retry_after.h"
 #include "platform/transfer_limit_text.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/winhttp_transfer.h"
 
 #include <algorithm>
+#include <charconv>
+#include <ctime>
 #include <new>
 #include <utility>
 
@@ -12,92 +16,71 @@ namespace kqget {
 
 namespace {
 
-// What the callback is told when one of its calls failed.
+// The call a WINHTTP_ASYNC_RESULT's dwResult names (API_RECEIVE_RESPONSE is
+// 1, API_QUERY_DATA_AVAILABLE 2, API_READ_DATA 3), when one of them failed.
 const char* callOf(DWORD_PTR api)
 {
-    switch (api) {
-    case API_RECEIVE_RESPONSE:
-        return "WinHttpReceiveResponse";
-    case API_QUERY_DATA_AVAILABLE:
-        return "WinHttpQueryDataAvailable";
-    case API_READ_DATA:
-        return "WinHttpReadData";
-    case API_WRITE_DATA:
-        return "WinHttpWriteData";
-    default:
-        return "WinHttpSendRequest";
-    }
+    constexpr const char* kCalls[] = {"WinHttpSendRequest", "WinHttpReceiveResponse",
+                                      "WinHttpQueryDataAvailable", "WinHttpReadData"};
+    return api <= API_READ_DATA ? kCalls[api] : kCalls[0];
 }
 
-constexpr DWORD kProxyAuthenticationRequired = 407;
-
-std::optional<std::wstring> locationOf(HINTERNET request)
+// "deflate" is meant as the zlib format, but some servers send the raw
+// stream; a zlib stream's first two bytes say so by themselves (method 8,
+// a window of at most 32 KiB, a multiple of 31).
+int deflateWindow(std::string_view start)
 {
-    DWORD size = 0;
-    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
-                          WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
-        return std::nullopt;
-    }
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
-                               text.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
-        return std::nullopt;
-    }
-    text.resize(size / sizeof(wchar_t));
-    return text;
+    const auto first = static_cast<unsigned char>(start[0]);
+    const auto second = static_cast<unsigned char>(start.size() > 1 ? start[1] : 0);
+    const bool zlib = (first & 0x0F) == 8 && (first >> 4) <= 7 &&
+                      (start.size() < 2 || (first * 256 + second) % 31 == 0);
+    return zlib ? ZlibStream::kZlib : ZlibStream::kRaw;
+}
+
+FetchFailure notKept()
+{
+    return {ErrorNumber::Transfer, "the body could not be kept"};
 }
 
 } // namespace
 
-WinHttpFetch::WinHttpFetch(WinHttpFetchOwner& owner, FetchTicket ticket, std::string url,
-                           std::shared_ptr<BodySink> sink, const TransferOptions& options,
-                           const std::optional<ProxyUrl>& namedProxy, WinHttpRequest request)
-    : m_owner(owner), m_ticket(ticket), m_url(std::move(url)), m_sink(std::move(sink)),
-      m_options(options), m_namedProxy(namedProxy), m_request(std::move(request)),
-      m_handle(m_request.request.release()),
-      m_deadline(std::chrono::steady_clock::now() + options.totalTimeout),
+std::optional<std::string> replyHeader(HINTERNET request, DWORD query)
+{
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                          &size, WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
+        return std::nullopt;
+    }
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return std::nullopt;
+    }
+    text.resize(size / sizeof(wchar_t));
+    return toUtf8(text);
+}
+
+WinHttpFetch::WinHttpFetch(WinHttpTransfer& transfer, FetchTicket ticket, std::string url,
+                           std::shared_ptr<BodySink> sink)
+    : m_transfer(transfer), m_ticket(ticket), m_url(std::move(url)), m_sink(std::move(sink)),
+      m_deadline(std::chrono::steady_clock::now() + transfer.m_options.totalTimeout),
       m_buffer(std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes)),
-      m_reply(*m_sink, options), m_outcome(FetchFailure{ErrorNumber::Unexpected, "no outcome"})
+      m_outcome(FetchFailure{ErrorNumber::Unexpected, "no outcome"})
 {}
 
-std::optional<FetchFailure> WinHttpFetch::send()
+void WinHttpFetch::send() noexcept
 {
-    // Every later status of the handle carries this fetch.
-    auto context = reinterpret_cast<DWORD_PTR>(this);
-    if (!::WinHttpSetOption(m_handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
-        return winHttpFailure("WinHttpSetOption", ::GetLastError());
-    }
+    m_handle = m_opened.release();
     if (!::WinHttpSendRequest(m_handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                              0, 0, context)) {
+                              0, 0, reinterpret_cast<DWORD_PTR>(this))) {
         const DWORD error = ::GetLastError();
         try {
             fail("WinHttpSendRequest", error);
         } catch (const std::bad_alloc&) {
-            finishWithoutMemory();
+            finish(std::nullopt);
         }
     }
-    return std::nullopt;
-}
-
-HINTERNET WinHttpFetch::stop(std::optional<FetchFailure> failure) noexcept
-{
-    const std::lock_guard lock(m_mutex);
-    m_abandoned = m_abandoned || !failure;
-    if (m_ending) {
-        return nullptr;
-    }
-    m_ending = true;
-    if (failure) {
-        m_outcome = std::move(*failure);
-    }
-    return m_handle;
-}
-
-bool WinHttpFetch::ending() noexcept
-{
-    const std::lock_guard lock(m_mutex);
-    return m_ending;
 }
 
 void CALLBACK WinHttpFetch::onStatus(HINTERNET handle, DWORD_PTR context, DWORD status,
@@ -109,24 +92,21 @@ void CALLBACK WinHttpFetch::onStatus(HINTERNET handle, DWORD_PTR context, DWORD 
         return;
     }
     if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-        fetch->m_owner.fetchClosed(*fetch);
+        fetch->m_transfer.closed(*fetch);
         return;
     }
     // Nothing may unwind into WinHTTP's frames.
     try {
         fetch->advance(status, information, length);
-    } catch (const std::bad_alloc&) {
-        fetch->finishWithoutMemory();
     } catch (...) {
-        const CaughtFailure failure = caughtFailure();
-        if (failure.number == ErrorNumber::OutOfMemory) {
-            fetch->finishWithoutMemory();
-            return;
-        }
+        const CaughtFailure caught = caughtFailure();
         try {
-            fetch->finish(FetchFailure{failure.number, std::string(failure.description)});
+            fetch->finish(caught.number == ErrorNumber::OutOfMemory
+                              ? std::nullopt
+                              : std::optional<WinHttpOutcome>(
+                                    FetchFailure{caught.number, std::string(caught.description)}));
         } catch (const std::bad_alloc&) {
-            fetch->finishWithoutMemory();
+            fetch->finish(std::nullopt);
         }
     }
 }
@@ -158,11 +138,24 @@ void WinHttpFetch::advance(DWORD status, void* information, DWORD length)
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
         headersAvailable();
         return;
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-        dataAvailable(*static_cast<const DWORD*>(information));
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE: {
+        // Only what is there, so that a read never waits for more: a slow
+        // body is then seen as slow, not as silent.
+        const DWORD available = *static_cast<const DWORD*>(information);
+        if (available == 0) {
+            endOfBody();
+        } else if (!::WinHttpReadData(m_handle, m_buffer.get(),
+                                      std::min(available, DWORD{kReceiveBufferBytes}), nullptr)) {
+            fail("WinHttpReadData", ::GetLastError());
+        }
         return;
+    }
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-        readComplete(length);
+        if (length == 0) {
+            endOfBody();
+        } else {
+            take(std::string_view(m_buffer.get(), length));
+        }
         return;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         const auto& result = *static_cast<const WINHTTP_ASYNC_RESULT*>(information);
@@ -178,10 +171,14 @@ void WinHttpFetch::headersAvailable()
 {
     DWORD status = 0;
     DWORD size = sizeof status;
-    ::WinHttpQueryHeaders(m_handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    if (status == kProxyAuthenticationRequired) {
-        if (auto refused = answerProxyChallenge(m_handle, m_namedProxy, m_answeredProxy)) {
+    if (!::WinHttpQueryHeaders(m_handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        fail("WinHttpQueryHeaders", ::GetLastError());
+        return;
+    }
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        if (auto refused = m_transfer.m_proxy->answerChallenge(m_handle, m_answeredProxy)) {
             finish(std::move(*refused));
             return;
         }
@@ -193,10 +190,55 @@ void WinHttpFetch::headersAvailable()
         }
         return;
     }
-    if (auto ended = m_reply.begin(m_handle, m_request.decoding)) {
-        finish(std::move(*ended));
+    m_result.httpStatus = static_cast<long>(status);
+    if (const auto retryAfter = replyHeader(m_handle, WINHTTP_QUERY_RETRY_AFTER)) {
+        m_result.retryAfter = retryAfterWait(*retryAfter, std::time(nullptr));
+    }
+    const auto named = replyHeader(m_handle, WINHTTP_QUERY_CONTENT_ENCODING);
+    if (named) {
+        const std::string first = undecodableCoding(*named, {});
+        const bool gzip = undecodableCoding(first, {"gzip", "x-gzip"}).empty();
+        if (m_decodedBySystem) {
+            m_result.undecodedEncoding = undecodableCoding(*named, {"gzip", "x-gzip", "deflate"});
+        } else if (!first.empty() && (gzip || undecodableCoding(first, {"deflate"}).empty()) &&
+                   undecodableCoding(*named, {first}).empty()) {
+            // One coding WinHTTP left, undone by kqget as curl undoes it on Linux.
+            m_coding = gzip ? "gzip" : "deflate";
+        } else {
+            m_result.undecodedEncoding = first;
+        }
+        if (!m_result.undecodedEncoding.empty()) {
+            if (m_sink->begin(m_result.httpStatus, std::nullopt)) {
+                finish(m_result);
+            } else {
+                finish(notKept());
+            }
+            return;
+        }
+    }
+    // An announced oversized body is refused before it comes; an unannounced
+    // one is caught while it is read. A coded body's length is not its
+    // decoded length.
+    std::optional<std::uint64_t> announced;
+    if (const auto length = replyHeader(m_handle, WINHTTP_QUERY_CONTENT_LENGTH)) {
+        std::uint64_t value = 0;
+        const char* end = length->data() + length->size();
+        if (std::from_chars(length->data(), end, value).ec == std::errc()) {
+            announced = value;
+        }
+    }
+    // What WinHTTP decoded itself comes in more bytes than announced.
+    m_announced = m_decodedBySystem && named ? std::nullopt : announced;
+    if (announced && *announced > m_transfer.m_options.bodySizeCap) {
+        m_result.overSizeCap = true;
+        finish(m_result);
         return;
     }
+    if (!m_sink->begin(m_result.httpStatus, m_coding.empty() ? announced : std::nullopt)) {
+        finish(notKept());
+        return;
+    }
+    m_paceStart = std::chrono::steady_clock::now();
     askForData();
 }
 
@@ -207,89 +249,100 @@ void WinHttpFetch::askForData()
     }
 }
 
-void WinHttpFetch::dataAvailable(DWORD available)
+void WinHttpFetch::take(std::string_view bytes)
 {
-    if (available == 0) {
-        finish(m_reply.end());
+    const TransferOptions& options = m_transfer.m_options;
+    if (m_coding.empty()) {
+        deliver(bytes);
+    } else if (!bytes.empty()) {
+        if (!m_inflate) {
+            m_inflate = std::make_unique<ZlibStream>(m_coding == "gzip" ? ZlibStream::kGzip
+                                                                        : deflateWindow(bytes));
+        }
+        // Past the stream's end nothing more is the body's.
+        const ZlibStream::Fed fed =
+            m_inflate->feed(bytes, [this](std::string_view decoded) { return deliver(decoded); });
+        if (fed.damage) {
+            m_stop =
+                FetchFailure{ErrorNumber::Transfer,
+                             "the " + m_coding + " coding of the body is damaged: " + *fed.damage};
+        }
+    }
+    if (m_stop) {
+        finish(std::move(m_stop));
         return;
     }
-    // Only what is there, so that a read never waits for more: a slow body
-    // is then seen as slow, not as silent.
-    const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(kReceiveBufferBytes));
-    if (!::WinHttpReadData(m_handle, m_buffer.get(), wanted, nullptr)) {
-        fail("WinHttpReadData", ::GetLastError());
-    }
-}
-
-void WinHttpFetch::readComplete(DWORD got)
-{
-    if (got == 0) {
-        finish(m_reply.end());
-        return;
-    }
-    if (auto ended = m_reply.take(std::string_view(m_buffer.get(), got))) {
-        finish(std::move(*ended));
-        return;
+    // The system's receive time-out only catches a body that stops; this one
+    // that comes, but too slowly to end in any useful time.
+    const auto now = std::chrono::steady_clock::now();
+    m_paceBytes += bytes.size();
+    m_received += bytes.size();
+    if (now - m_paceStart >= options.stallTimeout) {
+        const std::uint64_t slowest = options.slowestBytesPerSecond *
+                                      static_cast<std::uint64_t>(options.stallTimeout.count()) /
+                                      1000;
+        if (m_paceBytes < slowest) {
+            finish(FetchFailure{ErrorNumber::TransferTimeout,
+                                "slower than " + std::to_string(options.slowestBytesPerSecond) +
+                                    " bytes/s for " + std::to_string(options.stallTimeout.count()) +
+                                    " ms (low-speed time-out)"});
+            return;
+        }
+        m_paceStart = now;
+        m_paceBytes = 0;
     }
     askForData();
 }
 
+bool WinHttpFetch::deliver(std::string_view decoded)
+{
+    if (decoded.size() > m_transfer.m_options.bodySizeCap - m_delivered) {
+        m_result.overSizeCap = true; // what the sink got is no use to anybody
+        m_stop = m_result;
+        return false;
+    }
+    m_delivered += decoded.size();
+    if (!m_sink->write(decoded)) {
+        m_stop = notKept();
+        return false;
+    }
+    return true;
+}
+
+void WinHttpFetch::endOfBody()
+{
+    // WinHTTP ends a body whose connection closed early as if it were whole.
+    if (m_announced && m_received < *m_announced) {
+        finish(FetchFailure{ErrorNumber::Transfer,
+                            "the connection closed after " + std::to_string(m_received) +
+                                " of the body's " + std::to_string(*m_announced) + " bytes"});
+    } else if (m_inflate && !m_inflate->ended()) {
+        // An empty body is empty whatever its coding says.
+        finish(FetchFailure{ErrorNumber::Transfer,
+                            "the body ends inside its " + m_coding + " coding"});
+    } else {
+        finish(m_result);
+    }
+}
+
 void WinHttpFetch::fail(const char* call, DWORD error)
 {
-    finish(explained(winHttpFailure(call, error), error));
+    finish(m_transfer.explained(*this, call, error));
 }
 
-FetchFailure WinHttpFetch::explained(FetchFailure failure, DWORD error)
-{
-    if (error == ERROR_WINHTTP_REDIRECT_FAILED && m_request.secure) {
-        // Refused by the redirect policy rather than the limit. Its Location
-        // where WinHTTP still gives it (Wine does not).
-        const std::optional<std::wstring> location = locationOf(m_handle);
-        if (location ? leavesHttps(m_url, toUtf8(*location))
-                     : m_redirects < m_options.maxRedirects) {
-            return {ErrorNumber::Transfer,
-                    clearTextRedirectText(location ? toUtf8(*location) : "an http:// address")};
-        }
-    }
-    // Through a named proxy, the proxy is all WinHTTP connects to.
-    if (m_namedProxy &&
-        (error == ERROR_WINHTTP_CANNOT_CONNECT || error == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
-        failure.reason =
-            "cannot reach the proxy " + proxyNamed(*m_namedProxy, {}) + ": " + failure.reason;
-    } else if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
-        failure.reason.append(m_options.bases.unresolvedHostNote(m_url));
-    } else if (m_request.secure) {
-        if (const auto reason = namedCertificateReason(error, m_secureFailureFlags)) {
-            failure.reason = certificateFailureText(*reason, failure.reason);
-        } else if (isSecureFailure(error)) {
-            m_refused = RefusedServer{m_request.host, m_request.port, m_request.originUrl};
-        }
-    }
-    return failure;
-}
-
-void WinHttpFetch::finish(WinHttpOutcome outcome) noexcept
+void WinHttpFetch::finish(std::optional<WinHttpOutcome> outcome) noexcept
 {
     {
-        const std::lock_guard lock(m_mutex);
+        const std::lock_guard lock(m_transfer.m_mutex);
         if (m_ending) {
             return; // stopped from outside: that outcome stands
         }
         m_ending = true;
-        m_outcome = std::move(outcome);
-    }
-    ::WinHttpCloseHandle(m_handle);
-}
-
-void WinHttpFetch::finishWithoutMemory() noexcept
-{
-    {
-        const std::lock_guard lock(m_mutex);
-        m_outOfMemory = true;
-        if (m_ending) {
-            return;
+        if (outcome) {
+            m_outcome = std::move(*outcome);
+        } else {
+            m_outOfMemory = true;
         }
-        m_ending = true;
     }
     ::WinHttpCloseHandle(m_handle);
 }

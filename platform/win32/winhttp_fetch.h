@@ -1,40 +1,37 @@
 #pragma once
 
-#include "platform/transfer_options.h"
-#include "platform/win32/winhttp_certificate_probe.h"
-#include "platform/win32/winhttp_reply.h"
-#include "platform/win32/winhttp_request.h"
-#include "update/run_error.h"
+#include "platform/win32/winhttp_proxy.h"
+#include "platform/zlib_stream.h"
 #include "update/transfer_port.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+#include <variant>
 #include <windows.h>
 #include <winhttp.h>
 
 namespace kqget {
 
-class WinHttpFetch;
+class WinHttpTransfer;
 
-// Hears of a fetch's end: the close of its request handle, the last thing
-// WinHTTP says about it. Called on whichever thread WinHTTP closes it.
-class WinHttpFetchOwner
-{
-public:
-    virtual void fetchClosed(WinHttpFetch& fetch) noexcept = 0;
+using WinHttpOutcome = std::variant<FetchResult, FetchFailure>;
 
-protected:
-    ~WinHttpFetchOwner() = default;
-};
+// The value of one of a reply's headers (a WINHTTP_QUERY_ constant), when
+// it is there.
+std::optional<std::string> replyHeader(HINTERNET request, DWORD query);
 
-// One GET over an asynchronous WinHTTP session. WinHTTP's threads drive it
-// through the status callback: each completion starts the next step, and the
-// body's bytes go into the sink as they are read. However it ends (its reply
+// One GET over the transfer's asynchronous session, from its request's
+// opening to its body's last byte. WinHTTP's threads drive it through the
+// status callback: each completion starts the next call. The body goes into
+// the sink as it is read: decoded from gzip or deflate where WinHTTP left
+// them, refused over the cap (counted in decoded bytes) whether announced or
+// not, given up when slower than the slowest pace over a whole stall time-out;
+// a body in any other coding is not read. However the fetch ends (its reply
 // read, a failure, a stop from the run's thread) its request handle is closed
-// exactly once, and its owner hears of it when WinHTTP has let it go.
+// exactly once, and the transfer hears of it when WinHTTP has let it go.
 class WinHttpFetch
 {
 public:
@@ -45,64 +42,63 @@ public:
     static void CALLBACK onStatus(HINTERNET handle, DWORD_PTR context, DWORD status,
                                   void* information, DWORD length) noexcept;
 
-    WinHttpFetch(WinHttpFetchOwner& owner, FetchTicket ticket, std::string url,
-                 std::shared_ptr<BodySink> sink, const TransferOptions& options,
-                 const std::optional<ProxyUrl>& namedProxy, WinHttpRequest request);
+    WinHttpFetch(WinHttpTransfer& transfer, FetchTicket ticket, std::string url,
+                 std::shared_ptr<BodySink> sink);
     WinHttpFetch(const WinHttpFetch&) = delete;
     WinHttpFetch& operator=(const WinHttpFetch&) = delete;
 
-    // Sends the request, unless it cannot be told apart from the session's
-    // other handles: then the failure, and the caller closes it. The fetch
-    // may be gone when this returns.
-    std::optional<FetchFailure> send();
-
-    // Ends the fetch from outside: `failure` becomes its outcome, or with none
-    // it is abandoned, never reported. The handle the caller closes, outside
-    // the owner's lock; null when the fetch is ending already.
-    HINTERNET stop(std::optional<FetchFailure> failure) noexcept;
-
-    // What follows holds once the owner heard of the close.
-    FetchTicket ticket() const noexcept { return m_ticket; }
-    std::chrono::steady_clock::time_point deadline() const noexcept { return m_deadline; }
-    bool ending() noexcept;
-    bool abandoned() const noexcept { return m_abandoned; }
-    bool outOfMemory() const noexcept { return m_outOfMemory; }
-    WinHttpOutcome& outcome() noexcept { return m_outcome; }
-    // The server whose refused certificate is to be looked at for its reason.
-    const std::optional<RefusedServer>& refusedServer() const noexcept { return m_refused; }
+    // Sends the request the transfer opened for it; from here its end comes
+    // through the transfer, and the fetch may be gone when this returns.
+    void send() noexcept;
 
 private:
+    friend class WinHttpTransfer;
+
     void advance(DWORD status, void* information, DWORD length);
     void headersAvailable();
     void askForData();
-    void dataAvailable(DWORD available);
-    void readComplete(DWORD got);
+    void take(std::string_view bytes);
+    bool deliver(std::string_view decoded);
+    void endOfBody();
     void fail(const char* call, DWORD error);
-    FetchFailure explained(FetchFailure failure, DWORD error);
-    void finish(WinHttpOutcome outcome) noexcept;
-    void finishWithoutMemory() noexcept;
+    // Closes the handle with `outcome`, unless it is closed already; none:
+    // the outcome could not be made for want of memory.
+    void finish(std::optional<WinHttpOutcome> outcome) noexcept;
 
-    WinHttpFetchOwner& m_owner;
+    WinHttpTransfer& m_transfer;
     const FetchTicket m_ticket;
     const std::string m_url;
     const std::shared_ptr<BodySink> m_sink;
-    const TransferOptions& m_options;
-    const std::optional<ProxyUrl>& m_namedProxy;
-    WinHttpRequest m_request; // its request handle released into m_handle
-    const HINTERNET m_handle; // closed by finish() or by whoever stop() hands it to
     const std::chrono::steady_clock::time_point m_deadline;
-    std::unique_ptr<char[]> m_buffer;
-    WinHttpReply m_reply;
+    std::wstring m_wireUrl;
+    UniqueInternet m_connection;
+    UniqueInternet m_opened; // the request until it is sent
+    HINTERNET m_handle = nullptr;
+    bool m_secure = false;
+    bool m_decodedBySystem = false; // WinHTTP undoes gzip and deflate itself
     DWORD m_secureFailureFlags = 0;
     int m_redirects = 0;
     bool m_answeredProxy = false;
 
-    std::mutex m_mutex; // guards what follows between WinHTTP's threads and the run's
+    // The reply as it comes.
+    FetchResult m_result;
+    std::unique_ptr<char[]> m_buffer;
+    std::string m_coding; // "gzip" or "deflate" when kqget undoes it
+    std::unique_ptr<ZlibStream> m_inflate;
+    std::optional<std::uint64_t> m_announced; // its length as the reply came
+    std::uint64_t m_received = 0;
+    std::uint64_t m_delivered = 0;
+    std::optional<WinHttpOutcome> m_stop; // set by deliver()
+    // The pace, counted over whole stall time-outs from the body's start.
+    std::chrono::steady_clock::time_point m_paceStart{};
+    std::uint64_t m_paceBytes = 0;
+
+    // Under the transfer's lock.
     bool m_ending = false;
     bool m_abandoned = false;
     bool m_outOfMemory = false;
     WinHttpOutcome m_outcome;
-    std::optional<RefusedServer> m_refused;
+    bool m_certificateRefused = false; // to be looked at for its reason
 };
 
 } // namespace kqget

@@ -2,7 +2,7 @@
 
 #include "platform/transfer_options.h"
 #include "platform/win32/winhttp_fetch.h"
-#include "platform/win32/winhttp_request.h"
+#include "platform/win32/winhttp_proxy.h"
 #include "update/transfer_port.h"
 
 #include <condition_variable>
@@ -21,11 +21,10 @@ namespace kqget {
 // collects the finished ones in waitForFinished(), which also ends any fetch
 // past its total time limit. abandonAll() closes the request handles under
 // way and returns at once; the transfer's destructor waits until WinHTTP has
-// let every one of them go, so nothing of a fetch outlives it. Without a
-// named proxy, the system's settings choose (winhttp_proxy.h).
+// let every one of them go, so nothing of a fetch outlives it.
 // waitForFinished() throws RunError when a fetch could not be reported at
 // all (no memory left for it).
-class WinHttpTransfer final : public TransferPort, private WinHttpFetchOwner
+class WinHttpTransfer final : public TransferPort
 {
 public:
     explicit WinHttpTransfer(TransferOptions options = {});
@@ -38,31 +37,38 @@ public:
     void abandonAll() noexcept override;
 
 private:
-    // A finished fetch, and the server to ask why its certificate was refused.
+    friend class WinHttpFetch;
+
+    // A finished fetch, and the URL whose server's refused certificate is to
+    // be looked at for its reason.
     struct Ended
     {
         FinishedFetch fetch;
-        std::optional<RefusedServer> refused;
+        std::wstring refusedUrl;
     };
 
-    void fetchClosed(WinHttpFetch& fetch) noexcept override;
-    // Stops the first live fetch `wanted` picks with `failure`, the lock
-    // released while its handle is closed; false when none is left to stop.
+    void report(FetchTicket ticket, FetchFailure failure);
+    // Opens `fetch`'s request on the session, through the proxy; the failure
+    // when it cannot be. Nothing of WinHTTP's reaches the fetch before it is sent.
+    std::optional<FetchFailure> open(WinHttpFetch& fetch);
+    // Why `fetch` failed in `call` with `error`, in words a user can act on;
+    // a refused certificate whose reason is still to be found is marked.
+    FetchFailure explained(WinHttpFetch& fetch, const char* call, DWORD error);
+    // WinHTTP has let go of `fetch`'s request: its outcome is reported.
+    void closed(WinHttpFetch& fetch) noexcept;
+    // Stops the first live fetch `wanted` picks with `failure` (none:
+    // abandoned), the lock released while its handle is closed; false when
+    // none is left to stop.
     template <typename Wanted>
     bool stopOne(std::unique_lock<std::mutex>& lock, Wanted wanted,
                  const std::optional<FetchFailure>& failure) noexcept;
-    // A synchronous session, for what WinHTTP answers only by blocking: the
-    // automatic proxy configuration and the look at a refused certificate.
-    HINTERNET blockingSession();
-    void namedCertificateFailures(std::vector<Ended>& ended);
 
     const TransferOptions m_options;
-    WinHttpSessionSettings m_settings;
-    std::optional<FetchFailure> m_settingsFailure; // e.g. a proxy WinHTTP cannot use
+    std::optional<WinHttpProxy> m_proxy;
+    std::optional<FetchFailure> m_setupFailure; // e.g. a proxy WinHTTP cannot use
     UniqueInternet m_session;
-    UniqueInternet m_blockingSession;
 
-    std::mutex m_mutex;
+    std::mutex m_mutex; // guards what follows, and the fetches' ending
     std::condition_variable m_changed;
     std::unordered_map<WinHttpFetch*, std::unique_ptr<WinHttpFetch>> m_live;
     std::vector<Ended> m_ended;

@@ -29,6 +29,7 @@ start)
         --match trickle.test --drip-bytes 256 --drip-pause-ms 100 \
         --match gzip.test --gzip-body \
         --match crushed.test --content-encoding gzip \
+        --match dropped.test --drop-mid-body \
         --match loop.test --redirect-loop \
         --match hops.test --redirect-hops 3 \
         --match big.test --oversized-body \

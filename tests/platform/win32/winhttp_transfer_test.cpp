@@ -139,6 +139,8 @@ TEST_F(WinHttpTransferTest, RepliesAndFailuresByHost)
         // Decoded by WinHTTP where the system can, else by kqget.
         {"gzip.test", 200, {}, {}, false, {}, true, true},
         {"crushed.test", 0, ErrorNumber::Transfer, {}, false, {}, false},
+        // Half its announced length, then the connection closes.
+        {"dropped.test", 0, ErrorNumber::Transfer, {}, false, "the connection closed after", false},
     };
     WinHttpTransfer shared(quick);
     for (const Case& each : cases) {
@@ -187,8 +189,7 @@ TEST_F(WinHttpTransferTest, NoProxyThereIsATransferFailureNamingTheSystemsReason
         EXPECT_EQ(error.number(), ErrorNumber::Transfer);
         EXPECT_THAT(lowerText(error), HasSubstr("winhttpsendrequest: a connection"));
     }
-    EXPECT_THROW(namedProxyPlan("https://proxy.test"), RunError);
-    EXPECT_EQ(namedProxyPlan("http://proxy.test:3128/").proxy, L"proxy.test:3128");
+    EXPECT_THROW(WinHttpProxy({.proxy = "https://proxy.test"}, L"kqget"), RunError);
 }
 
 // The transfer then ends once WinHTTP has let go of the abandoned requests:
