@@ -151,8 +151,11 @@ void WindowLogic::showRunEnd(const RunEnd& end, WindowProgress& progress, const 
     }
     if (!end.tally.stopped && !m_closeRequested) {
         // The update button went off for the run: the keyboard goes on from
-        // the one button left to press.
-        m_view.setFocus(Control::Reset);
+        // the one button left to press, unless the user pressed it already
+        // while the end was shown.
+        if (m_view.isEnabled(Control::Reset)) {
+            m_view.setFocus(Control::Reset);
+        }
         if (end.tally.cardsChecked == 0) {
             m_view.showNotice("Nothing was checked: " +
                               noCardFoldersText(withTrailingSeparator(

@@ -90,6 +90,9 @@ TEST_F(WindowLogicTest, TheWindowGoesThroughEveryState)
     // locked controls change nothing.
     std::vector<std::optional<WindowState>> during;
     m_view.onEvents = [&] {
+        if (m_logic.state() == WindowState::Done) {
+            return; // the end shown, where the reset button is meant to work
+        }
         for (const Control control : {Control::Update, Control::Reset, Control::Confirm}) {
             press(control);
         }
