@@ -28,7 +28,7 @@ std::unique_ptr<RunLock> lockRunFolders(std::string_view logPath, std::string_vi
         // The log in the data folder: a second lock of the run's own would
         // refuse it.
         if (!claim || std::ranges::any_of(lock->held, [&](const auto& held) {
-                return held->identity() == claim->identity();
+                return held->identity == claim->identity;
             })) {
             continue;
         }

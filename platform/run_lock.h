@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kqget {
 
@@ -26,7 +27,8 @@ class FolderLock : public RunLock
 {
 public:
     // The same under every name of the folder (its volume and file number).
-    virtual std::string identity() const = 0;
+    explicit FolderLock(std::string identity) : identity(std::move(identity)) {}
+    const std::string identity;
     // False when another run holds the folder. A file system or session that
     // has no such lock leaves the run unguarded rather than impossible.
     virtual bool take() = 0;

@@ -17,10 +17,9 @@ class PosixFolderLock final : public FolderLock
 {
 public:
     PosixFolderLock(UniqueFd folder, const struct stat& info)
-        : m_folder(std::move(folder)),
-          m_identity(std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino))
+        : FolderLock(std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino)),
+          m_folder(std::move(folder))
     {}
-    std::string identity() const override { return m_identity; }
     // Some network file systems have no locks.
     bool take() override
     {
@@ -29,7 +28,6 @@ public:
 
 private:
     UniqueFd m_folder;
-    std::string m_identity;
 };
 
 } // namespace

@@ -15,11 +15,10 @@ namespace {
 class MutexFolderLock final : public FolderLock
 {
 public:
-    explicit MutexFolderLock(std::wstring name) : m_name(std::move(name)) {}
-    std::string identity() const override { return toUtf8(m_name); }
+    using FolderLock::FolderLock;
     bool take() override
     {
-        m_mutex = UniqueFileHandle(::CreateMutexW(nullptr, FALSE, m_name.c_str()));
+        m_mutex = UniqueFileHandle(::CreateMutexW(nullptr, FALSE, toWide(identity).c_str()));
         const DWORD error = ::GetLastError();
         // ERROR_ACCESS_DENIED: another user's run made it, with a security
         // that keeps others out. Any other failure leaves no named object to
@@ -28,7 +27,6 @@ public:
     }
 
 private:
-    std::wstring m_name;
     UniqueFileHandle m_mutex;
 };
 
@@ -59,7 +57,7 @@ std::unique_ptr<FolderLock> openFolderLock(const std::string& folder)
                   static_cast<unsigned long>(info.dwVolumeSerialNumber),
                   static_cast<unsigned long>(info.nFileIndexHigh),
                   static_cast<unsigned long>(info.nFileIndexLow));
-    return std::make_unique<MutexFolderLock>(name);
+    return std::make_unique<MutexFolderLock>(toUtf8(name));
 }
 
 } // namespace kqget
