@@ -1,5 +1,6 @@
 #include "platform/buffered_log.h"
 
+#include "platform/run_lock.h"
 #include "update/run_error.h"
 
 namespace kqget {
@@ -48,12 +49,7 @@ void BufferedLog::close()
         return;
     }
     m_open = false;
-    try {
-        flush();
-    } catch (const RunError&) {
-        dropHandle();
-        throw;
-    }
+    flush();
     closeHandle();
 }
 
@@ -72,10 +68,10 @@ void BufferedLog::fail(std::string_view what, std::string_view reason) const
                    std::string(what) + " run log '" + m_path + "': " + std::string(reason));
 }
 
-void BufferedLog::failToCreate(std::string_view folder, std::string_view reason) const
+void BufferedLog::failToCreate(std::string_view reason) const
 {
     throw RunError(ErrorNumber::LogFile, "cannot create run log '" + m_path + "' in the folder '" +
-                                             std::string(folder) + "': " + std::string(reason) +
+                                             folderOfLog(m_path) + "': " + std::string(reason) +
                                              "; start kqget from a folder you can write to");
 }
 

@@ -1,6 +1,7 @@
 #include "platform/card_name_matcher.h"
 
 #include <algorithm>
+#include <compare>
 #include <cstddef>
 
 namespace kqget {
@@ -56,17 +57,12 @@ bool isCardName(std::string_view name, char letter) noexcept
 
 bool cardNameLess(std::string_view a, std::string_view b) noexcept
 {
-    const auto upperLess = [](char x, char y) {
-        return static_cast<unsigned char>(asciiUpper(x)) <
-               static_cast<unsigned char>(asciiUpper(y));
-    };
-    if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), upperLess)) {
-        return true;
-    }
-    if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), upperLess)) {
-        return false;
-    }
-    return a < b;
+    const auto order = std::lexicographical_compare_three_way(
+        a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return static_cast<unsigned char>(asciiUpper(x)) <=>
+                   static_cast<unsigned char>(asciiUpper(y));
+        });
+    return order != 0 ? order < 0 : a < b;
 }
 
 } // namespace kqget

@@ -1,11 +1,11 @@
 #include "platform/posix/local_file_system.h"
 
+#include "platform/buffered_log.h"
 #include "platform/card_name_matcher.h"
-#include "platform/posix/posix_log_file.h"
-#include "platform/posix/posix_run_lock.h"
 #include "platform/posix/posix_staged_file.h"
 #include "platform/posix/process_umask.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/run_lock.h"
 #include "platform/system_error_text.h"
 #include "platform/temporary_name.h"
 #include "update/run_error.h"
@@ -191,7 +191,7 @@ std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
 {
-    return std::make_unique<PosixLogFile>(path);
+    return openRunLog(path);
 }
 
 std::unique_ptr<RunLock> LocalFileSystem::lockRun(std::string_view logPath,

@@ -1,8 +1,6 @@
-#include "platform/posix/posix_log_file.h"
-
-#include "platform/posix/posix_run_lock.h"
+#include "platform/buffered_log.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/system_error_text.h"
-#include "update/run_error.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -33,7 +31,28 @@ std::string_view namedFailure(const std::string& path)
     return {};
 }
 
-} // namespace
+class PosixLogFile final : public BufferedLog
+{
+public:
+    explicit PosixLogFile(std::string_view path);
+    ~PosixLogFile() override { closeQuietly(); }
+
+private:
+    void writeOut(std::string_view bytes) override
+    {
+        if (const int error = writeAll(m_fd, bytes)) {
+            fail("cannot write", systemErrorText(error));
+        }
+    }
+    void closeHandle() override
+    {
+        if (::close(m_fd.release()) != 0) {
+            fail("cannot close", systemErrorText(errno));
+        }
+    }
+
+    UniqueFd m_fd;
+};
 
 PosixLogFile::PosixLogFile(std::string_view path) : BufferedLog(path)
 {
@@ -49,7 +68,7 @@ PosixLogFile::PosixLogFile(std::string_view path) : BufferedLog(path)
         if (const std::string_view named = namedFailure(this->path()); !named.empty()) {
             fail("cannot create", named);
         }
-        failToCreate(folderOfLog(this->path()), systemErrorText(error));
+        failToCreate(systemErrorText(error));
     }
     struct stat info
     {};
@@ -57,8 +76,7 @@ PosixLogFile::PosixLogFile(std::string_view path) : BufferedLog(path)
         fail("cannot examine", systemErrorText(errno));
     }
     if (!S_ISREG(info.st_mode)) {
-        throw RunError(ErrorNumber::LogFile,
-                       "cannot create run log '" + this->path() + "': it is not a regular file");
+        fail("cannot create", "it is not a regular file");
     }
     if (::ftruncate(m_fd.get(), 0) != 0) {
         fail("cannot empty", systemErrorText(errno));
@@ -68,23 +86,11 @@ PosixLogFile::PosixLogFile(std::string_view path) : BufferedLog(path)
     }
 }
 
-PosixLogFile::~PosixLogFile()
-{
-    closeQuietly();
-}
+} // namespace
 
-void PosixLogFile::writeOut(std::string_view bytes)
+std::unique_ptr<LogFile> openRunLog(std::string_view path)
 {
-    if (const int error = writeAll(m_fd, bytes)) {
-        fail("cannot write", systemErrorText(error));
-    }
-}
-
-void PosixLogFile::closeHandle()
-{
-    if (::close(m_fd.release()) != 0) {
-        fail("cannot close", systemErrorText(errno));
-    }
+    return std::make_unique<PosixLogFile>(path);
 }
 
 } // namespace kqget

@@ -1,28 +1,17 @@
 #pragma once
 
 #include <objbase.h>
+#include <wrl/client.h>
 
 namespace kqget {
 
-// A COM interface pointer, released at the end of its scope.
-template <typename T> class ComPtr
+// A COM interface pointer, released at the end of its scope; out() is where a
+// call puts a new one.
+template <typename T> class ComPtr : public Microsoft::WRL::ComPtr<T>
 {
 public:
-    ComPtr() = default;
-    ~ComPtr()
-    {
-        if (m_pointer != nullptr) {
-            m_pointer->Release();
-        }
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T** out() noexcept { return &m_pointer; }
-    T* operator->() const noexcept { return m_pointer; }
-    T* get() const noexcept { return m_pointer; }
-
-private:
-    T* m_pointer = nullptr;
+    T** out() noexcept { return this->ReleaseAndGetAddressOf(); }
+    T* get() const noexcept { return this->Get(); }
 };
 
 // COM on the calling thread for as long as it lives; the checks run on the

@@ -1,15 +1,9 @@
 #include "platform/native_ports.h"
 
 #include "platform/win32/win32_content_check.h"
-#include "platform/win32/win32_file_system.h"
 #include "platform/win32/winhttp_transfer.h"
 
 namespace kqget {
-
-std::unique_ptr<FileSystemPort> makeNativeFileSystem()
-{
-    return std::make_unique<Win32FileSystem>();
-}
 
 std::unique_ptr<TransferPort> makeNativeTransfer(TransferOptions options)
 {

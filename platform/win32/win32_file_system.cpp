@@ -1,11 +1,10 @@
-#include "platform/win32/win32_file_system.h"
-
+#include "platform/buffered_log.h"
 #include "platform/card_name_matcher.h"
+#include "platform/native_ports.h"
+#include "platform/run_lock.h"
 #include "platform/temporary_name.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
-#include "platform/win32/win32_log_file.h"
-#include "platform/win32/win32_run_lock.h"
 #include "platform/win32/win32_staged_file.h"
 #include "platform/win32/windows_error_text.h"
 #include "update/run_error.h"
@@ -46,7 +45,31 @@ void removeLeftovers(const std::string& folder)
     } while (::FindNextFileW(search.get(), &found));
 }
 
-} // namespace
+// The run's file system on Windows, over the wide API: paths are UTF-8 inside
+// and UTF-16 at the system, so no card name is lost to a code page.
+class Win32FileSystem final : public FileSystemPort
+{
+public:
+    CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
+    bool isDirectory(std::string_view path) override;
+    std::uint64_t fileSize(std::string_view path) noexcept override;
+    std::unique_ptr<StagedFile> stageFile(std::string_view path) override
+    {
+        return std::make_unique<Win32StagedFile>(path);
+    }
+    std::unique_ptr<LogFile> createLog(std::string_view path) override { return openRunLog(path); }
+    std::unique_ptr<RunLock> lockRun(std::string_view logPath, std::string_view dataFolder) override
+    {
+        std::unique_ptr<RunLock> lock = lockRunFolders(logPath, dataFolder);
+        m_lockedFolder = dataFolder;
+        return lock;
+    }
+    char separator() const noexcept override { return '\\'; }
+
+private:
+    // The data folder of the run under way, whose search of A sweeps.
+    std::string m_lockedFolder;
+};
 
 CardEntries Win32FileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
@@ -119,22 +142,11 @@ std::uint64_t Win32FileSystem::fileSize(std::string_view path) noexcept
     }
 }
 
-std::unique_ptr<StagedFile> Win32FileSystem::stageFile(std::string_view path)
-{
-    return std::make_unique<Win32StagedFile>(path);
-}
+} // namespace
 
-std::unique_ptr<LogFile> Win32FileSystem::createLog(std::string_view path)
+std::unique_ptr<FileSystemPort> makeNativeFileSystem()
 {
-    return std::make_unique<Win32LogFile>(path);
-}
-
-std::unique_ptr<RunLock> Win32FileSystem::lockRun(std::string_view logPath,
-                                                  std::string_view dataFolder)
-{
-    std::unique_ptr<RunLock> lock = lockRunFolders(logPath, dataFolder);
-    m_lockedFolder = dataFolder;
-    return lock;
+    return std::make_unique<Win32FileSystem>();
 }
 
 } // namespace kqget

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_file_system.h"
+#include "platform/native_ports.h"
 #include "tests/support/temp_dir.h"
 #include "update/run_error.h"
 
@@ -17,7 +17,7 @@ class Win32FileSystemTest : public ::testing::Test
 {
 protected:
     testing::TempDir dir;
-    Win32FileSystem fs;
+    std::unique_ptr<FileSystemPort> fs = makeNativeFileSystem();
 };
 
 std::vector<std::string> names(const CardEntries& entries)
@@ -46,7 +46,7 @@ TEST_F(Win32FileSystemTest, SearchReturnsTheSystemsOwnListingOrder)
         listed.emplace_back(name.begin(), name.end());
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
-    EXPECT_EQ(names(fs.searchCardEntries(dir.folder(), 'A')), listed);
+    EXPECT_EQ(names(fs->searchCardEntries(dir.folder(), 'A')), listed);
 }
 
 TEST_F(Win32FileSystemTest, LogIsNeverOpenedThroughALink)
@@ -65,7 +65,7 @@ TEST_F(Win32FileSystemTest, LogIsNeverOpenedThroughALink)
     }
     const std::string path = dir.folder() + "KQ-GET-PNG-XML.txt";
     try {
-        fs.createLog(path);
+        fs->createLog(path);
         ADD_FAILURE() << path;
     } catch (const RunError& error) {
         EXPECT_EQ(error.number(), ErrorNumber::LogFile);
