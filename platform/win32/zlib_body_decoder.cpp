@@ -39,6 +39,27 @@ void ZlibBodyDecoder::start(std::string_view coded)
     m_stream = std::make_unique<ZlibStream>(m_gzip ? ZlibStream::kGzip : deflateWindow(coded));
 }
 
+std::optional<std::string>
+ZlibBodyDecoder::decode(std::string_view coded, const std::function<bool(std::string_view)>& take)
+{
+    if (coded.empty()) {
+        return std::nullopt;
+    }
+    if (!m_stream) {
+        start(coded);
+    }
+    bool stopped = false;
+    const auto wrong = m_stream->feed(coded, [&](std::string_view decoded) {
+        stopped = !take(decoded);
+        return stopped ? std::optional<std::string>("") : std::nullopt;
+    });
+    if (!wrong || stopped || *wrong == ZlibStream::kAfterEnd) {
+        return std::nullopt;
+    }
+    return std::string(m_gzip ? "the gzip" : "the deflate") +
+           " coding of the body is damaged: " + *wrong;
+}
+
 std::optional<std::string> ZlibBodyDecoder::finish() const
 {
     // An empty body is empty whatever its coding says.

@@ -2,6 +2,7 @@
 
 #include "platform/zlib_stream.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,7 +26,8 @@ public:
     // which returns false to stop. The reason when the coded bytes are
     // damaged; none otherwise, also when `take` stopped. Past the stream's
     // end nothing more is the body's.
-    template <typename Take> std::optional<std::string> decode(std::string_view coded, Take&& take);
+    std::optional<std::string> decode(std::string_view coded,
+                                      const std::function<bool(std::string_view)>& take);
 
     // After the body's last byte: the reason when the coded stream was cut short.
     std::optional<std::string> finish() const;
@@ -37,22 +39,5 @@ private:
     bool m_gzip;
     std::unique_ptr<ZlibStream> m_stream;
 };
-
-template <typename Take>
-std::optional<std::string> ZlibBodyDecoder::decode(std::string_view coded, Take&& take)
-{
-    if (coded.empty()) {
-        return std::nullopt;
-    }
-    if (!m_stream) {
-        start(coded);
-    }
-    ZlibStream::Fed fed = m_stream->feed(coded, take);
-    if (fed.damage) {
-        return std::string(m_gzip ? "the gzip" : "the deflate") +
-               " coding of the body is damaged: " + *fed.damage;
-    }
-    return std::nullopt;
-}
 
 } // namespace kqget
