@@ -187,9 +187,9 @@ std::optional<std::string> PngCheck::startChunk()
         return "chunk " + name + " of " + std::to_string(length) + " bytes, not " +
                std::to_string(*fixed);
     } else if (isCompressedText(m_type)) {
-        m_textHeader.clear();
-        m_textHeaderDone = false;
-        m_text.reset();
+        m_textField = 0;
+        m_textHeaderBytes = 0;
+        m_textCompressed = true;
     }
     m_crc = crcOf(0, m_type);
     m_dataLeft = length;
@@ -216,36 +216,25 @@ std::optional<std::string> PngCheck::chunkData(std::string_view data)
 
 std::optional<std::string> PngCheck::compressedText(std::string_view data)
 {
-    while (!data.empty() && !m_textHeaderDone) {
-        m_textHeader.push_back(data.front());
-        data.remove_prefix(1);
-        const std::size_t keywordEnd = m_textHeader.find('\0');
-        if (keywordEnd == std::string::npos) {
-            m_textHeaderDone = m_textHeader.size() > kLongestTextHeader;
-            continue;
+    // Before the text: the keyword up to a zero byte (z), iTXt's compression
+    // flag (f), the method (m), then iTXt's language and translated keyword
+    // (z, z). A byte at a time, as the chunk's pieces may cut anywhere.
+    const std::string_view fields = m_type == "iTXt" ? "zfmzz" : "zm";
+    for (; !data.empty() && m_textField < fields.size(); data.remove_prefix(1)) {
+        const char field = fields[m_textField];
+        if (++m_textHeaderBytes > kLongestTextHeader) {
+            m_textField = fields.size(); // not looked into
+            return std::nullopt;
         }
-        std::size_t methodAt = keywordEnd + 1; // zTXt, iCCP: the method, then the text
-        bool compressed = true;
-        if (m_type == "iTXt") {
-            // The flag and the method, then the language and the translated
-            // keyword, each ended by a zero byte.
-            const std::size_t tail = keywordEnd + 3;
-            if (m_textHeader.size() < tail ||
-                std::count(m_textHeader.begin() + static_cast<std::ptrdiff_t>(tail),
-                           m_textHeader.end(), '\0') < 2) {
-                m_textHeaderDone = m_textHeader.size() > kLongestTextHeader;
-                continue;
-            }
-            compressed = m_textHeader[keywordEnd + 1] != 0;
-            ++methodAt;
-        } else if (m_textHeader.size() < methodAt + 1) {
-            continue;
+        if (field == 'f') {
+            m_textCompressed = data.front() != 0;
+        } else if (field == 'm' && m_textCompressed && data.front() != 0) {
+            return "chunk " + m_type + ": unknown compression method";
         }
-        m_textHeaderDone = true;
-        if (compressed) {
-            if (m_textHeader[methodAt] != 0) {
-                return "chunk " + m_type + ": unknown compression method";
-            }
+        if (field != 'z' || data.front() == '\0') {
+            ++m_textField;
+        }
+        if (m_textField == fields.size() && m_textCompressed) {
             m_text = std::make_unique<ZlibStream>();
         }
     }

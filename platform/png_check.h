@@ -58,10 +58,11 @@ private:
     bool m_sawPalette = false;
     bool m_sawImageData = false;
     bool m_imageDataOver = false; // a chunk after the IDAT chunks was seen
-    // A compressed ancillary chunk: its header up to the compressed text,
-    // then the text's inflater.
-    std::string m_textHeader;
-    bool m_textHeaderDone = false;
+    // A compressed ancillary chunk: the fields before its text, then the
+    // text's inflater.
+    std::size_t m_textField = 0;
+    std::size_t m_textHeaderBytes = 0;
+    bool m_textCompressed = true;
     std::unique_ptr<ZlibStream> m_text;
     std::uint64_t m_textInflated = 0; // over the file's compressed chunks
 };
