@@ -72,57 +72,40 @@ std::uint32_t crcOf(std::uint32_t crc, std::string_view bytes)
 std::optional<std::string> PngCheck::feed(std::string_view piece)
 {
     while (!piece.empty()) {
-        const auto collect = [&](std::size_t wanted) {
-            const std::size_t take = std::min(wanted - m_small.size(), piece.size());
-            m_small.append(piece.substr(0, take));
-            piece.remove_prefix(take);
-            m_at += take;
-            return m_small.size() == wanted;
-        };
-        switch (m_stage) {
-        case Stage::Signature:
-            if (collect(kSignature.size())) {
-                if (m_small != kSignature) {
-                    return std::string("no PNG signature");
-                }
-                m_small.clear();
-                m_stage = Stage::Header;
-            }
-            break;
-        case Stage::Header:
-            if (collect(kChunkHeaderBytes)) {
-                if (auto wrong = startChunk()) {
-                    return wrong;
-                }
-            }
-            break;
-        case Stage::Data: {
-            const std::size_t take = std::min<std::size_t>(m_dataLeft, piece.size());
-            const std::string_view data = piece.substr(0, take);
-            piece.remove_prefix(take);
-            m_at += take;
-            m_dataLeft -= static_cast<std::uint32_t>(take);
-            m_crc = crcOf(m_crc, data);
-            if (auto wrong = chunkData(data)) {
-                return wrong;
-            }
-            if (m_dataLeft == 0) {
-                m_stage = Stage::Crc;
-            }
-            break;
-        }
-        case Stage::Crc:
-            if (collect(kCrcBytes)) {
-                if (auto wrong = endChunk()) {
-                    return wrong;
-                }
-            }
-            break;
-        case Stage::Done:
+        if (m_stage == Stage::Done) {
             m_afterEnd += piece.size();
             m_at += piece.size();
-            piece = {};
-            break;
+            return std::nullopt;
+        }
+        if (m_stage == Stage::Data) {
+            const std::string_view data = piece.substr(0, m_dataLeft);
+            piece.remove_prefix(data.size());
+            m_at += data.size();
+            m_dataLeft -= static_cast<std::uint32_t>(data.size());
+            m_crc = crcOf(m_crc, data);
+            chunkData(data);
+            m_stage = m_dataLeft == 0 ? Stage::Crc : Stage::Data;
+            continue;
+        }
+        // The signature, a chunk's header or its CRC, gathered whole first.
+        const std::size_t wanted = m_stage == Stage::Signature ? kSignature.size()
+                                   : m_stage == Stage::Header  ? kChunkHeaderBytes
+                                                               : kCrcBytes;
+        const std::string_view part = piece.substr(0, wanted - m_small.size());
+        m_small.append(part);
+        piece.remove_prefix(part.size());
+        m_at += part.size();
+        if (m_small.size() < wanted) {
+            return std::nullopt;
+        }
+        if (m_stage == Stage::Signature) {
+            if (m_small != kSignature) {
+                return std::string("no PNG signature");
+            }
+            m_small.clear();
+            m_stage = Stage::Header;
+        } else if (auto wrong = m_stage == Stage::Header ? startChunk() : endChunk()) {
+            return wrong;
         }
     }
     return std::nullopt;
@@ -199,10 +182,10 @@ std::optional<std::string> PngCheck::startChunk()
 
 // What a chunk's data shows is told only once its CRC is known to be right:
 // a byte that went wrong on the way is a CRC error, whatever it broke.
-std::optional<std::string> PngCheck::chunkData(std::string_view data)
+void PngCheck::chunkData(std::string_view data)
 {
     if (m_heldDamage) {
-        return std::nullopt;
+        return;
     }
     if (m_type == "IHDR") {
         m_ihdr.append(data);
@@ -211,7 +194,6 @@ std::optional<std::string> PngCheck::chunkData(std::string_view data)
     } else if (isCompressedText(m_type)) {
         m_heldDamage = compressedText(data);
     }
-    return std::nullopt;
 }
 
 std::optional<std::string> PngCheck::compressedText(std::string_view data)

@@ -32,7 +32,7 @@ public:
 
 private:
     std::optional<std::string> startChunk();
-    std::optional<std::string> chunkData(std::string_view data);
+    void chunkData(std::string_view data);
     std::optional<std::string> endChunk();
     std::optional<std::string> compressedText(std::string_view data);
 
