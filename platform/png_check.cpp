@@ -21,15 +21,6 @@ constexpr std::uint64_t kLargestInflatedChunks = std::uint64_t{8} << 20;
 // which its text is not looked into (any decoder would refuse such a header).
 constexpr std::size_t kLongestTextHeader = 64 * 1024;
 
-std::uint32_t bigEndian(std::string_view bytes)
-{
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-    }
-    return value;
-}
-
 bool isLetter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -78,63 +69,43 @@ std::uint32_t crcOf(std::uint32_t crc, std::string_view bytes)
 
 } // namespace
 
-PngCheck::PngCheck() = default;
-PngCheck::~PngCheck() = default;
-
 std::optional<std::string> PngCheck::feed(std::string_view piece)
 {
     while (!piece.empty()) {
-        const auto collect = [&](std::size_t wanted) {
-            const std::size_t take = std::min(wanted - m_small.size(), piece.size());
-            m_small.append(piece.substr(0, take));
-            piece.remove_prefix(take);
-            m_at += take;
-            return m_small.size() == wanted;
-        };
-        switch (m_stage) {
-        case Stage::Signature:
-            if (collect(kSignature.size())) {
-                if (m_small != kSignature) {
-                    return std::string("no PNG signature");
-                }
-                m_small.clear();
-                m_stage = Stage::Header;
-            }
-            break;
-        case Stage::Header:
-            if (collect(kChunkHeaderBytes)) {
-                if (auto wrong = startChunk()) {
-                    return wrong;
-                }
-            }
-            break;
-        case Stage::Data: {
-            const std::size_t take = std::min<std::size_t>(m_dataLeft, piece.size());
-            const std::string_view data = piece.substr(0, take);
-            piece.remove_prefix(take);
-            m_at += take;
-            m_dataLeft -= static_cast<std::uint32_t>(take);
-            m_crc = crcOf(m_crc, data);
-            if (auto wrong = chunkData(data)) {
-                return wrong;
-            }
-            if (m_dataLeft == 0) {
-                m_stage = Stage::Crc;
-            }
-            break;
-        }
-        case Stage::Crc:
-            if (collect(kCrcBytes)) {
-                if (auto wrong = endChunk()) {
-                    return wrong;
-                }
-            }
-            break;
-        case Stage::Done:
+        if (m_stage == Stage::Done) {
             m_afterEnd += piece.size();
             m_at += piece.size();
-            piece = {};
-            break;
+            return std::nullopt;
+        }
+        if (m_stage == Stage::Data) {
+            const std::string_view data = piece.substr(0, m_dataLeft);
+            piece.remove_prefix(data.size());
+            m_at += data.size();
+            m_dataLeft -= static_cast<std::uint32_t>(data.size());
+            m_crc = crcOf(m_crc, data);
+            chunkData(data);
+            m_stage = m_dataLeft == 0 ? Stage::Crc : Stage::Data;
+            continue;
+        }
+        // The signature, a chunk's header or its CRC, gathered whole first.
+        const std::size_t wanted = m_stage == Stage::Signature ? kSignature.size()
+                                   : m_stage == Stage::Header  ? kChunkHeaderBytes
+                                                               : kCrcBytes;
+        const std::string_view part = piece.substr(0, wanted - m_small.size());
+        m_small.append(part);
+        piece.remove_prefix(part.size());
+        m_at += part.size();
+        if (m_small.size() < wanted) {
+            return std::nullopt;
+        }
+        if (m_stage == Stage::Signature) {
+            if (m_small != kSignature) {
+                return std::string("no PNG signature");
+            }
+            m_small.clear();
+            m_stage = Stage::Header;
+        } else if (auto wrong = m_stage == Stage::Header ? startChunk() : endChunk()) {
+            return wrong;
         }
     }
     return std::nullopt;
@@ -143,7 +114,7 @@ std::optional<std::string> PngCheck::feed(std::string_view piece)
 std::optional<std::string> PngCheck::startChunk()
 {
     m_chunkStart = m_at - kChunkHeaderBytes;
-    m_length = bigEndian(m_small);
+    const std::uint32_t length = pngNumber(m_small);
     m_type = m_small.substr(4);
     m_small.clear();
     m_heldDamage.reset();
@@ -154,19 +125,19 @@ std::optional<std::string> PngCheck::startChunk()
                    " is not four letters";
         }
     }
-    if (m_length > kLongestChunk) {
-        return "chunk " + name + " claims " + std::to_string(m_length) + " bytes";
+    if (length > kLongestChunk) {
+        return "chunk " + name + " claims " + std::to_string(length) + " bytes";
     }
     const bool first = m_chunkStart == kSignature.size();
     if (first != (m_type == "IHDR")) {
         return first ? "first chunk is " + name + ", not IHDR" : std::string("second IHDR chunk");
     }
-    if (m_type == "IHDR" && m_length != kIhdrBytes) {
-        return "IHDR is " + std::to_string(m_length) + " bytes, not 13";
+    if (m_type == "IHDR" && length != kIhdrBytes) {
+        return "IHDR is " + std::to_string(length) + " bytes, not 13";
     }
-    if (m_image && !m_imageDataOver && m_type != "IDAT") {
+    if (m_sawImageData && !m_imageDataOver && m_type != "IDAT") {
         m_imageDataOver = true;
-        if (auto wrong = m_image->finish()) {
+        if (auto wrong = m_image.finish()) {
             return wrong;
         }
     }
@@ -176,106 +147,88 @@ std::optional<std::string> PngCheck::startChunk()
         if (m_imageDataOver) {
             return "IDAT chunks not together: another at byte " + std::to_string(m_chunkStart);
         }
-        if (m_header->colourType == 3 && !m_sawPalette) {
+        if (m_image.colourType() == 3 && !m_sawPalette) {
             return std::string("no PLTE chunk before the image data");
         }
-        if (!m_image) {
-            m_image = std::make_unique<PngImageData>(*m_header);
-        }
+        m_sawImageData = true;
     } else if (m_type == "PLTE") {
-        if (m_image || m_sawPalette) {
-            return m_image ? "PLTE after the image data" : "second PLTE chunk";
+        if (m_sawImageData || m_sawPalette) {
+            return m_sawImageData ? "PLTE after the image data" : "second PLTE chunk";
         }
-        if (m_length == 0 || m_length % 3 != 0 || m_length > kLongestPalette) {
-            return "PLTE of " + std::to_string(m_length) + " bytes";
+        if (length == 0 || length % 3 != 0 || length > kLongestPalette) {
+            return "PLTE of " + std::to_string(length) + " bytes";
         }
         m_sawPalette = true;
     } else if (m_type == "IEND") {
-        if (!m_image) {
+        if (!m_sawImageData) {
             return std::string("no IDAT chunk");
         }
     } else if (m_type[0] >= 'A' && m_type[0] <= 'Z') {
         return "unknown critical chunk " + name;
-    } else if (const auto length = fixedLength(m_type, m_header->colourType);
-               length && *length != m_length) {
-        return "chunk " + name + " of " + std::to_string(m_length) + " bytes, not " +
-               std::to_string(*length);
+    } else if (const auto fixed = fixedLength(m_type, m_image.colourType());
+               fixed && *fixed != length) {
+        return "chunk " + name + " of " + std::to_string(length) + " bytes, not " +
+               std::to_string(*fixed);
     } else if (isCompressedText(m_type)) {
-        m_textHeader.clear();
-        m_textHeaderDone = false;
-        m_text.reset();
+        m_textField = 0;
+        m_textHeaderBytes = 0;
+        m_textCompressed = true;
     }
     m_crc = crcOf(0, m_type);
-    m_dataLeft = m_length;
-    m_stage = m_length == 0 ? Stage::Crc : Stage::Data;
+    m_dataLeft = length;
+    m_stage = length == 0 ? Stage::Crc : Stage::Data;
     return std::nullopt;
 }
 
 // What a chunk's data shows is told only once its CRC is known to be right:
 // a byte that went wrong on the way is a CRC error, whatever it broke.
-std::optional<std::string> PngCheck::chunkData(std::string_view data)
+void PngCheck::chunkData(std::string_view data)
 {
     if (m_heldDamage) {
-        return std::nullopt;
+        return;
     }
     if (m_type == "IHDR") {
         m_ihdr.append(data);
     } else if (m_type == "IDAT") {
-        m_heldDamage = m_image->feed(data);
+        m_heldDamage = m_image.feed(data);
     } else if (isCompressedText(m_type)) {
         m_heldDamage = compressedText(data);
     }
-    return std::nullopt;
 }
 
 std::optional<std::string> PngCheck::compressedText(std::string_view data)
 {
-    while (!data.empty() && !m_textHeaderDone) {
-        m_textHeader.push_back(data.front());
-        data.remove_prefix(1);
-        const std::size_t keywordEnd = m_textHeader.find('\0');
-        if (keywordEnd == std::string::npos) {
-            m_textHeaderDone = m_textHeader.size() > kLongestTextHeader;
-            continue;
+    // Before the text: the keyword up to a zero byte (z), iTXt's compression
+    // flag (f), the method (m), then iTXt's language and translated keyword
+    // (z, z). A byte at a time, as the chunk's pieces may cut anywhere.
+    const std::string_view fields = m_type == "iTXt" ? "zfmzz" : "zm";
+    for (; !data.empty() && m_textField < fields.size(); data.remove_prefix(1)) {
+        const char field = fields[m_textField];
+        if (++m_textHeaderBytes > kLongestTextHeader) {
+            m_textField = fields.size(); // not looked into
+            return std::nullopt;
         }
-        std::size_t methodAt = keywordEnd + 1; // zTXt, iCCP: the method, then the text
-        bool compressed = true;
-        if (m_type == "iTXt") {
-            // The flag and the method, then the language and the translated
-            // keyword, each ended by a zero byte.
-            const std::size_t tail = keywordEnd + 3;
-            if (m_textHeader.size() < tail ||
-                std::count(m_textHeader.begin() + static_cast<std::ptrdiff_t>(tail),
-                           m_textHeader.end(), '\0') < 2) {
-                m_textHeaderDone = m_textHeader.size() > kLongestTextHeader;
-                continue;
-            }
-            compressed = m_textHeader[keywordEnd + 1] != 0;
-            ++methodAt;
-        } else if (m_textHeader.size() < methodAt + 1) {
-            continue;
+        if (field == 'f') {
+            m_textCompressed = data.front() != 0;
+        } else if (field == 'm' && m_textCompressed && data.front() != 0) {
+            return "chunk " + m_type + ": unknown compression method";
         }
-        m_textHeaderDone = true;
-        if (compressed) {
-            if (m_textHeader[methodAt] != 0) {
-                return "chunk " + m_type + ": unknown compression method";
-            }
+        if (field != 'z' || data.front() == '\0') {
+            ++m_textField;
+        }
+        if (m_textField == fields.size() && m_textCompressed) {
             m_text = std::make_unique<ZlibStream>();
         }
     }
     if (m_text) {
         // Thrown away as it comes: only its size and soundness count.
-        const ZlibStream::Fed fed = m_text->feed(
-            data, [this](std::string_view) { return m_text->inflated() <= kLargestInflatedChunk; });
-        if (fed.stopped) {
-            return "chunk " + m_type + ": inflates to over " +
-                   std::to_string(kLargestInflatedChunk >> 20) + " MiB";
-        }
-        if (fed.afterEnd) {
-            return "chunk " + m_type + ": data after the end of its zlib stream";
-        }
-        if (fed.damage) {
-            return "chunk " + m_type + ": " + *fed.damage;
+        if (auto wrong = m_text->feed(data, [this](std::string_view) -> std::optional<std::string> {
+                if (m_text->inflated() <= kLargestInflatedChunk) {
+                    return std::nullopt;
+                }
+                return "inflates to over " + std::to_string(kLargestInflatedChunk >> 20) + " MiB";
+            })) {
+            return "chunk " + m_type + ": " + *wrong;
         }
     }
     return std::nullopt;
@@ -283,7 +236,7 @@ std::optional<std::string> PngCheck::compressedText(std::string_view data)
 
 std::optional<std::string> PngCheck::endChunk()
 {
-    const std::uint32_t stated = bigEndian(m_small);
+    const std::uint32_t stated = pngNumber(m_small);
     m_small.clear();
     if (stated != m_crc) {
         return "CRC error in chunk " + typeName(m_type) + " at byte " +
@@ -294,11 +247,9 @@ std::optional<std::string> PngCheck::endChunk()
     }
     m_stage = Stage::Header;
     if (m_type == "IHDR") {
-        ParsedPngHeader parsed = parsePngHeader(m_ihdr);
-        if (parsed.damage) {
-            return parsed.damage;
+        if (auto wrong = m_image.readHeader(m_ihdr)) {
+            return wrong;
         }
-        m_header = parsed.header;
     } else if (m_text) {
         if (!m_text->ended()) {
             return "chunk " + m_type + ": zlib stream cut short";

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/png_image_data.h"
-#include "platform/zlib_stream.h"
 
 #include <cstdint>
 #include <memory>
@@ -23,22 +22,17 @@ namespace kqget {
 class PngCheck
 {
 public:
-    PngCheck();
-    ~PngCheck();
-    PngCheck(const PngCheck&) = delete;
-    PngCheck& operator=(const PngCheck&) = delete;
-
     // The next bytes of the file; what is wrong, once something is (then
     // stop feeding).
     std::optional<std::string> feed(std::string_view piece);
     // At the end of the file: what is wrong if it ended where it must not.
     std::optional<std::string> finish();
-    // The image's header, once IHDR has been read whole and sane.
-    const std::optional<PngHeader>& header() const noexcept { return m_header; }
+    // The image's pixels, once IHDR has been read whole and sane.
+    std::uint64_t pixels() const noexcept { return m_image.pixels(); }
 
 private:
     std::optional<std::string> startChunk();
-    std::optional<std::string> chunkData(std::string_view data);
+    void chunkData(std::string_view data);
     std::optional<std::string> endChunk();
     std::optional<std::string> compressedText(std::string_view data);
 
@@ -57,18 +51,18 @@ private:
     std::string m_ihdr;
     std::uint64_t m_afterEnd = 0; // bytes after IEND
     std::string m_type;
-    std::uint32_t m_length = 0;
     std::uint32_t m_dataLeft = 0;
     std::uint32_t m_crc = 0;
     std::optional<std::string> m_heldDamage; // told once the chunk's CRC is right
-    std::optional<PngHeader> m_header;
-    std::unique_ptr<PngImageData> m_image;
+    PngImageData m_image;
     bool m_sawPalette = false;
+    bool m_sawImageData = false;
     bool m_imageDataOver = false; // a chunk after the IDAT chunks was seen
-    // A compressed ancillary chunk: its header up to the compressed text,
-    // then the text's inflater.
-    std::string m_textHeader;
-    bool m_textHeaderDone = false;
+    // A compressed ancillary chunk: the fields before its text, then the
+    // text's inflater.
+    std::size_t m_textField = 0;
+    std::size_t m_textHeaderBytes = 0;
+    bool m_textCompressed = true;
     std::unique_ptr<ZlibStream> m_text;
     std::uint64_t m_textInflated = 0; // over the file's compressed chunks
 };

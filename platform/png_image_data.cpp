@@ -12,7 +12,17 @@ namespace {
 constexpr std::uint64_t kLargestSide = 16384;
 constexpr std::uint64_t kLargestPixels = std::uint64_t{64} << 20;
 constexpr std::uint32_t kLargestPngNumber = 0x7fffffffu; // lengths and sides
-constexpr std::uint8_t kLastFilterType = 4;              // Paeth
+constexpr unsigned char kLastFilterType = 4;             // Paeth
+
+// Each colour type's samples per pixel, and the bit depths it allows, one
+// bit each (1 << depth).
+struct ColourType
+{
+    std::uint8_t type, channels;
+    std::uint32_t depths;
+};
+constexpr ColourType kColourTypes[] = {
+    {0, 1, 0x10116}, {2, 3, 0x10100}, {3, 1, 0x116}, {4, 2, 0x10100}, {6, 4, 0x10100}};
 
 // Adam7's passes: first column and row, and the steps between them.
 struct Pass
@@ -28,7 +38,9 @@ constexpr std::array<Pass, 8> kPasses{{{0, 0, 1, 1}, // not interlaced
                                        {1, 0, 2, 2},
                                        {0, 1, 1, 2}}};
 
-std::uint32_t bigEndian(std::string_view bytes)
+} // namespace
+
+std::uint32_t pngNumber(std::string_view bytes)
 {
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -37,100 +49,54 @@ std::uint32_t bigEndian(std::string_view bytes)
     return value;
 }
 
-int channels(std::uint8_t colourType)
+std::string PngImageData::sizeText() const
 {
-    switch (colourType) {
-    case 0:
-    case 3:
-        return 1;
-    case 2:
-        return 3;
-    case 4:
-        return 2;
-    case 6:
-        return 4;
-    default:
-        return 0;
-    }
+    return std::to_string(m_width) + " x " + std::to_string(m_height);
 }
 
-bool depthAllowed(std::uint8_t colourType, std::uint8_t depth)
+std::optional<std::string> PngImageData::readHeader(std::string_view ihdr)
 {
-    switch (colourType) {
-    case 0:
-        return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
-    case 3:
-        return depth == 1 || depth == 2 || depth == 4 || depth == 8;
-    default:
-        return depth == 8 || depth == 16;
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(ihdr[at]); };
+    m_width = pngNumber(ihdr);
+    m_height = pngNumber(ihdr.substr(4));
+    const unsigned depth = byte(8);
+    m_colourType = byte(9);
+    const auto* type = std::find_if(std::begin(kColourTypes), std::end(kColourTypes),
+                                    [&](const ColourType& t) { return t.type == m_colourType; });
+    if (m_width == 0 || m_height == 0 || m_width > kLargestPngNumber ||
+        m_height > kLargestPngNumber) {
+        return "impossible image size (" + sizeText() + ")";
     }
-}
-
-std::string sizeText(const PngHeader& header)
-{
-    return std::to_string(header.width) + " x " + std::to_string(header.height);
-}
-
-} // namespace
-
-ParsedPngHeader parsePngHeader(std::string_view ihdr)
-{
-    ParsedPngHeader parsed;
-    if (ihdr.size() != 13) {
-        parsed.damage = "IHDR is " + std::to_string(ihdr.size()) + " bytes, not 13";
-        return parsed;
+    if (m_width > kLargestSide || m_height > kLargestSide || pixels() > kLargestPixels) {
+        return "image too large (" + sizeText() + ")";
     }
-    PngHeader& h = parsed.header;
-    h.width = bigEndian(ihdr);
-    h.height = bigEndian(ihdr.substr(4));
-    h.bitDepth = static_cast<std::uint8_t>(ihdr[8]);
-    h.colourType = static_cast<std::uint8_t>(ihdr[9]);
-    const auto compression = static_cast<unsigned char>(ihdr[10]);
-    const auto filter = static_cast<unsigned char>(ihdr[11]);
-    const auto interlace = static_cast<unsigned char>(ihdr[12]);
-    h.interlaced = interlace == 1;
-    if (h.width == 0 || h.height == 0 || h.width > kLargestPngNumber ||
-        h.height > kLargestPngNumber) {
-        parsed.damage = "impossible image size (" + sizeText(h) + ")";
-    } else if (h.width > kLargestSide || h.height > kLargestSide ||
-               std::uint64_t{h.width} * h.height > kLargestPixels) {
-        parsed.damage = "image too large (" + sizeText(h) + ")";
-    } else if (channels(h.colourType) == 0) {
-        parsed.damage = "unknown colour type " + std::to_string(h.colourType);
-    } else if (!depthAllowed(h.colourType, h.bitDepth)) {
-        parsed.damage = "bit depth " + std::to_string(h.bitDepth) + " with colour type " +
-                        std::to_string(h.colourType);
-    } else if (compression != 0 || filter != 0 || interlace > 1) {
-        parsed.damage = "unknown compression, filter or interlace method in IHDR";
+    if (type == std::end(kColourTypes)) {
+        return "unknown colour type " + std::to_string(m_colourType);
     }
-    return parsed;
-}
-
-PngImageData::PngImageData(const PngHeader& header)
-    : m_inflater(std::make_unique<ZlibStream>()), m_header(header)
-{
-    m_pass = header.interlaced ? 1 : 0;
+    if (depth > 16 || ((type->depths >> depth) & 1) == 0) {
+        return "bit depth " + std::to_string(depth) + " with colour type " +
+               std::to_string(m_colourType);
+    }
+    if (byte(10) != 0 || byte(11) != 0 || byte(12) > 1) {
+        return std::string("unknown compression, filter or interlace method in IHDR");
+    }
+    m_bitsPerPixel = type->channels * depth;
+    m_pass = byte(12) == 1 ? 1 : 0;
     startPass();
+    return std::nullopt;
 }
-
-PngImageData::~PngImageData() = default;
 
 // Moves to the first pass from m_pass on that has pixels; an interlaced
 // image narrower or shorter than 8 leaves some passes empty, without rows.
 void PngImageData::startPass()
 {
-    const std::uint64_t bitsPerPixel =
-        static_cast<std::uint64_t>(channels(m_header.colourType)) * m_header.bitDepth;
     for (; m_pass < static_cast<int>(kPasses.size()); ++m_pass) {
         const Pass& p = kPasses[static_cast<std::size_t>(m_pass)];
-        const std::uint64_t columns =
-            m_header.width > p.x0 ? (m_header.width - p.x0 + p.dx - 1) / p.dx : 0;
-        const std::uint64_t rows =
-            m_header.height > p.y0 ? (m_header.height - p.y0 + p.dy - 1) / p.dy : 0;
+        const std::uint64_t columns = m_width > p.x0 ? (m_width - p.x0 + p.dx - 1) / p.dx : 0;
+        const std::uint64_t rows = m_height > p.y0 ? (m_height - p.y0 + p.dy - 1) / p.dy : 0;
         if (columns > 0 && rows > 0) {
-            m_rowBytes = 1 + (columns * bitsPerPixel + 7) / 8;
+            m_rowBytes = 1 + (columns * m_bitsPerPixel + 7) / 8;
             m_rowsLeft = rows;
-            m_rowAt = 0;
             return;
         }
         if (m_pass == 0) {
@@ -140,25 +106,24 @@ void PngImageData::startPass()
     m_imageDone = true;
 }
 
-std::optional<std::string> PngImageData::consumeRows(const unsigned char* raw, std::size_t size)
+std::optional<std::string> PngImageData::consumeRows(std::string_view raw)
 {
-    std::size_t at = 0;
-    while (at < size) {
+    while (!raw.empty()) {
         if (m_imageDone) {
-            return "image data longer than its " + sizeText(m_header) + " image";
+            return "image data longer than its " + sizeText() + " image";
         }
-        if (m_rowAt == 0 && raw[at] > kLastFilterType) {
-            return "image data: unknown filter type " + std::to_string(raw[at]);
+        if (m_rowAt == 0 && static_cast<unsigned char>(raw[0]) > kLastFilterType) {
+            return "image data: unknown filter type " +
+                   std::to_string(static_cast<unsigned char>(raw[0]));
         }
-        const std::uint64_t take = std::min<std::uint64_t>(m_rowBytes - m_rowAt, size - at);
-        at += static_cast<std::size_t>(take);
+        const std::uint64_t take = std::min<std::uint64_t>(m_rowBytes - m_rowAt, raw.size());
+        raw.remove_prefix(static_cast<std::size_t>(take));
         m_rowAt += take;
         if (m_rowAt == m_rowBytes) {
             m_rowAt = 0;
             if (--m_rowsLeft == 0) {
-                if (m_pass == 0) {
-                    m_imageDone = true;
-                } else {
+                m_imageDone = m_pass == 0;
+                if (!m_imageDone) { // on to the next pass that has pixels
                     ++m_pass;
                     startPass();
                 }
@@ -170,29 +135,26 @@ std::optional<std::string> PngImageData::consumeRows(const unsigned char* raw, s
 
 std::optional<std::string> PngImageData::feed(std::string_view compressed)
 {
-    std::optional<std::string> wrong;
-    const ZlibStream::Fed fed = m_inflater->feed(compressed, [&](std::string_view piece) {
-        wrong = consumeRows(reinterpret_cast<const unsigned char*>(piece.data()), piece.size());
-        return !wrong;
+    std::optional<std::string> rows;
+    auto wrong = m_inflater.feed(compressed, [&](std::string_view piece) {
+        rows = consumeRows(piece);
+        return rows;
     });
-    if (wrong) {
+    if (!wrong || rows) {
         return wrong;
     }
-    if (fed.afterEnd) {
-        return "image data goes on after its zlib stream ends";
+    if (*wrong == ZlibStream::kAfterEnd) {
+        return std::string("image data goes on after its zlib stream ends");
     }
-    if (fed.damage) {
-        return "image data: " + *fed.damage;
-    }
-    return std::nullopt;
+    return "image data: " + *wrong;
 }
 
 std::optional<std::string> PngImageData::finish() const
 {
     if (!m_imageDone) {
-        return "image data too short for its " + sizeText(m_header) + " image";
+        return "image data too short for its " + sizeText() + " image";
     }
-    if (!m_inflater->ended()) {
+    if (!m_inflater.ended()) {
         return std::string("image data: zlib stream cut short (no Adler-32)");
     }
     return std::nullopt;

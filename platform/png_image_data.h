@@ -3,44 +3,29 @@
 #include "platform/zlib_stream.h"
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kqget {
 
-// What IHDR says of the image.
-struct PngHeader
-{
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint8_t bitDepth = 0;
-    std::uint8_t colourType = 0;
-    bool interlaced = false;
-};
+// One of a PNG's four-byte numbers (most significant byte first).
+std::uint32_t pngNumber(std::string_view bytes);
 
-// The header in IHDR's 13 bytes, or what is wrong with it ("image too large
-// (30000 x 30000)", "bit depth 3 with colour type 0").
-struct ParsedPngHeader
-{
-    PngHeader header;
-    std::optional<std::string> damage;
-};
-ParsedPngHeader parsePngHeader(std::string_view ihdr);
-
-// The image data (the IDAT chunks' contents, one zlib stream) inflated as it
-// comes and thrown away a piece at a time, checked for what any decoder would
-// trip over: the zlib stream whole with its Adler-32, every row's filter type
-// known, and exactly as many bytes as the header's rows take, no more and no
-// fewer. Memory stays at one inflate window whatever the image's size.
+// The image IHDR describes and its data (the IDAT chunks' contents, one zlib
+// stream), inflated as it comes and thrown away a piece at a time, checked
+// for what any decoder would trip over: the zlib stream whole with its
+// Adler-32, every row's filter type known, and exactly as many bytes as the
+// header's rows take, no more and no fewer. Memory stays at one inflate
+// window whatever the image's size.
 class PngImageData
 {
 public:
-    explicit PngImageData(const PngHeader& header);
-    ~PngImageData();
-    PngImageData(const PngImageData&) = delete;
-    PngImageData& operator=(const PngImageData&) = delete;
+    // What is wrong with IHDR's 13 bytes ("image too large (30000 x 30000)",
+    // "bit depth 3 with colour type 0"), if anything; else the image is theirs.
+    std::optional<std::string> readHeader(std::string_view ihdr);
+    std::uint8_t colourType() const noexcept { return m_colourType; }
+    std::uint64_t pixels() const noexcept { return std::uint64_t{m_width} * m_height; }
 
     // The next bytes of image data; what is wrong, once something is.
     std::optional<std::string> feed(std::string_view compressed);
@@ -49,11 +34,15 @@ public:
     std::optional<std::string> finish() const;
 
 private:
-    std::optional<std::string> consumeRows(const unsigned char* raw, std::size_t size);
+    std::optional<std::string> consumeRows(std::string_view raw);
     void startPass();
+    std::string sizeText() const;
 
-    std::unique_ptr<ZlibStream> m_inflater;
-    PngHeader m_header;
+    ZlibStream m_inflater;
+    std::uint32_t m_width = 0;
+    std::uint32_t m_height = 0;
+    std::uint32_t m_bitsPerPixel = 0;
+    std::uint8_t m_colourType = 0;
     int m_pass = 0;               // 0 when not interlaced, 1..7 for Adam7
     std::uint64_t m_rowBytes = 0; // filter byte included
     std::uint64_t m_rowsLeft = 0; // in the pass, the current one included

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,59 +20,27 @@ public:
     static constexpr int kZlib = 15;
     static constexpr int kGzip = 15 + 16;
     static constexpr int kRaw = -15;
+    // What feed() says of bytes that come after the stream's end.
+    static constexpr std::string_view kAfterEnd = "data after the end of its zlib stream";
+
+    // Each inflated piece, valid until it returns; a reason to stop, if any.
+    using Take = std::function<std::optional<std::string>(std::string_view inflated)>;
 
     explicit ZlibStream(int windowBits = kZlib); // throws std::bad_alloc
     ~ZlibStream();
     ZlibStream(const ZlibStream&) = delete;
     ZlibStream& operator=(const ZlibStream&) = delete;
 
-    struct Fed
-    {
-        std::optional<std::string> damage; // zlib's reason
-        bool afterEnd = false;             // bytes came after the stream's end
-        bool stopped = false;              // `take` said no more
-    };
-
-    // Inflates `compressed`, handing each piece to `take(std::string_view)`,
-    // which returns false to stop.
-    template <typename Take> Fed feed(std::string_view compressed, Take&& take);
+    // Inflates `compressed` through `take`. What is wrong, once something
+    // is: `take`'s reason, zlib's, or kAfterEnd.
+    std::optional<std::string> feed(std::string_view compressed, const Take& take);
 
     bool ended() const noexcept;
     std::uint64_t inflated() const noexcept;
 
 private:
-    struct Step
-    {
-        std::size_t used = 0;
-        std::string_view inflated; // valid until the next step
-        bool pieceFull = false;    // zlib may hold more for the next step
-        std::optional<std::string> damage;
-    };
-    Step step(std::string_view compressed);
-
     struct State;
     std::unique_ptr<State> m_state;
 };
-
-template <typename Take> ZlibStream::Fed ZlibStream::feed(std::string_view compressed, Take&& take)
-{
-    while (!compressed.empty() || !ended()) {
-        if (ended()) {
-            return {std::nullopt, true, false};
-        }
-        Step next = step(compressed);
-        compressed.remove_prefix(next.used);
-        if (!next.inflated.empty() && !take(next.inflated)) {
-            return {std::nullopt, false, true};
-        }
-        if (next.damage) {
-            return {std::move(next.damage), false, false};
-        }
-        if (compressed.empty() && !next.pieceFull) {
-            break;
-        }
-    }
-    return {};
-}
 
 } // namespace kqget

@@ -1,20 +1,16 @@
 #include "platform/posix/posix_content_check.h"
 
-#include "platform/content_check_rules.h"
-#include "platform/png_check.h"
+#include "platform/card_file_check.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/system_error_text.h"
-#include "platform/xml_check.h"
 #include "update/transfer_port.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <functional>
 #include <memory>
 #include <spng.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace kqget {
 
@@ -24,47 +20,27 @@ namespace {
 // compressed chunk before libspng runs; this is a second fence.
 constexpr std::size_t kSpngChunkCache = std::size_t{16} << 20;
 
-// Reads all of `fd` from its start in fixed pieces, handing each to `take`,
-// which may stop the reading with a reason. A read error is the reason.
-std::optional<std::string>
-readPieces(int fd, const std::function<std::optional<std::string>(std::string_view)>& take)
-{
-    if (::lseek(fd, 0, SEEK_SET) < 0) {
-        return "cannot read: " + systemErrorText(errno);
-    }
-    std::vector<char> piece(kContentPieceBytes);
-    while (true) {
-        const ssize_t got = ::read(fd, piece.data(), piece.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return "cannot read: " + systemErrorText(errno);
-        }
-        if (got == 0) {
-            return std::nullopt;
-        }
-        if (auto stop = take(std::string_view(piece.data(), static_cast<std::size_t>(got)))) {
-            return stop;
-        }
-    }
-}
-
 struct SpngFree
 {
     void operator()(spng_ctx* context) const noexcept { spng_ctx_free(context); }
 };
 
+// A read that goes on after a signal.
+ssize_t readSome(int fd, char* into, std::size_t size)
+{
+    ssize_t got = 0;
+    do {
+        got = ::read(fd, into, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
 // libspng's reads, from the file as it goes.
 int readForSpng(spng_ctx*, void* user, void* destination, std::size_t length)
 {
-    const int fd = *static_cast<int*>(user);
     auto* at = static_cast<char*>(destination);
     while (length > 0) {
-        const ssize_t got = ::read(fd, at, length);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got = readSome(*static_cast<int*>(user), at, length);
         if (got <= 0) {
             return got == 0 ? SPNG_IO_EOF : SPNG_IO_ERROR;
         }
@@ -99,27 +75,6 @@ std::optional<std::string> decoderDamage(int fd)
     return std::nullopt;
 }
 
-std::optional<std::string> pngDamage(int fd)
-{
-    PngCheck walk;
-    if (auto wrong = readPieces(fd, [&](std::string_view piece) { return walk.feed(piece); })) {
-        return wrong;
-    }
-    if (auto wrong = walk.finish()) {
-        return wrong;
-    }
-    return decoderDamage(fd);
-}
-
-std::optional<std::string> xmlDamage(int fd)
-{
-    XmlCheck check;
-    if (auto wrong = readPieces(fd, [&](std::string_view piece) { return check.feed(piece); })) {
-        return wrong;
-    }
-    return check.finish();
-}
-
 } // namespace
 
 std::optional<std::string> PosixContentCheck::fileDamage(std::string_view path,
@@ -131,10 +86,19 @@ std::optional<std::string> PosixContentCheck::fileDamage(std::string_view path,
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
         return "cannot read: " + systemErrorText(errno);
     }
-    if (static_cast<std::uint64_t>(info.st_size) > kBodySizeCapBytes) {
-        return "over " + std::to_string(kBodySizeCapMiB) + " MiB";
+    const auto read = [&](std::span<char>& piece) -> std::optional<std::string> {
+        const ssize_t got = readSome(fd.get(), piece.data(), piece.size());
+        if (got < 0) {
+            return "cannot read: " + systemErrorText(errno);
+        }
+        piece = piece.first(static_cast<std::size_t>(got));
+        return std::nullopt;
+    };
+    std::uint64_t pixels = 0;
+    if (auto wrong = sharedDamage(kind, static_cast<std::uint64_t>(info.st_size), read, pixels)) {
+        return wrong;
     }
-    return kind == CardFileKind::Illustration ? pngDamage(fd.get()) : xmlDamage(fd.get());
+    return kind == CardFileKind::Illustration ? decoderDamage(fd.get()) : std::nullopt;
 }
 
 } // namespace kqget

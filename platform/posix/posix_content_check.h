@@ -4,9 +4,8 @@
 
 namespace kqget {
 
-// Card files looked into on Linux: a PNG by the walk every system shares
-// (png_check.h), then by libspng for what its chunks say; an XML file by the
-// XML check every system shares (xml_check.h). Both read in fixed pieces.
+// Card files looked into on Linux: by the checks every system shares
+// (card_file_check.h), then a PNG by libspng for what its chunks say.
 class PosixContentCheck final : public ContentCheckPort
 {
 public:

@@ -1,13 +1,10 @@
 #include "platform/win32/win32_content_check.h"
 
-#include "platform/content_check_rules.h"
-#include "platform/png_check.h"
+#include "platform/card_file_check.h"
 #include "platform/win32/com_ptr.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
-#include "platform/xml_check.h"
-#include "update/transfer_port.h"
 
 #include <shlwapi.h>
 #include <stdexcept>
@@ -90,24 +87,6 @@ std::optional<std::string> decoderDamage(const std::wstring& path)
     return std::nullopt;
 }
 
-// Reads all of `file` from its start in fixed pieces through `check`.
-template <class Check> std::optional<std::string> readThrough(HANDLE file, Check& check)
-{
-    std::vector<char> piece(kContentPieceBytes);
-    while (true) {
-        DWORD got = 0;
-        if (!::ReadFile(file, piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr)) {
-            return "cannot read: " + windowsErrorText(::GetLastError());
-        }
-        if (got == 0) {
-            return check.finish();
-        }
-        if (auto wrong = check.feed(std::string_view(piece.data(), got))) {
-            return wrong;
-        }
-    }
-}
-
 } // namespace
 
 Win32ContentCheck::Win32ContentCheck() : m_com(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
@@ -130,19 +109,20 @@ std::optional<std::string> Win32ContentCheck::fileDamage(std::string_view path,
     if (!file.valid() || !::GetFileSizeEx(file.get(), &size)) {
         return "cannot read: " + windowsErrorText(::GetLastError());
     }
-    if (static_cast<std::uint64_t>(size.QuadPart) > kBodySizeCapBytes) {
-        return "over " + std::to_string(kBodySizeCapMiB) + " MiB";
-    }
-    if (kind == CardFileKind::Xml) {
-        XmlCheck check;
-        return readThrough(file.get(), check);
-    }
-    PngCheck walk;
-    if (auto wrong = readThrough(file.get(), walk)) {
+    const auto read = [&](std::span<char>& piece) -> std::optional<std::string> {
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), piece.data(), static_cast<DWORD>(piece.size()), &got,
+                        nullptr)) {
+            return "cannot read: " + windowsErrorText(::GetLastError());
+        }
+        piece = piece.first(got);
+        return std::nullopt;
+    };
+    std::uint64_t pixels = 0;
+    if (auto wrong = sharedDamage(kind, static_cast<std::uint64_t>(size.QuadPart), read, pixels)) {
         return wrong;
     }
-    const PngHeader& header = *walk.header();
-    if (std::uint64_t{header.width} * header.height > kLargestWicPixels) {
+    if (kind == CardFileKind::Xml || pixels > kLargestWicPixels) {
         return std::nullopt;
     }
     return decoderDamage(widePath);

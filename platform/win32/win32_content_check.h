@@ -4,10 +4,9 @@
 
 namespace kqget {
 
-// Card files looked into on Windows: a PNG by the walk every system shares
-// (png_check.h), then by WIC a row at a time where the image is small enough
-// that WIC cannot cost much memory; an XML file by the XML check every system
-// shares (xml_check.h).
+// Card files looked into on Windows: by the checks every system shares
+// (card_file_check.h), then a PNG by WIC a row at a time where the image is
+// small enough that WIC cannot cost much memory.
 //
 // COM's multithreaded apartment is held for the object's whole life, by the
 // thread that makes it: the checking threads then share that one apartment

@@ -259,13 +259,16 @@ void WinHttpFetch::take(std::string_view bytes)
             m_inflate = std::make_unique<ZlibStream>(m_coding == "gzip" ? ZlibStream::kGzip
                                                                         : deflateWindow(bytes));
         }
+        bool stopped = false;
+        const std::optional<std::string> wrong =
+            m_inflate->feed(bytes, [&](std::string_view decoded) {
+                stopped = !deliver(decoded);
+                return stopped ? std::optional<std::string>("") : std::nullopt;
+            });
         // Past the stream's end nothing more is the body's.
-        const ZlibStream::Fed fed =
-            m_inflate->feed(bytes, [this](std::string_view decoded) { return deliver(decoded); });
-        if (fed.damage) {
-            m_stop =
-                FetchFailure{ErrorNumber::Transfer,
-                             "the " + m_coding + " coding of the body is damaged: " + *fed.damage};
+        if (wrong && !stopped && *wrong != ZlibStream::kAfterEnd) {
+            m_stop = FetchFailure{ErrorNumber::Transfer,
+                                  "the " + m_coding + " coding of the body is damaged: " + *wrong};
         }
     }
     if (m_stop) {
