@@ -1,4 +1,4 @@
-#include "platform/settings_locations.h"
+#include "platform/service_settings.h"
 
 #include <cstdlib>
 

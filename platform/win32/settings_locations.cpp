@@ -1,6 +1,4 @@
-#include "platform/settings_locations.h"
-
-#include "platform/win32/unique_handle.h"
+#include "platform/service_settings.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
 
@@ -17,7 +15,6 @@
 #include <io.h>
 #include <memory>
 #include <optional>
-#include <vector>
 
 namespace kqget {
 
@@ -40,18 +37,14 @@ std::string settingsFileIn(REFKNOWNFOLDERID id)
 // Whether `owner` is the user kqget runs as.
 bool isThisUser(PSID owner)
 {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return false;
-    }
-    const UniqueHandle<HANDLE, ::CloseHandle> held(token);
+    union {
+        TOKEN_USER user;
+        unsigned char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } token{};
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        return false;
-    }
-    return ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != 0;
+    return ::GetTokenInformation(::GetCurrentProcessToken(), TokenUser, &token, sizeof token,
+                                 &size) &&
+           ::EqualSid(owner, token.user.User.Sid);
 }
 
 // Why the open `file` is not to be read: any user may make a folder under
