@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <io.h>
 #include <memory>
-#include <optional>
 
 namespace kqget {
 
@@ -47,11 +46,11 @@ bool isThisUser(PSID owner)
            ::EqualSid(owner, token.user.User.Sid);
 }
 
-// Why the open `file` is not to be read: any user may make a folder under
+// Why the open `file` is not to be read, or empty when it is: any user may make a folder under
 // %ProgramData%, and a file there that another user wrote would send this
 // user's key wherever it says. Only a file that belongs to this user, to the
 // administrators or to the system is taken.
-std::optional<std::string> foreignOwner(HANDLE file, const std::string& path)
+std::string foreignOwner(HANDLE file, const std::string& path)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -63,7 +62,7 @@ std::optional<std::string> foreignOwner(HANDLE file, const std::string& path)
     const std::unique_ptr<void, decltype(&::LocalFree)> held(descriptor, &::LocalFree);
     if (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
         ::IsWellKnownSid(owner, WinLocalSystemSid) || isThisUser(owner)) {
-        return std::nullopt;
+        return {};
     }
     std::string name = "another user";
     LPWSTR text = nullptr;
@@ -85,13 +84,11 @@ SettingsLocations settingsLocations()
 std::FILE* openSettingsFile(const std::string& path, std::string& refusal)
 {
     std::FILE* file = ::_wfopen(toWide(path).c_str(), L"rb");
-    if (file == nullptr) {
-        return nullptr;
+    if (file != nullptr) {
+        refusal = foreignOwner(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file))), path);
     }
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
-    if (auto foreign = foreignOwner(handle, path)) {
+    if (!refusal.empty()) {
         std::fclose(file);
-        refusal = std::move(*foreign);
         return nullptr;
     }
     return file;
