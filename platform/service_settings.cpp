@@ -47,7 +47,7 @@ ServiceSettings resolveServiceSettings(const std::optional<std::string>& infoOpt
                                        const std::optional<std::string>& imageOption,
                                        bool takesOptions, const EnvironmentLookup& environment)
 {
-    const SettingsLocations locations = settingsLocations();
+    const SettingsLocations locations = settingsLocations(environment);
     ServiceSettings settings(takesOptions, locations.user);
     for (const auto& [setting, option] :
          {std::pair{"info-base", &infoOption}, std::pair{"image-base", &imageOption}}) {

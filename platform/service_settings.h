@@ -20,13 +20,13 @@ ServiceSettings resolveServiceSettings(const std::optional<std::string>& infoOpt
                                        bool takesOptions, const EnvironmentLookup& environment);
 
 // Where the settings files are on this system: the user's, empty when the
-// system cannot tell it, and the machine's.
+// system cannot tell it, and the machine's. On Linux `environment` tells.
 struct SettingsLocations
 {
     std::string user;
     std::string machine;
 };
-SettingsLocations settingsLocations();
+SettingsLocations settingsLocations(const EnvironmentLookup& environment);
 
 // The settings file at `path` opened to be read; null with errno set when it
 // cannot be opened, or with `refusal` saying why it must not be read.

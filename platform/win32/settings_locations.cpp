@@ -76,7 +76,7 @@ std::string foreignOwner(HANDLE file, const std::string& path)
 
 } // namespace
 
-SettingsLocations settingsLocations()
+SettingsLocations settingsLocations(const EnvironmentLookup& /*environment*/)
 {
     return {settingsFileIn(FOLDERID_RoamingAppData), settingsFileIn(FOLDERID_ProgramData)};
 }
