@@ -165,11 +165,11 @@ int dispatch(const std::vector<std::string>& arguments, std::string& key,
     const ServiceSettings settings =
         resolveServiceSettings(options.infoBase, options.imageBase, true, environmentValue);
     if (options.action == CliOptions::Action::Version) {
-        writeOut(versionText(settings));
-    } else if (const auto* problem = std::get_if<std::string>(&settings.bases)) {
-        return reportUsageError(*problem);
+        writeOut(settings.versionText());
+    } else if (!settings.problem.empty()) {
+        return reportUsageError(settings.problem);
     } else {
-        status = run(options, std::get<ServiceBases>(settings.bases), failed);
+        status = run(options, settings.bases, failed);
     }
     flushOut();
     return status;

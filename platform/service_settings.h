@@ -1,38 +1,35 @@
 #pragma once
 
-#include "platform/settings_locations.h"
 #include "update/service_bases.h"
-#include "update/settings_file.h"
 
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
-#include <variant>
-#include <vector>
 
 namespace kqget {
 
 // An environment variable's value as UTF-8, or none.
 using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
 
-// The bases a program uses and the settings files it looked at for them.
-struct ServiceSettings
+// The bases a program uses: what the command's options say (`takesOptions`;
+// the window has none), KQGET_INFO_BASE and KQGET_IMAGE_BASE, the user's
+// settings file, the machine's, the build's default. Every file is read.
+ServiceSettings resolveServiceSettings(const std::optional<std::string>& infoOption,
+                                       const std::optional<std::string>& imageOption,
+                                       bool takesOptions, const EnvironmentLookup& environment);
+
+// Where the settings files are on this system: the user's, empty when the
+// system cannot tell it, and the machine's. On Linux `environment` tells.
+struct SettingsLocations
 {
-    std::variant<ServiceBases, std::string> bases; // or why they cannot be used
-    std::vector<SettingsFile> files;               // each looked at, present or absent
+    std::string user;
+    std::string machine;
 };
+SettingsLocations settingsLocations(const EnvironmentLookup& environment);
 
-// What the command's options say (`takesOptions`; the window has none), then
-// KQGET_INFO_BASE and KQGET_IMAGE_BASE, then the user's settings file, then
-// the machine's, then the build's default. Every file is read, and must be
-// sound, even where an option or a variable overrides what it says.
-ServiceSettings resolveServiceSettings(std::optional<std::string> infoOption,
-                                       std::optional<std::string> imageOption, bool takesOptions,
-                                       const EnvironmentLookup& environment,
-                                       const SettingsLocations& locations = settingsLocations());
-
-// What --version shows: the version, each base and what set it (or why the
-// bases cannot be used), and the settings files looked at.
-std::string versionText(const ServiceSettings& settings);
+// The settings file at `path` opened to be read; null with errno set when it
+// cannot be opened, or with `refusal` saying why it must not be read.
+std::FILE* openSettingsFile(const std::string& path, std::string& refusal);
 
 } // namespace kqget

@@ -1,6 +1,7 @@
 #include "update/service_bases.h"
 
 #include "update/build_config.h"
+#include "update/run_inputs.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +10,7 @@ namespace kqget {
 
 namespace {
 
-constexpr std::string_view kBuildDefault = "the build's default";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string_view authorityOf(std::string_view url)
 {
@@ -38,32 +39,24 @@ bool sameOrigin(std::string_view url, std::string_view base)
            (url.size() == base.size() || url[base.size()] == '/' || url[base.size()] == '?');
 }
 
-std::optional<ServiceBase>
-chosen(const std::optional<std::string>& option, std::string_view optionName,
-       const std::optional<std::string>& variable, std::string_view variableName,
-       const std::vector<SettingsFile>& files, std::optional<SettingValue> SettingsFile::*inFile)
+bool isBase(std::string_view url)
 {
-    if (option) {
-        return ServiceBase{*option, std::string(optionName)};
-    }
-    if (variable) {
-        return ServiceBase{*variable, std::string(variableName)};
-    }
-    for (const SettingsFile& file : files) {
-        if (const auto& setting = file.*inFile) {
-            return ServiceBase{setting->value,
-                               "line " + std::to_string(setting->line) + " of " + file.path};
-        }
-    }
-    return std::nullopt;
+    const std::string_view authority = authorityOf(url);
+    const std::size_t afterScheme = url.find("://") + 3;
+    return (url.starts_with("http://") || url.starts_with("https://")) &&
+           std::ranges::all_of(
+               url, [](char c) { return static_cast<unsigned char>(c) > ' ' && c != 0x7f; }) &&
+           !hostOf(authority).empty() &&
+           (url.size() == afterScheme + authority.size() ||
+            url.substr(afterScheme + authority.size()) == "/");
 }
 
 } // namespace
 
 ServiceBases ServiceBases::configured()
 {
-    return {{std::string(kConfiguredInfoBase), std::string(kBuildDefault)},
-            {std::string(kConfiguredImageBase), std::string(kBuildDefault)},
+    return {{std::string(kConfiguredInfoBase), "the build's default"},
+            {std::string(kConfiguredImageBase), "the build's default"},
             false,
             {}};
 }
@@ -75,12 +68,10 @@ std::string ServiceBases::unresolvedHostNote(std::string_view url) const
             continue;
         }
         const std::string setting = std::string(name) + "-base";
-        std::string variable = "KQGET_" + setting;
-        std::ranges::transform(variable, variable.begin(),
-                               [](char c) { return c == '-' ? '_' : std::toupper(c); });
         std::string note = "; " + std::string(hostOf(authorityOf(base->url))) + " is the " + name +
                            " base's host, set by " + base->setBy + "; to change it, " +
-                           (takesOptions ? "give --" + setting + " URL, " : "") + "set " + variable;
+                           (takesOptions ? "give --" + setting + " URL, " : "") + "set " +
+                           variableFor(setting);
         if (!userSettingsFile.empty()) {
             note += " or write '" + setting + " = URL' into " + userSettingsFile;
         }
@@ -89,61 +80,89 @@ std::string ServiceBases::unresolvedHostNote(std::string_view url) const
     return {};
 }
 
-std::optional<std::string> baseUrlProblem(std::string_view url)
+std::string variableFor(std::string_view setting)
 {
-    const bool schemeKnown = url.starts_with("http://") || url.starts_with("https://");
-    const std::string_view authority = authorityOf(url);
-    const bool plain = std::ranges::all_of(
-        url, [](char c) { return static_cast<unsigned char>(c) > ' ' && c != 0x7f; });
-    const std::string_view afterScheme =
-        url.find("://") == std::string_view::npos ? url : url.substr(url.find("://") + 3);
-    if (schemeKnown && plain && !authority.empty() && !hostOf(authority).empty() &&
-        (afterScheme == authority || afterScheme.substr(authority.size()) == "/")) {
-        return std::nullopt;
+    return setting == "info-base" ? "KQGET_INFO_BASE" : "KQGET_IMAGE_BASE";
+}
+
+ServiceSettings::ServiceSettings(bool takesOptions, std::string userSettingsFile)
+{
+    bases.takesOptions = takesOptions;
+    bases.userSettingsFile = std::move(userSettingsFile);
+}
+
+void ServiceSettings::take(Strength strength, std::string_view setting, std::string_view value,
+                           std::string setBy, std::string named)
+{
+    if (!isBase(value)) {
+        return refuse((named.empty() ? setBy : named) +
+                      " must be http:// or https:// and a host (with an optional :port) and "
+                      "nothing after it, not '" +
+                      std::string(value) + "'");
     }
-    return "must be http:// or https:// and a host (with an optional :port) and nothing after "
-           "it, not '" +
-           std::string(url) + "'";
+    const bool info = setting == "info-base";
+    Strength& heldBy = info ? m_infoSetBy : m_imageSetBy;
+    if (strength <= heldBy) {
+        heldBy = strength;
+        value.remove_suffix(value.ends_with('/') ? 1 : 0);
+        (info ? bases.info : bases.image) = {std::string(value), std::move(setBy)};
+    }
 }
 
-std::string normalisedBase(std::string_view url)
+void ServiceSettings::takeFile(Strength strength, const std::string& path, std::string_view text)
 {
-    return std::string(url.ends_with('/') ? url.substr(0, url.size() - 1) : url);
-}
-
-std::variant<ServiceBases, std::string> chooseServiceBases(const BaseSettings& settings)
-{
-    ServiceBases bases = ServiceBases::configured();
-    const auto apply = [](ServiceBase& base,
-                          std::optional<ServiceBase> setting) -> std::optional<std::string> {
-        if (!setting) {
-            return std::nullopt;
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    for (std::size_t number = 1; !text.empty(); ++number) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        // A base holds no '#': whatever follows one is a comment.
+        line = trimSpaces(line.substr(0, line.find('#')), " \t\r");
+        if (line.empty()) {
+            continue;
         }
-        if (auto problem = baseUrlProblem(setting->url)) {
-            return setting->setBy + " " + *problem;
+        const std::size_t equals = line.find('=');
+        const std::string_view name = trimSpaces(line.substr(0, equals), " \t\r");
+        const std::string where =
+            "settings file '" + path + "' line " + std::to_string(number) + ": ";
+        if (equals == std::string_view::npos) {
+            return refuse(where + "'" + std::string(line) +
+                          "' is no setting: write name = value, such as "
+                          "info-base = https://cards.example.net");
         }
-        base = {normalisedBase(setting->url), std::move(setting->setBy)};
-        return std::nullopt;
-    };
-    if (auto problem =
-            apply(bases.info, chosen(settings.infoOption, "--info-base", settings.infoVariable,
-                                     "KQGET_INFO_BASE", settings.files, &SettingsFile::infoBase))) {
-        return *problem;
+        if (name != "info-base" && name != "image-base") {
+            return refuse(where + "unknown setting '" + std::string(name) +
+                          "': the settings are info-base and image-base");
+        }
+        take(strength, name, trimSpaces(line.substr(equals + 1), " \t\r"),
+             "line " + std::to_string(number) + " of " + path, where + std::string(name));
     }
-    if (auto problem = apply(bases.image, chosen(settings.imageOption, "--image-base",
-                                                 settings.imageVariable, "KQGET_IMAGE_BASE",
-                                                 settings.files, &SettingsFile::imageBase))) {
-        return *problem;
-    }
-    bases.takesOptions = settings.takesOptions;
-    bases.userSettingsFile = settings.userSettingsFile;
-    return bases;
 }
 
-std::string serviceBasesText(const ServiceBases& bases)
+void ServiceSettings::refuse(std::string reason)
 {
-    return "info base:  " + bases.info.url + " (set by " + bases.info.setBy + ")\n" +
-           "image base: " + bases.image.url + " (set by " + bases.image.setBy + ")\n";
+    if (problem.empty()) {
+        problem = std::move(reason);
+    }
+}
+
+std::string ServiceSettings::versionText() const
+{
+    std::string text = "kqget " + std::string(kDisplayVersion) + "\n";
+    if (problem.empty()) {
+        text += "info base:  " + bases.info.url + " (set by " + bases.info.setBy + ")\n" +
+                "image base: " + bases.image.url + " (set by " + bases.image.setBy + ")\n";
+    } else {
+        text += "bases:      cannot be used: " + problem + "\n";
+    }
+    std::string_view label = "settings:   ";
+    for (const std::string& file : files) {
+        text.append(label).append(file).append("\n");
+        label = "            ";
+    }
+    return text;
 }
 
 } // namespace kqget

@@ -1,12 +1,9 @@
 #pragma once
 
 #include "update/card_locations.h"
-#include "update/settings_file.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace kqget {
@@ -40,33 +37,57 @@ struct ServiceBases
     std::string unresolvedHostNote(std::string_view url) const;
 };
 
-// Why `url` cannot be a base: only http:// or https://, a host with an
-// optional :port, and nothing after it but one '/' (a path would be doubled
-// or lost when the URLs are formed). None when it can.
-std::optional<std::string> baseUrlProblem(std::string_view url);
+// "KQGET_INFO_BASE" for the setting "info-base".
+std::string variableFor(std::string_view setting);
 
-// A base as the URLs are formed from it: without its trailing '/'.
-std::string normalisedBase(std::string_view url);
-
-// What may set the bases besides the build, in this order: the command's
-// option, the environment's variable, the settings files.
-struct BaseSettings
+// The bases a program uses, from the settings it was given, and what
+// --version tells of them. A base takes the value of its strongest setting
+// (a later line of one file over an earlier one); what none sets keeps the
+// build's default. Every setting given must be sound, also one a stronger
+// setting overrides. kqget reads settings files and never writes them.
+class ServiceSettings
 {
-    std::optional<std::string> infoOption;
-    std::optional<std::string> imageOption;
-    std::optional<std::string> infoVariable;  // KQGET_INFO_BASE
-    std::optional<std::string> imageVariable; // KQGET_IMAGE_BASE
-    std::vector<SettingsFile> files;          // the user's, then the machine's
-    bool takesOptions = false;                // the command has --info-base
-    std::string userSettingsFile;             // where its user would write them
+public:
+    enum Strength
+    {
+        Option,
+        Variable,
+        UserFile,
+        MachineFile,
+        BuildDefault
+    };
+
+    ServiceBases bases = ServiceBases::configured();
+    std::string problem;            // why the bases cannot be used; empty when they can
+    std::vector<std::string> files; // each settings file looked at, as --version names it
+
+    ServiceSettings(bool takesOptions, std::string userSettingsFile);
+
+    // Takes `value` for `setting` ("info-base" or "image-base"), set by
+    // `setBy`. A base is http:// or https://, a host with an optional :port,
+    // and nothing after it but one '/', which is dropped: a path would be
+    // doubled or lost when the URLs are formed. A value that cannot be one is
+    // refused naming `named`, else `setBy`.
+    void take(Strength strength, std::string_view setting, std::string_view value,
+              std::string setBy, std::string named = {});
+
+    // Takes the settings in `text`, the content of the file at `path`: lines
+    // of "name = value", '#' starting a comment to the line's end, blank lines
+    // between; UTF-8 with or without a byte-order mark, lines ending in LF or
+    // CR LF; no sections. A line without '=', a name kqget does not know or a
+    // base that cannot be one is refused naming the file and the line.
+    void takeFile(Strength strength, const std::string& path, std::string_view text);
+
+    // Makes the bases unusable for the reason given, unless one was given first.
+    void refuse(std::string reason);
+
+    // The version, each base and what set it (or why the bases cannot be
+    // used), and the settings files looked at.
+    std::string versionText() const;
+
+private:
+    Strength m_infoSetBy = BuildDefault;
+    Strength m_imageSetBy = BuildDefault;
 };
-
-// The bases in effect: option over variable over the user's file over the
-// machine's over the build's default; or why a setting cannot be used,
-// naming it.
-std::variant<ServiceBases, std::string> chooseServiceBases(const BaseSettings& settings);
-
-// "  info base:  http://... (set by ...)" lines, for --version.
-std::string serviceBasesText(const ServiceBases& bases);
 
 } // namespace kqget

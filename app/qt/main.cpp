@@ -26,7 +26,7 @@ int main(int argc, char** argv)
     const kqget::ServiceSettings settings = kqget::windowServiceSettings();
     switch (command.action) {
     case WindowCommand::Action::Version:
-        std::fputs(kqget::versionText(settings).c_str(), stdout);
+        std::fputs(settings.versionText().c_str(), stdout);
         return 0;
     case WindowCommand::Action::Help:
         std::fputs(kqget::windowUsageText().c_str(), stdout);
@@ -39,11 +39,11 @@ int main(int argc, char** argv)
     case WindowCommand::Action::Screenshot:
         break;
     }
-    if (const auto* problem = std::get_if<std::string>(&settings.bases)) {
-        std::fprintf(stderr, "kqget: %s\n", problem->c_str());
+    if (!settings.problem.empty()) {
+        std::fprintf(stderr, "kqget: %s\n", settings.problem.c_str());
         return kqget::exitCode(kqget::ExitStatus::Usage);
     }
-    const auto& bases = std::get<kqget::ServiceBases>(settings.bases);
+    const kqget::ServiceBases& bases = settings.bases;
 
     if (const auto problem = kqget::missingDisplayProblem(arguments)) {
         std::fprintf(stderr, "kqget: %s\n", problem->c_str());

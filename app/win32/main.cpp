@@ -71,7 +71,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         });
     switch (command.action) {
     case WindowCommand::Action::Version:
-        tellUser(kqget::versionText(settings), false);
+        tellUser(settings.versionText(), false);
         return 0;
     case WindowCommand::Action::Help:
         tellUser(kqget::windowUsageText(), false);
@@ -83,11 +83,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     case WindowCommand::Action::Screenshot:
         break;
     }
-    if (const auto* problem = std::get_if<std::string>(&settings.bases)) {
-        tellUser("kqget: " + *problem + "\n", true);
+    if (!settings.problem.empty()) {
+        tellUser("kqget: " + settings.problem + "\n", true);
         return kqget::exitCode(kqget::ExitStatus::Usage);
     }
-    const auto& bases = std::get<kqget::ServiceBases>(settings.bases);
+    const kqget::ServiceBases& bases = settings.bases;
 
     try {
         const INITCOMMONCONTROLSEX commonControls{sizeof(INITCOMMONCONTROLSEX),

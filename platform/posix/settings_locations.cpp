@@ -1,26 +1,14 @@
-#include "platform/settings_locations.h"
-
-#include <cstdlib>
+#include "platform/service_settings.h"
 
 namespace kqget {
 
-namespace {
-
-std::string variable(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
-}
-
-} // namespace
-
-SettingsLocations settingsLocations()
+SettingsLocations settingsLocations(const EnvironmentLookup& environment)
 {
     // As the XDG base directory rules have it: a relative XDG_CONFIG_HOME is
     // ignored, and without it the user's is ~/.config.
-    std::string folder = variable("XDG_CONFIG_HOME");
+    std::string folder = environment("XDG_CONFIG_HOME").value_or("");
     if (!folder.starts_with('/')) {
-        const std::string home = variable("HOME");
+        const std::string home = environment("HOME").value_or("");
         folder = home.starts_with('/') ? home + "/.config" : std::string();
     }
     while (folder.size() > 1 && folder.ends_with('/')) {

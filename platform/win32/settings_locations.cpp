@@ -1,6 +1,4 @@
-#include "platform/settings_locations.h"
-
-#include "platform/win32/unique_handle.h"
+#include "platform/service_settings.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
 
@@ -16,8 +14,6 @@
 #include <cstdio>
 #include <io.h>
 #include <memory>
-#include <optional>
-#include <vector>
 
 namespace kqget {
 
@@ -40,25 +36,21 @@ std::string settingsFileIn(REFKNOWNFOLDERID id)
 // Whether `owner` is the user kqget runs as.
 bool isThisUser(PSID owner)
 {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return false;
-    }
-    const UniqueHandle<HANDLE, ::CloseHandle> held(token);
+    union {
+        TOKEN_USER user;
+        unsigned char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } token{};
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        return false;
-    }
-    return ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != 0;
+    return ::GetTokenInformation(::GetCurrentProcessToken(), TokenUser, &token, sizeof token,
+                                 &size) &&
+           ::EqualSid(owner, token.user.User.Sid);
 }
 
-// Why the open `file` is not to be read: any user may make a folder under
+// Why the open `file` is not to be read, or empty when it is: any user may make a folder under
 // %ProgramData%, and a file there that another user wrote would send this
 // user's key wherever it says. Only a file that belongs to this user, to the
 // administrators or to the system is taken.
-std::optional<std::string> foreignOwner(HANDLE file, const std::string& path)
+std::string foreignOwner(HANDLE file, const std::string& path)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -70,7 +62,7 @@ std::optional<std::string> foreignOwner(HANDLE file, const std::string& path)
     const std::unique_ptr<void, decltype(&::LocalFree)> held(descriptor, &::LocalFree);
     if (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
         ::IsWellKnownSid(owner, WinLocalSystemSid) || isThisUser(owner)) {
-        return std::nullopt;
+        return {};
     }
     std::string name = "another user";
     LPWSTR text = nullptr;
@@ -84,7 +76,7 @@ std::optional<std::string> foreignOwner(HANDLE file, const std::string& path)
 
 } // namespace
 
-SettingsLocations settingsLocations()
+SettingsLocations settingsLocations(const EnvironmentLookup& /*environment*/)
 {
     return {settingsFileIn(FOLDERID_RoamingAppData), settingsFileIn(FOLDERID_ProgramData)};
 }
@@ -92,13 +84,11 @@ SettingsLocations settingsLocations()
 std::FILE* openSettingsFile(const std::string& path, std::string& refusal)
 {
     std::FILE* file = ::_wfopen(toWide(path).c_str(), L"rb");
-    if (file == nullptr) {
-        return nullptr;
+    if (file != nullptr) {
+        refusal = foreignOwner(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file))), path);
     }
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
-    if (auto foreign = foreignOwner(handle, path)) {
+    if (!refusal.empty()) {
         std::fclose(file);
-        refusal = std::move(*foreign);
         return nullptr;
     }
     return file;

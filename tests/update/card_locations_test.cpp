@@ -1,7 +1,6 @@
 #include "update/build_config.h"
 #include "update/card_locations.h"
 #include "update/service_bases.h"
-#include "update/settings_file.h"
 
 #include <gtest/gtest.h>
 
@@ -68,49 +67,56 @@ TEST(ServiceHosts, EachBaseIsTheOriginOfItsFetches)
 }
 
 // Option over variable over the user's settings file over the machine's over
-// the build's, each checked as the build checks its own: a path would be
-// doubled or lost in the URLs; a trailing '/' is dropped.
-TEST(ServiceBases, OptionOverVariableOverFilesOverBuildAndOnlySchemeHostAndPort)
+// the build's, whatever the order they are taken in, each checked as the
+// build checks its own: a path would be doubled or lost in the URLs; a
+// trailing '/' is dropped. A bad setting is refused also where overridden.
+TEST(ServiceSettings, OptionOverVariableOverFilesOverBuildAndOnlySchemeHostAndPort)
 {
-    const auto file = [](std::string path, std::string_view text) {
-        return std::get<SettingsFile>(parseSettingsFile(std::move(path), text));
-    };
-    const SettingsFile user = file("/u/kqget.conf", "# mine\ninfo-base = http://user.test/\n");
-    const SettingsFile machine =
-        file("/etc/kqget.conf", "info-base = http://machine.test\nimage-base = http://img.test\n");
-    const SettingsFile absent{"/u/kqget.conf", false, std::nullopt, std::nullopt};
     const struct
     {
-        BaseSettings settings;
+        std::string option;   // --info-base; empty: none
+        std::string variable; // KQGET_INFO_BASE; empty: none
+        bool userFile;
+        bool machineFile;
         std::string info;  // the base in effect, or the start of the refusal
         std::string setBy; // empty: refused
     } cases[] = {
-        {{}, ServiceBases::configured().info.url, "the build's default"},
-        {{.infoVariable = "https://env.test", .files = {user}},
-         "https://env.test",
-         "KQGET_INFO_BASE"},
-        {{.infoOption = "http://opt.test:8080", .infoVariable = "https://env.test"},
-         "http://opt.test:8080",
+        {"", "", false, false, ServiceBases::configured().info.url, "the build's default"},
+        {"", "https://env.test", true, true, "https://env.test", "KQGET_INFO_BASE"},
+        {"http://opt.test:8080", "https://env.test", true, false, "http://opt.test:8080",
          "--info-base"},
-        {{.infoOption = "http://opt.test/"}, "http://opt.test", "--info-base"},
-        {{.files = {user, machine}}, "http://user.test", "line 2 of /u/kqget.conf"},
-        {{.files = {absent, machine}}, "http://machine.test", "line 1 of /etc/kqget.conf"},
-        {{.infoOption = "http://opt.test/x"}, "--info-base must be http:// or https://", ""},
-        {{.infoVariable = "ftp://env.test"}, "KQGET_INFO_BASE must be", ""},
-        {{.infoVariable = "http://"}, "KQGET_INFO_BASE must be", ""},
-        {{.infoVariable = "http://a b"}, "KQGET_INFO_BASE must be", ""},
-        {{.imageVariable = "env.test"}, "KQGET_IMAGE_BASE must be", ""},
+        {"http://opt.test/", "", false, false, "http://opt.test", "--info-base"},
+        {"", "", true, true, "http://user.test", "line 2 of /u/kqget.conf"},
+        {"", "", false, true, "http://machine.test", "line 1 of /etc/kqget.conf"},
+        {"http://opt.test/x", "", false, false, "--info-base must be http:// or https://", ""},
+        {"", "ftp://env.test", false, false, "KQGET_INFO_BASE must be", ""},
+        {"", "http://", false, false, "KQGET_INFO_BASE must be", ""},
+        {"", "http://a b", false, false, "KQGET_INFO_BASE must be", ""},
+        {"http://opt.test", "env.test", false, false, "KQGET_INFO_BASE must be", ""},
     };
     for (const auto& c : cases) {
-        const auto chosen = chooseServiceBases(c.settings);
+        SCOPED_TRACE(c.option + c.variable + c.info);
+        ServiceSettings settings(false, "");
+        if (c.userFile) {
+            settings.takeFile(ServiceSettings::UserFile, "/u/kqget.conf",
+                              "# mine\ninfo-base = http://user.test/\n");
+        }
+        if (!c.option.empty()) {
+            settings.take(ServiceSettings::Option, "info-base", c.option, "--info-base");
+        }
+        if (c.machineFile) {
+            settings.takeFile(ServiceSettings::MachineFile, "/etc/kqget.conf",
+                              "info-base = http://machine.test\nimage-base = http://img.test\n");
+        }
+        if (!c.variable.empty()) {
+            settings.take(ServiceSettings::Variable, "info-base", c.variable, "KQGET_INFO_BASE");
+        }
+        const ServiceBases& bases = settings.bases;
         if (c.setBy.empty()) {
-            ASSERT_TRUE(std::holds_alternative<std::string>(chosen)) << c.info;
-            EXPECT_TRUE(std::get<std::string>(chosen).starts_with(c.info))
-                << std::get<std::string>(chosen);
+            EXPECT_TRUE(settings.problem.starts_with(c.info)) << settings.problem;
             continue;
         }
-        ASSERT_TRUE(std::holds_alternative<ServiceBases>(chosen)) << std::get<std::string>(chosen);
-        const ServiceBases& bases = std::get<ServiceBases>(chosen);
+        ASSERT_EQ(settings.problem, "");
         EXPECT_EQ(bases.info.url, c.info);
         EXPECT_EQ(bases.info.setBy, c.setBy);
         const std::string host = c.info.substr(c.info.find("://") + 3);
@@ -120,9 +126,10 @@ TEST(ServiceBases, OptionOverVariableOverFilesOverBuildAndOnlySchemeHostAndPort)
         EXPECT_EQ(bases.unresolvedHostNote("http://elsewhere.test/x"), "");
     }
     // The command names its option, and either program the user's own file.
-    const auto command = std::get<ServiceBases>(chooseServiceBases(
-        {.files = {machine}, .takesOptions = true, .userSettingsFile = "/u/kqget.conf"}));
-    EXPECT_EQ(command.unresolvedHostNote("http://img.test/free/x"),
+    ServiceSettings command(true, "/u/kqget.conf");
+    command.takeFile(ServiceSettings::MachineFile, "/etc/kqget.conf",
+                     "info-base = http://machine.test\nimage-base = http://img.test\n");
+    EXPECT_EQ(command.bases.unresolvedHostNote("http://img.test/free/x"),
               "; img.test is the image base's host, set by line 2 of /etc/kqget.conf; to change "
               "it, give --image-base URL, set KQGET_IMAGE_BASE or write 'image-base = URL' into "
               "/u/kqget.conf");
@@ -130,7 +137,7 @@ TEST(ServiceBases, OptionOverVariableOverFilesOverBuildAndOnlySchemeHostAndPort)
 
 // One form on every system: a byte-order mark, CR LF, blanks, comments; a
 // line that is no setting is named by its file and number.
-TEST(SettingsFile, TakesNameEqualsValueLinesAndNamesTheLineItCannotTake)
+TEST(ServiceSettings, TakesNameEqualsValueLinesAndNamesTheLineItCannotTake)
 {
     const struct
     {
@@ -149,19 +156,21 @@ TEST(SettingsFile, TakesNameEqualsValueLinesAndNamesTheLineItCannotTake)
         {"[kqget]\n", "'f.conf' line 1: '[kqget]' is no setting", ""},
         {"image-base = http://a.test/x\n", "'f.conf' line 1: image-base must be http://", ""},
     };
-    const auto shown = [](const std::optional<SettingValue>& value) {
-        return value ? std::to_string(value->line) + ":" + value->value : std::string();
+    const auto shown = [](const ServiceBase& base) {
+        return base.setBy.starts_with("line ")
+                   ? base.setBy.substr(5, base.setBy.find(' ', 5) - 5) + ":" + base.url
+                   : std::string();
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const auto parsed = parseSettingsFile("f.conf", c.text);
-        if (const auto* problem = std::get_if<std::string>(&parsed)) {
-            EXPECT_EQ(problem->find("settings file " + c.info), 0u) << *problem;
+        ServiceSettings settings(false, "");
+        settings.takeFile(ServiceSettings::UserFile, "f.conf", c.text);
+        if (!settings.problem.empty()) {
+            EXPECT_EQ(settings.problem.find("settings file " + c.info), 0u) << settings.problem;
             continue;
         }
-        const auto& file = std::get<SettingsFile>(parsed);
-        EXPECT_EQ(shown(file.infoBase), c.info);
-        EXPECT_EQ(shown(file.imageBase), c.image);
+        EXPECT_EQ(shown(settings.bases.info), c.info);
+        EXPECT_EQ(shown(settings.bases.image), c.image);
     }
 }
 

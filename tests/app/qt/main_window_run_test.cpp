@@ -175,7 +175,8 @@ private slots:
         const auto runWithSettings = [&](const std::string& text) {
             config.write("kqget/kqget.conf", text);
             const ServiceSettings settings = windowServiceSettings();
-            const auto& bases = std::get<ServiceBases>(settings.bases);
+            QVERIFY2(settings.problem.empty(), settings.problem.c_str());
+            const ServiceBases& bases = settings.bases;
             m_window = std::make_unique<MainWindow>(
                 m_errors, [bases] { return makeWindowTransferFor(bases); }, bases.hosts());
             m_window->show();
