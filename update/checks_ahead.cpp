@@ -13,32 +13,23 @@ constexpr unsigned kMostThreads = 4;
 // one made during it.
 constexpr std::chrono::seconds kClockSlack{2};
 
-std::int64_t nowOnFileClock()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 } // namespace
+
+struct ChecksAhead::Check
+{
+    std::string path;
+    CardFileKind kind;
+    std::int64_t begun = 0; // on the clock of FileStamp::changed, less the slack
+    bool reached = false;
+    bool failed = false; // the look threw: the turn meets that itself
+    std::optional<std::string> damage;
+};
 
 ChecksAhead::ChecksAhead(const ContentCheckPort& check) : m_check(check)
 {
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
     for (unsigned i = 0; i < threads; ++i) {
-        m_workers.emplace_back([this] { work(); });
-    }
-}
-
-ChecksAhead::~ChecksAhead()
-{
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    for (std::thread& worker : m_workers) {
-        worker.join();
+        m_workers.emplace_back([this](const std::stop_token& stop) { work(stop); });
     }
 }
 
@@ -57,20 +48,18 @@ std::shared_ptr<ChecksAhead::Check> ChecksAhead::queue(std::string path, CardFil
     return check;
 }
 
-void ChecksAhead::work()
+void ChecksAhead::work(const std::stop_token& stop)
 {
     std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_stopping || !m_queued.empty(); });
-        if (m_stopping) {
-            return;
-        }
+    while (m_changed.wait(lock, stop, [this] { return !m_queued.empty(); })) {
         const std::shared_ptr<Check> check = m_queued.front().lock();
         m_queued.pop_front();
         if (!check) {
             continue; // its card was passed over
         }
-        check->begun = nowOnFileClock();
+        check->begun = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::system_clock::now().time_since_epoch() - kClockSlack)
+                           .count();
         lock.unlock();
         std::optional<std::string> damage;
         bool failed = false;
@@ -97,8 +86,7 @@ std::optional<std::string> ChecksAhead::damage(const std::shared_ptr<Check>& ahe
     if (ahead && ahead->path == path && !m_blind) {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return ahead->reached; });
-        const auto slack = std::chrono::nanoseconds(kClockSlack).count();
-        if (!ahead->failed && now.changed < ahead->begun - slack) {
+        if (!ahead->failed && now.changed < ahead->begun) {
             return std::move(ahead->damage);
         }
     }

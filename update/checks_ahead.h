@@ -4,7 +4,6 @@
 #include "update/file_system_port.h"
 
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -24,24 +23,14 @@ namespace kqget {
 class ChecksAhead
 {
 public:
-    // One file's look; its verdict lives as long as the handle.
-    struct Check
-    {
-        std::string path;
-        CardFileKind kind;
-        std::int64_t begun = 0; // on the clock of FileStamp::changed
-        bool reached = false;
-        bool failed = false; // the look threw: the turn meets that itself
-        std::optional<std::string> damage;
-    };
+    // One file's look; its verdict lives as long as the handle. A handle let
+    // go before its look began is passed over.
+    struct Check;
 
     explicit ChecksAhead(const ContentCheckPort& check);
-    ~ChecksAhead();
-    ChecksAhead(const ChecksAhead&) = delete;
-    ChecksAhead& operator=(const ChecksAhead&) = delete;
 
-    // A handle let go before its look began is passed over. None where the
-    // file system has told no change time: nothing is looked into ahead.
+    // None where the file system has told no change time: nothing is looked
+    // into ahead.
     std::shared_ptr<Check> queue(std::string path, CardFileKind kind);
 
     // What is wrong with the file at `path`, whose size query at its turn
@@ -51,15 +40,14 @@ public:
                                       CardFileKind kind, FileStamp now);
 
 private:
-    void work();
+    void work(const std::stop_token& stop);
 
     const ContentCheckPort& m_check;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable_any m_changed;
     std::deque<std::weak_ptr<Check>> m_queued;
-    bool m_stopping = false;
-    bool m_blind = false; // the run's thread only
-    std::vector<std::thread> m_workers;
+    bool m_blind = false;                // the run's thread only
+    std::vector<std::jthread> m_workers; // the first to go: stopped and joined
 };
 
 } // namespace kqget

@@ -5,9 +5,7 @@
 #include "update/checks_ahead.h"
 #include "update/fetch_scheduler.h"
 #include "update/fetched_body.h"
-#include "update/file_system_port.h"
 #include "update/progress_port.h"
-#include "update/transfer_port.h"
 
 #include <cstddef>
 #include <deque>
@@ -53,7 +51,8 @@ public:
                   const CardLocations& cards, const CardWalk& runWalk, std::size_t jobs,
                   std::function<FetchScheduler::Clock::time_point()> now,
                   const ContentCheckPort* check = nullptr);
-    ~FetchPipeline();
+    // Whatever way the run ends, no fetch goes on behind it.
+    ~FetchPipeline() { abandon(); }
     FetchPipeline(const FetchPipeline&) = delete;
     FetchPipeline& operator=(const FetchPipeline&) = delete;
 
@@ -82,32 +81,23 @@ public:
     void planAhead();
 
     // Fetches asked for (planned or not) and neither applied nor dropped.
-    std::size_t queued() const noexcept { return m_outstanding.size(); }
+    std::size_t queued() const noexcept { return m_fetches.size(); }
 
     // Drops every fetch and its body at once.
     void abandon() noexcept;
 
 private:
-    struct PlannedCard
-    {
-        std::string cardId;
-        Planned planned;
-    };
     struct Fetch
     {
         std::shared_ptr<FetchedBody> body;
         std::optional<FetchScheduler::FinalOutcome> done;
-        std::string path;
         std::string cardId;
-        CardFileKind kind = CardFileKind::Xml;
+        CardFileKind kind;
     };
 
     FetchTicket add(std::string path, CardFileKind kind, std::string_view cardId);
-    void plan(const CardPlan& card);
-    void dropPlanned(const Planned& planned);
+    void forget(const Planned& planned);
     void collect();
-    // Ends the wait for `awaited` when the refusal budget is spent.
-    void endIfRefusedTooLong(FetchTicket awaited);
 
     FileSystemPort& m_fileSystem;
     TransferPort& m_transfer;
@@ -120,11 +110,11 @@ private:
     FetchScheduler m_scheduler;
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;
-    std::deque<PlannedCard> m_ahead;
-    std::size_t m_checksAhead = 0;              // looks planned and not yet claimed
-    std::map<FetchTicket, Fetch> m_outstanding; // what queued() counts
+    std::deque<std::pair<std::string, Planned>> m_ahead; // by card id, in the walk's order
+    std::size_t m_checksAhead = 0;                       // looks planned and not yet claimed
+    std::map<FetchTicket, Fetch> m_fetches;              // what queued() counts
     FetchTicket m_lastTicket = 0;
-    std::shared_ptr<BodyBudget> m_budget;
+    std::shared_ptr<BodyBudget> m_budget = std::make_shared<BodyBudget>(0);
 };
 
 } // namespace kqget

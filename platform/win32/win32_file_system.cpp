@@ -121,7 +121,7 @@ std::uint64_t Win32FileSystem::fileSize(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> Win32FileSystem::stageFile(std::string_view path)
 {
-    return std::make_unique<Win32StagedFile>(path);
+    return stageWin32File(path);
 }
 
 std::unique_ptr<LogFile> Win32FileSystem::createLog(std::string_view path)
