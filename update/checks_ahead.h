@@ -3,35 +3,29 @@
 #include "update/content_check_port.h"
 #include "update/file_system_port.h"
 
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace kqget {
 
-// Looks into the card files a run will keep, on a few threads of its own,
-// ahead of their card's turn: a library in order is mostly reading and
-// inflating, which several cores share. Nothing is decided here, and no file
-// is sized for it: a verdict reached ahead counts at the file's turn only when
-// the size query the run makes then says that the file has not changed since
-// before the look began.
+// Looks into the card files a run will keep ahead of their card's turn, each
+// on a thread of its own: a library in order is mostly reading and inflating,
+// which several cores share. Nothing is decided here, and no file is sized
+// for it: a verdict reached ahead counts at the file's turn only when the size
+// query the run makes then says that the file has not changed since before
+// the look began.
 class ChecksAhead
 {
 public:
-    // One file's look; its verdict lives as long as the handle. A handle let
-    // go before its look began is passed over.
+    // One file's look, under way or done.
     struct Check;
 
-    explicit ChecksAhead(const ContentCheckPort& check);
+    explicit ChecksAhead(const ContentCheckPort& check) : m_check(check) {}
 
-    // None where the file system has told no change time: nothing is looked
-    // into ahead.
-    std::shared_ptr<Check> queue(std::string path, CardFileKind kind);
+    // None where the file system has told no change time, or no thread could
+    // be had: the file is looked into at its turn.
+    std::shared_ptr<Check> queue(std::string path, CardFileKind kind) noexcept;
 
     // What is wrong with the file at `path`, whose size query at its turn
     // gave `now`; none when it is sound. Takes the verdict of `ahead` when it
@@ -40,14 +34,8 @@ public:
                                       CardFileKind kind, FileStamp now);
 
 private:
-    void work(const std::stop_token& stop);
-
     const ContentCheckPort& m_check;
-    std::mutex m_mutex;
-    std::condition_variable_any m_changed;
-    std::deque<std::weak_ptr<Check>> m_queued;
-    bool m_blind = false;                // the run's thread only
-    std::vector<std::jthread> m_workers; // the first to go: stopped and joined
+    bool m_blind = false;
 };
 
 } // namespace kqget

@@ -15,14 +15,10 @@ constexpr std::chrono::milliseconds kWaitSlice{50};
 // records and the bodies within the budget are held.
 constexpr std::size_t kCardsAhead = 1024;
 constexpr std::size_t kFetchesAhead = 256;
-// Files looked into ahead: enough to keep every thread busy through a few
-// large files, few enough that a change made meanwhile is rare.
-constexpr std::size_t kChecksAhead = 64;
-
-std::size_t checksOf(const FetchPipeline::Planned& planned)
-{
-    return (planned.xmlCheck ? 1 : 0) + (planned.illustrationCheck ? 1 : 0);
-}
+// Cards ahead with a content check, whose files are looked into each on a
+// thread: enough to keep the cores busy through a few large files, few enough
+// that a change made meanwhile is rare.
+constexpr std::size_t kCardsLookedIntoAhead = 32;
 
 } // namespace
 
@@ -39,14 +35,8 @@ FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
     }
 }
 
-FetchTicket FetchPipeline::request(std::string path, CardFileKind kind, std::string_view cardId)
-{
-    const FetchTicket ticket = add(std::move(path), kind, cardId);
-    m_fetches.at(ticket).body->takeTurn();
-    return ticket;
-}
-
-FetchTicket FetchPipeline::add(std::string path, CardFileKind kind, std::string_view cardId)
+FetchTicket FetchPipeline::request(std::string path, CardFileKind kind, std::string_view cardId,
+                                   bool ahead)
 {
     const FetchTicket ticket = ++m_lastTicket;
     auto body = std::make_shared<FetchedBody>(m_fileSystem, std::move(path), kind, m_budget);
@@ -54,6 +44,9 @@ FetchTicket FetchPipeline::add(std::string path, CardFileKind kind, std::string_
     m_scheduler.add(ticket, image ? m_cards.imageUrl(cardId) : m_cards.infoUrl(cardId),
                     image ? m_cards.imageOrigin() : m_cards.infoOrigin(), body,
                     image ? m_cards.wireImageUrl(cardId) : m_cards.wireInfoUrl(cardId));
+    if (!ahead) {
+        body->takeTurn();
+    }
     m_fetches.emplace(ticket, Fetch{std::move(body), std::nullopt, std::string(cardId), kind});
     return ticket;
 }
@@ -67,16 +60,6 @@ void FetchPipeline::drop(FetchTicket ticket)
     }
 }
 
-void FetchPipeline::forget(const Planned& planned)
-{
-    for (const auto& ticket : {planned.xml, planned.illustration}) {
-        if (ticket) {
-            drop(*ticket);
-        }
-    }
-    m_checksAhead -= checksOf(planned);
-}
-
 FetchPipeline::Planned FetchPipeline::claim(std::string_view cardId)
 {
     const auto found = std::find_if(m_ahead.begin(), m_ahead.end(),
@@ -84,9 +67,14 @@ FetchPipeline::Planned FetchPipeline::claim(std::string_view cardId)
     if (found == m_ahead.end()) {
         return {}; // a folder that came after the plan, or one not planned yet
     }
-    std::for_each(m_ahead.begin(), found, [&](const auto& card) { forget(card.second); });
+    for (auto it = m_ahead.begin(); it != found; ++it) {
+        for (const auto& ticket : {it->second.xml, it->second.illustration}) {
+            if (ticket) {
+                drop(*ticket);
+            }
+        }
+    }
     Planned planned = std::move(found->second);
-    m_checksAhead -= checksOf(planned);
     m_ahead.erase(m_ahead.begin(), found + 1);
     return planned;
 }
@@ -107,8 +95,8 @@ void FetchPipeline::planAhead()
         // Only looks to queue: the run's own listing and size queries serve.
         m_planner->setFollowsOnly(!fetching);
     }
-    while (m_planner && m_ahead.size() < kCardsAhead && m_scheduler.notStarted() < m_jobs &&
-           m_fetches.size() < kFetchesAhead && m_checksAhead < kChecksAhead &&
+    while (m_planner && m_ahead.size() < (m_checks ? kCardsLookedIntoAhead : kCardsAhead) &&
+           m_scheduler.notStarted() < m_jobs && m_fetches.size() < kFetchesAhead &&
            *m_budget < kBodyBytesInMemory) {
         std::optional<WalkItem> item = m_planner->next();
         if (!item) {
@@ -124,7 +112,7 @@ void FetchPipeline::planAhead()
         Planned planned;
         const auto plan = [&](const CardFile& file, CardFileKind kind, auto& fetch, auto& check) {
             if (file.fetch && m_jobs > 1) {
-                fetch = add(file.path, kind, (*card)->cardId);
+                fetch = request(file.path, kind, (*card)->cardId, true);
             } else if (!file.fetch && m_checks) {
                 check = m_checks->queue(file.path, kind);
             }
@@ -132,7 +120,6 @@ void FetchPipeline::planAhead()
         plan((*card)->xml, CardFileKind::Xml, planned.xml, planned.xmlCheck);
         plan((*card)->illustration, CardFileKind::Illustration, planned.illustration,
              planned.illustrationCheck);
-        m_checksAhead += checksOf(planned);
         m_ahead.emplace_back((*card)->cardId, std::move(planned));
     }
     m_scheduler.startDue(m_transfer, m_now());
@@ -174,12 +161,10 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
         collect();
         if (const auto refused = m_scheduler.refusedTooLong(m_now())) {
             // Named by the fetch the run waits for, whose card the log ends with.
-            std::string url;
-            if (const auto named = m_fetches.find(ticket); named != m_fetches.end()) {
-                const Fetch& fetch = named->second;
-                url = fetch.kind == CardFileKind::Illustration ? m_cards.imageUrl(fetch.cardId)
-                                                               : m_cards.shownInfoUrl(fetch.cardId);
-            }
+            const Fetch& fetch = m_fetches.at(ticket);
+            const std::string url = fetch.kind == CardFileKind::Illustration
+                                        ? m_cards.imageUrl(fetch.cardId)
+                                        : m_cards.shownInfoUrl(fetch.cardId);
             abandon();
             throw ServiceRefusing(url, refused->httpStatus);
         }
@@ -200,7 +185,6 @@ void FetchPipeline::abandon() noexcept
     }
     m_fetches.clear();
     m_ahead.clear();
-    m_checksAhead = 0;
     m_planner.reset();
     m_plannerOver = true;
 }

@@ -61,8 +61,10 @@ public:
     // what was planned for them.
     Planned claim(std::string_view cardId);
 
-    // A fetch for a file whose need the plan did not foresee.
-    FetchTicket request(std::string path, CardFileKind kind, std::string_view cardId);
+    // A fetch for a file at its turn, whose need the plan did not foresee;
+    // or `ahead` of its turn, for the plan.
+    FetchTicket request(std::string path, CardFileKind kind, std::string_view cardId,
+                        bool ahead = false);
 
     // The file does not need the fetch after all: its body is dropped unseen.
     void drop(FetchTicket ticket);
@@ -95,8 +97,6 @@ private:
         CardFileKind kind;
     };
 
-    FetchTicket add(std::string path, CardFileKind kind, std::string_view cardId);
-    void forget(const Planned& planned);
     void collect();
 
     FileSystemPort& m_fileSystem;
@@ -111,7 +111,6 @@ private:
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;
     std::deque<std::pair<std::string, Planned>> m_ahead; // by card id, in the walk's order
-    std::size_t m_checksAhead = 0;                       // looks planned and not yet claimed
     std::map<FetchTicket, Fetch> m_fetches;              // what queued() counts
     FetchTicket m_lastTicket = 0;
     std::shared_ptr<BodyBudget> m_budget = std::make_shared<BodyBudget>(0);

@@ -5,6 +5,8 @@
 #include "platform/temporary_name.h"
 #include "update/run_error.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -20,18 +22,10 @@ namespace {
 // folder at the file's name, a name too long) is this file's own.
 FailureReach reachOf(int error) noexcept
 {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-    case EMFILE:
-    case ENFILE:
-    case ENOMEM:
-    case EIO:
-    case EROFS:
-        return FailureReach::Run;
-    default:
-        return FailureReach::OneCardFile;
-    }
+    constexpr std::array kShortOfSomething{ENOSPC, EDQUOT, EMFILE, ENFILE, ENOMEM, EIO, EROFS};
+    return std::ranges::find(kShortOfSomething, error) != kShortOfSomething.end()
+               ? FailureReach::Run
+               : FailureReach::OneCardFile;
 }
 
 // Whether kqget runs as root, which keeps card files' owners: asked once,
@@ -57,7 +51,9 @@ public:
         // file gets (the umask or the folder's default ACL).
         const mode_t mode = m_old ? (m_old->st_mode & 0777) : 0666;
         const std::string cardFolder = folderOf<char>(m_target, "/", 1);
-        m_fd = UniqueFd(::open(cardFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        if (!m_old) {
+            m_fd = UniqueFd(::open(cardFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        }
         struct stat created
         {};
         m_unnamed = m_fd.valid() && ::fstat(m_fd.get(), &created) == 0;
@@ -67,15 +63,24 @@ public:
         {};
         const bool folderKnown =
             (!m_unnamed || (isRoot() && !m_old)) && ::stat(cardFolder.c_str(), &folder) == 0;
-        if (!m_unnamed) {
-            // A file system that has no unnamed files, or any failure to make
-            // one, takes the named way, which tells the failure.
-            create(folderOf<char>(m_target, "/", 2), mode, created);
-            // A card folder that is a link to another disk: a rename cannot reach it.
-            if (folderKnown && folder.st_dev != created.st_dev) {
-                ::unlink(m_temporary.path.c_str());
-                create(cardFolder, mode, created);
+        // A replaced file, a file system that has no unnamed files, or any
+        // failure to make one, takes the named way, which tells the failure.
+        // O_EXCL makes a clash with a stranger's file a retry under the next
+        // name, never a write into it.
+        const auto create = [&](const std::string& path) {
+            m_fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+            if (!m_fd.valid()) {
+                return errno;
             }
+            ::fstat(m_fd.get(), &created);
+            if (folderKnown && folder.st_dev != created.st_dev) {
+                ::unlink(path.c_str());
+                return EXDEV;
+            }
+            return 0;
+        };
+        if (const int error = m_unnamed ? 0 : name(create)) {
+            fail("cannot create its temporary file", error);
         }
         if (const int error = adoptOwnership(created, folderKnown && !m_old ? &folder : nullptr)) {
             fail("cannot set the mode of its temporary file", error);
@@ -105,8 +110,8 @@ public:
     void commit() override
     {
         if (m_unnamed) {
-            // A new card file takes its name at once; a file that is there (or
-            // came meanwhile) is replaced through a name the next run would find.
+            // A new card file takes its name at once; one that came meanwhile
+            // is replaced through a name the next run would find.
             const std::string self = temporaryPath();
             const auto link = [&](const std::string& path) {
                 return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(),
@@ -114,20 +119,11 @@ public:
                            ? 0
                            : errno;
             };
-            if (!m_old && link(m_target) == 0) {
+            if (link(m_target) == 0) {
                 m_fd.reset();
-                m_unnamed = false;
                 return;
             }
-            int error = EEXIST;
-            for (int levels = 2; levels > 0 && error != 0; --levels) {
-                const std::string folder = folderOf<char>(m_target, "/", levels);
-                error = withFreshName(
-                    [&](std::string name) { return link(m_temporary.path = folder + name); },
-                    EEXIST);
-            }
-            if (error != 0) {
-                m_temporary.path.clear(); // a name this file never had
+            if (const int error = name(link)) {
                 fail("cannot name its temporary file", error);
             }
             m_unnamed = false;
@@ -150,25 +146,23 @@ private:
                        reachOf(error));
     }
 
-    // Creates a file of a fresh temporary name in `folder`. O_EXCL makes a
-    // clash with a stranger's file a retry under the next name, never a write
-    // into it.
-    void create(const std::string& folder, mode_t mode, struct stat& created)
+    // Gives the file a fresh temporary name through `make(path)`: in the data
+    // folder, or beside the card file where its folder is on another disk
+    // (`make` answers EXDEV), for a rename cannot reach it from there.
+    // Returns the system's error, 0 when named.
+    template <typename Make> int name(Make make)
     {
-        m_fd.reset();
-        const int error = withFreshName(
-            [&](std::string name) {
-                m_temporary.path = folder + name;
-                m_fd = UniqueFd(::open(m_temporary.path.c_str(),
-                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-                return m_fd.valid() ? 0 : errno;
-            },
-            EEXIST);
-        if (error != 0) {
-            m_temporary.path.clear(); // nothing was created
-            fail("cannot create its temporary file", error);
+        int error = EXDEV;
+        for (int levels = 2; levels > 0 && error == EXDEV; --levels) {
+            const std::string folder = folderOf<char>(m_target, "/", levels);
+            error = withFreshName(
+                [&](const std::string& name) { return make(m_temporary.path = folder + name); },
+                EEXIST);
         }
-        ::fstat(m_fd.get(), &created);
+        if (error != 0) {
+            m_temporary.path.clear(); // nothing of this file has that name
+        }
+        return error;
     }
 
     // A replaced card file keeps its mode, and under root its owner too, so

@@ -7,14 +7,14 @@
 
 namespace kqget {
 
-// A card file's new content, written into a file that has no name yet where
-// the file system allows it (O_TMPFILE): a run killed before its end leaves
-// nothing behind, and a new card file gets its name in one step, in its own
-// folder. A replaced file, or a file system without unnamed files, goes
-// through a temporary name in the data folder, renamed into place, which the
-// next run removes if a kill left it; beside the card file where its card
-// folder is on another file system. `newFileMode`: what the umask leaves of
-// 0666. Throws RunError naming the card file.
+// A card file's new content. A new card file is written into a file that has
+// no name yet where the file system allows it (O_TMPFILE), which a kill
+// removes with the process, and gets its name in one step, in its own folder.
+// A replaced file, or a file system without unnamed files, goes through a
+// temporary name in the data folder, renamed into place, which the next run
+// removes if a kill left it; beside the card file where its card folder is on
+// another file system. `newFileMode`: what the umask leaves of 0666. Throws
+// RunError naming the card file.
 std::unique_ptr<StagedFile> stagePosixFile(std::string_view target, unsigned newFileMode);
 
 } // namespace kqget

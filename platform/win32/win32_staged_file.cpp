@@ -6,6 +6,9 @@
 #include "platform/win32/windows_error_text.h"
 #include "update/run_error.h"
 
+#include <algorithm>
+#include <array>
+
 namespace kqget {
 
 namespace {
@@ -19,21 +22,19 @@ constexpr DWORD kMoveOver = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 // the file's name, a name too long) is this file's own.
 FailureReach reachOf(unsigned long error) noexcept
 {
-    switch (error) {
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case kDiskQuotaExceeded:
-    case ERROR_TOO_MANY_OPEN_FILES:
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-    case ERROR_NO_SYSTEM_RESOURCES:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_CRC:
-    case ERROR_IO_DEVICE:
-        return FailureReach::Run;
-    default:
-        return FailureReach::OneCardFile;
-    }
+    constexpr std::array<unsigned long, 10> kShortOfSomething{ERROR_DISK_FULL,
+                                                              ERROR_HANDLE_DISK_FULL,
+                                                              kDiskQuotaExceeded,
+                                                              ERROR_TOO_MANY_OPEN_FILES,
+                                                              ERROR_NOT_ENOUGH_MEMORY,
+                                                              ERROR_OUTOFMEMORY,
+                                                              ERROR_NO_SYSTEM_RESOURCES,
+                                                              ERROR_WRITE_PROTECT,
+                                                              ERROR_CRC,
+                                                              ERROR_IO_DEVICE};
+    return std::ranges::find(kShortOfSomething, error) != kShortOfSomething.end()
+               ? FailureReach::Run
+               : FailureReach::OneCardFile;
 }
 
 // A temporary file: deleted when it goes unless it was moved into place.
