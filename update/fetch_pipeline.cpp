@@ -139,19 +139,18 @@ void FetchPipeline::collect()
 std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
 {
     for (;;) {
-        auto found = m_fetches.find(ticket);
-        if (found != m_fetches.end() && !found->second.body->takeTurn()) {
+        Fetch& fetch = m_fetches.at(ticket);
+        if (!fetch.body->takeTurn()) {
             // Let go ahead of its turn, for the budget: fetched again now.
-            const Fetch fetch = found->second;
+            const Fetch again = fetch;
             drop(ticket);
-            ticket = request(fetch.body->path(), fetch.kind, fetch.cardId);
+            ticket = request(again.body->path(), again.kind, again.cardId);
             continue;
         }
-        if (found != m_fetches.end() && found->second.done) {
-            Delivery delivery{std::move(found->second.done->url),
-                              std::move(found->second.done->outcome),
-                              std::move(found->second.body)};
-            m_fetches.erase(found);
+        if (fetch.done) {
+            Delivery delivery{std::move(fetch.done->url), std::move(fetch.done->outcome),
+                              std::move(fetch.body)};
+            m_fetches.erase(ticket);
             return delivery;
         }
         m_scheduler.startDue(m_transfer, m_now(), ticket);
@@ -161,7 +160,6 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
         collect();
         if (const auto refused = m_scheduler.refusedTooLong(m_now())) {
             // Named by the fetch the run waits for, whose card the log ends with.
-            const Fetch& fetch = m_fetches.at(ticket);
             const std::string url = fetch.kind == CardFileKind::Illustration
                                         ? m_cards.imageUrl(fetch.cardId)
                                         : m_cards.shownInfoUrl(fetch.cardId);

@@ -19,7 +19,6 @@ void FetchedBody::release() noexcept
 {
     m_pieces.clear();
     m_pieces.shrink_to_fit();
-    m_held = 0;
     *m_budget -= std::exchange(m_charged, 0);
 }
 
@@ -95,12 +94,12 @@ bool FetchedBody::write(std::string_view bytes) noexcept
         m_written += bytes.size();
         if (m_file) {
             m_file->write(bytes);
-        } else if ((m_pieces.empty() || m_held + bytes.size() > m_charged) &&
+        } else if ((m_pieces.empty() ||
+                    m_pieces.back().capacity() - m_pieces.back().size() < bytes.size()) &&
                    !reserve(bytes.size())) {
             spill(bytes);
         } else {
             m_pieces.back().append(bytes);
-            m_held += bytes.size();
         }
     });
 }

@@ -36,8 +36,6 @@ public:
     FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
                 std::shared_ptr<BodyBudget> budget);
     ~FetchedBody() override;
-    FetchedBody(const FetchedBody&) = delete;
-    FetchedBody& operator=(const FetchedBody&) = delete;
 
     bool begin(long httpStatus, std::optional<std::uint64_t> length) noexcept override;
     bool write(std::string_view bytes) noexcept override;
@@ -91,8 +89,7 @@ private:
     std::mutex m_mutex;
     State m_state = State::Ahead;
     bool m_content = false;            // the reply's body is to be kept
-    std::vector<std::string> m_pieces; // the body in memory
-    std::uint64_t m_held = 0;          // bytes in m_pieces
+    std::vector<std::string> m_pieces; // the body in memory, each piece reserved whole
     std::uint64_t m_charged = 0;       // bytes taken from the budget
     std::unique_ptr<StagedFile> m_file;
     std::exception_ptr m_failure;
