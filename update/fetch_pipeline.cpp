@@ -1,6 +1,7 @@
 #include "update/fetch_pipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace kqget {
@@ -19,6 +20,10 @@ constexpr std::size_t kFetchesAhead = 256;
 // thread: enough to keep the cores busy through a few large files, few enough
 // that a change made meanwhile is rare.
 constexpr std::size_t kCardsLookedIntoAhead = 32;
+// A file system's clock may lag the process's by its tick, and some keep
+// times to two seconds: a change this close to a look's start is taken for
+// one made during it.
+constexpr std::chrono::seconds kClockSlack{2};
 
 } // namespace
 
@@ -28,12 +33,8 @@ FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
                              std::function<FetchScheduler::Clock::time_point()> now,
                              const ContentCheckPort* check)
     : m_fileSystem(fileSystem), m_transfer(transfer), m_progress(progress), m_cards(cards),
-      m_runWalk(runWalk), m_jobs(jobs), m_now(std::move(now)), m_scheduler(jobs)
-{
-    if (check != nullptr) {
-        m_checks.emplace(*check);
-    }
-}
+      m_runWalk(runWalk), m_jobs(jobs), m_now(std::move(now)), m_check(check), m_scheduler(jobs)
+{}
 
 FetchTicket FetchPipeline::request(std::string path, CardFileKind kind, std::string_view cardId,
                                    bool ahead)
@@ -83,7 +84,7 @@ void FetchPipeline::planAhead()
 {
     const bool fetching =
         m_jobs > 1 && (m_scheduler.underWay() != 0 || m_scheduler.notStarted() != 0);
-    if (!fetching && !m_checks) {
+    if (!fetching && m_check == nullptr) {
         return;
     }
     if (m_ahead.empty() && !m_plannerOver) {
@@ -95,7 +96,7 @@ void FetchPipeline::planAhead()
         // Only looks to queue: the run's own listing and size queries serve.
         m_planner->setFollowsOnly(!fetching);
     }
-    while (m_planner && m_ahead.size() < (m_checks ? kCardsLookedIntoAhead : kCardsAhead) &&
+    while (m_planner && m_ahead.size() < (m_check ? kCardsLookedIntoAhead : kCardsAhead) &&
            m_scheduler.notStarted() < m_jobs && m_fetches.size() < kFetchesAhead &&
            *m_budget < kBodyBytesInMemory) {
         std::optional<WalkItem> item = m_planner->next();
@@ -113,8 +114,8 @@ void FetchPipeline::planAhead()
         const auto plan = [&](const CardFile& file, CardFileKind kind, auto& fetch, auto& check) {
             if (file.fetch && m_jobs > 1) {
                 fetch = request(file.path, kind, (*card)->cardId, true);
-            } else if (!file.fetch && m_checks) {
-                check = m_checks->queue(file.path, kind);
+            } else if (!file.fetch && m_check != nullptr && !m_blind) {
+                check = lookAhead(file.path, kind);
             }
         };
         plan((*card)->xml, CardFileKind::Xml, planned.xml, planned.xmlCheck);
@@ -123,6 +124,47 @@ void FetchPipeline::planAhead()
         m_ahead.emplace_back((*card)->cardId, std::move(planned));
     }
     m_scheduler.startDue(m_transfer, m_now());
+}
+
+std::shared_future<FetchPipeline::Look> FetchPipeline::lookAhead(const std::string& path,
+                                                                 CardFileKind kind) noexcept
+{
+    try {
+        return std::async(std::launch::async, [&check = *m_check, path, kind] {
+            Look look{path,
+                      std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch() - kClockSlack)
+                          .count(),
+                      false, std::nullopt};
+            try {
+                look.damage = check.fileDamage(path, kind);
+            } catch (...) {
+                look.failed = true;
+            }
+            return look;
+        });
+    } catch (...) {
+        return {}; // no thread to be had: looked into at its turn
+    }
+}
+
+std::optional<std::string> FetchPipeline::damage(const std::shared_future<Look>& ahead,
+                                                 const std::string& path, CardFileKind kind,
+                                                 FileStamp now)
+{
+    if (m_check == nullptr) {
+        return std::nullopt;
+    }
+    // A change of content, a file moved in or made anew all set the change
+    // time, which no program can set back. Without it no verdict ever holds.
+    m_blind = m_blind || now.changed == 0;
+    if (ahead.valid() && !m_blind) {
+        const Look& look = ahead.get();
+        if (look.path == path && !look.failed && now.changed < look.begun) {
+            return look.damage;
+        }
+    }
+    return m_check->fileDamage(path, kind);
 }
 
 void FetchPipeline::collect()

@@ -2,7 +2,7 @@
 
 #include "update/card_locations.h"
 #include "update/card_walk.h"
-#include "update/checks_ahead.h"
+#include "update/content_check_port.h"
 #include "update/fetch_scheduler.h"
 #include "update/fetched_body.h"
 #include "update/progress_port.h"
@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,10 +22,11 @@ namespace kqget {
 // The fetches of one run. A planner, a copy of the run's walk, looks ahead
 // of the card whose turn it is and sends out the fetches those cards seem to
 // need, so that replies come while earlier cards wait for theirs; their
-// bodies wait in memory. With a content check it also queues the look into
-// each card file kept. Planning decides nothing: at each card's turn the run
-// claims what was planned, asks for what was not, and drops what is no
-// longer needed.
+// bodies wait in memory. With a content check it also begins the look into
+// each card file kept, each on a thread of its own: a library in order is
+// mostly reading and inflating, which several cores share. Planning decides
+// nothing: at each card's turn the run claims what was planned, asks for what
+// was not, and drops what is no longer needed.
 class FetchPipeline
 {
 public:
@@ -36,13 +38,22 @@ public:
         FetchScheduler::Outcome outcome;
         std::shared_ptr<FetchedBody> body;
     };
-    // What was planned for one card, by file: a fetch, or a look into it.
+    // A look into a card file begun ahead of its turn.
+    struct Look
+    {
+        std::string path;
+        std::int64_t begun = 0; // on the clock of FileStamp::changed, less a slack
+        bool failed = false;    // the look threw: the turn meets that itself
+        std::optional<std::string> damage;
+    };
+    // What was planned for one card, by file: a fetch, or a look into it. A
+    // look is waited for when its last handle goes.
     struct Planned
     {
         std::optional<FetchTicket> xml;
         std::optional<FetchTicket> illustration;
-        std::shared_ptr<ChecksAhead::Check> xmlCheck;
-        std::shared_ptr<ChecksAhead::Check> illustrationCheck;
+        std::shared_future<Look> xmlCheck;
+        std::shared_future<Look> illustrationCheck;
     };
 
     // `runWalk` is the run's own walk, which lists each letter at its turn.
@@ -74,8 +85,12 @@ public:
     // every fetch abandoned, once the service has refused for too long.
     std::optional<Delivery> await(FetchTicket ticket);
 
-    // The looks into card files, with a content check.
-    ChecksAhead* checks() noexcept { return m_checks ? &*m_checks : nullptr; }
+    // With a content check, what is wrong with the file at `path`, whose size
+    // query at its turn gave `now`; none when it is sound. The verdict of the
+    // look `ahead` counts only when that query says that the file has not
+    // changed since before the look began; else the file is looked into now.
+    std::optional<std::string> damage(const std::shared_future<Look>& ahead,
+                                      const std::string& path, CardFileKind kind, FileStamp now);
 
     // Plans ahead of the run's walk while the fetches under way and the
     // looks queued leave room. It lists letters ahead of the run only while
@@ -98,6 +113,7 @@ private:
     };
 
     void collect();
+    std::shared_future<Look> lookAhead(const std::string& path, CardFileKind kind) noexcept;
 
     FileSystemPort& m_fileSystem;
     TransferPort& m_transfer;
@@ -106,7 +122,8 @@ private:
     const CardWalk& m_runWalk;
     std::size_t m_jobs;
     std::function<FetchScheduler::Clock::time_point()> m_now;
-    std::optional<ChecksAhead> m_checks;
+    const ContentCheckPort* m_check;
+    bool m_blind = false; // no change times: no verdict ahead would ever count
     FetchScheduler m_scheduler;
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;
