@@ -93,7 +93,7 @@ void FetchPipeline::planAhead()
         m_planner->setSizesFiles(true);
     }
     if (m_planner) {
-        // Only looks to queue: the run's own listing and size queries serve.
+        // Only looks to begin: the run's own listing and size queries serve.
         m_planner->setFollowsOnly(!fetching);
     }
     while (m_planner && m_ahead.size() < (m_check ? kCardsLookedIntoAhead : kCardsAhead) &&

@@ -93,7 +93,7 @@ public:
                                       const std::string& path, CardFileKind kind, FileStamp now);
 
     // Plans ahead of the run's walk while the fetches under way and the
-    // looks queued leave room. It lists letters ahead of the run only while
+    // looks begun leave room. It lists letters ahead of the run only while
     // some fetch is out: a library in order is walked once.
     void planAhead();
 
