@@ -16,10 +16,10 @@ constexpr std::chrono::milliseconds kWaitSlice{50};
 // records and the bodies within the budget are held.
 constexpr std::size_t kCardsAhead = 1024;
 constexpr std::size_t kFetchesAhead = 256;
-// Cards ahead with a content check, whose files are looked into each on a
-// thread: enough to keep the cores busy through a few large files, few enough
-// that a change made meanwhile is rare.
-constexpr std::size_t kCardsLookedIntoAhead = 32;
+// Files looked into ahead, each on a thread of its own while its look lasts:
+// enough to keep the cores busy through a few large files, few enough that
+// the looks' memory stays small and a change made meanwhile is rare.
+constexpr std::size_t kLooksAhead = 8;
 // A file system's clock may lag the process's by its tick, and some keep
 // times to two seconds: a change this close to a look's start is taken for
 // one made during it.
@@ -68,9 +68,11 @@ FetchPipeline::Planned FetchPipeline::claim(std::string_view cardId)
     if (found == m_ahead.end()) {
         return {}; // a folder that came after the plan, or one not planned yet
     }
-    for (auto it = m_ahead.begin(); it != found; ++it) {
-        for (const auto& ticket : {it->second.xml, it->second.illustration}) {
-            if (ticket) {
+    for (auto it = m_ahead.begin(); it <= found; ++it) {
+        const Planned& card = it->second;
+        m_looksAhead -= (card.xmlCheck.valid() ? 1 : 0) + (card.illustrationCheck.valid() ? 1 : 0);
+        for (const auto& ticket : {card.xml, card.illustration}) {
+            if (ticket && it != found) {
                 drop(*ticket);
             }
         }
@@ -96,7 +98,7 @@ void FetchPipeline::planAhead()
         // Only looks to begin: the run's own listing and size queries serve.
         m_planner->setFollowsOnly(!fetching);
     }
-    while (m_planner && m_ahead.size() < (m_check ? kCardsLookedIntoAhead : kCardsAhead) &&
+    while (m_planner && m_ahead.size() < kCardsAhead && m_looksAhead < kLooksAhead &&
            m_scheduler.notStarted() < m_jobs && m_fetches.size() < kFetchesAhead &&
            *m_budget < kBodyBytesInMemory) {
         std::optional<WalkItem> item = m_planner->next();
@@ -116,6 +118,7 @@ void FetchPipeline::planAhead()
                 fetch = request(file.path, kind, (*card)->cardId, true);
             } else if (!file.fetch && m_check != nullptr && !m_blind) {
                 check = lookAhead(file.path, kind);
+                m_looksAhead += check.valid() ? 1 : 0;
             }
         };
         plan((*card)->xml, CardFileKind::Xml, planned.xml, planned.xmlCheck);
@@ -225,6 +228,7 @@ void FetchPipeline::abandon() noexcept
     }
     m_fetches.clear();
     m_ahead.clear();
+    m_looksAhead = 0;
     m_planner.reset();
     m_plannerOver = true;
 }

@@ -128,6 +128,7 @@ private:
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;
     std::deque<std::pair<std::string, Planned>> m_ahead; // by card id, in the walk's order
+    std::size_t m_looksAhead = 0;                        // begun and not yet claimed
     std::map<FetchTicket, Fetch> m_fetches;              // what queued() counts
     FetchTicket m_lastTicket = 0;
     std::shared_ptr<BodyBudget> m_budget = std::make_shared<BodyBudget>(0);
