@@ -97,7 +97,7 @@ private:
     // fetch planned for it or a new one.
     void updateFile(const std::string& cardId, const CardFile& file, CardFileKind kind,
                     std::optional<FetchTicket> planned,
-                    const std::shared_ptr<ChecksAhead::Check>& check)
+                    const std::shared_future<FetchPipeline::Look>& check)
     {
         const std::string& path = file.path;
         const FileStamp stamp =
@@ -126,13 +126,9 @@ private:
     // A file that passes the size rules but is no whole card file is fetched
     // as if it were missing.
     bool foundDamaged(const std::string& path, CardFileKind kind, FileStamp stamp,
-                      const std::shared_ptr<ChecksAhead::Check>& check)
+                      const std::shared_future<FetchPipeline::Look>& check)
     {
-        ChecksAhead* const checks = m_pipeline.checks();
-        if (checks == nullptr) {
-            return false;
-        }
-        std::optional<std::string> damage = checks->damage(check, path, kind, stamp);
+        std::optional<std::string> damage = m_pipeline.damage(check, path, kind, stamp);
         if (!damage) {
             return false;
         }

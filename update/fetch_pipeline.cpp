@@ -1,6 +1,7 @@
 #include "update/fetch_pipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace kqget {
@@ -15,16 +16,14 @@ constexpr std::chrono::milliseconds kWaitSlice{50};
 // records and the bodies within the budget are held.
 constexpr std::size_t kCardsAhead = 1024;
 constexpr std::size_t kFetchesAhead = 256;
-// What the bodies may hold in memory together, decoded.
-constexpr std::uint64_t kBytesAhead = 64ULL * 1024 * 1024;
-// Files looked into ahead: enough to keep every thread busy through a few
-// large files, few enough that a change made meanwhile is rare.
-constexpr std::size_t kChecksAhead = 64;
-
-std::size_t checksOf(const FetchPipeline::Planned& planned)
-{
-    return (planned.xmlCheck ? 1 : 0) + (planned.illustrationCheck ? 1 : 0);
-}
+// Files looked into ahead, each on a thread of its own while its look lasts:
+// enough to keep the cores busy through a few large files, few enough that
+// the looks' memory stays small and a change made meanwhile is rare.
+constexpr std::size_t kLooksAhead = 8;
+// A file system's clock may lag the process's by its tick, and some keep
+// times to two seconds: a change this close to a look's start is taken for
+// one made during it.
+constexpr std::chrono::seconds kClockSlack{2};
 
 } // namespace
 
@@ -34,103 +33,60 @@ FetchPipeline::FetchPipeline(FileSystemPort& fileSystem, TransferPort& transfer,
                              std::function<FetchScheduler::Clock::time_point()> now,
                              const ContentCheckPort* check)
     : m_fileSystem(fileSystem), m_transfer(transfer), m_progress(progress), m_cards(cards),
-      m_runWalk(runWalk), m_jobs(jobs), m_now(std::move(now)), m_scheduler(jobs),
-      m_budget(std::make_shared<BodyBudget>(kBytesAhead))
-{
-    if (check != nullptr) {
-        m_checks.emplace(*check);
-    }
-}
+      m_runWalk(runWalk), m_jobs(jobs), m_now(std::move(now)), m_check(check), m_scheduler(jobs)
+{}
 
-// Whatever way the run ends, no fetch goes on behind it.
-FetchPipeline::~FetchPipeline()
-{
-    abandon();
-}
-
-FetchTicket FetchPipeline::request(std::string path, CardFileKind kind, std::string_view cardId)
-{
-    const FetchTicket ticket = add(std::move(path), kind, cardId);
-    m_outstanding.at(ticket).body->takeTurn();
-    return ticket;
-}
-
-FetchTicket FetchPipeline::add(std::string path, CardFileKind kind, std::string_view cardId)
+FetchTicket FetchPipeline::request(std::string path, CardFileKind kind, std::string_view cardId,
+                                   bool ahead)
 {
     const FetchTicket ticket = ++m_lastTicket;
-    auto body = std::make_shared<FetchedBody>(m_fileSystem, path, kind, m_budget);
-    if (kind == CardFileKind::Illustration) {
-        m_scheduler.add(ticket, m_cards.imageUrl(cardId), m_cards.imageOrigin(), body,
-                        m_cards.wireImageUrl(cardId));
-    } else {
-        m_scheduler.add(ticket, m_cards.infoUrl(cardId), m_cards.infoOrigin(), body,
-                        m_cards.wireInfoUrl(cardId));
+    auto body = std::make_shared<FetchedBody>(m_fileSystem, std::move(path), kind, m_budget);
+    const bool image = kind == CardFileKind::Illustration;
+    m_scheduler.add(ticket, image ? m_cards.imageUrl(cardId) : m_cards.infoUrl(cardId),
+                    image ? m_cards.imageOrigin() : m_cards.infoOrigin(), body,
+                    image ? m_cards.wireImageUrl(cardId) : m_cards.wireInfoUrl(cardId));
+    if (!ahead) {
+        body->takeTurn();
     }
-    m_outstanding.emplace(
-        ticket, Fetch{std::move(body), std::nullopt, std::move(path), std::string(cardId), kind});
+    m_fetches.emplace(ticket, Fetch{std::move(body), std::nullopt, std::string(cardId), kind});
     return ticket;
 }
 
 void FetchPipeline::drop(FetchTicket ticket)
 {
     m_scheduler.drop(ticket);
-    if (const auto found = m_outstanding.find(ticket); found != m_outstanding.end()) {
+    if (const auto found = m_fetches.find(ticket); found != m_fetches.end()) {
         found->second.body->discard();
-        m_outstanding.erase(found);
+        m_fetches.erase(found);
     }
-}
-
-void FetchPipeline::dropPlanned(const Planned& planned)
-{
-    for (const auto& ticket : {planned.xml, planned.illustration}) {
-        if (ticket) {
-            drop(*ticket);
-        }
-    }
-    m_checksAhead -= checksOf(planned);
 }
 
 FetchPipeline::Planned FetchPipeline::claim(std::string_view cardId)
 {
     const auto found = std::find_if(m_ahead.begin(), m_ahead.end(),
-                                    [&](const PlannedCard& card) { return card.cardId == cardId; });
+                                    [&](const auto& card) { return card.first == cardId; });
     if (found == m_ahead.end()) {
         return {}; // a folder that came after the plan, or one not planned yet
     }
-    for (auto it = m_ahead.begin(); it != found; ++it) {
-        dropPlanned(it->planned);
+    for (auto it = m_ahead.begin(); it <= found; ++it) {
+        const Planned& card = it->second;
+        m_looksAhead -= (card.xmlCheck.valid() ? 1 : 0) + (card.illustrationCheck.valid() ? 1 : 0);
+        for (const auto& ticket : {card.xml, card.illustration}) {
+            if (ticket && it != found) {
+                drop(*ticket);
+            }
+        }
     }
-    Planned planned = std::move(found->planned);
-    m_checksAhead -= checksOf(planned);
+    Planned planned = std::move(found->second);
     m_ahead.erase(m_ahead.begin(), found + 1);
     return planned;
-}
-
-void FetchPipeline::plan(const CardPlan& card)
-{
-    PlannedCard planned{card.cardId, {}};
-    const bool fetches = m_jobs > 1;
-    if (card.xml.fetch && fetches) {
-        planned.planned.xml = add(card.xml.path, CardFileKind::Xml, card.cardId);
-    } else if (!card.xml.fetch && m_checks) {
-        planned.planned.xmlCheck = m_checks->queue(card.xml.path, CardFileKind::Xml);
-    }
-    if (card.illustration.fetch && fetches) {
-        planned.planned.illustration =
-            add(card.illustration.path, CardFileKind::Illustration, card.cardId);
-    } else if (!card.illustration.fetch && m_checks) {
-        planned.planned.illustrationCheck =
-            m_checks->queue(card.illustration.path, CardFileKind::Illustration);
-    }
-    m_checksAhead += checksOf(planned.planned);
-    m_ahead.push_back(std::move(planned));
 }
 
 void FetchPipeline::planAhead()
 {
     const bool fetching =
         m_jobs > 1 && (m_scheduler.underWay() != 0 || m_scheduler.notStarted() != 0);
-    if (!fetching && !m_checks) {
+    if (!fetching && m_check == nullptr) {
         return;
     }
     if (m_ahead.empty() && !m_plannerOver) {
@@ -139,12 +95,12 @@ void FetchPipeline::planAhead()
         m_planner->setSizesFiles(true);
     }
     if (m_planner) {
-        // Only looks to queue: the run's own listing and size queries serve.
+        // Only looks to begin: the run's own listing and size queries serve.
         m_planner->setFollowsOnly(!fetching);
     }
-    while (m_planner && m_ahead.size() < kCardsAhead && m_scheduler.notStarted() < m_jobs &&
-           m_outstanding.size() < kFetchesAhead && m_checksAhead < kChecksAhead &&
-           m_budget->used < m_budget->limit) {
+    while (m_planner && m_ahead.size() < kCardsAhead && m_looksAhead < kLooksAhead &&
+           m_scheduler.notStarted() < m_jobs && m_fetches.size() < kFetchesAhead &&
+           *m_budget < kBodyBytesInMemory) {
         std::optional<WalkItem> item = m_planner->next();
         if (!item) {
             // The end, or a letter the run's walk is to list first.
@@ -156,9 +112,62 @@ void FetchPipeline::planAhead()
             m_planner.reset(); // a failure the run will meet at its own turn
             break;
         }
-        plan(**card);
+        Planned planned;
+        const auto plan = [&](const CardFile& file, CardFileKind kind, auto& fetch, auto& check) {
+            if (file.fetch && m_jobs > 1) {
+                fetch = request(file.path, kind, (*card)->cardId, true);
+            } else if (!file.fetch && m_check != nullptr && !m_blind) {
+                check = lookAhead(file.path, kind);
+                m_looksAhead += check.valid() ? 1 : 0;
+            }
+        };
+        plan((*card)->xml, CardFileKind::Xml, planned.xml, planned.xmlCheck);
+        plan((*card)->illustration, CardFileKind::Illustration, planned.illustration,
+             planned.illustrationCheck);
+        m_ahead.emplace_back((*card)->cardId, std::move(planned));
     }
     m_scheduler.startDue(m_transfer, m_now());
+}
+
+std::shared_future<FetchPipeline::Look> FetchPipeline::lookAhead(const std::string& path,
+                                                                 CardFileKind kind) noexcept
+{
+    try {
+        return std::async(std::launch::async, [&check = *m_check, path, kind] {
+            Look look{path,
+                      std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch() - kClockSlack)
+                          .count(),
+                      false, std::nullopt};
+            try {
+                look.damage = check.fileDamage(path, kind);
+            } catch (...) {
+                look.failed = true;
+            }
+            return look;
+        });
+    } catch (...) {
+        return {}; // no thread to be had: looked into at its turn
+    }
+}
+
+std::optional<std::string> FetchPipeline::damage(const std::shared_future<Look>& ahead,
+                                                 const std::string& path, CardFileKind kind,
+                                                 FileStamp now)
+{
+    if (m_check == nullptr) {
+        return std::nullopt;
+    }
+    // A change of content, a file moved in or made anew all set the change
+    // time, which no program can set back. Without it no verdict ever holds.
+    m_blind = m_blind || now.changed == 0;
+    if (ahead.valid() && !m_blind) {
+        const Look& look = ahead.get();
+        if (look.path == path && !look.failed && now.changed < look.begun) {
+            return look.damage;
+        }
+    }
+    return m_check->fileDamage(path, kind);
 }
 
 void FetchPipeline::collect()
@@ -166,51 +175,27 @@ void FetchPipeline::collect()
     for (FinishedFetch& finished : m_transfer.waitForFinished(kWaitSlice)) {
         std::optional<FetchScheduler::FinalOutcome> done =
             m_scheduler.finished(std::move(finished), m_now());
-        if (!done) {
-            continue;
-        }
-        if (const auto found = m_outstanding.find(done->ticket); found != m_outstanding.end()) {
-            found->second.done = std::move(done);
+        if (done && m_fetches.contains(done->ticket)) {
+            m_fetches.at(done->ticket).done = std::move(done);
         }
     }
-}
-
-void FetchPipeline::endIfRefusedTooLong(FetchTicket awaited)
-{
-    const auto refused = m_scheduler.refusedTooLong(m_now());
-    if (!refused) {
-        return;
-    }
-    // Named by the fetch the run waits for, whose card the log ends with.
-    const auto named = m_outstanding.find(awaited);
-    std::string url;
-    if (named != m_outstanding.end()) {
-        const Fetch& fetch = named->second;
-        url = fetch.kind == CardFileKind::Illustration ? m_cards.imageUrl(fetch.cardId)
-                                                       : m_cards.shownInfoUrl(fetch.cardId);
-    }
-    abandon();
-    throw ServiceRefusing(url, refused->httpStatus);
 }
 
 std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
 {
     for (;;) {
-        auto found = m_outstanding.find(ticket);
-        if (found != m_outstanding.end() && !found->second.body->takeTurn()) {
+        Fetch& fetch = m_fetches.at(ticket);
+        if (!fetch.body->takeTurn()) {
             // Let go ahead of its turn, for the budget: fetched again now.
-            std::string path = std::move(found->second.path);
-            const std::string cardId = std::move(found->second.cardId);
-            const CardFileKind kind = found->second.kind;
+            const Fetch again = fetch;
             drop(ticket);
-            ticket = request(std::move(path), kind, cardId);
+            ticket = request(again.body->path(), again.kind, again.cardId);
             continue;
         }
-        if (found != m_outstanding.end() && found->second.done) {
-            Delivery delivery{std::move(found->second.done->url),
-                              std::move(found->second.done->outcome),
-                              std::move(found->second.body)};
-            m_outstanding.erase(found);
+        if (fetch.done) {
+            Delivery delivery{std::move(fetch.done->url), std::move(fetch.done->outcome),
+                              std::move(fetch.body)};
+            m_fetches.erase(ticket);
             return delivery;
         }
         m_scheduler.startDue(m_transfer, m_now(), ticket);
@@ -218,7 +203,14 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
         // not left empty for as long as the wait lasts.
         planAhead();
         collect();
-        endIfRefusedTooLong(ticket);
+        if (const auto refused = m_scheduler.refusedTooLong(m_now())) {
+            // Named by the fetch the run waits for, whose card the log ends with.
+            const std::string url = fetch.kind == CardFileKind::Illustration
+                                        ? m_cards.imageUrl(fetch.cardId)
+                                        : m_cards.shownInfoUrl(fetch.cardId);
+            abandon();
+            throw ServiceRefusing(url, refused->httpStatus);
+        }
         m_progress.whileWaiting();
         if (m_progress.stopRequested()) {
             abandon();
@@ -231,12 +223,12 @@ void FetchPipeline::abandon() noexcept
 {
     m_transfer.abandonAll();
     m_scheduler.clear();
-    for (auto& [ticket, fetch] : m_outstanding) {
+    for (auto& [ticket, fetch] : m_fetches) {
         fetch.body->discard();
     }
-    m_outstanding.clear();
+    m_fetches.clear();
     m_ahead.clear();
-    m_checksAhead = 0;
+    m_looksAhead = 0;
     m_planner.reset();
     m_plannerOver = true;
 }

@@ -2,16 +2,15 @@
 
 #include "update/card_locations.h"
 #include "update/card_walk.h"
-#include "update/checks_ahead.h"
+#include "update/content_check_port.h"
 #include "update/fetch_scheduler.h"
 #include "update/fetched_body.h"
-#include "update/file_system_port.h"
 #include "update/progress_port.h"
-#include "update/transfer_port.h"
 
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,10 +22,11 @@ namespace kqget {
 // The fetches of one run. A planner, a copy of the run's walk, looks ahead
 // of the card whose turn it is and sends out the fetches those cards seem to
 // need, so that replies come while earlier cards wait for theirs; their
-// bodies wait in memory. With a content check it also queues the look into
-// each card file kept. Planning decides nothing: at each card's turn the run
-// claims what was planned, asks for what was not, and drops what is no
-// longer needed.
+// bodies wait in memory. With a content check it also begins the look into
+// each card file kept, each on a thread of its own: a library in order is
+// mostly reading and inflating, which several cores share. Planning decides
+// nothing: at each card's turn the run claims what was planned, asks for what
+// was not, and drops what is no longer needed.
 class FetchPipeline
 {
 public:
@@ -38,13 +38,22 @@ public:
         FetchScheduler::Outcome outcome;
         std::shared_ptr<FetchedBody> body;
     };
-    // What was planned for one card, by file: a fetch, or a look into it.
+    // A look into a card file begun ahead of its turn.
+    struct Look
+    {
+        std::string path;
+        std::int64_t begun = 0; // on the clock of FileStamp::changed, less a slack
+        bool failed = false;    // the look threw: the turn meets that itself
+        std::optional<std::string> damage;
+    };
+    // What was planned for one card, by file: a fetch, or a look into it. A
+    // look is waited for when its last handle goes.
     struct Planned
     {
         std::optional<FetchTicket> xml;
         std::optional<FetchTicket> illustration;
-        std::shared_ptr<ChecksAhead::Check> xmlCheck;
-        std::shared_ptr<ChecksAhead::Check> illustrationCheck;
+        std::shared_future<Look> xmlCheck;
+        std::shared_future<Look> illustrationCheck;
     };
 
     // `runWalk` is the run's own walk, which lists each letter at its turn.
@@ -53,7 +62,8 @@ public:
                   const CardLocations& cards, const CardWalk& runWalk, std::size_t jobs,
                   std::function<FetchScheduler::Clock::time_point()> now,
                   const ContentCheckPort* check = nullptr);
-    ~FetchPipeline();
+    // Whatever way the run ends, no fetch goes on behind it.
+    ~FetchPipeline() { abandon(); }
     FetchPipeline(const FetchPipeline&) = delete;
     FetchPipeline& operator=(const FetchPipeline&) = delete;
 
@@ -62,8 +72,10 @@ public:
     // what was planned for them.
     Planned claim(std::string_view cardId);
 
-    // A fetch for a file whose need the plan did not foresee.
-    FetchTicket request(std::string path, CardFileKind kind, std::string_view cardId);
+    // A fetch for a file at its turn, whose need the plan did not foresee;
+    // or `ahead` of its turn, for the plan.
+    FetchTicket request(std::string path, CardFileKind kind, std::string_view cardId,
+                        bool ahead = false);
 
     // The file does not need the fetch after all: its body is dropped unseen.
     void drop(FetchTicket ticket);
@@ -73,41 +85,35 @@ public:
     // every fetch abandoned, once the service has refused for too long.
     std::optional<Delivery> await(FetchTicket ticket);
 
-    // The looks into card files, with a content check.
-    ChecksAhead* checks() noexcept { return m_checks ? &*m_checks : nullptr; }
+    // With a content check, what is wrong with the file at `path`, whose size
+    // query at its turn gave `now`; none when it is sound. The verdict of the
+    // look `ahead` counts only when that query says that the file has not
+    // changed since before the look began; else the file is looked into now.
+    std::optional<std::string> damage(const std::shared_future<Look>& ahead,
+                                      const std::string& path, CardFileKind kind, FileStamp now);
 
     // Plans ahead of the run's walk while the fetches under way and the
-    // looks queued leave room. It lists letters ahead of the run only while
+    // looks begun leave room. It lists letters ahead of the run only while
     // some fetch is out: a library in order is walked once.
     void planAhead();
 
     // Fetches asked for (planned or not) and neither applied nor dropped.
-    std::size_t queued() const noexcept { return m_outstanding.size(); }
+    std::size_t queued() const noexcept { return m_fetches.size(); }
 
     // Drops every fetch and its body at once.
     void abandon() noexcept;
 
 private:
-    struct PlannedCard
-    {
-        std::string cardId;
-        Planned planned;
-    };
     struct Fetch
     {
         std::shared_ptr<FetchedBody> body;
         std::optional<FetchScheduler::FinalOutcome> done;
-        std::string path;
         std::string cardId;
-        CardFileKind kind = CardFileKind::Xml;
+        CardFileKind kind;
     };
 
-    FetchTicket add(std::string path, CardFileKind kind, std::string_view cardId);
-    void plan(const CardPlan& card);
-    void dropPlanned(const Planned& planned);
     void collect();
-    // Ends the wait for `awaited` when the refusal budget is spent.
-    void endIfRefusedTooLong(FetchTicket awaited);
+    std::shared_future<Look> lookAhead(const std::string& path, CardFileKind kind) noexcept;
 
     FileSystemPort& m_fileSystem;
     TransferPort& m_transfer;
@@ -116,15 +122,16 @@ private:
     const CardWalk& m_runWalk;
     std::size_t m_jobs;
     std::function<FetchScheduler::Clock::time_point()> m_now;
-    std::optional<ChecksAhead> m_checks;
+    const ContentCheckPort* m_check;
+    bool m_blind = false; // no change times: no verdict ahead would ever count
     FetchScheduler m_scheduler;
     std::optional<CardWalk> m_planner;
     bool m_plannerOver = false;
-    std::deque<PlannedCard> m_ahead;
-    std::size_t m_checksAhead = 0;              // looks planned and not yet claimed
-    std::map<FetchTicket, Fetch> m_outstanding; // what queued() counts
+    std::deque<std::pair<std::string, Planned>> m_ahead; // by card id, in the walk's order
+    std::size_t m_looksAhead = 0;                        // begun and not yet claimed
+    std::map<FetchTicket, Fetch> m_fetches;              // what queued() counts
     FetchTicket m_lastTicket = 0;
-    std::shared_ptr<BodyBudget> m_budget;
+    std::shared_ptr<BodyBudget> m_budget = std::make_shared<BodyBudget>(0);
 };
 
 } // namespace kqget

@@ -1,5 +1,6 @@
 #include "update/fetched_body.h"
 
+#include <new>
 #include <utility>
 
 namespace kqget {
@@ -18,106 +19,27 @@ void FetchedBody::release() noexcept
 {
     m_pieces.clear();
     m_pieces.shrink_to_fit();
-    m_held = 0;
-    m_budget->used -= std::exchange(m_charged, 0);
+    *m_budget -= std::exchange(m_charged, 0);
 }
 
-void FetchedBody::failWithCaught() noexcept
+bool FetchedBody::reserve(std::uint64_t bytes)
 {
-    m_file.reset();
-    release();
-    m_keeping = false;
-    if (!m_atTurn) {
-        m_letGo = true; // fetched again at its turn, where a failure is the card's own
-        return;
-    }
-    try {
-        throw;
-    } catch (const RunError& error) {
-        try {
-            m_failure.emplace(error); // with its reach: one card file's, or the run's
-        } catch (...) {
-            m_discarded = true;
-        }
-    } catch (...) {
-        m_discarded = true; // out of memory: store() says so
-    }
-}
-
-template <typename Keep> bool FetchedBody::keep(Keep keep) noexcept
-{
-    if (m_discarded || m_letGo || m_failure) {
+    if (m_budget->fetch_add(bytes) + bytes > kBodyBytesInMemory) {
+        *m_budget -= bytes;
         return false;
     }
-    try {
-        keep();
-    } catch (...) {
-        failWithCaught();
-    }
-    return !m_discarded && !m_letGo && !m_failure;
+    m_charged += bytes;
+    m_pieces.emplace_back().reserve(bytes);
+    return true;
 }
 
-void FetchedBody::overBudget(std::string_view bytes)
+void FetchedBody::spill(std::string_view bytes)
 {
-    if (m_atTurn) {
-        toFile(bytes);
+    if (m_state == State::Ahead) {
+        release();
+        m_state = State::LetGo;
         return;
     }
-    release();
-    m_letGo = true;
-}
-
-bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) noexcept
-{
-    const std::lock_guard lock(m_mutex);
-    return keep([&] {
-        m_file.reset();
-        m_failure.reset();
-        release();
-        m_start = {};
-        m_written = 0;
-        m_keeping = isContentStatus(httpStatus);
-        // An error page is read and dropped; a runaway body ends at the cap. An
-        // announced one is held in one piece, never moved as it grows.
-        if (m_keeping && length && *length <= kBodySizeCapBytes) {
-            if (!m_budget->take(*length)) {
-                overBudget({});
-                return;
-            }
-            m_charged = *length;
-            m_pieces.emplace_back().reserve(*length);
-        }
-    });
-}
-
-bool FetchedBody::write(std::string_view bytes) noexcept
-{
-    const std::lock_guard lock(m_mutex);
-    return keep([&] {
-        if (!m_keeping) {
-            return;
-        }
-        m_start.feed(bytes);
-        m_written += bytes.size();
-        if (m_file) {
-            m_file->write(bytes);
-            return;
-        }
-        if (m_pieces.empty() || m_held + bytes.size() > m_charged) {
-            if (!m_budget->take(bytes.size())) {
-                overBudget(bytes);
-                return;
-            }
-            m_charged += bytes.size();
-            m_pieces.emplace_back().reserve(bytes.size());
-        }
-        m_pieces.back().append(bytes);
-        m_held += bytes.size();
-    });
-}
-
-void FetchedBody::toFile(std::string_view bytes)
-{
     m_file = m_fileSystem.stageFile(m_path);
     for (const std::string& piece : m_pieces) {
         m_file->write(piece);
@@ -126,29 +48,84 @@ void FetchedBody::toFile(std::string_view bytes)
     m_file->write(bytes);
 }
 
+template <typename Step> bool FetchedBody::guarded(Step step) noexcept
+{
+    const std::lock_guard lock(m_mutex);
+    const auto kept = [&] { return m_state == State::Ahead || m_state == State::AtTurn; };
+    if (!kept()) {
+        return false;
+    }
+    try {
+        step();
+    } catch (...) {
+        m_file.reset();
+        release();
+        // Ahead of its turn the body is fetched again at its turn, where a
+        // failure is the card's own.
+        m_state = m_state == State::Ahead ? State::LetGo : State::Failed;
+        m_failure = std::current_exception();
+    }
+    return kept();
+}
+
+bool FetchedBody::begin(long httpStatus, std::optional<std::uint64_t> length) noexcept
+{
+    return guarded([&] {
+        m_file.reset();
+        release();
+        m_start = {};
+        m_written = 0;
+        m_content = isContentStatus(httpStatus);
+        // An error page is read and dropped; a runaway body ends at the cap. An
+        // announced one is held in one piece, never moved as it grows.
+        if (m_content && length && *length <= kBodySizeCapBytes && !reserve(*length)) {
+            spill({});
+        }
+    });
+}
+
+bool FetchedBody::write(std::string_view bytes) noexcept
+{
+    return guarded([&] {
+        if (!m_content) {
+            return;
+        }
+        m_start.feed(bytes);
+        m_written += bytes.size();
+        if (m_file) {
+            m_file->write(bytes);
+        } else if ((m_pieces.empty() ||
+                    m_pieces.back().capacity() - m_pieces.back().size() < bytes.size()) &&
+                   !reserve(bytes.size())) {
+            spill(bytes);
+        } else {
+            m_pieces.back().append(bytes);
+        }
+    });
+}
+
 bool FetchedBody::takeTurn() noexcept
 {
     const std::lock_guard lock(m_mutex);
-    m_atTurn = true;
-    return !m_letGo;
-}
-
-std::string FetchedBody::refusal() const
-{
-    return std::string(m_start.refusal(m_kind));
+    if (m_state == State::Ahead) {
+        m_state = State::AtTurn;
+    }
+    return m_state != State::LetGo;
 }
 
 FetchedBody::Stored FetchedBody::store(const ContentCheckPort* check)
 {
     const std::lock_guard lock(m_mutex);
-    if (m_failure) {
-        throw *m_failure;
-    }
-    if (m_discarded) {
-        throw RunError(ErrorNumber::OutOfMemory, "out of memory for the body of '" + m_path + "'");
+    if (m_state == State::Failed) {
+        try {
+            std::rethrow_exception(m_failure);
+        } catch (const std::bad_alloc&) {
+            throw RunError(ErrorNumber::OutOfMemory,
+                           "out of memory for the body of '" + m_path + "'");
+        }
     }
     if (!m_file) {
-        toFile({}); // a sink no transfer began holds an empty body
+        spill({}); // at its turn: into its file, also an empty body no transfer began
     }
     const std::unique_ptr<StagedFile> file = std::move(m_file);
     if (check != nullptr) {
@@ -166,7 +143,7 @@ FetchedBody::Stored FetchedBody::store(const ContentCheckPort* check)
 void FetchedBody::discard() noexcept
 {
     const std::lock_guard lock(m_mutex);
-    m_discarded = true;
+    m_state = State::Discarded;
     m_file.reset();
     release();
 }

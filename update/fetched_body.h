@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,22 +17,10 @@
 
 namespace kqget {
 
-// The decoded bytes that bodies may hold in memory together, for the whole run.
-struct BodyBudget
-{
-    explicit BodyBudget(std::uint64_t limit) : limit(limit) {}
-    // Whether `bytes` more fit; when they do, they are counted.
-    bool take(std::uint64_t bytes) noexcept
-    {
-        if (used.fetch_add(bytes) + bytes > limit) {
-            used -= bytes;
-            return false;
-        }
-        return true;
-    }
-    const std::uint64_t limit;
-    std::atomic<std::uint64_t> used{0};
-};
+// What the bodies may hold in memory together, decoded, for the whole run.
+inline constexpr std::uint64_t kBodyBytesInMemory = 64ULL * 1024 * 1024;
+// The bytes they hold.
+using BodyBudget = std::atomic<std::uint64_t>;
 
 // A fetch's body on its way into a card file. It waits in memory, under the
 // run's budget, until its card's turn, when store() writes it through the file
@@ -47,8 +36,6 @@ public:
     FetchedBody(FileSystemPort& fileSystem, std::string path, CardFileKind kind,
                 std::shared_ptr<BodyBudget> budget);
     ~FetchedBody() override;
-    FetchedBody(const FetchedBody&) = delete;
-    FetchedBody& operator=(const FetchedBody&) = delete;
 
     bool begin(long httpStatus, std::optional<std::uint64_t> length) noexcept override;
     bool write(std::string_view bytes) noexcept override;
@@ -58,9 +45,10 @@ public:
     bool takeTurn() noexcept;
     // Why the body, by its start, is no card file of its kind (as the log
     // says it); empty when it may be stored.
-    std::string refusal() const;
+    std::string refusal() const { return std::string(m_start.refusal(m_kind)); }
     // What went wrong while the body was kept at its turn, if anything did.
-    const std::optional<RunError>& failure() const noexcept { return m_failure; }
+    const std::exception_ptr& failure() const noexcept { return m_failure; }
+    const std::string& path() const noexcept { return m_path; }
 
     struct Stored
     {
@@ -76,15 +64,21 @@ public:
     void discard() noexcept;
 
 private:
-    // Under m_mutex: the bytes held so far and `bytes` go on into the
-    // temporary file.
-    void toFile(std::string_view bytes);
-    // Under m_mutex: a body with no room left ahead of its turn is let go.
-    void overBudget(std::string_view bytes);
-    // Under m_mutex: runs `keep` unless the body is no longer kept, and says
-    // whether it still is.
-    template <typename Keep> bool keep(Keep keep) noexcept;
-    void failWithCaught() noexcept;
+    enum class State
+    {
+        Ahead,     // waits for its turn, in memory
+        AtTurn,    // its turn has come: what outgrows the budget goes to its file
+        LetGo,     // let go ahead of its turn, to be fetched again
+        Failed,    // at its turn: m_failure says why
+        Discarded, // dropped unseen
+    };
+    // Runs `step` under m_mutex while the body is kept, and says whether it still is.
+    template <typename Step> bool guarded(Step step) noexcept;
+    // Under m_mutex: memory for `bytes` more in a new piece, if the budget has it.
+    bool reserve(std::uint64_t bytes);
+    // Under m_mutex: no room for `bytes` more. Ahead of its turn the body is
+    // let go; at its turn it goes on into its file.
+    void spill(std::string_view bytes);
     void release() noexcept;
 
     FileSystemPort& m_fileSystem;
@@ -93,16 +87,13 @@ private:
     const std::shared_ptr<BodyBudget> m_budget;
     BodyStart m_start;
     std::mutex m_mutex;
-    std::vector<std::string> m_pieces; // the body in memory
-    std::uint64_t m_held = 0;          // bytes in m_pieces
+    State m_state = State::Ahead;
+    bool m_content = false;            // the reply's body is to be kept
+    std::vector<std::string> m_pieces; // the body in memory, each piece reserved whole
     std::uint64_t m_charged = 0;       // bytes taken from the budget
     std::unique_ptr<StagedFile> m_file;
-    std::optional<RunError> m_failure;
+    std::exception_ptr m_failure;
     std::uint64_t m_written = 0;
-    bool m_keeping = false;
-    bool m_atTurn = false;
-    bool m_letGo = false;
-    bool m_discarded = false;
 };
 
 } // namespace kqget

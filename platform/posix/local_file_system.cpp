@@ -186,7 +186,7 @@ FileStamp LocalFileSystem::fileStamp(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    return std::make_unique<PosixStagedFile>(linuxPath(path), m_newFileMode);
+    return stagePosixFile(linuxPath(path), m_newFileMode);
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)

@@ -55,7 +55,7 @@ public:
     std::uint64_t fileSize(std::string_view path) noexcept override;
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
-        return std::make_unique<Win32StagedFile>(path);
+        return stageWin32File(path);
     }
     std::unique_ptr<LogFile> createLog(std::string_view path) override { return openRunLog(path); }
     std::unique_ptr<RunLock> lockRun(std::string_view logPath, std::string_view dataFolder) override
