@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <span>
 
 namespace kqget {
@@ -13,7 +14,6 @@ constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr"
 constexpr std::array<std::string_view, 7> kDays = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 constexpr std::array<std::string_view, 7> kLongDays = {
     "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
-constexpr long long kSecondsPerDay = 86400;
 
 // The forms, each character standing for itself but for 'a' (a day's name),
 // 'A' (its long name), 'b' (a month's name) and 'd', 'y', 'h', 'm', 's': one
@@ -30,17 +30,6 @@ struct Fields
 {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-long long daysFromCivil(long long year, int month, int day)
-{
-    year -= month <= 2 ? 1 : 0;
-    const long long era = (year >= 0 ? year : year - 399) / 400;
-    const long long yearOfEra = year - era * 400;
-    const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
 
 // The fields of `text` read in the form `form`; false when it is not in it.
 bool readInForm(std::string_view text, std::string_view form, Fields& f)
@@ -95,9 +84,10 @@ std::optional<std::time_t> parseHttpDate(std::string_view text)
     if (f.day < 1 || f.day > 31 || f.hour > 23 || f.minute > 59 || f.second > 60 || f.year < 1970) {
         return std::nullopt;
     }
-    const long long days = daysFromCivil(f.year, f.month + 1, f.day);
-    return static_cast<std::time_t>(days * kSecondsPerDay + f.hour * 3600LL + f.minute * 60LL +
-                                    f.second);
+    using namespace std::chrono;
+    const sys_seconds time = sys_days(year(f.year) / (f.month + 1) / f.day) + hours(f.hour) +
+                             minutes(f.minute) + seconds(f.second);
+    return static_cast<std::time_t>(time.time_since_epoch().count());
 }
 
 } // namespace kqget

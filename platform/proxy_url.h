@@ -32,13 +32,10 @@ std::string proxyNamed(const ProxyUrl& proxy, std::string_view source);
 std::string proxyAsksCredentialsText(const ProxyUrl& proxy, std::string_view source);
 
 // Reads "[scheme://][user[:password]@]host[:port][/]"; the credentials are
-// percent-decoded, as a URL carries a ':' or '@' in them. None when it names
-// no host.
-std::optional<ProxyUrl> parseProxyUrl(std::string_view text);
-
-// The proxy text as a message may show it: any password reads "…". For a text
-// that parseProxyUrl refuses too.
-std::string shownProxyText(std::string_view text);
+// percent-decoded, as a URL carries a ':' or '@' in them. Throws RunError
+// (Transfer) when it names no host, the text shown with any password as "…"
+// and the variable `source` it came from, if any.
+ProxyUrl parseProxyUrl(std::string_view text, std::string_view source = {});
 
 // The proxy a fetch of `url` goes through, the environment read as libcurl
 // reads it: `no_proxy` (host names, domains, "*") first, then `given` (the

@@ -65,4 +65,25 @@ std::string tookTooLongText(std::chrono::milliseconds limit)
     return "took longer than " + amount;
 }
 
+void PaceWindow::restart(std::chrono::steady_clock::time_point now)
+{
+    start = now;
+    bytes = 0;
+}
+
+std::optional<std::string> PaceWindow::judge(std::chrono::steady_clock::time_point now,
+                                             const TransferOptions& options)
+{
+    const auto window = options.stallTimeout;
+    if (now - start < window) {
+        return std::nullopt;
+    }
+    if (bytes < options.slowestBytesPerSecond * static_cast<std::uint64_t>(window.count()) / 1000) {
+        return "slower than " + std::to_string(options.slowestBytesPerSecond) + " bytes/s for " +
+               std::to_string(window.count()) + " ms (low-speed time-out)";
+    }
+    restart(now);
+    return std::nullopt;
+}
+
 } // namespace kqget

@@ -2,6 +2,7 @@
 
 #include "platform/posix/curl_library.h"
 #include "platform/proxy_url.h"
+#include "platform/transfer_limit_text.h"
 #include "platform/transfer_options.h"
 #include "update/run_error.h"
 #include "update/transfer_port.h"
@@ -30,12 +31,9 @@ struct MultiCleanup
 using UniqueEasy = std::unique_ptr<CURL, EasyCleanup>;
 using UniqueMulti = std::unique_ptr<CURLM, MultiCleanup>;
 
-// Loads and initialises libcurl once for the process; why it could not, if
-// it could not.
-std::optional<FetchFailure> curlGlobalFailure();
-
-// A multi handle that keeps every job's connection between fetches. Throws
-// RunError when libcurl cannot make one.
+// A multi handle that keeps every job's connection between fetches; the
+// first loads and initialises libcurl for the process. Throws RunError when
+// libcurl cannot make one.
 UniqueMulti makeMulti();
 
 // A handle with every setting a fetch shares with the others; it keeps them
@@ -88,11 +86,8 @@ struct CurlFetch
     const Clock::time_point started = Clock::now(); // the total time limit counts from here
     bool requestSent = false;                       // from here on the stall clock runs
     Clock::time_point lastByte = Clock::now();
+    PaceWindow pace;
     std::optional<ChosenProxy> proxy; // none: straight to the server
-    // Bytes of the reply since `pace` began: a reply that only drips is
-    // given up as a silent one is.
-    Clock::time_point paceStart = Clock::now();
-    std::uint64_t paceBytes = 0;
 
 private:
     bool begin();

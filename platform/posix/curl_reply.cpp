@@ -2,7 +2,6 @@
 #include "platform/content_coding.h"
 #include "platform/posix/curl_fetch.h"
 #include "platform/retry_after.h"
-#include "platform/transfer_limit_text.h"
 
 #include <ctime>
 #include <openssl/x509_vfy.h>
@@ -143,7 +142,7 @@ size_t CurlFetch::onBody(char* data, size_t size, size_t count, void* context) n
     auto& fetch = *static_cast<CurlFetch*>(context);
     const size_t length = size * count;
     fetch.lastByte = Clock::now();
-    fetch.paceBytes += length;
+    fetch.pace.bytes += length;
     if (length > fetch.m_bodyCap - fetch.m_received) {
         // Stops the transfer; the bytes so far are no use to anybody.
         fetch.m_overSizeCap = true;
@@ -161,7 +160,7 @@ size_t CurlFetch::onHeader(char*, size_t size, size_t count, void* context) noex
 {
     auto& fetch = *static_cast<CurlFetch*>(context);
     fetch.lastByte = Clock::now();
-    fetch.paceBytes += size * count;
+    fetch.pace.bytes += size * count;
     return size * count;
 }
 
@@ -172,8 +171,7 @@ int CurlFetch::onRequest(void* context, char*, char*, int, int) noexcept
     auto& fetch = *static_cast<CurlFetch*>(context);
     fetch.requestSent = true;
     fetch.lastByte = Clock::now();
-    fetch.paceStart = fetch.lastByte;
-    fetch.paceBytes = 0;
+    fetch.pace.restart(fetch.lastByte);
     return CURL_PREREQFUNC_OK;
 }
 

@@ -26,15 +26,14 @@ public:
     void abandonAll() noexcept override;
 
 private:
-    bool setUp();
     UniqueEasy takeEasy();
     void collectFinished();
     void recycle(CurlFetch& fetch);
     void checkTimeLimits();
-    void failEverything(const FetchFailure& failure);
+    // Every fetch under way, each failing with `failure` if given.
+    void endAll(const std::optional<FetchFailure>& failure);
 
     TransferOptions m_options;
-    std::optional<FetchFailure> m_setupFailure; // reported by every fetch
     UniqueMulti m_multi;
     // A list, so that the address each handle's callbacks hold stays put.
     std::list<CurlFetch> m_underWay;

@@ -65,10 +65,6 @@ WinHttpProxy::WinHttpProxy(const TransferOptions& options, std::wstring userAgen
     const std::string_view named = options.proxy;
     if (!named.empty()) {
         m_named = parseProxyUrl(named);
-        if (!m_named) {
-            throw RunError(ErrorNumber::Transfer, "cannot use the proxy '" + shownProxyText(named) +
-                                                      "': it names no host");
-        }
         if (m_named->scheme != "http") {
             throw RunError(ErrorNumber::Transfer,
                            "cannot use the proxy '" + m_named->shown() +
