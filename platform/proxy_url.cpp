@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 namespace kqget {
 
@@ -20,24 +21,16 @@ std::string lowerCase(std::string_view text)
     return lower;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 // A '%' not followed by two hex digits stays as it is.
 std::string percentDecoded(std::string_view text)
 {
     std::string decoded;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            decoded.push_back(
-                static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+        unsigned char byte = 0;
+        const char* const hex = text.data() + i + 1;
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::from_chars(hex, hex + 2, byte, 16).ptr == hex + 2) {
+            decoded.push_back(static_cast<char>(byte));
             i += 2;
         } else {
             decoded.push_back(text[i]);

@@ -15,18 +15,6 @@ namespace {
 
 constexpr long kProxyAuthenticationRequired = 407;
 
-ErrorNumber errorNumberOf(CURLcode code)
-{
-    switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-        return ErrorNumber::TransferTimeout;
-    case CURLE_TOO_MANY_REDIRECTS:
-        return ErrorNumber::TooManyRedirects;
-    default:
-        return ErrorNumber::Transfer;
-    }
-}
-
 // Read by the project's own parser, as on every system: libcurl's date
 // parser takes forms HTTP does not allow.
 std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
@@ -220,7 +208,10 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
         curlLibrary().easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url);
         reason.append(bases.unresolvedHostNote(url == nullptr ? "" : url));
     }
-    return {ticket, FetchFailure{errorNumberOf(result), std::move(reason)}};
+    const ErrorNumber number = result == CURLE_OPERATION_TIMEDOUT   ? ErrorNumber::TransferTimeout
+                               : result == CURLE_TOO_MANY_REDIRECTS ? ErrorNumber::TooManyRedirects
+                                                                    : ErrorNumber::Transfer;
+    return {ticket, FetchFailure{number, std::move(reason)}};
 }
 
 } // namespace kqget
