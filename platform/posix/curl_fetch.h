@@ -40,17 +40,9 @@ UniqueMulti makeMulti();
 // from fetch to fetch. Throws RunError.
 UniqueEasy makeEasy(const TransferOptions& options);
 
-// The proxy a fetch goes through, as the user set it.
-struct ChosenProxy
-{
-    ProxyUrl url;
-    std::string source; // the environment variable it came from; empty: --proxy
-};
-
 // Aims a handle at one URL, as the run formed it, through the proxy that
 // `options` or the environment choose for it, which it returns. Throws RunError.
-std::optional<ChosenProxy> aimEasy(CURL* easy, std::string_view url,
-                                   const TransferOptions& options);
+std::optional<ProxyUrl> aimEasy(CURL* easy, std::string_view url, const TransferOptions& options);
 
 template <typename Value> void setOption(CURL* easy, CURLoption option, Value value)
 {
@@ -87,7 +79,7 @@ struct CurlFetch
     bool requestSent = false;                       // from here on the stall clock runs
     Clock::time_point lastByte = Clock::now();
     PaceWindow pace;
-    std::optional<ChosenProxy> proxy; // none: straight to the server
+    std::optional<ProxyUrl> proxy; // none: straight to the server
 
 private:
     bool begin();

@@ -177,8 +177,7 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
         return {ticket, FetchResult{status, false, retryAfterOf(handle)}};
     }
     if (m_proxyAsksCredentials) {
-        return {ticket, FetchFailure{ErrorNumber::Transfer,
-                                     proxyAsksCredentialsText(proxy->url, proxy->source)}};
+        return {ticket, FetchFailure{ErrorNumber::Transfer, proxyAsksCredentialsText(*proxy)}};
     }
     if (m_overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
         return {ticket, FetchResult{status, true}};
@@ -202,7 +201,7 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
         reason = certificateFailureText(*certificate, reason);
     }
     if (proxy && (result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_PROXY)) {
-        reason = "cannot reach the proxy " + proxyNamed(proxy->url, proxy->source) + ": " + reason;
+        reason = "cannot reach the proxy " + proxy->named() + ": " + reason;
     } else if (result == CURLE_COULDNT_RESOLVE_HOST) {
         const char* url = nullptr;
         curlLibrary().easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url);

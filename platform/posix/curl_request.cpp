@@ -70,25 +70,21 @@ UniqueEasy makeEasy(const TransferOptions& options)
     return easy;
 }
 
-std::optional<ChosenProxy> aimEasy(CURL* easy, std::string_view url, const TransferOptions& options)
+std::optional<ProxyUrl> aimEasy(CURL* easy, std::string_view url, const TransferOptions& options)
 {
     // Chosen here rather than by libcurl, so that a failure can name the proxy.
-    const auto text = proxyTextFor(url, options.proxy, [](const char* name) {
+    const auto proxy = proxyFor(url, options.proxy, [](const char* name) {
         const char* value = std::getenv(name);
         return value == nullptr ? std::nullopt : std::optional<std::string>(value);
     });
-    std::optional<ChosenProxy> proxy;
-    if (text) {
-        proxy = ChosenProxy{parseProxyUrl(text->text, text->source), text->source};
-    }
     // An empty proxy goes straight to the server, whatever the environment says.
-    const std::string server = proxy ? proxy->url.withoutCredentials() : std::string();
+    const std::string server = proxy ? proxy->withoutCredentials() : std::string();
     setOption(easy, CURLOPT_PROXY, server.c_str());
     const auto credential = [](const std::optional<std::string>& value) {
         return value ? value->c_str() : nullptr;
     };
-    setOption(easy, CURLOPT_PROXYUSERNAME, proxy ? credential(proxy->url.user) : nullptr);
-    setOption(easy, CURLOPT_PROXYPASSWORD, proxy ? credential(proxy->url.password) : nullptr);
+    setOption(easy, CURLOPT_PROXYUSERNAME, proxy ? credential(proxy->user) : nullptr);
+    setOption(easy, CURLOPT_PROXYPASSWORD, proxy ? credential(proxy->password) : nullptr);
 
     const std::string wire = wireUrl(url);
     setOption(easy, CURLOPT_URL, wire.c_str());

@@ -170,7 +170,7 @@ std::optional<FetchFailure> WinHttpProxy::answerChallenge(HINTERNET request,
     if (answeredBefore || !m_named->user ||
         !::WinHttpQueryAuthSchemes(request, &supported, &first, &target) ||
         strongestScheme(supported) == 0) {
-        return FetchFailure{ErrorNumber::Transfer, proxyAsksCredentialsText(*m_named, {})};
+        return FetchFailure{ErrorNumber::Transfer, proxyAsksCredentialsText(*m_named)};
     }
     if (!::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, strongestScheme(supported),
                                  toWide(*m_named->user).c_str(),
