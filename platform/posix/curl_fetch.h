@@ -93,7 +93,6 @@ private:
     bool m_begun = false; // the sink knows the reply
     bool m_overSizeCap = false;
     bool m_sinkRefused = false;
-    bool m_proxyAsksCredentials = false; // a 407, which no card file may take
 };
 
 } // namespace kqget

@@ -15,15 +15,22 @@ namespace {
 
 constexpr long kProxyAuthenticationRequired = 407;
 
+// The value of the last reply's header `name`, if it has one.
+std::optional<std::string_view> headerOf(CURL* easy, const char* name)
+{
+    curl_header* header = nullptr;
+    if (curlLibrary().easy_header(easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+        return std::nullopt;
+    }
+    return header->value;
+}
+
 // Read by the project's own parser, as on every system: libcurl's date
 // parser takes forms HTTP does not allow.
 std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
 {
-    curl_header* header = nullptr;
-    if (curlLibrary().easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
-        return std::nullopt;
-    }
-    return retryAfterWait(header->value, std::time(nullptr));
+    const auto value = headerOf(easy, "Retry-After");
+    return value ? retryAfterWait(*value, std::time(nullptr)) : std::nullopt;
 }
 
 // libcurl says only that the server failed verification; OpenSSL's verify
@@ -64,14 +71,12 @@ std::optional<CertificateReason> certificateReasonOf(CURL* easy, CURLcode result
 // whose stream is broken.
 std::string undecodedCoding(CURL* easy)
 {
-    curl_header* header = nullptr;
-    if (curlLibrary().easy_header(easy, "Content-Encoding", 0, CURLH_HEADER, -1, &header) !=
-        CURLHE_OK) {
+    const auto value = headerOf(easy, "Content-Encoding");
+    if (!value) {
         return "an unknown coding";
     }
-    const std::string_view value(header->value);
-    std::string coding = undecodableCoding(value, {"gzip", "x-gzip", "deflate", "br", "zstd"});
-    return coding.empty() ? std::string(value) : coding;
+    std::string coding = undecodableCoding(*value, {"gzip", "x-gzip", "deflate", "br", "zstd"});
+    return coding.empty() ? std::string(*value) : coding;
 }
 
 // Where a redirect that left https pointed: the protocols allowed after a
@@ -112,14 +117,11 @@ bool CurlFetch::begin()
         m_begun = true;
         long status = 0;
         curlLibrary().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-        if (status == kProxyAuthenticationRequired && proxy) {
-            m_proxyAsksCredentials = true;
-            m_sinkRefused = true;
-            return false;
-        }
         curl_off_t length = -1;
         curlLibrary().easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        // A proxy's 407 is no card file's reply; outcome() says what it means.
         m_sinkRefused =
+            (status == kProxyAuthenticationRequired && proxy) ||
             !sink->begin(status, length < 0 ? std::nullopt : std::optional<std::uint64_t>(length));
     }
     return !m_sinkRefused;
@@ -170,14 +172,12 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
     curlLibrary().easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     long connectStatus = 0; // the proxy's answer to a tunnel's CONNECT
     curlLibrary().easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
-    if (proxy && connectStatus == kProxyAuthenticationRequired) {
-        m_proxyAsksCredentials = true;
-    }
-    if (!m_proxyAsksCredentials && result == CURLE_OK && begin()) {
-        return {ticket, FetchResult{status, false, retryAfterOf(handle)}};
-    }
-    if (m_proxyAsksCredentials) {
+    if (proxy &&
+        (status == kProxyAuthenticationRequired || connectStatus == kProxyAuthenticationRequired)) {
         return {ticket, FetchFailure{ErrorNumber::Transfer, proxyAsksCredentialsText(*proxy)}};
+    }
+    if (result == CURLE_OK && begin()) {
+        return {ticket, FetchResult{status, false, retryAfterOf(handle)}};
     }
     if (m_overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
         return {ticket, FetchResult{status, true}};
