@@ -1,6 +1,6 @@
 #include "platform/certificate_reason.h"
 #include "platform/content_coding.h"
-#include "platform/posix/curl_fetch.h"
+#include "platform/posix/curl_transfer.h"
 #include "platform/retry_after.h"
 
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "platform/posix/curl_fetch.h"
+#include "platform/posix/curl_transfer.h"
 #include "platform/wire_url.h"
 #include "update/build_config.h"
 #include "update/run_options.h"

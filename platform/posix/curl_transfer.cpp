@@ -1,6 +1,5 @@
 #include "platform/posix/curl_transfer.h"
 
-#include "platform/posix/curl_fetch.h"
 #include "update/run_error.h"
 
 #include <algorithm>
