@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <optional>
 
 namespace kqget {
 
@@ -42,8 +43,7 @@ std::string percentDecoded(std::string_view text)
 struct UrlParts
 {
     std::string_view scheme;
-    std::string_view userInfo; // empty when absent
-    bool hasUserInfo = false;
+    std::optional<std::string_view> userInfo;
     std::string_view hostPort;
 };
 
@@ -58,7 +58,6 @@ UrlParts splitUrl(std::string_view text)
     // The last '@': a password may hold one that was not encoded.
     if (const auto at = text.rfind('@'); at != std::string_view::npos) {
         parts.userInfo = text.substr(0, at);
-        parts.hasUserInfo = true;
         text.remove_prefix(at + 1);
     }
     parts.hostPort = text;
@@ -78,7 +77,7 @@ std::string_view hostOf(std::string_view url)
 // domains, each also matching the names under it.
 bool bypassed(std::string_view host, std::string_view noProxy)
 {
-    const std::string lowerHost = lowerCase(host);
+    const std::string dottedHost = "." + lowerCase(host);
     std::string_view rest = noProxy;
     while (!rest.empty()) {
         const auto comma = rest.find(',');
@@ -90,10 +89,7 @@ bool bypassed(std::string_view host, std::string_view noProxy)
         if (entry.starts_with('.')) {
             entry.remove_prefix(1);
         }
-        const std::string name = lowerCase(entry);
-        if (!name.empty() &&
-            (lowerHost == name ||
-             (lowerHost.ends_with(name) && lowerHost[lowerHost.size() - name.size() - 1] == '.'))) {
+        if (!entry.empty() && dottedHost.ends_with("." + lowerCase(entry))) {
             return true;
         }
     }
@@ -107,11 +103,11 @@ ProxyUrl proxyOf(const UrlParts& parts)
         proxy.scheme = lowerCase(parts.scheme);
     }
     proxy.hostPort = std::string(parts.hostPort);
-    if (parts.hasUserInfo) {
-        const auto colon = parts.userInfo.find(':');
-        proxy.user = percentDecoded(parts.userInfo.substr(0, colon));
+    if (parts.userInfo) {
+        const auto colon = parts.userInfo->find(':');
+        proxy.user = percentDecoded(parts.userInfo->substr(0, colon));
         if (colon != std::string_view::npos) {
-            proxy.password = percentDecoded(parts.userInfo.substr(colon + 1));
+            proxy.password = percentDecoded(parts.userInfo->substr(colon + 1));
         }
     }
     return proxy;
@@ -155,7 +151,7 @@ ProxyUrl parseProxyUrl(std::string_view text, std::string_view source)
 {
     const UrlParts parts = splitUrl(text);
     if (parts.hostPort.empty() || parts.hostPort.starts_with(':')) {
-        const std::string shown = parts.hasUserInfo ? proxyOf(parts).shown() : std::string(text);
+        const std::string shown = parts.userInfo ? proxyOf(parts).shown() : std::string(text);
         throw RunError(ErrorNumber::Transfer,
                        "cannot use the proxy '" + shown + "'" +
                            (source.empty() ? "" : " from " + std::string(source)) +
