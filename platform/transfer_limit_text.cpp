@@ -9,12 +9,7 @@ namespace {
 
 std::string counted(long long count, std::string_view unit)
 {
-    std::string text = std::to_string(count);
-    text.append(" ").append(unit);
-    if (count != 1) {
-        text.append("s");
-    }
-    return text;
+    return std::to_string(count) + " " + std::string(unit) + (count == 1 ? "" : "s");
 }
 
 constexpr std::string_view kSchemeCharacters =
