@@ -30,9 +30,8 @@ std::string clearTextRedirectText(std::string_view location);
 // e.g. "took longer than 10 minutes".
 std::string tookTooLongText(std::chrono::milliseconds limit);
 
-// A reply's pace, judged over whole stall time-outs: one slower than the
-// slowest pace over a whole one is given up as a silent one is, since one byte
-// a second would otherwise hold a fetch for hours.
+// A reply's pace, judged over whole stall time-outs against the options'
+// slowest pace, the same way on every system.
 struct PaceWindow
 {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
