@@ -2,26 +2,24 @@
 
 namespace kqget {
 
-std::string_view certificateReasonText(CertificateReason reason)
-{
-    switch (reason) {
-    case CertificateReason::Expired:
-        return "the server's certificate has expired or is not yet valid";
-    case CertificateReason::Untrusted:
-        return "the server's certificate is not from an authority this system trusts";
-    case CertificateReason::WrongName:
-        return "the server's certificate is for another host name";
-    case CertificateReason::Revoked:
-        return "the server's certificate has been revoked";
-    }
-    return "the server's certificate was refused";
-}
-
 std::string certificateFailureText(CertificateReason reason, std::string_view systemText)
 {
-    std::string text(certificateReasonText(reason));
-    text.append(": ").append(systemText);
-    return text;
+    std::string text = "the server's certificate ";
+    switch (reason) {
+    case CertificateReason::Expired:
+        text += "has expired or is not yet valid";
+        break;
+    case CertificateReason::Untrusted:
+        text += "is not from an authority this system trusts";
+        break;
+    case CertificateReason::WrongName:
+        text += "is for another host name";
+        break;
+    case CertificateReason::Revoked:
+        text += "has been revoked";
+        break;
+    }
+    return text.append(": ").append(systemText);
 }
 
 } // namespace kqget

@@ -15,12 +15,9 @@ enum class CertificateReason
     Revoked,
 };
 
-// The reason in words, e.g. "the server's certificate has expired or is not
-// yet valid".
-std::string_view certificateReasonText(CertificateReason reason);
-
-// The reason's words, then the system's own account of the failure, which
-// keeps the detail a support request needs.
+// The reason's words, e.g. "the server's certificate has expired or is not
+// yet valid", then the system's own account of the failure, which keeps the
+// detail a support request needs.
 std::string certificateFailureText(CertificateReason reason, std::string_view systemText);
 
 } // namespace kqget

@@ -3,6 +3,7 @@
 #include "update/run_inputs.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace kqget {
 
@@ -10,9 +11,8 @@ namespace {
 
 bool sameWithoutCase(std::string_view a, std::string_view b)
 {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
+    const auto lower = [](unsigned char c) { return std::tolower(c); };
+    return std::ranges::equal(a, b, {}, lower, lower);
 }
 
 } // namespace

@@ -1,48 +1,46 @@
 #include "platform/transfer_limit_text.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace kqget {
 
 namespace {
 
 std::string counted(long long count, std::string_view unit)
 {
-    std::string text = std::to_string(count);
-    text.append(" ").append(unit);
-    if (count != 1) {
-        text.append("s");
-    }
-    return text;
+    return std::to_string(count) + " " + std::string(unit) + (count == 1 ? "" : "s");
 }
 
-// The URL's scheme in lower case; empty for a relative reference.
-std::string schemeOf(std::string_view url)
+constexpr std::string_view kSchemeCharacters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.";
+
+// The URL's scheme as written; empty for a relative reference.
+std::string_view schemeOf(std::string_view url)
 {
-    std::string scheme;
-    for (const char c : url) {
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (c == ':') {
-            return scheme;
-        }
-        if (!letter &&
-            (scheme.empty() || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) {
-            return {};
-        }
-        scheme += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return {};
+    const std::size_t end = url.find_first_not_of(kSchemeCharacters);
+    const bool named = end != std::string_view::npos && end > 0 && url[end] == ':' &&
+                       std::isalpha(static_cast<unsigned char>(url[0])) != 0;
+    return named ? url.substr(0, end) : std::string_view();
+}
+
+bool isHttpsScheme(std::string_view scheme)
+{
+    const auto lower = [](unsigned char c) { return std::tolower(c); };
+    return std::ranges::equal(scheme, std::string_view("https"), {}, lower);
 }
 
 } // namespace
 
 bool isHttps(std::string_view url)
 {
-    return schemeOf(url) == "https";
+    return isHttpsScheme(schemeOf(url));
 }
 
 bool leavesHttps(std::string_view from, std::string_view location)
 {
-    const std::string scheme = schemeOf(location);
-    return isHttps(from) && !scheme.empty() && scheme != "https";
+    const std::string_view scheme = schemeOf(location);
+    return isHttps(from) && !scheme.empty() && !isHttpsScheme(scheme);
 }
 
 std::string clearTextRedirectText(std::string_view location)
@@ -63,6 +61,27 @@ std::string tookTooLongText(std::chrono::milliseconds limit)
         amount = std::to_string(limit.count()) + " ms";
     }
     return "took longer than " + amount;
+}
+
+void PaceWindow::restart(std::chrono::steady_clock::time_point now)
+{
+    start = now;
+    bytes = 0;
+}
+
+std::optional<std::string> PaceWindow::judge(std::chrono::steady_clock::time_point now,
+                                             const TransferOptions& options)
+{
+    const auto window = options.stallTimeout;
+    if (now - start < window) {
+        return std::nullopt;
+    }
+    if (bytes < options.slowestBytesPerSecond * static_cast<std::uint64_t>(window.count()) / 1000) {
+        return "slower than " + std::to_string(options.slowestBytesPerSecond) + " bytes/s for " +
+               std::to_string(window.count()) + " ms (low-speed time-out)";
+    }
+    restart(now);
+    return std::nullopt;
 }
 
 } // namespace kqget

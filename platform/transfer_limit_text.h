@@ -1,6 +1,10 @@
 #pragma once
 
+#include "platform/transfer_options.h"
+
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +29,19 @@ std::string clearTextRedirectText(std::string_view location);
 // A fetch given up at its total time limit, however steadily its body came,
 // e.g. "took longer than 10 minutes".
 std::string tookTooLongText(std::chrono::milliseconds limit);
+
+// A reply's pace, judged over whole stall time-outs against the options'
+// slowest pace, the same way on every system.
+struct PaceWindow
+{
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::uint64_t bytes = 0; // since `start`
+
+    void restart(std::chrono::steady_clock::time_point now);
+    // Once a whole window has passed: the failure's words when too few bytes
+    // came in it, else none and the next window begins.
+    std::optional<std::string> judge(std::chrono::steady_clock::time_point now,
+                                     const TransferOptions& options);
+};
 
 } // namespace kqget

@@ -40,7 +40,6 @@ CurlLibrary load()
     }
     CurlLibrary curl{};
     resolve(library, "curl_global_init", curl.global_init);
-    resolve(library, "curl_global_cleanup", curl.global_cleanup);
     resolve(library, "curl_easy_init", curl.easy_init);
     resolve(library, "curl_easy_cleanup", curl.easy_cleanup);
     resolve(library, "curl_easy_setopt", curl.easy_setopt);

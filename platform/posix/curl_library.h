@@ -11,7 +11,6 @@ namespace kqget {
 struct CurlLibrary
 {
     decltype(&::curl_global_init) global_init;
-    decltype(&::curl_global_cleanup) global_cleanup;
     decltype(&::curl_easy_init) easy_init;
     decltype(&::curl_easy_cleanup) easy_cleanup;
     decltype(&::curl_easy_setopt) easy_setopt;

@@ -1,8 +1,7 @@
 #include "platform/certificate_reason.h"
 #include "platform/content_coding.h"
-#include "platform/posix/curl_fetch.h"
+#include "platform/posix/curl_transfer.h"
 #include "platform/retry_after.h"
-#include "platform/transfer_limit_text.h"
 
 #include <ctime>
 #include <openssl/x509_vfy.h>
@@ -16,27 +15,22 @@ namespace {
 
 constexpr long kProxyAuthenticationRequired = 407;
 
-ErrorNumber errorNumberOf(CURLcode code)
+// The value of the last reply's header `name`, if it has one.
+std::optional<std::string_view> headerOf(CURL* easy, const char* name)
 {
-    switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-        return ErrorNumber::TransferTimeout;
-    case CURLE_TOO_MANY_REDIRECTS:
-        return ErrorNumber::TooManyRedirects;
-    default:
-        return ErrorNumber::Transfer;
+    curl_header* header = nullptr;
+    if (curlLibrary().easy_header(easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+        return std::nullopt;
     }
+    return header->value;
 }
 
 // Read by the project's own parser, as on every system: libcurl's date
 // parser takes forms HTTP does not allow.
 std::optional<std::chrono::seconds> retryAfterOf(CURL* easy)
 {
-    curl_header* header = nullptr;
-    if (curlLibrary().easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
-        return std::nullopt;
-    }
-    return retryAfterWait(header->value, std::time(nullptr));
+    const auto value = headerOf(easy, "Retry-After");
+    return value ? retryAfterWait(*value, std::time(nullptr)) : std::nullopt;
 }
 
 // libcurl says only that the server failed verification; OpenSSL's verify
@@ -77,14 +71,12 @@ std::optional<CertificateReason> certificateReasonOf(CURL* easy, CURLcode result
 // whose stream is broken.
 std::string undecodedCoding(CURL* easy)
 {
-    curl_header* header = nullptr;
-    if (curlLibrary().easy_header(easy, "Content-Encoding", 0, CURLH_HEADER, -1, &header) !=
-        CURLHE_OK) {
+    const auto value = headerOf(easy, "Content-Encoding");
+    if (!value) {
         return "an unknown coding";
     }
-    const std::string_view value(header->value);
-    std::string coding = undecodableCoding(value, {"gzip", "x-gzip", "deflate", "br", "zstd"});
-    return coding.empty() ? std::string(value) : coding;
+    std::string coding = undecodableCoding(*value, {"gzip", "x-gzip", "deflate", "br", "zstd"});
+    return coding.empty() ? std::string(*value) : coding;
 }
 
 // Where a redirect that left https pointed: the protocols allowed after a
@@ -125,14 +117,11 @@ bool CurlFetch::begin()
         m_begun = true;
         long status = 0;
         curlLibrary().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-        if (status == kProxyAuthenticationRequired && proxy) {
-            m_proxyAsksCredentials = true;
-            m_sinkRefused = true;
-            return false;
-        }
         curl_off_t length = -1;
         curlLibrary().easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        // A proxy's 407 is no card file's reply; outcome() says what it means.
         m_sinkRefused =
+            (status == kProxyAuthenticationRequired && proxy) ||
             !sink->begin(status, length < 0 ? std::nullopt : std::optional<std::uint64_t>(length));
     }
     return !m_sinkRefused;
@@ -143,7 +132,7 @@ size_t CurlFetch::onBody(char* data, size_t size, size_t count, void* context) n
     auto& fetch = *static_cast<CurlFetch*>(context);
     const size_t length = size * count;
     fetch.lastByte = Clock::now();
-    fetch.paceBytes += length;
+    fetch.pace.bytes += length;
     if (length > fetch.m_bodyCap - fetch.m_received) {
         // Stops the transfer; the bytes so far are no use to anybody.
         fetch.m_overSizeCap = true;
@@ -161,7 +150,7 @@ size_t CurlFetch::onHeader(char*, size_t size, size_t count, void* context) noex
 {
     auto& fetch = *static_cast<CurlFetch*>(context);
     fetch.lastByte = Clock::now();
-    fetch.paceBytes += size * count;
+    fetch.pace.bytes += size * count;
     return size * count;
 }
 
@@ -172,8 +161,7 @@ int CurlFetch::onRequest(void* context, char*, char*, int, int) noexcept
     auto& fetch = *static_cast<CurlFetch*>(context);
     fetch.requestSent = true;
     fetch.lastByte = Clock::now();
-    fetch.paceStart = fetch.lastByte;
-    fetch.paceBytes = 0;
+    fetch.pace.restart(fetch.lastByte);
     return CURL_PREREQFUNC_OK;
 }
 
@@ -184,15 +172,12 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
     curlLibrary().easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     long connectStatus = 0; // the proxy's answer to a tunnel's CONNECT
     curlLibrary().easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
-    if (proxy && connectStatus == kProxyAuthenticationRequired) {
-        m_proxyAsksCredentials = true;
+    if (proxy &&
+        (status == kProxyAuthenticationRequired || connectStatus == kProxyAuthenticationRequired)) {
+        return {ticket, FetchFailure{ErrorNumber::Transfer, proxyAsksCredentialsText(*proxy)}};
     }
-    if (!m_proxyAsksCredentials && result == CURLE_OK && begin()) {
+    if (result == CURLE_OK && begin()) {
         return {ticket, FetchResult{status, false, retryAfterOf(handle)}};
-    }
-    if (m_proxyAsksCredentials) {
-        return {ticket, FetchFailure{ErrorNumber::Transfer,
-                                     proxyAsksCredentialsText(proxy->url, proxy->source)}};
     }
     if (m_overSizeCap || result == CURLE_FILESIZE_EXCEEDED) {
         return {ticket, FetchResult{status, true}};
@@ -216,13 +201,16 @@ FinishedFetch CurlFetch::outcome(CURLcode result, const ServiceBases& bases)
         reason = certificateFailureText(*certificate, reason);
     }
     if (proxy && (result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_PROXY)) {
-        reason = "cannot reach the proxy " + proxyNamed(proxy->url, proxy->source) + ": " + reason;
+        reason = "cannot reach the proxy " + proxy->named() + ": " + reason;
     } else if (result == CURLE_COULDNT_RESOLVE_HOST) {
         const char* url = nullptr;
         curlLibrary().easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url);
         reason.append(bases.unresolvedHostNote(url == nullptr ? "" : url));
     }
-    return {ticket, FetchFailure{errorNumberOf(result), std::move(reason)}};
+    const ErrorNumber number = result == CURLE_OPERATION_TIMEDOUT   ? ErrorNumber::TransferTimeout
+                               : result == CURLE_TOO_MANY_REDIRECTS ? ErrorNumber::TooManyRedirects
+                                                                    : ErrorNumber::Transfer;
+    return {ticket, FetchFailure{number, std::move(reason)}};
 }
 
 } // namespace kqget

@@ -1,5 +1,4 @@
-#include "platform/posix/curl_fetch.h"
-#include "platform/transfer_limit_text.h"
+#include "platform/posix/curl_transfer.h"
 #include "platform/wire_url.h"
 #include "update/build_config.h"
 #include "update/run_options.h"
@@ -20,32 +19,14 @@ constexpr long kConnectionsKept = 2 * static_cast<long>(kMaxJobs);
 
 } // namespace
 
-std::optional<FetchFailure> curlGlobalFailure()
-{
-    try {
-        curlLibrary();
-    } catch (const RunError& error) {
-        return FetchFailure{error.number(), error.what()};
-    }
-    // curl_global_init once for the process, undone at exit after every
-    // transfer object that a static might hold.
-    static const CURLcode code = [] {
-        const CURLcode result = curlLibrary().global_init(CURL_GLOBAL_DEFAULT);
-        if (result == CURLE_OK) {
-            std::atexit([] { curlLibrary().global_cleanup(); });
-        }
-        return result;
-    }();
-    if (code != CURLE_OK) {
-        return FetchFailure{ErrorNumber::Transfer, "cannot initialise libcurl: curl error " +
-                                                       std::to_string(code) + ": " +
-                                                       curlLibrary().easy_strerror(code)};
-    }
-    return std::nullopt;
-}
-
 UniqueMulti makeMulti()
 {
+    static const CURLcode init = curlLibrary().global_init(CURL_GLOBAL_DEFAULT);
+    if (init != CURLE_OK) {
+        throw RunError(ErrorNumber::Transfer, "cannot initialise libcurl: curl error " +
+                                                  std::to_string(init) + ": " +
+                                                  curlLibrary().easy_strerror(init));
+    }
     UniqueMulti multi(curlLibrary().multi_init());
     if (!multi) {
         throw RunError(ErrorNumber::Transfer, "cannot set up libcurl: no multi handle");
@@ -89,32 +70,21 @@ UniqueEasy makeEasy(const TransferOptions& options)
     return easy;
 }
 
-std::optional<ChosenProxy> aimEasy(CURL* easy, std::string_view url, const TransferOptions& options)
+std::optional<ProxyUrl> aimEasy(CURL* easy, std::string_view url, const TransferOptions& options)
 {
     // Chosen here rather than by libcurl, so that a failure can name the proxy.
-    const auto text = proxyTextFor(url, options.proxy, [](const char* name) {
+    const auto proxy = proxyFor(url, options.proxy, [](const char* name) {
         const char* value = std::getenv(name);
         return value == nullptr ? std::nullopt : std::optional<std::string>(value);
     });
-    std::optional<ChosenProxy> proxy;
-    if (text) {
-        auto parsed = parseProxyUrl(text->text);
-        if (!parsed) {
-            throw RunError(ErrorNumber::Transfer,
-                           "cannot use the proxy '" + shownProxyText(text->text) + "'" +
-                               (text->source.empty() ? "" : " from " + text->source) +
-                               ": it names no host");
-        }
-        proxy = ChosenProxy{std::move(*parsed), text->source};
-    }
     // An empty proxy goes straight to the server, whatever the environment says.
-    const std::string server = proxy ? proxy->url.withoutCredentials() : std::string();
+    const std::string server = proxy ? proxy->withoutCredentials() : std::string();
     setOption(easy, CURLOPT_PROXY, server.c_str());
     const auto credential = [](const std::optional<std::string>& value) {
         return value ? value->c_str() : nullptr;
     };
-    setOption(easy, CURLOPT_PROXYUSERNAME, proxy ? credential(proxy->url.user) : nullptr);
-    setOption(easy, CURLOPT_PROXYPASSWORD, proxy ? credential(proxy->url.password) : nullptr);
+    setOption(easy, CURLOPT_PROXYUSERNAME, proxy ? credential(proxy->user) : nullptr);
+    setOption(easy, CURLOPT_PROXYPASSWORD, proxy ? credential(proxy->password) : nullptr);
 
     const std::string wire = wireUrl(url);
     setOption(easy, CURLOPT_URL, wire.c_str());

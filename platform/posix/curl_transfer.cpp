@@ -1,7 +1,5 @@
 #include "platform/posix/curl_transfer.h"
 
-#include "platform/posix/curl_fetch.h"
-#include "platform/transfer_limit_text.h"
 #include "update/run_error.h"
 
 #include <algorithm>
@@ -35,57 +33,45 @@ CurlTransfer::~CurlTransfer()
     abandonAll();
 }
 
-// Set up on the first fetch: a run over a library in order never pays for
-// libcurl's handles, its connection cache or its TLS set-up. A failure to set
-// libcurl up is reported by every fetch.
-bool CurlTransfer::setUp()
-{
-    if (!m_multi && !m_setupFailure) {
-        m_setupFailure = curlGlobalFailure();
-        try {
-            m_multi = m_setupFailure ? nullptr : makeMulti();
-        } catch (const RunError& error) {
-            m_setupFailure = FetchFailure{error.number(), error.what()};
-        }
-    }
-    return m_multi != nullptr;
-}
-
 void CurlTransfer::start(FetchTicket ticket, std::string_view url, std::shared_ptr<BodySink> sink)
 {
-    if (!setUp()) {
-        m_finished.push_back({ticket, *m_setupFailure});
-        return;
-    }
     CurlFetch& fetch = m_underWay.emplace_back(ticket, std::move(sink));
     fetch.url = url;
+    std::optional<FetchFailure> failure;
     try {
+        // Set up on the first fetch: a run over a library in order never pays
+        // for libcurl's handles, its connection cache or its TLS set-up. A
+        // failure to set libcurl up is reported by every fetch.
+        if (!m_multi) {
+            m_multi = makeMulti();
+        }
         fetch.easy = takeEasy();
         fetch.prepare(m_options.bodySizeCap);
         fetch.proxy = aimEasy(fetch.easy.get(), url, m_options);
+        if (const CURLMcode code = curlLibrary().multi_add_handle(m_multi.get(), fetch.easy.get());
+            code != CURLM_OK) {
+            failure = multiFailure(code);
+        }
     } catch (const RunError& error) {
-        m_underWay.pop_back();
-        m_finished.push_back({ticket, FetchFailure{error.number(), error.what()}});
-        return;
+        failure = FetchFailure{error.number(), error.what()};
     }
-    if (const CURLMcode code = curlLibrary().multi_add_handle(m_multi.get(), fetch.easy.get());
-        code != CURLM_OK) {
+    if (failure) {
         m_underWay.pop_back();
-        m_finished.push_back({ticket, multiFailure(code)});
+        m_finished.push_back({ticket, std::move(*failure)});
     }
 }
 
 std::vector<FinishedFetch> CurlTransfer::waitForFinished(milliseconds timeout)
 {
     const Clock::time_point deadline = Clock::now() + timeout;
-    if (!setUp()) {
+    if (!m_multi) {
         return std::exchange(m_finished, {});
     }
     for (;;) {
         int running = 0;
         if (const CURLMcode code = curlLibrary().multi_perform(m_multi.get(), &running);
             code != CURLM_OK) {
-            failEverything(multiFailure(code));
+            endAll(multiFailure(code));
         }
         collectFinished();
         checkTimeLimits();
@@ -98,19 +84,14 @@ std::vector<FinishedFetch> CurlTransfer::waitForFinished(milliseconds timeout)
         if (const CURLMcode code = curlLibrary().multi_poll(
                 m_multi.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
             code != CURLM_OK) {
-            failEverything(multiFailure(code));
+            endAll(multiFailure(code));
         }
     }
 }
 
-// Taking a handle out halfway closes its connection rather than returning
-// it to the pool, so nothing of an abandoned reply is read by the next.
 void CurlTransfer::abandonAll() noexcept
 {
-    for (CurlFetch& fetch : m_underWay) {
-        curlLibrary().multi_remove_handle(m_multi.get(), fetch.easy.get());
-    }
-    m_underWay.clear();
+    endAll(std::nullopt);
     m_finished.clear();
 }
 
@@ -152,47 +133,38 @@ void CurlTransfer::checkTimeLimits()
 {
     const Clock::time_point now = Clock::now();
     const auto window = m_options.stallTimeout;
-    const std::uint64_t slowest =
-        m_options.slowestBytesPerSecond *
-        static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(window).count()) /
-        1000;
     for (auto it = m_underWay.begin(); it != m_underWay.end();) {
-        std::string reason;
+        std::optional<std::string> reason;
         if (now - it->started > m_options.totalTimeout) {
             reason = tookTooLongText(m_options.totalTimeout);
         } else if (it->requestSent && now - it->lastByte > window) {
             reason =
                 "no data received for " + std::to_string(window.count()) + " ms (stall time-out)";
-        } else if (it->requestSent && now - it->paceStart >= window &&
-                   now - it->lastByte < window / 2) {
+        } else if (it->requestSent && now - it->lastByte < window / 2) {
             // A reply gone silent is left to the stall time-out, which names it so.
-            if (it->paceBytes < slowest) {
-                reason = "slower than " + std::to_string(m_options.slowestBytesPerSecond) +
-                         " bytes/s for " + std::to_string(window.count()) +
-                         " ms (low-speed time-out)";
-            } else {
-                it->paceStart = now;
-                it->paceBytes = 0;
-            }
+            reason = it->pace.judge(now, m_options);
         }
-        if (reason.empty()) {
+        if (!reason) {
             ++it;
             continue;
         }
         // Its connection is closed, not pooled: the reply may still come.
         curlLibrary().multi_remove_handle(m_multi.get(), it->easy.get());
         m_finished.push_back(
-            {it->ticket, FetchFailure{ErrorNumber::TransferTimeout, std::move(reason)}});
+            {it->ticket, FetchFailure{ErrorNumber::TransferTimeout, std::move(*reason)}});
         it = m_underWay.erase(it);
     }
 }
 
-void CurlTransfer::failEverything(const FetchFailure& failure)
+// Taking a handle out halfway closes its connection rather than returning
+// it to the pool, so nothing of an abandoned reply is read by the next.
+void CurlTransfer::endAll(const std::optional<FetchFailure>& failure)
 {
     for (CurlFetch& fetch : m_underWay) {
         curlLibrary().multi_remove_handle(m_multi.get(), fetch.easy.get());
-        m_finished.push_back({fetch.ticket, failure});
+        if (failure) {
+            m_finished.push_back({fetch.ticket, *failure});
+        }
     }
     m_underWay.clear();
 }

@@ -2,7 +2,6 @@
 
 #include "platform/content_coding.h"
 #include "platform/retry_after.h"
-#include "platform/transfer_limit_text.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/winhttp_transfer.h"
 
@@ -238,7 +237,7 @@ void WinHttpFetch::headersAvailable()
         finish(notKept());
         return;
     }
-    m_paceStart = std::chrono::steady_clock::now();
+    m_pace.restart(std::chrono::steady_clock::now());
     askForData();
 }
 
@@ -277,22 +276,11 @@ void WinHttpFetch::take(std::string_view bytes)
     }
     // The system's receive time-out only catches a body that stops; this one
     // that comes, but too slowly to end in any useful time.
-    const auto now = std::chrono::steady_clock::now();
-    m_paceBytes += bytes.size();
+    m_pace.bytes += bytes.size();
     m_received += bytes.size();
-    if (now - m_paceStart >= options.stallTimeout) {
-        const std::uint64_t slowest = options.slowestBytesPerSecond *
-                                      static_cast<std::uint64_t>(options.stallTimeout.count()) /
-                                      1000;
-        if (m_paceBytes < slowest) {
-            finish(FetchFailure{ErrorNumber::TransferTimeout,
-                                "slower than " + std::to_string(options.slowestBytesPerSecond) +
-                                    " bytes/s for " + std::to_string(options.stallTimeout.count()) +
-                                    " ms (low-speed time-out)"});
-            return;
-        }
-        m_paceStart = now;
-        m_paceBytes = 0;
+    if (auto slow = m_pace.judge(std::chrono::steady_clock::now(), options)) {
+        finish(FetchFailure{ErrorNumber::TransferTimeout, std::move(*slow)});
+        return;
     }
     askForData();
 }

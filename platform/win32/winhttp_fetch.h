@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/transfer_limit_text.h"
 #include "platform/win32/winhttp_proxy.h"
 #include "platform/zlib_stream.h"
 #include "update/transfer_port.h"
@@ -89,9 +90,7 @@ private:
     std::uint64_t m_received = 0;
     std::uint64_t m_delivered = 0;
     std::optional<WinHttpOutcome> m_stop; // set by deliver()
-    // The pace, counted over whole stall time-outs from the body's start.
-    std::chrono::steady_clock::time_point m_paceStart{};
-    std::uint64_t m_paceBytes = 0;
+    PaceWindow m_pace;                    // from the body's start
 
     // Under the transfer's lock.
     bool m_ending = false;

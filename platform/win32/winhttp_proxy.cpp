@@ -65,10 +65,6 @@ WinHttpProxy::WinHttpProxy(const TransferOptions& options, std::wstring userAgen
     const std::string_view named = options.proxy;
     if (!named.empty()) {
         m_named = parseProxyUrl(named);
-        if (!m_named) {
-            throw RunError(ErrorNumber::Transfer, "cannot use the proxy '" + shownProxyText(named) +
-                                                      "': it names no host");
-        }
         if (m_named->scheme != "http") {
             throw RunError(ErrorNumber::Transfer,
                            "cannot use the proxy '" + m_named->shown() +
@@ -174,7 +170,7 @@ std::optional<FetchFailure> WinHttpProxy::answerChallenge(HINTERNET request,
     if (answeredBefore || !m_named->user ||
         !::WinHttpQueryAuthSchemes(request, &supported, &first, &target) ||
         strongestScheme(supported) == 0) {
-        return FetchFailure{ErrorNumber::Transfer, proxyAsksCredentialsText(*m_named, {})};
+        return FetchFailure{ErrorNumber::Transfer, proxyAsksCredentialsText(*m_named)};
     }
     if (!::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, strongestScheme(supported),
                                  toWide(*m_named->user).c_str(),

@@ -151,7 +151,7 @@ FetchFailure WinHttpTransfer::explained(WinHttpFetch& fetch, const char* call, D
     } else if (proxy && (error == ERROR_WINHTTP_CANNOT_CONNECT ||
                          error == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
         // Through a named proxy, the proxy is all WinHTTP connects to.
-        failure.reason = "cannot reach the proxy " + proxyNamed(*proxy, {}) + ": " + failure.reason;
+        failure.reason = "cannot reach the proxy " + proxy->named() + ": " + failure.reason;
     } else if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
         failure.reason.append(m_options.bases.unresolvedHostNote(fetch.m_url));
     } else if (fetch.m_secure) {

@@ -304,7 +304,7 @@ TEST(CurlTransferTlsTest, RunFetchesOverHttpsOnlyFromACertifiedServer)
         std::string redirectTo{};           // where the server sends every request
     };
     const auto certificateRefused = [](CertificateReason reason) {
-        return std::string(certificateReasonText(reason)) + ": curl error 60";
+        return certificateFailureText(reason, "curl error 60");
     };
     std::vector<Case> cases = {
         {"server", certificates.file("ca.pem"), std::nullopt},

@@ -272,8 +272,7 @@ TEST(WinHttpTransferTlsTest, RefusedCertificatesAreNamedAndTheirServersGetNothin
         } catch (const RunError& error) {
             ASSERT_TRUE(c.refused) << error.what();
             EXPECT_EQ(error.number(), ErrorNumber::Transfer);
-            EXPECT_THAT(error.what(),
-                        StartsWith(std::string(certificateReasonText(*c.refused)) + ": WinHttp"));
+            EXPECT_THAT(error.what(), StartsWith(certificateFailureText(*c.refused, "WinHttp")));
             // After its port, only what the check of its certificate asked.
             const std::vector<std::string> targets = tlsServiceLines(c.server, ".out");
             for (std::size_t line = 1; line < targets.size(); ++line) {
