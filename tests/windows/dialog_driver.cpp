@@ -130,7 +130,9 @@ int drive(const std::wstring& file, const std::wstring& parameters)
             if (!::IsWindow(window)) {
                 return 0; // closed by the last press
             }
-            throw;
+            // A control went as it was read: the last press is replacing the
+            // page. A window that does not answer at all stays to the deadline.
+            continue;
         }
         if (next == nullptr || !::IsWindowEnabled(next) || page == pressedOn) {
             continue;
