@@ -73,11 +73,9 @@ public:
     // Whether path is a folder (following links). An absent path is not.
     virtual bool isDirectory(std::string_view path) = 0;
 
-    // The length of a regular file, or 0 when it cannot be sized: sizing never
-    // ends a run.
-    virtual std::uint64_t fileSize(std::string_view path) noexcept = 0;
-    // The same query, with what else it tells of the file.
-    virtual FileStamp fileStamp(std::string_view path) noexcept { return {fileSize(path)}; }
+    // The length of a regular file and what else the query tells of it; all 0
+    // when it cannot be sized: sizing never ends a run.
+    virtual FileStamp fileStamp(std::string_view path) noexcept = 0;
 
     // Begins a new content for the file at path, a card file two levels below
     // the data folder. Throws RunError naming the path. May be called from a

@@ -19,7 +19,6 @@ public:
 
     CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
     bool isDirectory(std::string_view path) override;
-    std::uint64_t fileSize(std::string_view path) noexcept override;
     FileStamp fileStamp(std::string_view path) noexcept override;
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override;
     std::unique_ptr<LogFile> createLog(std::string_view path) override;

@@ -147,10 +147,7 @@ public:
     {
         return m_real.lockRun(logPath, folder);
     }
-    std::uint64_t fileSize(std::string_view path) noexcept override
-    {
-        return m_real.fileSize(path);
-    }
+    FileStamp fileStamp(std::string_view path) noexcept override { return m_real.fileStamp(path); }
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
         class Scarce final : public StagedFile

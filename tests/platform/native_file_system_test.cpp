@@ -155,7 +155,7 @@ TEST_F(NativeFileSystemTest, FolderTestAndSizesCountOnlyWhatIsThere)
         }
         for (const auto& c : cases) {
             EXPECT_EQ(fs->isDirectory(native(c.path)), c.isDirectory) << c.path << listed;
-            EXPECT_EQ(fs->fileSize(native(c.path)), c.size) << c.path << listed;
+            EXPECT_EQ(fs->fileStamp(native(c.path)).size, c.size) << c.path << listed;
         }
     }
 }

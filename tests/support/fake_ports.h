@@ -127,15 +127,11 @@ public:
         return entries;
     }
     bool isDirectory(std::string_view path) override { return folders.contains(std::string(path)); }
-    std::uint64_t fileSize(std::string_view path) noexcept override
+    FileStamp fileStamp(std::string_view path) noexcept override
     {
         ++sizeQueries;
         const auto found = files.find(std::string(path));
-        return found == files.end() ? 0 : found->second.size();
-    }
-    FileStamp fileStamp(std::string_view path) noexcept override
-    {
-        return {fileSize(path), changed};
+        return {found == files.end() ? 0 : found->second.size(), changed};
     }
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
