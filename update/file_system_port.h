@@ -96,25 +96,13 @@ public:
         return nullptr;
     }
 
-    // Replaces path with exactly `content`, whole or not at all.
-    void replaceFile(std::string_view path, std::string_view content)
-    {
-        const std::unique_ptr<StagedFile> staged = stageFile(path);
-        staged->write(content);
-        staged->commit();
-    }
-
     // Creates (or empties) a text file readable by its owner only.
     virtual std::unique_ptr<LogFile> createLog(std::string_view path) = 0;
 
-    // The separator appended to the data folder and used to form card paths.
-    virtual char separator() const noexcept = 0;
-    // The same for a data folder typed as `dataFolder`: a system may take
-    // another's form of path, and card paths are then formed in that form.
-    virtual char separatorFor(std::string_view /*dataFolder*/) const noexcept
-    {
-        return separator();
-    }
+    // The separator appended to a data folder typed as `dataFolder` and used
+    // to form its card paths: a system may take another's form of path, and
+    // card paths are then formed in that form.
+    virtual char separatorFor(std::string_view dataFolder) const noexcept = 0;
 };
 
 } // namespace kqget

@@ -24,7 +24,6 @@ public:
     std::unique_ptr<LogFile> createLog(std::string_view path) override;
     std::unique_ptr<RunLock> lockRun(std::string_view logPath,
                                      std::string_view dataFolder) override;
-    char separator() const noexcept override { return '/'; }
     char separatorFor(std::string_view dataFolder) const noexcept override
     {
         return WinePaths::isWindowsPath(dataFolder) ? '\\' : '/';

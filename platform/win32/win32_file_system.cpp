@@ -64,7 +64,7 @@ public:
         m_lockedFolder = dataFolder;
         return lock;
     }
-    char separator() const noexcept override { return '\\'; }
+    char separatorFor(std::string_view) const noexcept override { return '\\'; }
 
 private:
     // The data folder of the run under way, whose search of A sweeps.

@@ -217,7 +217,10 @@ public:
     {
         return m_real.createLog(path);
     }
-    char separator() const noexcept override { return m_real.separator(); }
+    char separatorFor(std::string_view folder) const noexcept override
+    {
+        return m_real.separatorFor(folder);
+    }
 
 private:
     LocalFileSystem m_real;

@@ -144,7 +144,7 @@ public:
         logClosed = false;
         return std::make_unique<MemoryLogFile>(log, logClosed);
     }
-    char separator() const noexcept override { return '/'; }
+    char separatorFor(std::string_view) const noexcept override { return '/'; }
 
     std::set<std::string> folders;
     std::map<std::string, std::string> files;

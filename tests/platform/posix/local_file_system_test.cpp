@@ -80,7 +80,9 @@ TEST_F(LocalFileSystemTest, StoringOverAFolderGivesTheSystemsReason)
 {
     dir.makeFolder("A1/A1.xml");
     try {
-        fs.replaceFile(dir.folder() + "A1/A1.xml", "content");
+        const std::unique_ptr<StagedFile> staged = fs.stageFile(dir.folder() + "A1/A1.xml");
+        staged->write("content");
+        staged->commit();
         FAIL() << "storing over a folder should fail";
     } catch (const RunError& error) {
         EXPECT_THAT(error.what(), HasSubstr("directory"));
