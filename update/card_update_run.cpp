@@ -155,7 +155,7 @@ private:
         m_log.writePiece(arrived.url);
         ++m_filesApplied;
         m_run.m_progress.fetchApplied(
-            {cardId, path, arrived.url, m_filesApplied, m_pipeline.queued(), m_filesTotal});
+            {path, arrived.url, m_filesApplied, m_pipeline.queued(), m_filesTotal});
 
         std::string reason = result ? notStoredReason(*result, *arrived.body) : std::string();
         const std::optional<std::uint64_t> size =

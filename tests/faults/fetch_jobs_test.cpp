@@ -120,9 +120,9 @@ public:
     }
     void fetchApplied(const FetchActivity& activity) override
     {
-        calls.push_back("applied " + std::string(activity.cardId) + " " +
-                        std::string(activity.path) + " " + std::to_string(activity.filesApplied) +
-                        "/" + std::to_string(activity.filesTotal.value_or(0)));
+        calls.push_back("applied " + std::string(activity.path) + " " +
+                        std::to_string(activity.filesApplied) + "/" +
+                        std::to_string(activity.filesTotal.value_or(0)));
     }
 
     std::function<void()> firstWait;
