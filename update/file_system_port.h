@@ -9,7 +9,10 @@
 
 namespace kqget {
 
-// A text file written front to back; the run log is the only one.
+// A text file written front to back; the run log is the only one. Destroyed
+// before close(), it closes without a word: a run that ends in an error still
+// leaves every line written so far, and the error already in flight is the one
+// worth reporting.
 class LogFile
 {
 public:

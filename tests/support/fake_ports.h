@@ -57,6 +57,7 @@ class MemoryLogFile : public LogFile
 {
 public:
     explicit MemoryLogFile(std::string& text, bool& closed) : m_text(text), m_closed(closed) {}
+    ~MemoryLogFile() override { m_closed = true; }
     void write(std::string_view text) override { m_text.append(text); }
     void flush() override {}
     void close() override { m_closed = true; }
