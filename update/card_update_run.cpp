@@ -16,10 +16,7 @@ constexpr std::size_t kCardsBetweenStopChecks = 256;
 
 } // namespace
 
-// One run's working state, from the log's creation to its close. Everything
-// the log says and every decision to fetch and store is taken at the card's
-// turn, against the file system as it is then; the fetches planned ahead only
-// bring the replies sooner.
+// One run's working state, from the log's creation to its close.
 class CardUpdateRun::LibraryRepair
 {
 public:
