@@ -484,7 +484,8 @@ protected:
             }
         };
         CardUpdateRun job(progress, fileSystem, transfer, {.jobs = jobs, .countFetchesFirst = true},
-                          ServiceHosts::configured(), (dir.path() / kRunLogFileName).string());
+                          ServiceBases::configured().hosts(),
+                          (dir.path() / kRunLogFileName).string());
         try {
             const RunTally tally = job.run({"KEY", "USER", data()});
             run.ending = "cards " + std::to_string(tally.cardsChecked) + ", stored " +
