@@ -48,7 +48,6 @@ struct FileStamp
     // since 1970 on the system's clock, as no program can set it; 0 where
     // the system does not tell it with the size.
     std::int64_t changed = 0;
-    bool operator==(const FileStamp&) const = default;
 };
 
 // A run's hold on its folders, let go when destroyed, and by the system when
