@@ -157,10 +157,7 @@ void WindowLogic::showRunEnd(const RunEnd& end, WindowProgress& progress, const 
             m_view.setFocus(Control::Reset);
         }
         if (end.tally.cardsChecked == 0) {
-            m_view.showNotice("Nothing was checked: " +
-                              noCardFoldersText(withTrailingSeparator(
-                                  trimSpaces(inputs.dataFolder),
-                                  m_fileSystem.separatorFor(trimSpaces(inputs.dataFolder)))) +
+            m_view.showNotice("Nothing was checked: " + noCardFoldersText(end.tally.dataFolder) +
                               ".");
         } else if (const auto notice =
                        unrepairedFilesNotice(end.tally, key, shownLogPath(m_logPath))) {

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/window_view.h"
-#include "update/card_locations.h"
 #include "update/file_system_port.h"
 #include "update/run_inputs.h"
 #include "update/run_log.h"
+#include "update/service_bases.h"
 #include "update/transfer_port.h"
 
 #include <chrono>
@@ -57,7 +57,7 @@ public:
     // between two processings of events that a run's progress asks for.
     WindowLogic(WindowView& view, FileSystemPort& fileSystem, TransferFactory makeTransfer,
                 std::string logPath = std::string(kRunLogFileName),
-                ServiceHosts hosts = ServiceHosts::configured(),
+                ServiceHosts hosts = ServiceBases::configured().hosts(),
                 std::chrono::milliseconds eventInterval = kDefaultEventInterval);
     ~WindowLogic();
     WindowLogic(const WindowLogic&) = delete;

@@ -94,12 +94,7 @@ int run(const CliOptions& options, const ServiceBases& bases, std::optional<Fail
             runSummaryText(tally, logPathForSummary(), wallTime, trimSpaces(options.inputs.key)));
     }
     if (tally.cardsChecked == 0 && !tally.stopped) {
-        writeText(stderr,
-                  "kqget-cli: warning: " +
-                      noCardFoldersText(withTrailingSeparator(
-                          trimSpaces(options.inputs.dataFolder),
-                          fileSystem->separatorFor(trimSpaces(options.inputs.dataFolder)))) +
-                      "\n");
+        writeText(stderr, "kqget-cli: warning: " + noCardFoldersText(tally.dataFolder) + "\n");
     }
     if (tally.stopped) {
         writeText(stderr, "kqget-cli: interrupted; the run stopped with no file half-written\n");

@@ -1,6 +1,5 @@
 #include "update/card_locations.h"
 
-#include "update/build_config.h"
 #include "update/display_text.h"
 
 namespace kqget {
@@ -29,11 +28,6 @@ std::string uriComponent(std::string_view text)
 }
 
 } // namespace
-
-ServiceHosts ServiceHosts::configured()
-{
-    return {std::string(kConfiguredInfoBase), std::string(kConfiguredImageBase)};
-}
 
 CardLocations::CardLocations(const ServiceHosts& hosts, std::string_view key,
                              std::string_view userName, std::string_view dataFolder, char separator)

@@ -11,9 +11,6 @@ struct ServiceHosts
 {
     std::string infoBase;
     std::string imageBase;
-
-    // The bases this build was configured with.
-    static ServiceHosts configured();
 };
 
 // The files and URLs of one card. Each URL comes twice: as formed, by plain

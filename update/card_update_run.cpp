@@ -16,19 +16,17 @@ constexpr std::size_t kCardsBetweenStopChecks = 256;
 
 } // namespace
 
-// One run's working state, from the log's creation to its close. Everything
-// the log says and every decision to fetch and store is taken at the card's
-// turn, against the file system as it is then; the fetches planned ahead only
-// bring the replies sooner.
+// One run's working state, from the log's creation to its close.
 class CardUpdateRun::LibraryRepair
 {
 public:
     LibraryRepair(CardUpdateRun& run, RunLog& log, const CardLocations& cards, CardWalk& walk,
-                  std::string_view dataFolder)
-        : m_run(run), m_log(log), m_cards(cards), m_walk(walk), m_dataFolder(dataFolder),
+                  std::string dataFolder)
+        : m_run(run), m_log(log), m_cards(cards), m_walk(walk),
           m_pipeline(run.m_fileSystem, run.m_transfer, run.m_progress, cards, walk,
                      run.m_options.jobs, run.m_options.now, run.m_options.verify)
     {
+        m_tally.dataFolder = std::move(dataFolder);
         m_tally.verified = run.m_options.verify != nullptr;
     }
 
@@ -154,7 +152,7 @@ private:
         m_log.writePiece(arrived.url);
         ++m_filesApplied;
         m_run.m_progress.fetchApplied(
-            {cardId, path, arrived.url, m_filesApplied, m_pipeline.queued(), m_filesTotal});
+            {path, arrived.url, m_filesApplied, m_pipeline.queued(), m_filesTotal});
 
         std::string reason = result ? notStoredReason(*result, *arrived.body) : std::string();
         const std::optional<std::uint64_t> size =
@@ -207,7 +205,7 @@ private:
             // A card file's folder gone is that card's; the data folder gone
             // is every card's.
             if (error.reach() == FailureReach::OneCardFile &&
-                m_run.m_fileSystem.isDirectory(m_dataFolder)) {
+                m_run.m_fileSystem.isDirectory(m_tally.dataFolder)) {
                 reason = error.what();
                 return std::nullopt;
             }
@@ -217,7 +215,7 @@ private:
                 throw;
             }
             throw RunError(ErrorNumber::DataFolder,
-                           "data folder '" + m_dataFolder + "' is gone: " + error.what());
+                           "data folder '" + m_tally.dataFolder + "' is gone: " + error.what());
         }
     }
 
@@ -233,7 +231,6 @@ private:
     RunLog& m_log;
     const CardLocations& m_cards;
     CardWalk& m_walk;
-    const std::string m_dataFolder;
     FetchPipeline m_pipeline;
     RunTally m_tally;
     std::size_t m_filesApplied = 0;
@@ -257,8 +254,9 @@ RunTally CardUpdateRun::run(const RunInputs& inputs)
     const std::string userName(trimSpaces(inputs.userName));
     const std::string_view typedFolder = trimSpaces(inputs.dataFolder);
     const char separator = m_fileSystem.separatorFor(typedFolder);
-    const std::string dataFolder = withTrailingSeparator(typedFolder, separator);
-    if (dataFolder.size() != typedFolder.size()) {
+    std::string dataFolder(typedFolder);
+    if (!typedFolder.ends_with(separator)) {
+        dataFolder.push_back(separator);
         m_progress.dataFolderNormalised(dataFolder);
     }
     refuseRootDataFolder(dataFolder, separator);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "update/card_locations.h"
 #include "update/card_walk.h"
 #include "update/file_system_port.h"
 #include "update/progress_port.h"
@@ -8,6 +7,7 @@
 #include "update/run_log.h"
 #include "update/run_options.h"
 #include "update/run_tally.h"
+#include "update/service_bases.h"
 #include "update/transfer_port.h"
 
 #include <string>
@@ -27,7 +27,7 @@ class CardUpdateRun
 {
 public:
     CardUpdateRun(ProgressPort& progress, FileSystemPort& fileSystem, TransferPort& transfer,
-                  RunOptions options = {}, ServiceHosts hosts = ServiceHosts::configured(),
+                  RunOptions options = {}, ServiceHosts hosts = ServiceBases::configured().hosts(),
                   std::string logPath = std::string(kRunLogFileName));
 
     // Runs to the end, or to the first safe point after a stop request.

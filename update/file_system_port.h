@@ -9,7 +9,10 @@
 
 namespace kqget {
 
-// A text file written front to back; the run log is the only one.
+// A text file written front to back; the run log is the only one. Destroyed
+// before close(), it closes without a word: a run that ends in an error still
+// leaves every line written so far, and the error already in flight is the one
+// worth reporting.
 class LogFile
 {
 public:
@@ -45,7 +48,6 @@ struct FileStamp
     // since 1970 on the system's clock, as no program can set it; 0 where
     // the system does not tell it with the size.
     std::int64_t changed = 0;
-    bool operator==(const FileStamp&) const = default;
 };
 
 // A run's hold on its folders, let go when destroyed, and by the system when
@@ -73,11 +75,9 @@ public:
     // Whether path is a folder (following links). An absent path is not.
     virtual bool isDirectory(std::string_view path) = 0;
 
-    // The length of a regular file, or 0 when it cannot be sized: sizing never
-    // ends a run.
-    virtual std::uint64_t fileSize(std::string_view path) noexcept = 0;
-    // The same query, with what else it tells of the file.
-    virtual FileStamp fileStamp(std::string_view path) noexcept { return {fileSize(path)}; }
+    // The length of a regular file and what else the query tells of it; all 0
+    // when it cannot be sized: sizing never ends a run.
+    virtual FileStamp fileStamp(std::string_view path) noexcept = 0;
 
     // Begins a new content for the file at path, a card file two levels below
     // the data folder. Throws RunError naming the path. May be called from a
@@ -98,25 +98,13 @@ public:
         return nullptr;
     }
 
-    // Replaces path with exactly `content`, whole or not at all.
-    void replaceFile(std::string_view path, std::string_view content)
-    {
-        const std::unique_ptr<StagedFile> staged = stageFile(path);
-        staged->write(content);
-        staged->commit();
-    }
-
     // Creates (or empties) a text file readable by its owner only.
     virtual std::unique_ptr<LogFile> createLog(std::string_view path) = 0;
 
-    // The separator appended to the data folder and used to form card paths.
-    virtual char separator() const noexcept = 0;
-    // The same for a data folder typed as `dataFolder`: a system may take
-    // another's form of path, and card paths are then formed in that form.
-    virtual char separatorFor(std::string_view /*dataFolder*/) const noexcept
-    {
-        return separator();
-    }
+    // The separator appended to a data folder typed as `dataFolder` and used
+    // to form its card paths: a system may take another's form of path, and
+    // card paths are then formed in that form.
+    virtual char separatorFor(std::string_view dataFolder) const noexcept = 0;
 };
 
 } // namespace kqget

@@ -12,7 +12,6 @@ namespace kqget {
 // or refused next, and where the run then stands.
 struct FetchActivity
 {
-    std::string_view cardId;      // as found: escape it before showing it
     std::string_view path;        // the card file the reply is for
     std::string_view url;         // the URL fetched, as the log has it: it can hold the key
     std::size_t filesApplied = 0; // fetches whose replies were taken, this one included

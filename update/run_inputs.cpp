@@ -52,15 +52,6 @@ std::string_view trimSpaces(std::string_view text, std::string_view spaces) noex
     return text.substr(first, last - first + 1);
 }
 
-std::string withTrailingSeparator(std::string_view folder, char separator)
-{
-    std::string result(folder);
-    if (result.empty() || result.back() != separator) {
-        result.push_back(separator);
-    }
-    return result;
-}
-
 void refuseRootDataFolder(std::string_view folder, char separator)
 {
     const std::string instead =

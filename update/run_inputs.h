@@ -17,10 +17,6 @@ struct RunInputs
 // alone, so that tabs and inner spaces stay.
 std::string_view trimSpaces(std::string_view text, std::string_view spaces = " ") noexcept;
 
-// The data folder with `separator` appended when it does not already end in it;
-// an empty folder becomes the separator alone.
-std::string withTrailingSeparator(std::string_view folder, char separator);
-
 // Refuses, with RunError DataFolder, a data folder that names the root of the
 // file system ("/", which an empty field becomes, or "/x/..//" and the like)
 // or the root of a drive ("C:\\", "c:/"). Every top-level folder there whose

@@ -1,7 +1,6 @@
 #include "update/run_log.h"
 
 #include "update/display_text.h"
-#include "update/run_error.h"
 
 #include <string>
 
@@ -12,18 +11,6 @@ constexpr std::string_view kLineEnd = "\r\n";
 }
 
 RunLog::RunLog(std::unique_ptr<LogFile> file) : m_file(std::move(file)) {}
-
-RunLog::~RunLog()
-{
-    // A run that ends in an error still leaves every line written so far; the
-    // error already in flight is the one worth reporting.
-    if (m_file) {
-        try {
-            m_file->close();
-        } catch (const RunError&) {
-        }
-    }
-}
 
 void RunLog::writeLine(std::string_view text)
 {
@@ -47,8 +34,7 @@ void RunLog::flush()
 
 void RunLog::close()
 {
-    auto file = std::move(m_file);
-    file->close();
+    m_file->close();
 }
 
 } // namespace kqget

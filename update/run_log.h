@@ -17,10 +17,6 @@ class RunLog
 {
 public:
     explicit RunLog(std::unique_ptr<LogFile> file);
-    ~RunLog();
-
-    RunLog(const RunLog&) = delete;
-    RunLog& operator=(const RunLog&) = delete;
 
     void writeLine(std::string_view text);
     // Continues the current line; the next write goes on after it.

@@ -35,6 +35,7 @@ struct DamagedFile
 // What a run has done so far; at its end, what it did.
 struct RunTally
 {
+    std::string dataFolder; // as the run used it, the separator appended
     std::size_t cardsChecked = 0;
     std::size_t filesStored = 0;
     std::vector<NotStoredFile> notStored;

@@ -23,7 +23,7 @@ class MainWindow : public QWidget
 
 public:
     MainWindow(MessageBoxes& messageBoxes, WindowLogic::TransferFactory makeTransfer,
-               ServiceHosts hosts = ServiceHosts::configured());
+               ServiceHosts hosts = ServiceBases::configured().hosts());
     ~MainWindow() override;
 
     bool runUnderWay() const noexcept { return m_logic.runUnderWay(); }

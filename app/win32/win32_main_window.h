@@ -28,7 +28,7 @@ public:
     Win32MainWindow(HINSTANCE instance, Win32MessageBoxes& messageBoxes, FileSystemPort& fileSystem,
                     WindowLogic::TransferFactory makeTransfer,
                     std::string logPath = std::string(kRunLogFileName),
-                    ServiceHosts hosts = ServiceHosts::configured());
+                    ServiceHosts hosts = ServiceBases::configured().hosts());
     ~Win32MainWindow();
     Win32MainWindow(const Win32MainWindow&) = delete;
     Win32MainWindow& operator=(const Win32MainWindow&) = delete;

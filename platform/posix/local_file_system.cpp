@@ -166,11 +166,6 @@ bool LocalFileSystem::isDirectory(std::string_view path)
     }
 }
 
-std::uint64_t LocalFileSystem::fileSize(std::string_view path) noexcept
-{
-    return fileStamp(path).size;
-}
-
 FileStamp LocalFileSystem::fileStamp(std::string_view path) noexcept
 {
     SystemPath target;

@@ -19,13 +19,11 @@ public:
 
     CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
     bool isDirectory(std::string_view path) override;
-    std::uint64_t fileSize(std::string_view path) noexcept override;
     FileStamp fileStamp(std::string_view path) noexcept override;
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override;
     std::unique_ptr<LogFile> createLog(std::string_view path) override;
     std::unique_ptr<RunLock> lockRun(std::string_view logPath,
                                      std::string_view dataFolder) override;
-    char separator() const noexcept override { return '/'; }
     char separatorFor(std::string_view dataFolder) const noexcept override
     {
         return WinePaths::isWindowsPath(dataFolder) ? '\\' : '/';

@@ -52,7 +52,7 @@ class Win32FileSystem final : public FileSystemPort
 public:
     CardEntries searchCardEntries(std::string_view dataFolder, char letter) override;
     bool isDirectory(std::string_view path) override;
-    std::uint64_t fileSize(std::string_view path) noexcept override;
+    FileStamp fileStamp(std::string_view path) noexcept override;
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
         return stageWin32File(path);
@@ -64,7 +64,7 @@ public:
         m_lockedFolder = dataFolder;
         return lock;
     }
-    char separator() const noexcept override { return '\\'; }
+    char separatorFor(std::string_view) const noexcept override { return '\\'; }
 
 private:
     // The data folder of the run under way, whose search of A sweeps.
@@ -128,17 +128,17 @@ bool Win32FileSystem::isDirectory(std::string_view path)
                    "cannot examine '" + target + "': " + windowsErrorText(error));
 }
 
-std::uint64_t Win32FileSystem::fileSize(std::string_view path) noexcept
+FileStamp Win32FileSystem::fileStamp(std::string_view path) noexcept
 {
     try {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         if (!::GetFileAttributesExW(toWide(path).c_str(), GetFileExInfoStandard, &data) ||
             (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            return 0;
+            return {};
         }
-        return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        return {(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow};
     } catch (const std::bad_alloc&) {
-        return 0;
+        return {};
     }
 }
 

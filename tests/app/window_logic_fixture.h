@@ -201,7 +201,7 @@ protected:
                         *m_fileSystem,
                         [this] { return makeNativeTransfer({.proxy = m_serviceProxy}); },
                         m_logPath,
-                        ServiceHosts::configured(),
+                        ServiceBases::configured().hosts(),
                         m_eventInterval};
 };
 

@@ -95,8 +95,7 @@ TEST_F(TerminalProgressTest, ShowsCountsRateTimeLeftAndTheCardNeverTheUrl)
         progress.tallyChanged(tally);
         const std::size_t before = written().size();
         now += std::chrono::seconds(1);
-        progress.fetchApplied({.cardId = c.card,
-                               .path = "/lib/" + c.card + "/" + c.card + "_full.png",
+        progress.fetchApplied({.path = "/lib/" + c.card + "/" + c.card + "_full.png",
                                .url = "http://x/bof.php?mlunkey=SECRET",
                                .filesApplied = 3,
                                .filesQueued = 2,
@@ -110,8 +109,7 @@ TEST(TerminalProgressOff, WritesNothingAndPassesStopRequestsOn)
     bool stop = false;
     TerminalProgress progress(nullptr, [&stop] { return stop; });
     progress.tallyChanged(RunTally{});
-    progress.fetchApplied(
-        {.cardId = "A1", .path = "A1.xml", .url = "http://x/", .filesApplied = 1});
+    progress.fetchApplied({.path = "A1.xml", .url = "http://x/", .filesApplied = 1});
     progress.runEnded(RunTally{});
     EXPECT_FALSE(progress.stopRequested());
     stop = true;

@@ -114,8 +114,8 @@ RunTally FaultTest::runCore(const RunInputs& inputs, FileSystemPort& fileSystem)
     const ScopedEnvironment viaService("http_proxy", service->baseUrl());
     RecordingProgress progress;
     CurlTransfer transfer(transferOptions);
-    CardUpdateRun run(progress, fileSystem, transfer, runOptions, ServiceHosts::configured(),
-                      (dir.path() / kRunLogFileName).string());
+    CardUpdateRun run(progress, fileSystem, transfer, runOptions,
+                      ServiceBases::configured().hosts(), (dir.path() / kRunLogFileName).string());
     return run.run(inputs);
 }
 

@@ -120,9 +120,9 @@ public:
     }
     void fetchApplied(const FetchActivity& activity) override
     {
-        calls.push_back("applied " + std::string(activity.cardId) + " " +
-                        std::string(activity.path) + " " + std::to_string(activity.filesApplied) +
-                        "/" + std::to_string(activity.filesTotal.value_or(0)));
+        calls.push_back("applied " + std::string(activity.path) + " " +
+                        std::to_string(activity.filesApplied) + "/" +
+                        std::to_string(activity.filesTotal.value_or(0)));
     }
 
     std::function<void()> firstWait;
@@ -147,10 +147,7 @@ public:
     {
         return m_real.lockRun(logPath, folder);
     }
-    std::uint64_t fileSize(std::string_view path) noexcept override
-    {
-        return m_real.fileSize(path);
-    }
+    FileStamp fileStamp(std::string_view path) noexcept override { return m_real.fileStamp(path); }
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
         class Scarce final : public StagedFile
@@ -220,7 +217,10 @@ public:
     {
         return m_real.createLog(path);
     }
-    char separator() const noexcept override { return m_real.separator(); }
+    char separatorFor(std::string_view folder) const noexcept override
+    {
+        return m_real.separatorFor(folder);
+    }
 
 private:
     LocalFileSystem m_real;
@@ -484,7 +484,8 @@ protected:
             }
         };
         CardUpdateRun job(progress, fileSystem, transfer, {.jobs = jobs, .countFetchesFirst = true},
-                          ServiceHosts::configured(), (dir.path() / kRunLogFileName).string());
+                          ServiceBases::configured().hosts(),
+                          (dir.path() / kRunLogFileName).string());
         try {
             const RunTally tally = job.run({"KEY", "USER", data()});
             run.ending = "cards " + std::to_string(tally.cardsChecked) + ", stored " +

@@ -42,10 +42,7 @@ public:
         return m_real.searchCardEntries(folder, letter);
     }
     bool isDirectory(std::string_view path) override { return m_real.isDirectory(path); }
-    std::uint64_t fileSize(std::string_view path) noexcept override
-    {
-        return m_real.fileSize(path);
-    }
+    FileStamp fileStamp(std::string_view path) noexcept override { return m_real.fileStamp(path); }
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
         class Full final : public StagedFile
@@ -71,7 +68,10 @@ public:
     {
         return m_real.createLog(path);
     }
-    char separator() const noexcept override { return m_real.separator(); }
+    char separatorFor(std::string_view folder) const noexcept override
+    {
+        return m_real.separatorFor(folder);
+    }
 
 private:
     LocalFileSystem m_real;

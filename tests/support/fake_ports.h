@@ -57,6 +57,7 @@ class MemoryLogFile : public LogFile
 {
 public:
     explicit MemoryLogFile(std::string& text, bool& closed) : m_text(text), m_closed(closed) {}
+    ~MemoryLogFile() override { m_closed = true; }
     void write(std::string_view text) override { m_text.append(text); }
     void flush() override {}
     void close() override { m_closed = true; }
@@ -127,15 +128,11 @@ public:
         return entries;
     }
     bool isDirectory(std::string_view path) override { return folders.contains(std::string(path)); }
-    std::uint64_t fileSize(std::string_view path) noexcept override
+    FileStamp fileStamp(std::string_view path) noexcept override
     {
         ++sizeQueries;
         const auto found = files.find(std::string(path));
-        return found == files.end() ? 0 : found->second.size();
-    }
-    FileStamp fileStamp(std::string_view path) noexcept override
-    {
-        return {fileSize(path), changed};
+        return {found == files.end() ? 0 : found->second.size(), changed};
     }
     std::unique_ptr<StagedFile> stageFile(std::string_view path) override
     {
@@ -148,7 +145,7 @@ public:
         logClosed = false;
         return std::make_unique<MemoryLogFile>(log, logClosed);
     }
-    char separator() const noexcept override { return '/'; }
+    char separatorFor(std::string_view) const noexcept override { return '/'; }
 
     std::set<std::string> folders;
     std::map<std::string, std::string> files;

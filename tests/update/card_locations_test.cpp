@@ -48,7 +48,7 @@ TEST(ServiceHosts, EachBaseIsTheOriginOfItsFetches)
         ServiceHosts hosts;
         bool oneHost;
     } cases[] = {
-        {"the configured bases", ServiceHosts::configured(),
+        {"the configured bases", ServiceBases::configured().hosts(),
          kConfiguredInfoBase == kConfiguredImageBase},
         {"two hosts", {"http://info.test", "https://img.test"}, false},
         {"one host for both", {"https://cards.test:8443", "https://cards.test:8443"}, true},

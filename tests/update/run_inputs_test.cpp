@@ -26,15 +26,6 @@ TEST(TrimSpaces, DropsOnlySpacesAtTheEnds)
     }
 }
 
-TEST(WithTrailingSeparator, AppendsOnlyWhenMissing)
-{
-    EXPECT_EQ(withTrailingSeparator("", '/'), "/");
-    EXPECT_EQ(withTrailingSeparator("/cards", '/'), "/cards/");
-    EXPECT_EQ(withTrailingSeparator("/cards/", '/'), "/cards/");
-    EXPECT_EQ(withTrailingSeparator("C:\\cards", '\\'), "C:\\cards\\");
-    EXPECT_EQ(withTrailingSeparator("C:\\cards\\", '\\'), "C:\\cards\\");
-}
-
 TEST(RefuseRootDataFolder, RefusesRootsOnlyWhateverTheSpelling)
 {
     const struct

@@ -71,7 +71,8 @@ TEST_F(LocalFileSystemTest, FolderTestFollowsLinksAndNeverFailsOnBrokenOnes)
         EXPECT_EQ(entries[i], c.name);
         EXPECT_EQ(entries.type(i), c.listed) << c.name;
         EXPECT_EQ(fs.isDirectory(dir.folder() + std::string(c.name)), c.isDirectory) << c.name;
-        EXPECT_EQ(fs.fileSize(dir.folder() + std::string(c.name) + "/A1.xml"), c.xmlSize) << c.name;
+        EXPECT_EQ(fs.fileStamp(dir.folder() + std::string(c.name) + "/A1.xml").size, c.xmlSize)
+            << c.name;
     }
 }
 
@@ -79,7 +80,9 @@ TEST_F(LocalFileSystemTest, StoringOverAFolderGivesTheSystemsReason)
 {
     dir.makeFolder("A1/A1.xml");
     try {
-        fs.replaceFile(dir.folder() + "A1/A1.xml", "content");
+        const std::unique_ptr<StagedFile> staged = fs.stageFile(dir.folder() + "A1/A1.xml");
+        staged->write("content");
+        staged->commit();
         FAIL() << "storing over a folder should fail";
     } catch (const RunError& error) {
         EXPECT_THAT(error.what(), HasSubstr("directory"));
