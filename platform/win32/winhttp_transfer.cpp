@@ -1,5 +1,6 @@
 #include "platform/win32/winhttp_transfer.h"
 
+#include "platform/native_ports.h"
 #include "platform/transfer_limit_text.h"
 #include "platform/win32/certificate_reason.h"
 #include "platform/win32/wide_text.h"
@@ -263,6 +264,11 @@ void WinHttpTransfer::closed(WinHttpFetch& fetch) noexcept
     // Under the lock, so that the destructor waits for the sink to be let go.
     m_live.erase(&fetch);
     m_changed.notify_all();
+}
+
+std::unique_ptr<TransferPort> makeNativeTransfer(TransferOptions options)
+{
+    return std::make_unique<WinHttpTransfer>(std::move(options));
 }
 
 } // namespace kqget
