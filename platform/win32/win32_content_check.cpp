@@ -131,7 +131,7 @@ std::optional<std::string> Win32ContentCheck::fileDamage(std::string_view path,
         widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (!file.valid() || !::GetFileSizeEx(file.get(), &size)) {
+    if (!file || !::GetFileSizeEx(file.get(), &size)) {
         return "cannot read: " + windowsErrorText(::GetLastError());
     }
     const auto read = [&](std::span<char>& piece) -> std::optional<std::string> {
