@@ -58,7 +58,8 @@ private:
     void headersAvailable();
     void askForData();
     void take(std::string_view bytes);
-    bool deliver(std::string_view decoded);
+    // Gives the sink `decoded`; the outcome the fetch stops with, if any.
+    std::optional<WinHttpOutcome> deliver(std::string_view decoded);
     void endOfBody();
     void fail(const char* call, DWORD error);
     // Closes the handle with `outcome`, unless it is closed already; none:
@@ -88,7 +89,6 @@ private:
     std::optional<std::uint64_t> m_announced; // its length as the reply came
     std::uint64_t m_received = 0;
     std::uint64_t m_delivered = 0;
-    std::optional<WinHttpOutcome> m_stop; // set by deliver()
     // The pace, counted over whole stall time-outs from the body's start.
     std::chrono::steady_clock::time_point m_paceStart{};
     std::uint64_t m_paceBytes = 0;
