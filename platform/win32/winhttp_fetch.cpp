@@ -74,12 +74,10 @@ void WinHttpFetch::send() noexcept
     m_handle = m_opened.release();
     if (!::WinHttpSendRequest(m_handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
                               0, 0, reinterpret_cast<DWORD_PTR>(this))) {
-        const DWORD error = ::GetLastError();
-        try {
-            fail("WinHttpSendRequest", error);
-        } catch (const std::bad_alloc&) {
-            finish(std::nullopt);
-        }
+        // Ended as a send that fails later is.
+        WINHTTP_ASYNC_RESULT result{API_SEND_REQUEST, ::GetLastError()};
+        onStatus(m_handle, reinterpret_cast<DWORD_PTR>(this), WINHTTP_CALLBACK_STATUS_REQUEST_ERROR,
+                 &result, sizeof result);
     }
 }
 
