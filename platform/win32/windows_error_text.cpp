@@ -41,16 +41,6 @@ constexpr KnownError kFetchErrors[] = {
     {ERROR_WINHTTP_SECURE_FAILURE, "a security check of the connection failed"},
 };
 
-std::string_view fetchErrorText(unsigned long error)
-{
-    for (const KnownError& known : kFetchErrors) {
-        if (known.code == error) {
-            return known.text;
-        }
-    }
-    return {};
-}
-
 std::wstring systemMessage(unsigned long error)
 {
     DWORD flags =
@@ -84,8 +74,12 @@ std::string windowsErrorText(unsigned long error)
     if (!message.empty()) {
         return toUtf8(message) + " " + code;
     }
-    const std::string_view known = fetchErrorText(error);
-    return (known.empty() ? "unknown system error" : std::string(known)) + " " + code;
+    for (const KnownError& known : kFetchErrors) {
+        if (known.code == error) {
+            return std::string(known.text) + " " + code;
+        }
+    }
+    return "unknown system error " + code;
 }
 
 } // namespace kqget
