@@ -2,6 +2,8 @@
 
 #include "platform/win32/unique_handle.h"
 
+#include <span>
+
 namespace kqget {
 
 namespace {
@@ -9,28 +11,37 @@ namespace {
 using UniqueChain = UniqueHandle<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>;
 using UniqueCertificate = UniqueHandle<PCCERT_CONTEXT, ::CertFreeCertificateContext>;
 
+struct FlagReason
+{
+    DWORD flags;
+    CertificateReason reason;
+};
+
 // A failure may have several reasons; the one the user must fix first comes
 // first: a revoked or unknown certificate is no good whatever its dates and names.
-constexpr struct
-{
-    DWORD flag;
-    CertificateReason reason;
-} kFlagReasons[] = {
+constexpr FlagReason kFlagReasons[] = {
     {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED, CertificateReason::Revoked},
     {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA, CertificateReason::Untrusted},
     {WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID, CertificateReason::Expired},
     {WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID, CertificateReason::WrongName},
 };
 
-constexpr struct
-{
-    DWORD status;
-    CertificateReason reason;
-} kChainStatusReasons[] = {
+constexpr FlagReason kChainStatusReasons[] = {
     {CERT_TRUST_IS_REVOKED, CertificateReason::Revoked},
     {CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN, CertificateReason::Untrusted},
     {CERT_TRUST_IS_NOT_TIME_VALID, CertificateReason::Expired},
 };
+
+// The reason of the first row whose flags `flags` has.
+std::optional<CertificateReason> firstReason(std::span<const FlagReason> table, DWORD flags)
+{
+    for (const FlagReason& known : table) {
+        if ((flags & known.flags) != 0) {
+            return known.reason;
+        }
+    }
+    return std::nullopt;
+}
 
 std::optional<CertificateReason> reasonOfPolicyError(DWORD error)
 {
@@ -49,16 +60,6 @@ std::optional<CertificateReason> reasonOfPolicyError(DWORD error)
     default:
         return std::nullopt;
     }
-}
-
-std::optional<CertificateReason> reasonOfChainStatus(DWORD status)
-{
-    for (const auto& known : kChainStatusReasons) {
-        if ((status & known.status) != 0) {
-            return known.reason;
-        }
-    }
-    return std::nullopt;
 }
 
 // Checks `certificate`, as a server `host` presented it, with the system's own
@@ -94,7 +95,7 @@ std::optional<CertificateReason> checkServerCertificate(PCCERT_CONTEXT certifica
     }
     // A policy may pass a chain whose own status says it is broken (Wine's
     // passes one that ends at no root): the status still says why.
-    return reasonOfChainStatus(chain.get()->TrustStatus.dwErrorStatus);
+    return firstReason(kChainStatusReasons, chain.get()->TrustStatus.dwErrorStatus);
 }
 
 // The certificate the server presents, read over a connection that accepts
@@ -141,14 +142,9 @@ std::optional<CertificateReason> namedCertificateReason(DWORD error, DWORD secur
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
         return CertificateReason::WrongName;
     default:
-        break;
+        return isSecureFailure(error) ? firstReason(kFlagReasons, secureFailureFlags)
+                                      : std::nullopt;
     }
-    for (const auto& known : kFlagReasons) {
-        if ((secureFailureFlags & known.flag) != 0 && isSecureFailure(error)) {
-            return known.reason;
-        }
-    }
-    return std::nullopt;
 }
 
 std::optional<CertificateReason> probedCertificateReason(WinHttpProxy& proxy,

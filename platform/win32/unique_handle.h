@@ -20,25 +20,22 @@ public:
     UniqueHandle(UniqueHandle&& other) noexcept : m_handle(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept
     {
-        if (this != &other) {
-            reset(other.release());
-        }
+        reset(other.release()); // safe on itself: the handle is let go before it is freed
         return *this;
     }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
 
     Handle get() const noexcept { return m_handle; }
-    bool valid() const noexcept
+    explicit operator bool() const noexcept
     {
         return m_handle != nullptr && reinterpret_cast<const void*>(m_handle) !=
                                           static_cast<const void*>(INVALID_HANDLE_VALUE);
     }
-    explicit operator bool() const noexcept { return valid(); }
     Handle release() noexcept { return std::exchange(m_handle, nullptr); }
     void reset(Handle handle = nullptr) noexcept
     {
-        if (valid()) {
+        if (*this) {
             Free(m_handle);
         }
         m_handle = handle;

@@ -1,7 +1,5 @@
-#include "platform/win32/win32_content_check.h"
-
 #include "platform/card_file_check.h"
-#include "platform/win32/com_ptr.h"
+#include "platform/native_ports.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_error_text.h"
@@ -11,10 +9,31 @@
 #include <vector>
 #include <wincodec.h>
 #include <windows.h>
+#include <wrl/client.h>
 
 namespace kqget {
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// COM's multithreaded apartment on the calling thread for as long as it lives.
+class ComScope
+{
+public:
+    ComScope() : m_result(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComScope()
+    {
+        if (SUCCEEDED(m_result)) {
+            ::CoUninitialize();
+        }
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    HRESULT m_result;
+};
 
 // WIC's PNG decoder may decode a whole frame at once, whatever rectangle is
 // asked for (Wine's does: 538 MiB for a 16384 x 4096 image at 16 bits). A
@@ -47,6 +66,7 @@ std::string wicText(HRESULT result)
 // memory does not grow with the image.
 std::optional<std::string> decoderDamage(const std::wstring& path)
 {
+    // The checks run on the run's own threads, which may not have COM yet.
     const ComScope com;
     ComPtr<IWICImagingFactory> factory;
     ComPtr<IStream> stream;
@@ -54,23 +74,24 @@ std::optional<std::string> decoderDamage(const std::wstring& path)
     ComPtr<IWICBitmapFrameDecode> frame;
     ComPtr<IWICFormatConverter> converter;
     HRESULT result = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_PPV_ARGS(factory.out()));
+                                        IID_PPV_ARGS(factory.GetAddressOf()));
     if (FAILED(result)) {
         throw std::runtime_error("cannot start WIC: " +
                                  windowsErrorText(static_cast<unsigned long>(result)));
     }
     result = ::SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
-                                      FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, stream.out());
+                                      FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, stream.GetAddressOf());
     if (FAILED(result)) {
         return "cannot read: " + windowsErrorText(static_cast<unsigned long>(result));
     }
     UINT width = 0;
     UINT height = 0;
-    if (SUCCEEDED(result = factory->CreateDecoderFromStream(
-                      stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.out())) &&
-        SUCCEEDED(result = decoder->GetFrame(0, frame.out())) &&
-        SUCCEEDED(result = factory->CreateFormatConverter(converter.out())) &&
-        SUCCEEDED(result = converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGRA,
+    if (SUCCEEDED(result = factory->CreateDecoderFromStream(stream.Get(), nullptr,
+                                                            WICDecodeMetadataCacheOnDemand,
+                                                            decoder.GetAddressOf())) &&
+        SUCCEEDED(result = decoder->GetFrame(0, frame.GetAddressOf())) &&
+        SUCCEEDED(result = factory->CreateFormatConverter(converter.GetAddressOf())) &&
+        SUCCEEDED(result = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGRA,
                                                  WICBitmapDitherTypeNone, nullptr, 0.0,
                                                  WICBitmapPaletteTypeCustom)) &&
         SUCCEEDED(result = converter->GetSize(&width, &height))) {
@@ -87,16 +108,20 @@ std::optional<std::string> decoderDamage(const std::wstring& path)
     return std::nullopt;
 }
 
-} // namespace
-
-Win32ContentCheck::Win32ContentCheck() : m_com(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-
-Win32ContentCheck::~Win32ContentCheck()
+// Card files looked into on Windows: by the checks every system shares
+// (card_file_check.h), then a PNG by WIC a row at a time where the image is
+// small enough that WIC cannot cost much memory.
+class Win32ContentCheck final : public ContentCheckPort
 {
-    if (SUCCEEDED(m_com)) {
-        ::CoUninitialize();
-    }
-}
+public:
+    std::optional<std::string> fileDamage(std::string_view path, CardFileKind kind) const override;
+
+private:
+    // Held for the object's whole life by the thread that makes it: the
+    // checking threads then share that one apartment instead of each setting
+    // one up and tearing it down per file.
+    ComScope m_com;
+};
 
 std::optional<std::string> Win32ContentCheck::fileDamage(std::string_view path,
                                                          CardFileKind kind) const
@@ -106,7 +131,7 @@ std::optional<std::string> Win32ContentCheck::fileDamage(std::string_view path,
         widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (!file.valid() || !::GetFileSizeEx(file.get(), &size)) {
+    if (!file || !::GetFileSizeEx(file.get(), &size)) {
         return "cannot read: " + windowsErrorText(::GetLastError());
     }
     const auto read = [&](std::span<char>& piece) -> std::optional<std::string> {
@@ -126,6 +151,13 @@ std::optional<std::string> Win32ContentCheck::fileDamage(std::string_view path,
         return std::nullopt;
     }
     return decoderDamage(widePath);
+}
+
+} // namespace
+
+std::unique_ptr<ContentCheckPort> makeNativeContentCheck()
+{
+    return std::make_unique<Win32ContentCheck>();
 }
 
 } // namespace kqget

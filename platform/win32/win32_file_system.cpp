@@ -32,7 +32,7 @@ void removeLeftovers(const std::string& folder)
     WIN32_FIND_DATAW found{};
     UniqueFindHandle search(::FindFirstFileExW((wideFolder + L".kqget-*").c_str(), FindExInfoBasic,
                                                &found, FindExSearchNameMatch, nullptr, 0));
-    if (!search.valid()) {
+    if (!search) {
         return;
     }
     do {
@@ -86,7 +86,7 @@ CardEntries Win32FileSystem::searchCardEntries(std::string_view dataFolder, char
                                                FindExSearchNameMatch, nullptr,
                                                FIND_FIRST_EX_LARGE_FETCH));
     CardEntries names;
-    if (!search.valid()) {
+    if (!search) {
         const unsigned long error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) {
             return names; // the folder is there, with no name under this letter

@@ -52,7 +52,7 @@ struct Temporary
                 path = folder + toWide(name);
                 file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-                return file.valid() ? ERROR_SUCCESS : ::GetLastError();
+                return file ? ERROR_SUCCESS : ::GetLastError();
             },
             static_cast<unsigned long>(ERROR_FILE_EXISTS));
         if (error != ERROR_SUCCESS) {
@@ -88,7 +88,7 @@ public:
 
     void close() override
     {
-        if (m_temporary.file.valid() && !::CloseHandle(m_temporary.file.release())) {
+        if (m_temporary.file && !::CloseHandle(m_temporary.file.release())) {
             fail("cannot close its temporary file", ::GetLastError());
         }
     }

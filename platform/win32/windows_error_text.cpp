@@ -1,8 +1,8 @@
 #include "platform/win32/windows_error_text.h"
 
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 
-#include <memory>
 #include <string_view>
 #include <windows.h>
 #include <winhttp.h>
@@ -13,11 +13,6 @@ namespace {
 
 constexpr unsigned long kFirstWinHttpError = 12000;
 constexpr unsigned long kLastWinHttpError = 12999;
-
-struct LocalFreer
-{
-    void operator()(wchar_t* text) const noexcept { ::LocalFree(text); }
-};
 
 struct KnownError
 {
@@ -46,16 +41,6 @@ constexpr KnownError kFetchErrors[] = {
     {ERROR_WINHTTP_SECURE_FAILURE, "a security check of the connection failed"},
 };
 
-std::string_view fetchErrorText(unsigned long error)
-{
-    for (const KnownError& known : kFetchErrors) {
-        if (known.code == error) {
-            return known.text;
-        }
-    }
-    return {};
-}
-
 std::wstring systemMessage(unsigned long error)
 {
     DWORD flags =
@@ -70,15 +55,13 @@ std::wstring systemMessage(unsigned long error)
     wchar_t* buffer = nullptr;
     const DWORD length =
         ::FormatMessageW(flags, source, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    const std::unique_ptr<wchar_t, LocalFreer> owned(buffer);
+    const UniqueHandle<wchar_t*, ::LocalFree> owned(buffer);
     if (length == 0 || buffer == nullptr) {
         return {};
     }
     std::wstring text(buffer, length);
     // The texts end in a line break, which a one-line message must not carry.
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
-        text.pop_back();
-    }
+    text.erase(text.find_last_not_of(L"\r\n ") + 1);
     return text;
 }
 
@@ -91,8 +74,12 @@ std::string windowsErrorText(unsigned long error)
     if (!message.empty()) {
         return toUtf8(message) + " " + code;
     }
-    const std::string_view known = fetchErrorText(error);
-    return (known.empty() ? "unknown system error" : std::string(known)) + " " + code;
+    for (const KnownError& known : kFetchErrors) {
+        if (known.code == error) {
+            return std::string(known.text) + " " + code;
+        }
+    }
+    return "unknown system error " + code;
 }
 
 } // namespace kqget

@@ -73,12 +73,10 @@ void WinHttpFetch::send() noexcept
     m_handle = m_opened.release();
     if (!::WinHttpSendRequest(m_handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
                               0, 0, reinterpret_cast<DWORD_PTR>(this))) {
-        const DWORD error = ::GetLastError();
-        try {
-            fail("WinHttpSendRequest", error);
-        } catch (const std::bad_alloc&) {
-            finish(std::nullopt);
-        }
+        // Ended as a send that fails later is.
+        WINHTTP_ASYNC_RESULT result{API_SEND_REQUEST, ::GetLastError()};
+        onStatus(m_handle, reinterpret_cast<DWORD_PTR>(this), WINHTTP_CALLBACK_STATUS_REQUEST_ERROR,
+                 &result, sizeof result);
     }
 }
 
@@ -251,27 +249,27 @@ void WinHttpFetch::askForData()
 void WinHttpFetch::take(std::string_view bytes)
 {
     const TransferOptions& options = m_transfer.m_options;
+    std::optional<WinHttpOutcome> stop;
     if (m_coding.empty()) {
-        deliver(bytes);
+        stop = deliver(bytes);
     } else if (!bytes.empty()) {
         if (!m_inflate) {
             m_inflate = std::make_unique<ZlibStream>(m_coding == "gzip" ? ZlibStream::kGzip
                                                                         : deflateWindow(bytes));
         }
-        bool stopped = false;
         const std::optional<std::string> wrong =
             m_inflate->feed(bytes, [&](std::string_view decoded) {
-                stopped = !deliver(decoded);
-                return stopped ? std::optional<std::string>("") : std::nullopt;
+                stop = deliver(decoded);
+                return stop ? std::optional<std::string>("") : std::nullopt;
             });
         // Past the stream's end nothing more is the body's.
-        if (wrong && !stopped && *wrong != ZlibStream::kAfterEnd) {
-            m_stop = FetchFailure{ErrorNumber::Transfer,
-                                  "the " + m_coding + " coding of the body is damaged: " + *wrong};
+        if (wrong && !stop && *wrong != ZlibStream::kAfterEnd) {
+            stop = FetchFailure{ErrorNumber::Transfer,
+                                "the " + m_coding + " coding of the body is damaged: " + *wrong};
         }
     }
-    if (m_stop) {
-        finish(std::move(m_stop));
+    if (stop) {
+        finish(std::move(stop));
         return;
     }
     // The system's receive time-out only catches a body that stops; this one
@@ -285,19 +283,17 @@ void WinHttpFetch::take(std::string_view bytes)
     askForData();
 }
 
-bool WinHttpFetch::deliver(std::string_view decoded)
+std::optional<WinHttpOutcome> WinHttpFetch::deliver(std::string_view decoded)
 {
     if (decoded.size() > m_transfer.m_options.bodySizeCap - m_delivered) {
         m_result.overSizeCap = true; // what the sink got is no use to anybody
-        m_stop = m_result;
-        return false;
+        return m_result;
     }
     m_delivered += decoded.size();
     if (!m_sink->write(decoded)) {
-        m_stop = notKept();
-        return false;
+        return notKept();
     }
-    return true;
+    return std::nullopt;
 }
 
 void WinHttpFetch::endOfBody()

@@ -59,7 +59,8 @@ private:
     void headersAvailable();
     void askForData();
     void take(std::string_view bytes);
-    bool deliver(std::string_view decoded);
+    // Gives the sink `decoded`; the outcome the fetch stops with, if any.
+    std::optional<WinHttpOutcome> deliver(std::string_view decoded);
     void endOfBody();
     void fail(const char* call, DWORD error);
     // Closes the handle with `outcome`, unless it is closed already; none:
@@ -89,8 +90,7 @@ private:
     std::optional<std::uint64_t> m_announced; // its length as the reply came
     std::uint64_t m_received = 0;
     std::uint64_t m_delivered = 0;
-    std::optional<WinHttpOutcome> m_stop; // set by deliver()
-    PaceWindow m_pace;                    // from the body's start
+    PaceWindow m_pace; // from the body's start
 
     // Under the transfer's lock.
     bool m_ending = false;

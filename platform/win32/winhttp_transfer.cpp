@@ -1,5 +1,6 @@
 #include "platform/win32/winhttp_transfer.h"
 
+#include "platform/native_ports.h"
 #include "platform/transfer_limit_text.h"
 #include "platform/win32/certificate_reason.h"
 #include "platform/win32/wide_text.h"
@@ -49,23 +50,15 @@ WinHttpTransfer::~WinHttpTransfer()
     m_changed.wait(lock, [this] { return m_live.empty(); });
 }
 
-void WinHttpTransfer::report(FetchTicket ticket, FetchFailure failure)
-{
-    const std::lock_guard lock(m_mutex);
-    m_ended.push_back({{ticket, std::move(failure)}, {}});
-    m_changed.notify_all();
-}
-
 void WinHttpTransfer::start(FetchTicket ticket, std::string_view url,
                             std::shared_ptr<BodySink> body)
 {
-    if (m_setupFailure) {
-        report(ticket, *m_setupFailure);
-        return;
-    }
     auto owned = std::make_unique<WinHttpFetch>(*this, ticket, std::string(url), std::move(body));
-    if (auto failure = open(*owned)) {
-        report(ticket, std::move(*failure));
+    if (auto failure = m_setupFailure ? m_setupFailure : open(*owned)) {
+        owned.reset(); // its handles closed outside the lock
+        const std::lock_guard lock(m_mutex);
+        m_ended.push_back({{ticket, std::move(*failure)}, {}});
+        m_changed.notify_all();
         return;
     }
     WinHttpFetch& fetch = *owned;
@@ -263,6 +256,11 @@ void WinHttpTransfer::closed(WinHttpFetch& fetch) noexcept
     // Under the lock, so that the destructor waits for the sink to be let go.
     m_live.erase(&fetch);
     m_changed.notify_all();
+}
+
+std::unique_ptr<TransferPort> makeNativeTransfer(TransferOptions options)
+{
+    return std::make_unique<WinHttpTransfer>(std::move(options));
 }
 
 } // namespace kqget

@@ -47,7 +47,6 @@ private:
         std::wstring refusedUrl;
     };
 
-    void report(FetchTicket ticket, FetchFailure failure);
     // Opens `fetch`'s request on the session, through the proxy; the failure
     // when it cannot be. Nothing of WinHTTP's reaches the fetch before it is sent.
     std::optional<FetchFailure> open(WinHttpFetch& fetch);

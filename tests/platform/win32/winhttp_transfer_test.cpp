@@ -2,7 +2,6 @@
 // started for the whole test run (tests/windows/card_service.sh), reached
 // as a proxy: the hosts below are made up, and the service's faults are
 // chosen by them.
-#include "platform/win32/winhttp_proxy.h"
 #include "platform/win32/winhttp_transfer.h"
 #include "tests/support/card_service_proxy.h"
 #include "tests/support/expected_urls.h"
@@ -189,7 +188,16 @@ TEST_F(WinHttpTransferTest, NoProxyThereIsATransferFailureNamingTheSystemsReason
         EXPECT_EQ(error.number(), ErrorNumber::Transfer);
         EXPECT_THAT(lowerText(error), HasSubstr("winhttpsendrequest: a connection"));
     }
-    EXPECT_THROW(WinHttpProxy({.proxy = "https://proxy.test"}, L"kqget"), RunError);
+    // A proxy WinHTTP cannot use fails every fetch, naming it.
+    WinHttpTransfer unusable({.proxy = "https://proxy.test"});
+    for (int fetch = 0; fetch < 2; ++fetch) {
+        try {
+            testing::fetchOne(unusable, imageUrl("images.test", "A0001"));
+            ADD_FAILURE();
+        } catch (const RunError& error) {
+            EXPECT_THAT(error.what(), HasSubstr("https://proxy.test"));
+        }
+    }
 }
 
 // The transfer then ends once WinHTTP has let go of the abandoned requests:
