@@ -36,10 +36,9 @@ std::size_t FetchScheduler::hostIndex(std::string_view origin)
 }
 
 void FetchScheduler::add(FetchTicket ticket, std::string url, std::string_view origin,
-                         std::shared_ptr<BodySink> body, std::string wireUrl)
+                         std::shared_ptr<BodySink> body)
 {
-    m_pending.emplace(
-        ticket, Fetch{std::move(url), std::move(wireUrl), hostIndex(origin), std::move(body)});
+    m_pending.emplace(ticket, Fetch{std::move(url), hostIndex(origin), std::move(body)});
 }
 
 bool FetchScheduler::mayStart(const Fetch& fetch, Clock::time_point now) const
@@ -54,7 +53,7 @@ void FetchScheduler::startOne(TransferPort& transfer, Fetches::iterator it)
     auto node = m_pending.extract(it);
     const auto placed = m_underWay.insert(std::move(node)).position;
     const Fetch& fetch = placed->second;
-    transfer.start(placed->first, fetch.wireUrl.empty() ? fetch.url : fetch.wireUrl, fetch.body);
+    transfer.start(placed->first, fetch.url, fetch.body);
 }
 
 void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
@@ -107,8 +106,8 @@ void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
     }
 }
 
-std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFetch fetch,
-                                                                     Clock::time_point now)
+std::optional<FetchScheduler::Outcome> FetchScheduler::finished(FinishedFetch fetch,
+                                                                Clock::time_point now)
 {
     auto found = m_underWay.find(fetch.ticket);
     if (found == m_underWay.end()) {
@@ -131,9 +130,8 @@ std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFet
         return std::nullopt;
     }
     if (!rateLimited || found->second.retries >= kMaxRetries) {
-        FinalOutcome done{fetch.ticket, std::move(found->second.url), std::move(fetch.outcome)};
         m_underWay.erase(found);
-        return done;
+        return std::move(fetch.outcome);
     }
     const auto wait = *std::get<FetchResult>(fetch.outcome).retryAfter;
     auto node = m_underWay.extract(found);

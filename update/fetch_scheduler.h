@@ -48,31 +48,21 @@ public:
     using Clock = std::chrono::steady_clock;
     using Outcome = std::variant<FetchResult, FetchFailure>;
 
-    // A fetch's final outcome, with the URL it was asked for. Only the
-    // outcome: the body went to the fetch's sink.
-    struct FinalOutcome
-    {
-        FetchTicket ticket = 0;
-        std::string url;
-        Outcome outcome;
-    };
-
     explicit FetchScheduler(std::size_t jobs);
 
     // `origin` tells the hosts apart: fetches with the same one share a limit.
-    // `wireUrl`, when given, is what the transfer asks for in place of `url`,
-    // which stays the fetch's name in its outcome.
     void add(FetchTicket ticket, std::string url, std::string_view origin,
-             std::shared_ptr<BodySink> body, std::string wireUrl = {});
+             std::shared_ptr<BodySink> body);
 
     // Starts every fetch the limits allow at `now`: `first` before any other,
     // then the earliest ticket first.
     void startDue(TransferPort& transfer, Clock::time_point now,
                   std::optional<FetchTicket> first = std::nullopt);
 
-    // A fetch finished. Returns its outcome when final; none when it will go
-    // out again after the wait the host asked for, was dropped or was never ours.
-    std::optional<FinalOutcome> finished(FinishedFetch fetch, Clock::time_point now);
+    // A fetch finished. Returns its outcome when final (the body went to the
+    // fetch's sink); none when it will go out again after the wait the host
+    // asked for, was dropped or was never ours.
+    std::optional<Outcome> finished(FinishedFetch fetch, Clock::time_point now);
 
     // The run no longer wants the fetch: it does not go out, or its result is
     // dropped when it comes, and it is never retried.
@@ -106,7 +96,6 @@ private:
     struct Fetch
     {
         std::string url;
-        std::string wireUrl; // empty: the url itself
         std::size_t host;
         std::shared_ptr<BodySink> body;
         int retries = 0; // a retry waits out its host's quiet period

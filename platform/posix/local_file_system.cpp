@@ -58,11 +58,6 @@ LocalFileSystem::LocalFileSystem()
     : m_newFileMode(newFileMode()), m_wine(WinePaths::prefixFromEnvironment())
 {}
 
-std::string LocalFileSystem::linuxPath(std::string_view path) const
-{
-    return WinePaths::isWindowsPath(path) ? m_wine.toLinux(path) : std::string(path);
-}
-
 struct LocalFileSystem::SystemPath
 {
     int folder = AT_FDCWD;
@@ -96,7 +91,7 @@ bool LocalFileSystem::toSystemPath(std::string_view path, SystemPath& into) cons
 
 CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
-    const std::string folder = linuxPath(dataFolder);
+    const std::string folder = m_wine.toLinux(dataFolder);
     // A Windows path is named as typed and as found.
     const std::string named = "'" + std::string(dataFolder) + "'" +
                               (folder == dataFolder ? ""
@@ -186,7 +181,7 @@ FileStamp LocalFileSystem::fileStamp(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    return stagePosixFile(linuxPath(path), m_newFileMode);
+    return stagePosixFile(m_wine.toLinux(path), m_newFileMode);
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
@@ -197,9 +192,8 @@ std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
 std::unique_ptr<RunLock> LocalFileSystem::lockRun(std::string_view logPath,
                                                   std::string_view dataFolder)
 {
-    m_lockedFolder = linuxPath(dataFolder);
-    std::unique_ptr<RunLock> lock = lockRunFolders(logPath, m_lockedFolder);
-    return lock;
+    m_lockedFolder = m_wine.toLinux(dataFolder);
+    return lockRunFolders(logPath, m_lockedFolder);
 }
 
 } // namespace kqget
