@@ -210,7 +210,7 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
                                         ? fetch.url
                                         : m_cards.shownInfoUrl(fetch.cardId);
             abandon();
-            throw ServiceRefusing(url, refused->httpStatus);
+            throw ServiceRefusing(url, *refused);
         }
         m_progress.whileWaiting();
         if (m_progress.stopRequested()) {

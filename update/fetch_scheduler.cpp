@@ -26,10 +26,9 @@ FetchScheduler::FetchScheduler(std::size_t jobs) : m_jobs(std::max<std::size_t>(
 
 std::size_t FetchScheduler::hostIndex(std::string_view origin)
 {
-    for (std::size_t i = 0; i < m_hosts.size(); ++i) {
-        if (m_hosts[i].origin == origin) {
-            return i;
-        }
+    const auto known = std::ranges::find(m_hosts, origin, &Host::origin);
+    if (known != m_hosts.end()) {
+        return static_cast<std::size_t>(known - m_hosts.begin());
     }
     m_hosts.push_back({std::string(origin), m_jobs});
     return m_hosts.size() - 1;
@@ -79,13 +78,13 @@ ServiceRefusing::ServiceRefusing(std::string_view url, long httpStatus)
                                                  std::to_string(httpStatus) + "): try again later")
 {}
 
-std::optional<FetchScheduler::Refusal> FetchScheduler::refusedTooLong(Clock::time_point now) const
+std::optional<long> FetchScheduler::refusedTooLong(Clock::time_point now) const
 {
     const Clock::time_point until = !m_underWay.empty() ? m_latestRefusalAt : now;
     if (!m_refusingSince || until - *m_refusingSince < kRefusalBudget) {
         return std::nullopt;
     }
-    return m_latestRefusal;
+    return m_latestRefusalStatus;
 }
 
 void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
@@ -121,7 +120,7 @@ std::optional<FetchScheduler::Outcome> FetchScheduler::finished(FinishedFetch fe
     } else if (result != nullptr) {
         m_refusingSince = m_refusingSince.value_or(now);
         m_latestRefusalAt = now;
-        m_latestRefusal = {result->httpStatus};
+        m_latestRefusalStatus = result->httpStatus;
     }
     const bool rateLimited = isRateLimit(fetch.outcome);
     answered(host, found->second, rateLimited);

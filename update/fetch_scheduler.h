@@ -68,14 +68,11 @@ public:
     // dropped when it comes, and it is never retried.
     void drop(FetchTicket ticket);
 
-    struct Refusal
-    {
-        long httpStatus = 0; // the latest refusal's
-    };
-    // The latest refusal once the refusal budget is spent (on `now`'s clock):
-    // by the refusals themselves, or, while no fetch is under way to bring
-    // another answer, by the time that has passed since the first of them.
-    std::optional<Refusal> refusedTooLong(Clock::time_point now) const;
+    // The latest refusal's HTTP status once the refusal budget is spent (on
+    // `now`'s clock): by the refusals themselves, or, while no fetch is under
+    // way to bring another answer, by the time that has passed since the
+    // first of them.
+    std::optional<long> refusedTooLong(Clock::time_point now) const;
 
     std::size_t notStarted() const noexcept { return m_pending.size(); }
     std::size_t underWay() const noexcept { return m_underWay.size(); }
@@ -114,7 +111,7 @@ private:
     Fetches m_underWay;
     std::optional<Clock::time_point> m_refusingSince; // the first refusal since another answer
     Clock::time_point m_latestRefusalAt{};
-    Refusal m_latestRefusal{};
+    long m_latestRefusalStatus = 0;
 };
 
 } // namespace kqget

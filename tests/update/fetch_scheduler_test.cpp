@@ -227,7 +227,7 @@ TEST(FetchSchedulerTest, StartsRetriesAndDropsByTheTable)
                 break;
             case Step::Kind::Refused: {
                 const auto refused = scheduler.refusedTooLong(now);
-                EXPECT_EQ(refused ? refused->httpStatus : 0, step.status);
+                EXPECT_EQ(refused.value_or(0), step.status);
                 break;
             }
             }
