@@ -3,7 +3,6 @@
 #include "platform/buffered_log.h"
 #include "platform/card_name_matcher.h"
 #include "platform/posix/posix_staged_file.h"
-#include "platform/posix/process_umask.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/run_lock.h"
 #include "platform/system_error_text.h"
@@ -33,11 +32,6 @@ struct DirCloser
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-mode_t newFileMode()
-{
-    return static_cast<mode_t>(0666 & ~currentUmask());
-}
-
 // A regular file only, never what a link of that name points to; a failure
 // only leaves it for the next run.
 void removeLeftover(int folder, const dirent& entry)
@@ -54,9 +48,7 @@ void removeLeftover(int folder, const dirent& entry)
 
 } // namespace
 
-LocalFileSystem::LocalFileSystem()
-    : m_newFileMode(newFileMode()), m_wine(WinePaths::prefixFromEnvironment())
-{}
+LocalFileSystem::LocalFileSystem() : m_wine(WinePaths::prefixFromEnvironment()) {}
 
 struct LocalFileSystem::SystemPath
 {
@@ -181,7 +173,7 @@ FileStamp LocalFileSystem::fileStamp(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    return stagePosixFile(m_wine.toLinux(path), m_newFileMode);
+    return stagePosixFile(m_wine.toLinux(path));
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)

@@ -32,7 +32,6 @@ public:
     }
 
 private:
-    const unsigned m_newFileMode;
     const WinePaths m_wine;
     // The data folder of the run under way, whose listings sweep.
     std::string m_lockedFolder;
