@@ -84,6 +84,25 @@ TEST_F(LocalFileSystemTest, StoringOverAFolderGivesTheSystemsReason)
     }
 }
 
+// A replaced card file keeps its mode, also bits a new file would lose to
+// the umask (others' write) and execute bits.
+TEST_F(LocalFileSystemTest, AReplacedFileKeepsItsMode)
+{
+    dir.makeFolder("A1");
+    const std::string path = dir.folder() + "A1/A1.xml";
+    const mode_t saved = ::umask(022);
+    for (const mode_t mode : {0640, 0646, 0755, 0600}) {
+        dir.write("A1/A1.xml", "old");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        fs.replaceFile(path, "new");
+        struct stat info
+        {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode) << std::oct << mode;
+    }
+    ::umask(saved);
+}
+
 TEST_F(LocalFileSystemTest, LogIsReadableByItsOwnerOnly)
 {
     const std::string path = dir.folder() + "log.txt";
