@@ -42,13 +42,14 @@ FetchTicket FetchPipeline::request(std::string path, CardFileKind kind, std::str
     const FetchTicket ticket = ++m_lastTicket;
     auto body = std::make_shared<FetchedBody>(m_fileSystem, std::move(path), kind, m_budget);
     const bool image = kind == CardFileKind::Illustration;
-    m_scheduler.add(ticket, image ? m_cards.imageUrl(cardId) : m_cards.infoUrl(cardId),
-                    image ? m_cards.imageOrigin() : m_cards.infoOrigin(), body,
-                    image ? m_cards.wireImageUrl(cardId) : m_cards.wireInfoUrl(cardId));
+    m_scheduler.add(ticket, image ? m_cards.wireImageUrl(cardId) : m_cards.wireInfoUrl(cardId),
+                    image ? m_cards.imageOrigin() : m_cards.infoOrigin(), body);
     if (!ahead) {
         body->takeTurn();
     }
-    m_fetches.emplace(ticket, Fetch{std::move(body), std::nullopt, std::string(cardId), kind});
+    m_fetches.emplace(ticket, Fetch{std::move(body),
+                                    image ? m_cards.imageUrl(cardId) : m_cards.infoUrl(cardId),
+                                    std::nullopt, std::string(cardId), kind});
     return ticket;
 }
 
@@ -173,10 +174,11 @@ std::optional<std::string> FetchPipeline::damage(const std::shared_future<Look>&
 void FetchPipeline::collect()
 {
     for (FinishedFetch& finished : m_transfer.waitForFinished(kWaitSlice)) {
-        std::optional<FetchScheduler::FinalOutcome> done =
+        const FetchTicket ticket = finished.ticket;
+        std::optional<FetchScheduler::Outcome> done =
             m_scheduler.finished(std::move(finished), m_now());
-        if (done && m_fetches.contains(done->ticket)) {
-            m_fetches.at(done->ticket).done = std::move(done);
+        if (done && m_fetches.contains(ticket)) {
+            m_fetches.at(ticket).done = std::move(done);
         }
     }
 }
@@ -193,8 +195,7 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
             continue;
         }
         if (fetch.done) {
-            Delivery delivery{std::move(fetch.done->url), std::move(fetch.done->outcome),
-                              std::move(fetch.body)};
+            Delivery delivery{std::move(fetch.url), std::move(*fetch.done), std::move(fetch.body)};
             m_fetches.erase(ticket);
             return delivery;
         }
@@ -206,10 +207,10 @@ std::optional<FetchPipeline::Delivery> FetchPipeline::await(FetchTicket ticket)
         if (const auto refused = m_scheduler.refusedTooLong(m_now())) {
             // Named by the fetch the run waits for, whose card the log ends with.
             const std::string url = fetch.kind == CardFileKind::Illustration
-                                        ? m_cards.imageUrl(fetch.cardId)
+                                        ? fetch.url
                                         : m_cards.shownInfoUrl(fetch.cardId);
             abandon();
-            throw ServiceRefusing(url, refused->httpStatus);
+            throw ServiceRefusing(url, *refused);
         }
         m_progress.whileWaiting();
         if (m_progress.stopRequested()) {

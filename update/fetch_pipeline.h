@@ -107,7 +107,8 @@ private:
     struct Fetch
     {
         std::shared_ptr<FetchedBody> body;
-        std::optional<FetchScheduler::FinalOutcome> done;
+        std::string url;
+        std::optional<FetchScheduler::Outcome> done;
         std::string cardId;
         CardFileKind kind;
     };

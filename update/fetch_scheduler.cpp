@@ -26,20 +26,18 @@ FetchScheduler::FetchScheduler(std::size_t jobs) : m_jobs(std::max<std::size_t>(
 
 std::size_t FetchScheduler::hostIndex(std::string_view origin)
 {
-    for (std::size_t i = 0; i < m_hosts.size(); ++i) {
-        if (m_hosts[i].origin == origin) {
-            return i;
-        }
+    const auto known = std::ranges::find(m_hosts, origin, &Host::origin);
+    if (known != m_hosts.end()) {
+        return static_cast<std::size_t>(known - m_hosts.begin());
     }
     m_hosts.push_back({std::string(origin), m_jobs});
     return m_hosts.size() - 1;
 }
 
 void FetchScheduler::add(FetchTicket ticket, std::string url, std::string_view origin,
-                         std::shared_ptr<BodySink> body, std::string wireUrl)
+                         std::shared_ptr<BodySink> body)
 {
-    m_pending.emplace(
-        ticket, Fetch{std::move(url), std::move(wireUrl), hostIndex(origin), std::move(body)});
+    m_pending.emplace(ticket, Fetch{std::move(url), hostIndex(origin), std::move(body)});
 }
 
 bool FetchScheduler::mayStart(const Fetch& fetch, Clock::time_point now) const
@@ -54,7 +52,7 @@ void FetchScheduler::startOne(TransferPort& transfer, Fetches::iterator it)
     auto node = m_pending.extract(it);
     const auto placed = m_underWay.insert(std::move(node)).position;
     const Fetch& fetch = placed->second;
-    transfer.start(placed->first, fetch.wireUrl.empty() ? fetch.url : fetch.wireUrl, fetch.body);
+    transfer.start(placed->first, fetch.url, fetch.body);
 }
 
 void FetchScheduler::startDue(TransferPort& transfer, Clock::time_point now,
@@ -80,13 +78,13 @@ ServiceRefusing::ServiceRefusing(std::string_view url, long httpStatus)
                                                  std::to_string(httpStatus) + "): try again later")
 {}
 
-std::optional<FetchScheduler::Refusal> FetchScheduler::refusedTooLong(Clock::time_point now) const
+std::optional<long> FetchScheduler::refusedTooLong(Clock::time_point now) const
 {
     const Clock::time_point until = !m_underWay.empty() ? m_latestRefusalAt : now;
     if (!m_refusingSince || until - *m_refusingSince < kRefusalBudget) {
         return std::nullopt;
     }
-    return m_latestRefusal;
+    return m_latestRefusalStatus;
 }
 
 void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
@@ -107,8 +105,8 @@ void FetchScheduler::answered(Host& host, const Fetch& fetch, bool rateLimited)
     }
 }
 
-std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFetch fetch,
-                                                                     Clock::time_point now)
+std::optional<FetchScheduler::Outcome> FetchScheduler::finished(FinishedFetch fetch,
+                                                                Clock::time_point now)
 {
     auto found = m_underWay.find(fetch.ticket);
     if (found == m_underWay.end()) {
@@ -122,7 +120,7 @@ std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFet
     } else if (result != nullptr) {
         m_refusingSince = m_refusingSince.value_or(now);
         m_latestRefusalAt = now;
-        m_latestRefusal = {result->httpStatus};
+        m_latestRefusalStatus = result->httpStatus;
     }
     const bool rateLimited = isRateLimit(fetch.outcome);
     answered(host, found->second, rateLimited);
@@ -131,9 +129,8 @@ std::optional<FetchScheduler::FinalOutcome> FetchScheduler::finished(FinishedFet
         return std::nullopt;
     }
     if (!rateLimited || found->second.retries >= kMaxRetries) {
-        FinalOutcome done{fetch.ticket, std::move(found->second.url), std::move(fetch.outcome)};
         m_underWay.erase(found);
-        return done;
+        return std::move(fetch.outcome);
     }
     const auto wait = *std::get<FetchResult>(fetch.outcome).retryAfter;
     auto node = m_underWay.extract(found);

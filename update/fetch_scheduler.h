@@ -48,44 +48,31 @@ public:
     using Clock = std::chrono::steady_clock;
     using Outcome = std::variant<FetchResult, FetchFailure>;
 
-    // A fetch's final outcome, with the URL it was asked for. Only the
-    // outcome: the body went to the fetch's sink.
-    struct FinalOutcome
-    {
-        FetchTicket ticket = 0;
-        std::string url;
-        Outcome outcome;
-    };
-
     explicit FetchScheduler(std::size_t jobs);
 
     // `origin` tells the hosts apart: fetches with the same one share a limit.
-    // `wireUrl`, when given, is what the transfer asks for in place of `url`,
-    // which stays the fetch's name in its outcome.
     void add(FetchTicket ticket, std::string url, std::string_view origin,
-             std::shared_ptr<BodySink> body, std::string wireUrl = {});
+             std::shared_ptr<BodySink> body);
 
     // Starts every fetch the limits allow at `now`: `first` before any other,
     // then the earliest ticket first.
     void startDue(TransferPort& transfer, Clock::time_point now,
                   std::optional<FetchTicket> first = std::nullopt);
 
-    // A fetch finished. Returns its outcome when final; none when it will go
-    // out again after the wait the host asked for, was dropped or was never ours.
-    std::optional<FinalOutcome> finished(FinishedFetch fetch, Clock::time_point now);
+    // A fetch finished. Returns its outcome when final (the body went to the
+    // fetch's sink); none when it will go out again after the wait the host
+    // asked for, was dropped or was never ours.
+    std::optional<Outcome> finished(FinishedFetch fetch, Clock::time_point now);
 
     // The run no longer wants the fetch: it does not go out, or its result is
     // dropped when it comes, and it is never retried.
     void drop(FetchTicket ticket);
 
-    struct Refusal
-    {
-        long httpStatus = 0; // the latest refusal's
-    };
-    // The latest refusal once the refusal budget is spent (on `now`'s clock):
-    // by the refusals themselves, or, while no fetch is under way to bring
-    // another answer, by the time that has passed since the first of them.
-    std::optional<Refusal> refusedTooLong(Clock::time_point now) const;
+    // The latest refusal's HTTP status once the refusal budget is spent (on
+    // `now`'s clock): by the refusals themselves, or, while no fetch is under
+    // way to bring another answer, by the time that has passed since the
+    // first of them.
+    std::optional<long> refusedTooLong(Clock::time_point now) const;
 
     std::size_t notStarted() const noexcept { return m_pending.size(); }
     std::size_t underWay() const noexcept { return m_underWay.size(); }
@@ -106,7 +93,6 @@ private:
     struct Fetch
     {
         std::string url;
-        std::string wireUrl; // empty: the url itself
         std::size_t host;
         std::shared_ptr<BodySink> body;
         int retries = 0; // a retry waits out its host's quiet period
@@ -125,7 +111,7 @@ private:
     Fetches m_underWay;
     std::optional<Clock::time_point> m_refusingSince; // the first refusal since another answer
     Clock::time_point m_latestRefusalAt{};
-    Refusal m_latestRefusal{};
+    long m_latestRefusalStatus = 0;
 };
 
 } // namespace kqget

@@ -143,7 +143,7 @@ FetchedBody::Stored FetchedBody::store(const ContentCheckPort* check)
 void FetchedBody::discard() noexcept
 {
     const std::lock_guard lock(m_mutex);
-    m_state = State::Discarded;
+    m_state = State::LetGo;
     m_file.reset();
     release();
 }

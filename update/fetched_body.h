@@ -66,11 +66,10 @@ public:
 private:
     enum class State
     {
-        Ahead,     // waits for its turn, in memory
-        AtTurn,    // its turn has come: what outgrows the budget goes to its file
-        LetGo,     // let go ahead of its turn, to be fetched again
-        Failed,    // at its turn: m_failure says why
-        Discarded, // dropped unseen
+        Ahead,  // waits for its turn, in memory
+        AtTurn, // its turn has come: what outgrows the budget goes to its file
+        LetGo,  // dropped unseen, or let go ahead of its turn to be fetched again
+        Failed, // at its turn: m_failure says why
     };
     // Runs `step` under m_mutex while the body is kept, and says whether it still is.
     template <typename Step> bool guarded(Step step) noexcept;

@@ -119,14 +119,9 @@ void CurlTransfer::collectFinished()
         const CURLcode result = message->data.result;
         curlLibrary().multi_remove_handle(m_multi.get(), fetch->easy.get());
         m_finished.push_back(fetch->outcome(result, m_options.bases));
-        recycle(*fetch);
+        m_spareEasy.push_back(std::move(fetch->easy));
+        m_underWay.remove_if([fetch](const CurlFetch& each) { return &each == fetch; });
     }
-}
-
-void CurlTransfer::recycle(CurlFetch& fetch)
-{
-    m_spareEasy.push_back(std::move(fetch.easy));
-    m_underWay.remove_if([&fetch](const CurlFetch& each) { return &each == &fetch; });
 }
 
 void CurlTransfer::checkTimeLimits()

@@ -115,7 +115,6 @@ public:
 private:
     UniqueEasy takeEasy();
     void collectFinished();
-    void recycle(CurlFetch& fetch);
     void checkTimeLimits();
     // Every fetch under way, each failing with `failure` if given.
     void endAll(const std::optional<FetchFailure>& failure);

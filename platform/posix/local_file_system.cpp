@@ -3,7 +3,6 @@
 #include "platform/buffered_log.h"
 #include "platform/card_name_matcher.h"
 #include "platform/posix/posix_staged_file.h"
-#include "platform/posix/process_umask.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/run_lock.h"
 #include "platform/system_error_text.h"
@@ -33,11 +32,6 @@ struct DirCloser
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-mode_t newFileMode()
-{
-    return static_cast<mode_t>(0666 & ~currentUmask());
-}
-
 // A regular file only, never what a link of that name points to; a failure
 // only leaves it for the next run.
 void removeLeftover(int folder, const dirent& entry)
@@ -54,14 +48,7 @@ void removeLeftover(int folder, const dirent& entry)
 
 } // namespace
 
-LocalFileSystem::LocalFileSystem()
-    : m_newFileMode(newFileMode()), m_wine(WinePaths::prefixFromEnvironment())
-{}
-
-std::string LocalFileSystem::linuxPath(std::string_view path) const
-{
-    return WinePaths::isWindowsPath(path) ? m_wine.toLinux(path) : std::string(path);
-}
+LocalFileSystem::LocalFileSystem() : m_wine(WinePaths::prefixFromEnvironment()) {}
 
 struct LocalFileSystem::SystemPath
 {
@@ -96,7 +83,7 @@ bool LocalFileSystem::toSystemPath(std::string_view path, SystemPath& into) cons
 
 CardEntries LocalFileSystem::searchCardEntries(std::string_view dataFolder, char letter)
 {
-    const std::string folder = linuxPath(dataFolder);
+    const std::string folder = m_wine.toLinux(dataFolder);
     // A Windows path is named as typed and as found.
     const std::string named = "'" + std::string(dataFolder) + "'" +
                               (folder == dataFolder ? ""
@@ -181,7 +168,7 @@ FileStamp LocalFileSystem::fileStamp(std::string_view path) noexcept
 
 std::unique_ptr<StagedFile> LocalFileSystem::stageFile(std::string_view path)
 {
-    return stagePosixFile(linuxPath(path), m_newFileMode);
+    return stagePosixFile(m_wine.toLinux(path));
 }
 
 std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
@@ -192,9 +179,8 @@ std::unique_ptr<LogFile> LocalFileSystem::createLog(std::string_view path)
 std::unique_ptr<RunLock> LocalFileSystem::lockRun(std::string_view logPath,
                                                   std::string_view dataFolder)
 {
-    m_lockedFolder = linuxPath(dataFolder);
-    std::unique_ptr<RunLock> lock = lockRunFolders(logPath, m_lockedFolder);
-    return lock;
+    m_lockedFolder = m_wine.toLinux(dataFolder);
+    return lockRunFolders(logPath, m_lockedFolder);
 }
 
 } // namespace kqget

@@ -30,13 +30,10 @@ public:
     }
 
 private:
-    const unsigned m_newFileMode;
     const WinePaths m_wine;
     // The data folder of the run under way, whose listings sweep.
     std::string m_lockedFolder;
 
-    // A Windows path's Linux path; any other as it is.
-    std::string linuxPath(std::string_view path) const;
     // A path as the system takes it: below the folder last listed, relative
     // to it, so that looking at a card file costs the kernel two components
     // instead of the whole path; anything else as it is.

@@ -80,7 +80,7 @@ std::optional<std::string> decoderDamage(int fd)
 std::optional<std::string> PosixContentCheck::fileDamage(std::string_view path,
                                                          CardFileKind kind) const
 {
-    const UniqueFd fd(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(m_wine.toLinux(path).c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info
     {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {

@@ -39,8 +39,7 @@ bool isRoot()
 class PosixStagedFile final : public StagedFile
 {
 public:
-    PosixStagedFile(std::string_view target, unsigned newFileMode)
-        : m_target(target), m_newFileMode(newFileMode)
+    explicit PosixStagedFile(std::string_view target) : m_target(target)
     {
         struct stat old
         {};
@@ -184,9 +183,8 @@ private:
         }
         // After the owner: changing it may clear the set-id bits.
         const mode_t mode = m_old->st_mode & 07777;
-        if (!ownerChanges && (mode & ~static_cast<mode_t>(m_newFileMode) & 0666) == 0 &&
-            (mode & 07111) == 0) {
-            return 0; // the umask left every bit the old file had
+        if (!ownerChanges && (created.st_mode & 07777) == mode) {
+            return 0; // created with every bit the old file had
         }
         return ::fchmod(m_fd.get(), mode) == 0 ? 0 : errno;
     }
@@ -206,16 +204,15 @@ private:
     std::string m_target;
     TemporaryName m_temporary;
     UniqueFd m_fd;
-    bool m_unnamed = false; // no name yet: the file lives while m_fd is open
-    unsigned m_newFileMode = 0;
+    bool m_unnamed = false;           // no name yet: the file lives while m_fd is open
     std::optional<struct stat> m_old; // the card file replaced, if a plain file
 };
 
 } // namespace
 
-std::unique_ptr<StagedFile> stagePosixFile(std::string_view target, unsigned newFileMode)
+std::unique_ptr<StagedFile> stagePosixFile(std::string_view target)
 {
-    return std::make_unique<PosixStagedFile>(target, newFileMode);
+    return std::make_unique<PosixStagedFile>(target);
 }
 
 } // namespace kqget

@@ -13,8 +13,7 @@ namespace kqget {
 // A replaced file, or a file system without unnamed files, goes through a
 // temporary name in the data folder, renamed into place, which the next run
 // removes if a kill left it; beside the card file where its card folder is on
-// another file system. `newFileMode`: what the umask leaves of 0666. Throws
-// RunError naming the card file.
-std::unique_ptr<StagedFile> stagePosixFile(std::string_view target, unsigned newFileMode);
+// another file system. Throws RunError naming the card file.
+std::unique_ptr<StagedFile> stagePosixFile(std::string_view target);
 
 } // namespace kqget

@@ -1,12 +1,10 @@
 #include "platform/posix/local_file_system.h"
-#include "platform/posix/process_umask.h"
 #include "tests/support/temp_dir.h"
 #include "update/run_error.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -89,6 +87,25 @@ TEST_F(LocalFileSystemTest, StoringOverAFolderGivesTheSystemsReason)
     }
 }
 
+// A replaced card file keeps its mode, also bits a new file would lose to
+// the umask (others' write) and execute bits.
+TEST_F(LocalFileSystemTest, AReplacedFileKeepsItsMode)
+{
+    dir.makeFolder("A1");
+    const std::string path = dir.folder() + "A1/A1.xml";
+    const mode_t saved = ::umask(022);
+    for (const mode_t mode : {0640, 0646, 0755, 0600}) {
+        dir.write("A1/A1.xml", "old");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        fs.replaceFile(path, "new");
+        struct stat info
+        {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode) << std::oct << mode;
+    }
+    ::umask(saved);
+}
+
 TEST_F(LocalFileSystemTest, LogIsReadableByItsOwnerOnly)
 {
     const std::string path = dir.folder() + "log.txt";
@@ -135,34 +152,6 @@ TEST_F(LocalFileSystemTest, LogIsNeverOpenedThroughALinkOrIntoAPipe)
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "absent"));
-}
-
-} // namespace
-} // namespace kqget
-
-namespace kqget {
-namespace {
-
-TEST(ProcessUmaskTest, ReadsTheStatusFieldAndRejectsWhatIsNotAMask)
-{
-    const struct
-    {
-        std::string_view status;
-        std::optional<unsigned> mask;
-    } cases[] = {
-        {"Name:\tkqget\nUmask:\t0022\nState:\tR\n", 022u},
-        {"Umask:\t0077", 077u},
-        {"Name:\tkqget\nState:\tR\n", std::nullopt},
-        {"Umask:\t0029\n", std::nullopt},
-        {"Umask:\t\n", std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(umaskFromProcStatus(c.status), c.mask) << c.status;
-    }
-    // Reading it must leave it as it was.
-    const mode_t before = ::umask(027);
-    EXPECT_EQ(currentUmask(), 027u);
-    EXPECT_EQ(::umask(before), 027u);
 }
 
 } // namespace
