@@ -97,7 +97,9 @@ TEST_F(LocalFileSystemTest, AReplacedFileKeepsItsMode)
     for (const mode_t mode : {0640, 0646, 0755, 0600}) {
         dir.write("A1/A1.xml", "old");
         ASSERT_EQ(::chmod(path.c_str(), mode), 0);
-        fs.replaceFile(path, "new");
+        const std::unique_ptr<StagedFile> staged = fs.stageFile(path);
+        staged->write("new");
+        staged->commit();
         struct stat info
         {};
         ASSERT_EQ(::stat(path.c_str(), &info), 0);
