@@ -3,19 +3,8 @@
 #include "update/run_inputs.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace kqget {
-
-namespace {
-
-bool sameWithoutCase(std::string_view a, std::string_view b)
-{
-    const auto lower = [](unsigned char c) { return std::tolower(c); };
-    return std::ranges::equal(a, b, {}, lower, lower);
-}
-
-} // namespace
 
 std::string undecodableCoding(std::string_view contentEncoding,
                               std::initializer_list<std::string_view> decodable)

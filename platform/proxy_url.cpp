@@ -17,8 +17,7 @@ constexpr std::string_view kHiddenPassword = "…";
 std::string lowerCase(std::string_view text)
 {
     std::string lower(text);
-    std::ranges::transform(lower, lower.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::ranges::transform(lower, lower.begin(), asciiLower);
     return lower;
 }
 

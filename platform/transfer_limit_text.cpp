@@ -1,5 +1,7 @@
 #include "platform/transfer_limit_text.h"
 
+#include "update/run_inputs.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -26,8 +28,7 @@ std::string_view schemeOf(std::string_view url)
 
 bool isHttpsScheme(std::string_view scheme)
 {
-    const auto lower = [](unsigned char c) { return std::tolower(c); };
-    return std::ranges::equal(scheme, std::string_view("https"), {}, lower);
+    return sameWithoutCase(scheme, "https");
 }
 
 } // namespace

@@ -22,6 +22,27 @@ std::string_view trimSpaces(std::string_view text, std::string_view spaces = " "
 // or the root of a drive ("C:\\", "c:/"). Every top-level folder there whose
 // name starts with A to D would pass for a card folder. The test is on the
 // text alone, so that nothing is touched before the refusal.
+// ASCII letters in lower case, whatever the locale: protocol names, hosts and
+// drive letters are compared so.
+constexpr char asciiLower(char c) noexcept
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether `a` and `b` are the same but for the case of ASCII letters.
+constexpr bool sameWithoutCase(std::string_view a, std::string_view b) noexcept
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void refuseRootDataFolder(std::string_view folder, char separator);
 
 } // namespace kqget

@@ -33,9 +33,7 @@ std::string_view hostOf(std::string_view authority)
 
 bool sameOrigin(std::string_view url, std::string_view base)
 {
-    return url.size() >= base.size() &&
-           std::equal(base.begin(), base.end(), url.begin(),
-                      [](char a, char b) { return std::tolower(a) == std::tolower(b); }) &&
+    return url.size() >= base.size() && sameWithoutCase(url.substr(0, base.size()), base) &&
            (url.size() == base.size() || url[base.size()] == '/' || url[base.size()] == '?');
 }
 

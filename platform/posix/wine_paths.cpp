@@ -1,5 +1,7 @@
 #include "platform/posix/wine_paths.h"
 
+#include "update/run_inputs.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -16,16 +18,6 @@ constexpr std::size_t kMaxFoundFolders = 1024;
 bool isSeparator(char c) noexcept
 {
     return c == '\\' || c == '/';
-}
-
-char asciiLower(char c) noexcept
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameWithoutCase(std::string_view a, std::string_view b) noexcept
-{
-    return std::ranges::equal(a, b, [](char x, char y) { return asciiLower(x) == asciiLower(y); });
 }
 
 bool exists(const std::string& path) noexcept
